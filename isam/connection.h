@@ -1,0 +1,101 @@
+// An engine connection: a folder and the SQLite handles that its open tables are attached to.
+// A table file opened twice on one connection is attached once (an Attachment, shared by the
+// table handles). SQLite allows ten attached files per handle, so a connection grows another
+// handle (a slot) when the first ones are full. A transaction of the connection spans all slots.
+#ifndef RIVENOAK_ISAM_CONNECTION_H_
+#define RIVENOAK_ISAM_CONNECTION_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "isam/schema.h"
+#include "isam/sqlite_handle.h"
+
+namespace isam {
+
+class Connection;
+
+// One table file attached to a slot of a connection.
+class Attachment {
+ public:
+  Attachment(Connection* connection, size_t slot, std::string schema_name, std::string path,
+             bool read_only);
+  ~Attachment();
+  Attachment(const Attachment&) = delete;
+  Attachment& operator=(const Attachment&) = delete;
+
+  sqlite3* db() const;
+  const std::string& path() const { return path_; }
+  bool read_only() const { return read_only_; }
+  const TableSchema& schema() const { return schema_; }
+  void set_schema(TableSchema schema);
+
+  // "t1".records, for SQL texts.
+  const std::string& from() const { return from_; }
+  // _recno and every field column, in field order.
+  const std::string& select_list() const { return select_list_; }
+  // The quoted column of a field.
+  const std::string& column(size_t field) const { return columns_[field]; }
+
+  // A statement prepared once per key and kept while the file is attached.
+  sqlite3_stmt* Statement(uint64_t key, const std::function<std::string()>& make_sql);
+  sqlite3_stmt* Statement(const std::string& key, const std::function<std::string()>& make_sql);
+
+ private:
+  Connection* connection_;
+  size_t slot_;
+  std::string schema_name_;
+  std::string path_;
+  bool read_only_;
+  TableSchema schema_;
+  std::string from_;
+  std::string select_list_;
+  std::vector<std::string> columns_;
+  std::unordered_map<uint64_t, StmtPtr> statements_;
+  std::unordered_map<std::string, StmtPtr> named_statements_;
+};
+
+class Connection {
+ public:
+  explicit Connection(std::string folder);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  const std::string& folder() const { return folder_; }
+
+  // Attaches the file (checked to be a table first), or shares the attachment already made.
+  std::shared_ptr<Attachment> Attach(const std::string& path, bool read_only);
+
+  void Begin();
+  void Commit();
+  void Rollback();
+  bool in_transaction() const { return in_transaction_; }
+
+  sqlite3* slot_db(size_t slot) const { return slots_[slot].db.get(); }
+  void Detach(size_t slot, const std::string& schema_name, const std::string& path);
+
+ private:
+  struct Slot {
+    DbPtr db;
+    int attached = 0;
+    int next_schema = 1;
+  };
+  size_t SlotWithRoom();
+  void DetachPending();
+
+  std::string folder_;
+  std::vector<Slot> slots_;
+  std::map<std::string, std::weak_ptr<Attachment>> attachments_;
+  bool in_transaction_ = false;
+  std::vector<std::pair<size_t, std::string>> pending_detach_;
+};
+
+}  // namespace isam
+
+#endif  // RIVENOAK_ISAM_CONNECTION_H_

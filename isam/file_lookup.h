@@ -1,0 +1,25 @@
+// Finding a table's file: paths may use "/" or "\" between their parts, and a file is found in
+// its folder without regard to letter case (the exact spelling wins when several match).
+#ifndef RIVENOAK_ISAM_FILE_LOOKUP_H_
+#define RIVENOAK_ISAM_FILE_LOOKUP_H_
+
+#include <string>
+
+namespace isam {
+
+// "\" turned into "/", and one trailing "/" removed unless the path is "/" alone.
+std::string NormalisePath(const std::string& path);
+
+// The path of the existing file that `name` names, relative names taken from `folder`; throws
+// ISAM_ERR_FOLDER_NOT_FOUND or ISAM_ERR_TABLE_NOT_FOUND.
+std::string FindTableFile(const std::string& folder, const std::string& name);
+
+bool IsDirectory(const std::string& path);
+
+// Whether the engine may write the file: its folder and the file itself writable, and the file
+// not marked read-only (a user with every right still respects the mark).
+bool IsWritableFile(const std::string& path);
+
+}  // namespace isam
+
+#endif  // RIVENOAK_ISAM_FILE_LOOKUP_H_

@@ -1,0 +1,36 @@
+// How each interface function runs its body: under the engine's lock, with every failure turned
+// into the returned code and the thread's last error.
+#ifndef RIVENOAK_ISAM_GUARD_H_
+#define RIVENOAK_ISAM_GUARD_H_
+
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "isam/failure.h"
+#include "isam/registry.h"
+
+namespace isam {
+
+void SetLastError(IsamResult code, const std::string& text);
+
+template <typename F>
+IsamResult Guard(F&& body) {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(Registry::Get().mutex());
+    body();
+    return ISAM_SUCCESS;
+  } catch (const Failure& failure) {
+    SetLastError(failure.code(), failure.what());
+    return failure.code();
+  } catch (const std::bad_alloc&) {
+    SetLastError(ISAM_ERR_INTERNAL, "Out of memory");
+  } catch (const std::exception& e) {
+    SetLastError(ISAM_ERR_INTERNAL, std::string("Internal error: ") + e.what());
+  }
+  return ISAM_ERR_INTERNAL;
+}
+
+}  // namespace isam
+
+#endif  // RIVENOAK_ISAM_GUARD_H_

@@ -1,0 +1,60 @@
+#include "isam/lock_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "isam/failure.h"
+
+namespace isam {
+namespace {
+
+struct flock Range(short type, uint64_t byte) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = static_cast<off_t>(byte);
+  lock.l_len = 1;
+  lock.l_pid = 0;  // required by open-file-description locks
+  return lock;
+}
+
+}  // namespace
+
+LockFile::LockFile(const std::string& table_path) : path_(PathFor(table_path)) {
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) {
+    Fail(ISAM_ERR_IO, "Cannot open the lock file " + path_ + ": " + std::strerror(errno));
+  }
+}
+
+LockFile::~LockFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool LockFile::TryLock(uint64_t byte, bool exclusive) {
+  struct flock lock = Range(exclusive ? F_WRLCK : F_RDLCK, byte);
+  while (::fcntl(fd_, F_OFD_SETLK, &lock) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EACCES) return false;
+    Fail(ISAM_ERR_IO, "Cannot lock in " + path_ + ": " + std::strerror(errno));
+  }
+  return true;
+}
+
+void LockFile::Unlock(uint64_t byte) {
+  struct flock lock = Range(F_UNLCK, byte);
+  ::fcntl(fd_, F_OFD_SETLK, &lock);
+}
+
+bool LockFile::LockedElsewhere(uint64_t byte) {
+  struct flock lock = Range(F_WRLCK, byte);
+  if (::fcntl(fd_, F_OFD_GETLK, &lock) != 0) {
+    Fail(ISAM_ERR_IO, "Cannot test a lock in " + path_ + ": " + std::strerror(errno));
+  }
+  return lock.l_type != F_UNLCK;
+}
+
+}  // namespace isam

@@ -1,0 +1,40 @@
+// Record locks and open marks, kept as Linux open-file-description locks on a lock file next to
+// the table ("<table file>.lck", which holds no data). Each table handle opens the lock file
+// itself, so its locks conflict with every other handle's, in this process or another, and the
+// kernel drops them when the handle closes or the process dies.
+//
+// Byte 0 is the open mark: every handle holds it shared, an exclusive open holds it alone.
+// Byte n (n >= 1) is the lock of record n.
+#ifndef RIVENOAK_ISAM_LOCK_FILE_H_
+#define RIVENOAK_ISAM_LOCK_FILE_H_
+
+#include <cstdint>
+#include <string>
+
+namespace isam {
+
+class LockFile {
+ public:
+  // Opens (creating when missing) the lock file of the table at `table_path`; throws
+  // ISAM_ERR_IO when it cannot.
+  explicit LockFile(const std::string& table_path);
+  ~LockFile();
+  LockFile(const LockFile&) = delete;
+  LockFile& operator=(const LockFile&) = delete;
+
+  // False when another handle holds a conflicting lock.
+  bool TryLock(uint64_t byte, bool exclusive);
+  void Unlock(uint64_t byte);
+  // Whether a handle other than this one holds a lock on the byte.
+  bool LockedElsewhere(uint64_t byte);
+
+  static std::string PathFor(const std::string& table_path) { return table_path + ".lck"; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+}  // namespace isam
+
+#endif  // RIVENOAK_ISAM_LOCK_FILE_H_

@@ -1,0 +1,94 @@
+#include "isam/registry.h"
+
+#include <algorithm>
+
+namespace isam {
+namespace {
+
+[[noreturn]] void BadHandle(IsamHandle handle, const char* kind) {
+  Fail(ISAM_ERR_INVALID_HANDLE, "Invalid " + std::string(kind) + " handle " + std::to_string(handle));
+}
+
+}  // namespace
+
+Registry& Registry::Get() {
+  static Registry registry;
+  return registry;
+}
+
+IsamHandle Registry::AddConnection(std::unique_ptr<Connection> connection) {
+  IsamHandle handle = NextHandle();
+  connections_[handle] = ConnectionEntry{std::move(connection), {}};
+  return handle;
+}
+
+Connection& Registry::GetConnection(IsamHandle handle) {
+  auto it = connections_.find(handle);
+  if (it == connections_.end()) BadHandle(handle, "connection");
+  return *it->second.connection;
+}
+
+void Registry::RemoveConnection(IsamHandle handle) {
+  auto it = connections_.find(handle);
+  if (it == connections_.end()) {
+    Fail(ISAM_ERR_ALREADY_DISCONNECTED, "The connection " + std::to_string(handle) +
+                                            " is not open");
+  }
+  std::vector<IsamHandle> tables = it->second.tables;
+  for (IsamHandle table : tables) RemoveTable(table);
+  connections_.erase(handle);
+}
+
+IsamHandle Registry::AddTable(IsamHandle connection, std::unique_ptr<Table> table) {
+  IsamHandle handle = NextHandle();
+  size_t index_count = table->schema().indexes.size();
+  tables_[handle] = TableEntry{std::move(table), connection, std::vector<IsamHandle>(index_count)};
+  connections_.at(connection).tables.push_back(handle);
+  return handle;
+}
+
+Table& Registry::GetTable(IsamHandle handle) {
+  auto it = tables_.find(handle);
+  if (it == tables_.end()) BadHandle(handle, "table");
+  return *it->second.table;
+}
+
+void Registry::RemoveTable(IsamHandle handle) {
+  auto it = tables_.find(handle);
+  if (it == tables_.end()) BadHandle(handle, "table");
+  for (IsamHandle index : it->second.index_handles) indexes_.erase(index);
+  auto& owner = connections_.at(it->second.connection).tables;
+  owner.erase(std::remove(owner.begin(), owner.end(), handle), owner.end());
+  tables_.erase(it);
+}
+
+IsamHandle Registry::IndexHandle(IsamHandle table, int index) {
+  TableEntry& entry = tables_.at(table);
+  IsamHandle& handle = entry.index_handles[static_cast<size_t>(index)];
+  if (handle == 0) {
+    handle = NextHandle();
+    indexes_[handle] = IndexEntry{table, index};
+  }
+  return handle;
+}
+
+OrderRef Registry::GetOrder(IsamHandle handle) {
+  auto table = tables_.find(handle);
+  if (table != tables_.end()) return {table->second.table.get(), Table::kNaturalOrder};
+  return GetIndex(handle);
+}
+
+OrderRef Registry::GetIndex(IsamHandle handle) {
+  auto index = indexes_.find(handle);
+  if (index == indexes_.end()) BadHandle(handle, "index");
+  return {tables_.at(index->second.table).table.get(), index->second.index};
+}
+
+uint16_t Registry::KindOf(IsamHandle handle) const {
+  if (connections_.count(handle)) return ISAM_HANDLE_CONNECTION;
+  if (tables_.count(handle)) return ISAM_HANDLE_TABLE;
+  if (indexes_.count(handle)) return ISAM_HANDLE_INDEX;
+  return 0;
+}
+
+}  // namespace isam

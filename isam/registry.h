@@ -1,0 +1,81 @@
+// The engine's process-wide state: its handles, its start-up settings and the lock that
+// serialises calls. The C interface is handle based, so the objects behind the handles live here
+// for as long as the handles are open.
+#ifndef RIVENOAK_ISAM_REGISTRY_H_
+#define RIVENOAK_ISAM_REGISTRY_H_
+
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "isam/calendar.h"
+#include "isam/connection.h"
+#include "isam/isam.h"
+#include "isam/table.h"
+
+namespace isam {
+
+struct EngineSettings {
+  DateFormat date_format = *DateFormat::Parse("MM/DD/CCYY");
+  uint16_t decimals = 2;
+  bool show_deleted = false;
+  uint16_t server_types = ISAM_SERVER_LOCAL | ISAM_SERVER_REMOTE;
+  uint16_t cached_tables = 0;
+  uint16_t cached_cursors = 0;
+};
+
+// An order: the table it moves and the index it follows (Table::kNaturalOrder for none).
+struct OrderRef {
+  Table* table;
+  int index;
+};
+
+class Registry {
+ public:
+  static Registry& Get();
+
+  std::recursive_mutex& mutex() { return mutex_; }
+  EngineSettings& settings() { return settings_; }
+
+  IsamHandle AddConnection(std::unique_ptr<Connection> connection);
+  Connection& GetConnection(IsamHandle handle);
+  void RemoveConnection(IsamHandle handle);  // closes its tables first
+
+  IsamHandle AddTable(IsamHandle connection, std::unique_ptr<Table> table);
+  Table& GetTable(IsamHandle handle);
+  void RemoveTable(IsamHandle handle);
+  IsamHandle IndexHandle(IsamHandle table, int index);
+
+  OrderRef GetOrder(IsamHandle handle);  // a table or an index handle
+  OrderRef GetIndex(IsamHandle handle);  // an index handle only
+  uint16_t KindOf(IsamHandle handle) const;  // 0 when unknown
+
+ private:
+  struct ConnectionEntry {
+    std::unique_ptr<Connection> connection;
+    std::vector<IsamHandle> tables;
+  };
+  struct TableEntry {
+    std::unique_ptr<Table> table;
+    IsamHandle connection;
+    std::vector<IsamHandle> index_handles;
+  };
+  struct IndexEntry {
+    IsamHandle table;
+    int index;
+  };
+
+  IsamHandle NextHandle() { return next_handle_++; }
+
+  std::recursive_mutex mutex_;
+  EngineSettings settings_;
+  IsamHandle next_handle_ = 1;
+  std::unordered_map<IsamHandle, ConnectionEntry> connections_;
+  std::unordered_map<IsamHandle, TableEntry> tables_;
+  std::unordered_map<IsamHandle, IndexEntry> indexes_;
+};
+
+}  // namespace isam
+
+#endif  // RIVENOAK_ISAM_REGISTRY_H_

@@ -1,0 +1,49 @@
+// What a table file holds, read and checked before the engine attaches it: the file's marks,
+// its fields and its indexes. A file that is not a table of this engine is refused here without
+// anything being written to it.
+#ifndef RIVENOAK_ISAM_SCHEMA_H_
+#define RIVENOAK_ISAM_SCHEMA_H_
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "isam/field.h"
+
+namespace isam {
+
+constexpr int32_t kApplicationId = 1230193997;  // "ISAM"
+constexpr int32_t kUserVersion = 1;
+
+struct IndexDef {
+  std::string name;               // as in the file (UTF-8)
+  std::vector<int> segments;      // field positions, from 0
+  uint32_t key_length = 0;        // bytes of a whole raw key
+};
+
+struct TableSchema {
+  std::vector<FieldDef> fields;
+  std::vector<IndexDef> indexes;
+  uint32_t record_length = 0;
+  std::vector<int> autoinc_fields;
+
+  int FindField(const std::string& name) const;  // -1 when absent; exact, then any case
+  int FindIndex(const std::string& name) const;  // -1 when absent; exact, then any case
+};
+
+// Checks the file's first bytes (SQLite header, marks, size) without SQLite; throws
+// ISAM_ERR_NOT_A_TABLE or ISAM_ERR_TABLE_DAMAGED naming `path`. Marks are checked here only
+// when no write-ahead log could hold a newer first page.
+void CheckTableFileHeader(const std::string& path);
+
+// Reads the schema through a database handle; `schema_name` is "main" or an attached name.
+TableSchema ReadSchema(sqlite3* db, const std::string& schema_name, const std::string& path);
+
+// The offsets and record length that follow from the field list.
+void LayOutRecord(TableSchema* schema);
+
+}  // namespace isam
+
+#endif  // RIVENOAK_ISAM_SCHEMA_H_

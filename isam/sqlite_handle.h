@@ -1,0 +1,64 @@
+// RAII owners of SQLite connections and prepared statements, and the mapping of SQLite's result
+// codes to the engine's. A statement is reset as soon as its caller is done with it
+// (StatementUse), so that no read transaction stays open between engine calls.
+#ifndef RIVENOAK_ISAM_SQLITE_HANDLE_H_
+#define RIVENOAK_ISAM_SQLITE_HANDLE_H_
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+
+#include "isam/failure.h"
+
+namespace isam {
+
+struct DbCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using DbPtr = std::unique_ptr<sqlite3, DbCloser>;
+
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+// Maps a failing SQLite result to an engine failure whose text names `what` (a file, a table).
+[[noreturn]] void FailFromSqlite(sqlite3* db, int rc, const std::string& what);
+
+// Opens a database file; flags as for sqlite3_open_v2 (SQLITE_OPEN_URI is added).
+DbPtr OpenDb(const std::string& uri, int flags, const std::string& what);
+
+StmtPtr Prepare(sqlite3* db, const std::string& sql, const std::string& what);
+
+// Runs statements that return no rows.
+void Exec(sqlite3* db, const std::string& sql, const std::string& what);
+
+// Steps a statement once and resets it when this object goes out of scope.
+class StatementUse {
+ public:
+  StatementUse(sqlite3_stmt* stmt, std::string what) : stmt_(stmt), what_(std::move(what)) {}
+  ~StatementUse() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+  StatementUse(const StatementUse&) = delete;
+  StatementUse& operator=(const StatementUse&) = delete;
+
+  // True when a row is ready, false when done; a failure throws.
+  bool Step();
+  sqlite3_stmt* get() const { return stmt_; }
+
+ private:
+  sqlite3_stmt* stmt_;
+  std::string what_;
+};
+
+// SQL text of an identifier in double quotes.
+std::string QuoteIdentifier(const std::string& name);
+// SQL text of a string literal in single quotes.
+std::string QuoteLiteral(const std::string& text);
+
+}  // namespace isam
+
+#endif  // RIVENOAK_ISAM_SQLITE_HANDLE_H_

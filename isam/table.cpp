@@ -1,0 +1,577 @@
+#include "isam/table.h"
+
+#include "isam/codepage.h"
+#include "isam/field.h"
+#include "isam/isam.h"
+
+namespace isam {
+namespace {
+
+enum StatementKind : uint64_t { kNextForward = 1, kNextBackward = 2, kByRecno = 3, kCountAll = 4 };
+
+uint64_t StatementKey(StatementKind kind, int order, const Bound& bound) {
+  return (static_cast<uint64_t>(kind) << 56) | (static_cast<uint64_t>(order + 1) << 40) |
+         (static_cast<uint64_t>(bound.columns) << 32) | (bound.inclusive ? 1ull << 31 : 0) |
+         (bound.null_mask & 0x7fffffffu);
+}
+
+uint32_t NullMask(const std::vector<Value>& values) {
+  uint32_t mask = 0;
+  for (size_t i = 0; i < values.size() && i < 31; ++i) {
+    if (IsNull(values[i])) mask |= 1u << i;
+  }
+  return mask;
+}
+
+void BindAll(sqlite3_stmt* stmt, const std::vector<Value>& values, int first) {
+  int count = sqlite3_bind_parameter_count(stmt);
+  for (size_t i = 0; i < values.size(); ++i) {
+    int position = first + static_cast<int>(i);
+    if (position <= count && !IsNull(values[i])) BindValue(stmt, position, values[i]);
+  }
+}
+
+void ReadRow(sqlite3_stmt* stmt, size_t fields, int64_t* recno, std::vector<Value>* values) {
+  *recno = sqlite3_column_int64(stmt, 0);
+  values->resize(fields);
+  for (size_t i = 0; i < fields; ++i) (*values)[i] = ColumnValue(stmt, static_cast<int>(i) + 1);
+}
+
+}  // namespace
+
+Table::Table(Connection* connection, std::shared_ptr<Attachment> attachment, bool read_only,
+             bool exclusive)
+    : connection_(connection), attachment_(std::move(attachment)), read_only_(read_only) {
+  const TableSchema& s = schema();
+  indexes_.resize(s.indexes.size());
+  order_columns_.push_back({"_recno"});
+  for (const IndexDef& index : s.indexes) {
+    std::vector<std::string> columns;
+    for (int f : index.segments) columns.push_back(attachment_->column(static_cast<size_t>(f)));
+    columns.push_back("_recno");
+    order_columns_.push_back(columns);
+  }
+  if (!read_only_ || exclusive) {
+    lock_file_ = std::make_unique<LockFile>(path());
+    if (!lock_file_->TryLock(0, exclusive)) {
+      Fail(ISAM_ERR_TABLE_IN_USE,
+           exclusive ? "The table " + path() + " is open elsewhere and cannot be opened exclusively"
+                     : "The table " + path() + " is open exclusively elsewhere");
+    }
+  }
+}
+
+Table::~Table() = default;
+
+std::string Table::Title() const {
+  size_t slash = path().find_last_of('/');
+  return slash == std::string::npos ? path() : path().substr(slash + 1);
+}
+
+void Table::Require(bool condition, IsamResult code, const std::string& text) const {
+  if (!condition) Fail(code, text);
+}
+
+void Table::RequireWritable() const {
+  Require(!read_only_, ISAM_ERR_READ_ONLY, "The table " + path() + " is open read-only");
+}
+
+void Table::RequireRecord() const {
+  Require(state_ == State::kRecord, ISAM_ERR_NO_CURRENT_RECORD,
+          "No current record in " + Title() + (state_ == State::kEOF ? " (at its end)" : ""));
+}
+
+const std::vector<std::string>& Table::OrderColumns(int order) const {
+  return order_columns_[static_cast<size_t>(order + 1)];
+}
+
+std::vector<Value> Table::KeyOf(int order, const std::vector<Value>& values, int64_t recno) const {
+  std::vector<Value> key;
+  if (order >= 0) {
+    for (int f : schema().indexes[static_cast<size_t>(order)].segments) {
+      key.push_back(values[static_cast<size_t>(f)]);
+    }
+  }
+  key.emplace_back(recno);
+  return key;
+}
+
+bool Table::InScope(int order, const std::vector<Value>& key) const {
+  if (order < 0) return true;
+  const IndexState& index = indexes_[static_cast<size_t>(order)];
+  if (index.top && CompareKeys(key, *index.top, index.top->size()) < 0) return false;
+  if (index.bottom && CompareKeys(key, *index.bottom, index.bottom->size()) > 0) return false;
+  return true;
+}
+
+bool Table::ReadRecord(int64_t recno, std::vector<Value>* values) {
+  Bound none{0, false, 0};
+  sqlite3_stmt* stmt = attachment_->Statement(StatementKey(kByRecno, -1, none), [&] {
+    return "SELECT " + attachment_->select_list() + " FROM " + attachment_->from() +
+           " WHERE _recno = ?1";
+  });
+  StatementUse use(stmt, path());
+  sqlite3_bind_int64(stmt, 1, recno);
+  if (!use.Step()) return false;
+  int64_t found = 0;
+  ReadRow(stmt, schema().fields.size(), &found, values);
+  return true;
+}
+
+std::vector<Value> Table::FreshKey(int order) {
+  if (order < 0) return {Value{recno_}};
+  std::vector<Value> now;
+  if (ReadRecord(recno_, &now)) return KeyOf(order, now, recno_);
+  return KeyOf(order, values_, recno_);
+}
+
+bool Table::ReadBeyond(int order, Direction dir, const std::vector<Value>& bound,
+                       bool inclusive) {
+  const std::vector<std::string>& columns = OrderColumns(order);
+  Bound b{bound.size(), inclusive, NullMask(bound)};
+  StatementKind kind = dir == Direction::kForward ? kNextForward : kNextBackward;
+  sqlite3_stmt* stmt = attachment_->Statement(StatementKey(kind, order, b), [&] {
+    return NextRecordSql(attachment_->select_list(), attachment_->from(), columns, dir, b);
+  });
+  StatementUse use(stmt, path());
+  BindAll(stmt, bound, 1);
+  if (!use.Step()) return false;
+  int64_t recno = 0;
+  std::vector<Value> values;
+  ReadRow(stmt, schema().fields.size(), &recno, &values);
+  if (!InScope(order, KeyOf(order, values, recno))) return false;
+  recno_ = recno;
+  values_ = std::move(values);
+  state_ = State::kRecord;
+  record_gone_ = false;
+  return true;
+}
+
+void Table::DropPending() {
+  pending_ = Pending::kNone;
+  buffer_.clear();
+  dirty_.clear();
+}
+
+void Table::GoEmpty() {
+  state_ = State::kEOF;
+  bof_ = true;
+}
+
+void Table::GotoTop(int order) {
+  DropPending();
+  bof_ = false;
+  std::vector<Value> bound;
+  if (order >= 0 && indexes_[static_cast<size_t>(order)].top) {
+    bound = *indexes_[static_cast<size_t>(order)].top;
+  }
+  if (!ReadBeyond(order, Direction::kForward, bound, true)) GoEmpty();
+}
+
+void Table::GotoBottom(int order) {
+  DropPending();
+  bof_ = false;
+  std::vector<Value> bound;
+  if (order >= 0 && indexes_[static_cast<size_t>(order)].bottom) {
+    bound = *indexes_[static_cast<size_t>(order)].bottom;
+  }
+  if (!ReadBeyond(order, Direction::kBackward, bound, true)) GoEmpty();
+}
+
+void Table::Skip(int order, int32_t count) {
+  DropPending();
+  const IndexState* index = order >= 0 ? &indexes_[static_cast<size_t>(order)] : nullptr;
+  for (; count > 0; --count) {
+    if (state_ == State::kEOF) return;
+    if (state_ == State::kBefore) {
+      GotoTop(order);
+      continue;
+    }
+    std::vector<Value> key = FreshKey(order);
+    bof_ = false;
+    if (index && index->top && CompareKeys(key, *index->top, index->top->size()) < 0) {
+      GotoTop(order);
+      continue;
+    }
+    if (!ReadBeyond(order, Direction::kForward, key, false)) {
+      state_ = State::kEOF;
+      return;
+    }
+  }
+  for (; count < 0; ++count) {
+    if (state_ != State::kRecord) {
+      if (state_ == State::kBefore) {
+        bof_ = true;
+        return;
+      }
+      GotoBottom(order);
+      continue;
+    }
+    std::vector<Value> key = FreshKey(order);
+    if (index && index->bottom && CompareKeys(key, *index->bottom, index->bottom->size()) > 0) {
+      GotoBottom(order);
+      continue;
+    }
+    if (!ReadBeyond(order, Direction::kBackward, key, false)) {
+      bof_ = true;  // stays on the first record
+      return;
+    }
+    bof_ = false;
+  }
+}
+
+void Table::GotoRecord(uint32_t recno) {
+  std::vector<Value> values;
+  if (!ReadRecord(recno, &values)) {
+    Fail(ISAM_ERR_RECORD_NOT_FOUND,
+         "Record " + std::to_string(recno) + " does not exist in " + Title());
+  }
+  DropPending();
+  recno_ = recno;
+  values_ = std::move(values);
+  state_ = State::kRecord;
+  bof_ = false;
+  record_gone_ = false;
+}
+
+bool Table::IsVisible(int order) {
+  RequireRecord();
+  return !record_gone_ && InScope(order, KeyOf(order, values_, recno_));
+}
+
+void Table::Refresh() {
+  RequireRecord();
+  std::vector<Value> values;
+  if (ReadRecord(recno_, &values)) {
+    values_ = std::move(values);
+    record_gone_ = false;
+  } else {
+    record_gone_ = true;
+  }
+}
+
+uint32_t Table::RecordNumber() const {
+  if (pending_ == Pending::kAppend) return 0;  // numbered when written
+  RequireRecord();
+  return static_cast<uint32_t>(recno_);
+}
+
+uint32_t Table::Count(int order, uint16_t option) {
+  int mode = option & 3;
+  if (mode == ISAM_COUNT_IGNORE_FILTERS || order < 0 || !HasScope(order)) {
+    sqlite3_stmt* stmt = attachment_->Statement(StatementKey(kCountAll, -1, Bound{0, false, 0}),
+                                                [&] {
+                                                  return "SELECT count(*) FROM " +
+                                                         attachment_->from();
+                                                });
+    StatementUse use(stmt, path());
+    use.Step();
+    return static_cast<uint32_t>(sqlite3_column_int64(stmt, 0));
+  }
+  const IndexState& index = indexes_[static_cast<size_t>(order)];
+  const std::vector<std::string>& columns = OrderColumns(order);
+  std::vector<Value> top = index.top.value_or(std::vector<Value>{});
+  std::vector<Value> bottom = index.bottom.value_or(std::vector<Value>{});
+  std::string sql = "SELECT count(*) FROM " + attachment_->from() + " WHERE " +
+                    BeyondCondition(columns, Direction::kForward,
+                                    Bound{top.size(), true, NullMask(top)}, 1) +
+                    " AND " +
+                    BeyondCondition(columns, Direction::kBackward,
+                                    Bound{bottom.size(), true, NullMask(bottom)},
+                                    static_cast<int>(top.size()) + 1);
+  StmtPtr stmt = Prepare(attachment_->db(), sql, path());
+  StatementUse use(stmt.get(), path());
+  BindAll(stmt.get(), top, 1);
+  BindAll(stmt.get(), bottom, static_cast<int>(top.size()) + 1);
+  use.Step();
+  return static_cast<uint32_t>(sqlite3_column_int64(stmt.get(), 0));
+}
+
+double Table::RelativePosition(int order) {
+  if (state_ != State::kRecord) {
+    Fail(ISAM_ERR_NO_KEY_POSITION, "No key position in " + Title() + " without a current record");
+  }
+  uint32_t total = Count(order, ISAM_COUNT_RESPECT_SCOPES);
+  if (total == 0) return 0.0;
+  std::vector<Value> key = KeyOf(order, values_, recno_);
+  const std::vector<std::string>& columns = OrderColumns(order);
+  std::string sql = "SELECT count(*) FROM " + attachment_->from() + " WHERE " +
+                    BeyondCondition(columns, Direction::kBackward,
+                                    Bound{key.size(), false, NullMask(key)}, 1);
+  StmtPtr stmt = Prepare(attachment_->db(), sql, path());
+  StatementUse use(stmt.get(), path());
+  BindAll(stmt.get(), key, 1);
+  use.Step();
+  double before = static_cast<double>(sqlite3_column_int64(stmt.get(), 0));
+  // Records before the top scope do not count.
+  double outside = 0;
+  if (order >= 0 && indexes_[static_cast<size_t>(order)].top) {
+    outside = static_cast<double>(Count(order, ISAM_COUNT_IGNORE_FILTERS)) - total;
+  }
+  double position = (before - outside) / total;
+  return position < 0 ? 0 : position > 1 ? 1 : position;
+}
+
+const std::vector<Value>& Table::Values() const {
+  if (pending_ != Pending::kNone) return buffer_;
+  RequireRecord();
+  return values_;
+}
+
+void Table::RecordImage(uint8_t* buffer) const {
+  const std::vector<Value>& values = Values();
+  const TableSchema& s = schema();
+  for (size_t i = 0; i < s.fields.size(); ++i) {
+    buffer[i] = IsNull(values[i]) ? 1 : 0;
+    RawFromStored(s.fields[i], values[i], buffer + s.fields[i].offset);
+  }
+}
+
+// ---- keys and scopes ----
+
+void Table::InitKey(int index) {
+  IndexState& state = indexes_[static_cast<size_t>(index)];
+  state.key.assign(schema().indexes[static_cast<size_t>(index)].segments.size(), std::nullopt);
+}
+
+void Table::SetKeyField(int index, int field, std::optional<Value> stored) {
+  const IndexDef& def = schema().indexes[static_cast<size_t>(index)];
+  IndexState& state = indexes_[static_cast<size_t>(index)];
+  if (state.key.size() != def.segments.size()) InitKey(index);
+  for (size_t j = 0; j < def.segments.size(); ++j) {
+    if (def.segments[j] == field) {
+      state.key[j] = stored.value_or(Value{});
+      return;
+    }
+  }
+  Fail(ISAM_ERR_FIELD_NOT_FOUND,
+       "The field '" + AnsiFromUtf8(schema().fields[static_cast<size_t>(field)].name) +
+           "' is not a key field of the index " + AnsiFromUtf8(def.name) + " of " + Title());
+}
+
+std::vector<uint8_t> Table::BuildKey(int index) const {
+  const IndexDef& def = schema().indexes[static_cast<size_t>(index)];
+  const IndexState& state = indexes_[static_cast<size_t>(index)];
+  std::vector<uint8_t> key;
+  for (size_t j = 0; j < state.key.size() && state.key[j]; ++j) {
+    const FieldDef& field = schema().fields[static_cast<size_t>(def.segments[j])];
+    size_t at = key.size();
+    key.resize(at + 1 + field.length);
+    key[at] = IsNull(*state.key[j]) ? 1 : 0;
+    RawFromStored(field, *state.key[j], key.data() + at + 1);
+  }
+  return key;
+}
+
+std::vector<Value> Table::DecodeKey(int index, const uint8_t* key, uint16_t length) const {
+  const IndexDef& def = schema().indexes[static_cast<size_t>(index)];
+  std::vector<Value> values;
+  size_t pos = 0;
+  for (size_t j = 0; j < def.segments.size() && pos < length; ++j) {
+    const FieldDef& field = schema().fields[static_cast<size_t>(def.segments[j])];
+    if (pos + 1 + field.length > length || key[pos] > 1) {
+      Fail(ISAM_ERR_INVALID_KEY, "A key of " + std::to_string(length) +
+                                     " bytes does not fit the index " + AnsiFromUtf8(def.name) +
+                                     " of " + Title());
+    }
+    if (key[pos] == 1) values.emplace_back();
+    else values.push_back(StoredFromRaw(field, key + pos + 1, field.length, Title()));
+    pos += 1 + field.length;
+  }
+  if (pos != length) {
+    Fail(ISAM_ERR_INVALID_KEY, "A key of " + std::to_string(length) +
+                                   " bytes does not fit the index " + AnsiFromUtf8(def.name) +
+                                   " of " + Title());
+  }
+  return values;
+}
+
+bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
+  std::vector<Value> wanted = DecodeKey(index, key, length);
+  DropPending();
+  bof_ = false;
+  const IndexState& state = indexes_[static_cast<size_t>(index)];
+  std::vector<Value> bound = wanted;
+  if (state.top && CompareKeys(wanted, *state.top, std::min(wanted.size(), state.top->size())) < 0) {
+    bound = *state.top;
+  }
+  // Remember where the handle stood: an exact seek that finds nothing leaves it at the end.
+  if (!ReadBeyond(index, Direction::kForward, bound, true)) {
+    state_ = State::kEOF;
+    return false;
+  }
+  bool found = CompareKeys(KeyOf(index, values_, recno_), wanted, wanted.size()) == 0;
+  if (!found && exact) state_ = State::kEOF;
+  return found;
+}
+
+void Table::SetScope(int index, bool top, const uint8_t* key, uint16_t length) {
+  std::vector<Value> values = DecodeKey(index, key, length);
+  IndexState& state = indexes_[static_cast<size_t>(index)];
+  (top ? state.top : state.bottom) = std::move(values);
+}
+
+void Table::ClearScope(int index, bool top) {
+  IndexState& state = indexes_[static_cast<size_t>(index)];
+  auto& scope = top ? state.top : state.bottom;
+  if (!scope) Fail(ISAM_ERR_NO_SCOPE, "No scope is set on the index of " + Title());
+  scope.reset();
+}
+
+void Table::ClearAllScopes() {
+  for (IndexState& state : indexes_) {
+    state.top.reset();
+    state.bottom.reset();
+  }
+}
+
+bool Table::HasScope(int index) const {
+  const IndexState& state = indexes_[static_cast<size_t>(index)];
+  return state.top || state.bottom;
+}
+
+// ---- changes ----
+
+void Table::Lock(uint32_t recno) {
+  RequireWritable();
+  if (held_locks_.count(recno)) return;
+  if (!lock_file_->TryLock(recno, true)) {
+    Fail(ISAM_ERR_RECORD_LOCKED,
+         "Record " + std::to_string(recno) + " of " + Title() + " is locked by another user");
+  }
+  held_locks_.insert(recno);
+}
+
+void Table::Unlock(uint32_t recno) {
+  if (held_locks_.erase(recno)) lock_file_->Unlock(recno);
+}
+
+bool Table::LockedElsewhere(uint32_t recno) {
+  if (held_locks_.count(recno)) return false;
+  return lock_file_ && lock_file_->LockedElsewhere(recno);
+}
+
+void Table::Append() {
+  RequireWritable();
+  pending_ = Pending::kAppend;
+  buffer_.assign(schema().fields.size(), Value{});
+  dirty_.assign(schema().fields.size(), false);
+}
+
+void Table::ClearBuffer() { Append(); }
+
+void Table::SetField(int field, Value stored) {
+  RequireWritable();
+  const FieldDef& def = schema().fields[static_cast<size_t>(field)];
+  if (pending_ == Pending::kNone) {
+    RequireRecord();
+    Require(!record_gone_, ISAM_ERR_RECORD_NOT_FOUND,
+            "Record " + std::to_string(recno_) + " no longer exists in " + Title());
+    pending_ = Pending::kEdit;
+    buffer_ = values_;
+    dirty_.assign(schema().fields.size(), false);
+  }
+  if (def.type == ISAM_AUTOINC && IsNull(stored) && pending_ == Pending::kEdit) {
+    Fail(ISAM_ERR_INVALID_VALUE,
+         "The autoincrement field '" + AnsiFromUtf8(def.name) + "' of " + Title() +
+             " cannot be empty");
+  }
+  buffer_[static_cast<size_t>(field)] = std::move(stored);
+  dirty_[static_cast<size_t>(field)] = true;
+}
+
+void Table::Write() {
+  if (pending_ == Pending::kNone) return;
+  RequireWritable();
+  const TableSchema& s = schema();
+  std::string mask(s.fields.size(), '0');
+  for (size_t i = 0; i < s.fields.size(); ++i) {
+    if (dirty_[i]) mask[i] = '1';
+  }
+  sqlite3* db = attachment_->db();
+  if (pending_ == Pending::kEdit) {
+    bool borrowed_lock = false;
+    if (!held_locks_.count(static_cast<uint32_t>(recno_))) {
+      if (!lock_file_->TryLock(static_cast<uint64_t>(recno_), true)) {
+        Fail(ISAM_ERR_RECORD_LOCKED, "Record " + std::to_string(recno_) + " of " + Title() +
+                                         " is locked by another user");
+      }
+      borrowed_lock = true;
+    }
+    struct Release {
+      LockFile* file;
+      uint64_t byte;
+      bool active;
+      ~Release() {
+        if (active) file->Unlock(byte);
+      }
+    } release{lock_file_.get(), static_cast<uint64_t>(recno_), borrowed_lock};
+    if (mask.find('1') != std::string::npos) {
+      sqlite3_stmt* stmt = attachment_->Statement("U" + mask, [&] {
+        std::string sql = "UPDATE " + attachment_->from() + " SET ";
+        int n = 0;
+        for (size_t i = 0; i < s.fields.size(); ++i) {
+          if (!dirty_[i]) continue;
+          if (n++) sql += ", ";
+          sql += attachment_->column(i) + " = ?" + std::to_string(n);
+        }
+        return sql + " WHERE _recno = ?" + std::to_string(n + 1);
+      });
+      StatementUse use(stmt, path());
+      int n = 0;
+      for (size_t i = 0; i < s.fields.size(); ++i) {
+        if (dirty_[i]) BindValue(stmt, ++n, buffer_[i]);
+      }
+      sqlite3_bind_int64(stmt, n + 1, recno_);
+      use.Step();
+      if (sqlite3_changes(db) == 0) {
+        Fail(ISAM_ERR_RECORD_NOT_FOUND,
+             "Record " + std::to_string(recno_) + " no longer exists in " + Title());
+      }
+    }
+  } else {
+    sqlite3_stmt* stmt = attachment_->Statement("I" + mask, [&] {
+      std::string columns, values;
+      int n = 0;
+      for (size_t i = 0; i < s.fields.size(); ++i) {
+        bool autoinc = s.fields[i].type == ISAM_AUTOINC;
+        if (!dirty_[i] && !autoinc) continue;
+        if (!columns.empty()) {
+          columns += ", ";
+          values += ", ";
+        }
+        columns += attachment_->column(i);
+        // An autoincrement value is decided inside the insert's own write transaction.
+        values += dirty_[i] ? "?" + std::to_string(++n)
+                            : "(SELECT coalesce(max(" + attachment_->column(i) + "), 0) + 1 FROM " +
+                                  attachment_->from() + ")";
+      }
+      if (columns.empty()) return "INSERT INTO " + attachment_->from() + " DEFAULT VALUES";
+      return "INSERT INTO " + attachment_->from() + " (" + columns + ") VALUES (" + values + ")";
+    });
+    StatementUse use(stmt, path());
+    int n = 0;
+    for (size_t i = 0; i < s.fields.size(); ++i) {
+      if (dirty_[i]) BindValue(stmt, ++n, buffer_[i]);
+    }
+    use.Step();
+    recno_ = sqlite3_last_insert_rowid(db);
+  }
+  DropPending();
+  std::vector<Value> values;
+  if (ReadRecord(recno_, &values)) {
+    values_ = std::move(values);
+    state_ = State::kRecord;
+    bof_ = false;
+    record_gone_ = false;
+  }
+}
+
+void Table::CancelUpdate() {
+  if (pending_ == Pending::kNone) {
+    Fail(ISAM_ERR_NO_UPDATE_PENDING, "No change is pending on " + Title());
+  }
+  DropPending();
+}
+
+}  // namespace isam

@@ -1,0 +1,124 @@
+// A table handle: one open table with its current record, its orders (natural order and named
+// indexes, each with its scopes and key buffer), its pending change and its record locks.
+//
+// Position: a handle stands on a record, at its end (EOF, no record), or on its first record with
+// the BOF mark after a move back from it. A move re-reads the place of the record it starts
+// from, so a record whose key changed since it was read is left from its new place in the order.
+#ifndef RIVENOAK_ISAM_TABLE_H_
+#define RIVENOAK_ISAM_TABLE_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "isam/connection.h"
+#include "isam/lock_file.h"
+#include "isam/order_sql.h"
+#include "isam/value.h"
+
+namespace isam {
+
+struct EngineSettings;
+
+class Table {
+ public:
+  static constexpr int kNaturalOrder = -1;
+
+  Table(Connection* connection, std::shared_ptr<Attachment> attachment, bool read_only,
+        bool exclusive);
+  ~Table();
+
+  const TableSchema& schema() const { return attachment_->schema(); }
+  const std::string& path() const { return attachment_->path(); }
+  Connection* connection() const { return connection_; }
+  bool read_only() const { return read_only_; }
+
+  // ---- moves, each on an order (kNaturalOrder or an index position) ----
+  void GotoTop(int order);
+  void GotoBottom(int order);
+  void Skip(int order, int32_t count);
+  void GotoRecord(uint32_t recno);
+  bool at_eof() const { return state_ == State::kEOF; }
+  bool at_bof() const { return bof_; }
+  bool IsVisible(int order);  // throws 5068 without a current record
+  void Refresh();
+  uint32_t RecordNumber() const;
+  uint32_t Count(int order, uint16_t option);
+  double RelativePosition(int order);
+
+  // The values shown: those of the pending change, else of the current record.
+  const std::vector<Value>& Values() const;
+  void RecordImage(uint8_t* buffer) const;
+
+  // ---- keys and scopes (index positions) ----
+  void InitKey(int index);
+  void SetKeyField(int index, int field, std::optional<Value> stored);  // nullopt: empty
+  std::vector<uint8_t> BuildKey(int index) const;
+  bool Seek(int index, const uint8_t* key, uint16_t length, bool exact);
+  void SetScope(int index, bool top, const uint8_t* key, uint16_t length);
+  void ClearScope(int index, bool top);
+  void ClearAllScopes();
+  bool HasScope(int index) const;
+
+  // ---- changes ----
+  void Lock(uint32_t recno);
+  void Unlock(uint32_t recno);
+  bool LockedElsewhere(uint32_t recno);
+  void Append();
+  void ClearBuffer();
+  void SetField(int field, Value stored);
+  void Write();
+  void CancelUpdate();
+  bool has_pending() const { return pending_ != Pending::kNone; }
+
+  std::string Title() const;  // the file's name, for texts
+
+ private:
+  enum class State { kBefore, kRecord, kEOF };
+  enum class Pending { kNone, kEdit, kAppend };
+  struct IndexState {
+    std::optional<std::vector<Value>> top, bottom;
+    std::vector<std::optional<Value>> key;  // per segment; a set empty value is a NULL Value
+  };
+
+  const std::vector<std::string>& OrderColumns(int order) const;
+  std::vector<Value> KeyOf(int order, const std::vector<Value>& values, int64_t recno) const;
+  std::vector<Value> DecodeKey(int index, const uint8_t* key, uint16_t length) const;
+  bool InScope(int order, const std::vector<Value>& key) const;
+  // Reads the first record beyond `bound` in the order; false when none.
+  bool ReadBeyond(int order, Direction dir, const std::vector<Value>& bound, bool inclusive);
+  bool ReadRecord(int64_t recno, std::vector<Value>* values);
+  // The current record's key in the order as stored now (its old key if it is gone).
+  std::vector<Value> FreshKey(int order);
+  void Require(bool condition, IsamResult code, const std::string& text) const;
+  void RequireWritable() const;
+  void RequireRecord() const;
+  void DropPending();
+  void GoEmpty();
+
+  Connection* connection_;
+  std::shared_ptr<Attachment> attachment_;
+  bool read_only_;
+  std::unique_ptr<LockFile> lock_file_;
+  std::set<uint32_t> held_locks_;
+
+  State state_ = State::kBefore;
+  bool bof_ = false;
+  int64_t recno_ = 0;
+  std::vector<Value> values_;
+  bool record_gone_ = false;
+
+  Pending pending_ = Pending::kNone;
+  std::vector<Value> buffer_;
+  std::vector<bool> dirty_;
+
+  std::vector<IndexState> indexes_;
+  std::vector<std::vector<std::string>> order_columns_;  // [0] natural, [i+1] index i
+};
+
+}  // namespace isam
+
+#endif  // RIVENOAK_ISAM_TABLE_H_

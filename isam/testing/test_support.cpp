@@ -1,0 +1,155 @@
+#include "isam/testing/test_support.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace isam::testing {
+
+TempFolder::TempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "rivenoak-test-XXXXXX").string();
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) std::abort();
+  path_ = buf.data();
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string LastErrorText() {
+  uint32_t code = 0;
+  char text[600];
+  uint16_t len = sizeof text;
+  IsamGetLastError(&code, text, &len);
+  return std::to_string(code) + " " + std::string(text, len);
+}
+
+void CreateTable(const std::string& path, const std::vector<std::string>& fields,
+                 const std::vector<std::string>& indexes) {
+  std::vector<const char*> f, i;
+  for (const auto& s : fields) f.push_back(s.c_str());
+  for (const auto& s : indexes) i.push_back(s.c_str());
+  IsamResult rc = IsamCreateTable(path.c_str(), static_cast<uint16_t>(f.size()), f.data(),
+                                  static_cast<uint16_t>(i.size()), i.data());
+  ASSERT_EQ(rc, 0u) << LastErrorText();
+}
+
+void RunSql(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* message = nullptr;
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+  std::string text = message ? message : "";
+  sqlite3_free(message);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK) << text;
+}
+
+ScopedConnection::ScopedConnection(const std::string& folder) {
+  IsamResult rc = IsamConnect(folder.c_str(), &handle_);
+  EXPECT_EQ(rc, 0u) << LastErrorText();
+}
+
+ScopedConnection::~ScopedConnection() {
+  if (handle_) IsamDisconnect(handle_);
+}
+
+IsamHandle ScopedConnection::Open(const std::string& name, uint32_t open_mode) {
+  IsamHandle table = 0;
+  IsamResult rc = IsamOpenTable(handle_, name.c_str(), nullptr, 3, 1, 1, 1, open_mode, &table);
+  EXPECT_EQ(rc, 0u) << "open " << name << ": " << LastErrorText();
+  return table;
+}
+
+std::string FieldText(IsamHandle order, uint16_t field) {
+  char buf[4096];
+  uint32_t len = sizeof buf;
+  IsamResult rc = IsamGetField(order, field, buf, &len);
+  EXPECT_EQ(rc, 0u) << LastErrorText();
+  return rc ? std::string() : std::string(buf, len);
+}
+
+uint16_t FieldNumber(IsamHandle table, const std::string& name) {
+  uint16_t field = 0;
+  IsamResult rc = IsamGetFieldNum(table, name.c_str(), &field);
+  EXPECT_EQ(rc, 0u) << LastErrorText();
+  return field;
+}
+
+uint32_t RecordNumber(IsamHandle order) {
+  uint32_t recno = 0;
+  IsamResult rc = IsamGetRecordNum(order, 2, &recno);
+  EXPECT_EQ(rc, 0u) << LastErrorText();
+  return recno;
+}
+
+bool AtEof(IsamHandle order) {
+  uint16_t v = 0;
+  EXPECT_EQ(IsamAtEOF(order, &v), 0u);
+  return v != 0;
+}
+
+bool AtBof(IsamHandle order) {
+  uint16_t v = 0;
+  EXPECT_EQ(IsamAtBOF(order, &v), 0u);
+  return v != 0;
+}
+
+std::vector<uint32_t> WalkForward(IsamHandle order) {
+  std::vector<uint32_t> out;
+  EXPECT_EQ(IsamGotoTop(order), 0u) << LastErrorText();
+  while (!AtEof(order) && out.size() < 1000000) {
+    out.push_back(RecordNumber(order));
+    EXPECT_EQ(IsamSkip(order, 1), 0u) << LastErrorText();
+  }
+  return out;
+}
+
+std::vector<uint32_t> WalkBackward(IsamHandle order) {
+  std::vector<uint32_t> out;
+  EXPECT_EQ(IsamGotoBottom(order), 0u) << LastErrorText();
+  if (AtEof(order)) return out;
+  while (out.size() < 1000000) {
+    out.push_back(RecordNumber(order));
+    EXPECT_EQ(IsamSkip(order, -1), 0u) << LastErrorText();
+    if (AtBof(order)) break;
+  }
+  return out;
+}
+
+std::vector<uint8_t> TextKey(IsamHandle index, const std::vector<std::string>& values) {
+  EXPECT_EQ(IsamInitRawKey(index), 0u) << LastErrorText();
+  for (size_t i = 0; i < values.size(); ++i) {
+    char name[256];
+    uint16_t len = sizeof name;
+    EXPECT_EQ(IsamGetSegmentFieldname(index, static_cast<uint16_t>(i + 1), name, &len), 0u);
+    uint16_t field = 0;
+    EXPECT_EQ(IsamGetFieldNum(index, name, &field), 0u) << LastErrorText();
+    EXPECT_EQ(IsamSetField(index, field, values[i].c_str()), 0u) << LastErrorText();
+  }
+  std::vector<uint8_t> key(1024);
+  uint16_t length = static_cast<uint16_t>(key.size());
+  EXPECT_EQ(IsamBuildRawKey(index, key.data(), &length), 0u) << LastErrorText();
+  key.resize(length);
+  return key;
+}
+
+void WriteFields(IsamHandle table, const std::vector<std::pair<std::string, std::string>>& values,
+                 bool append) {
+  if (append) {
+    ASSERT_EQ(IsamAppendRecord(table), 0u) << LastErrorText();
+  }
+  for (const auto& [name, text] : values) {
+    ASSERT_EQ(IsamSetField(table, FieldNumber(table, name), text.c_str()), 0u)
+        << name << "=" << text << ": " << LastErrorText();
+  }
+  ASSERT_EQ(IsamWriteRecord(table), 0u) << LastErrorText();
+}
+
+}  // namespace isam::testing

@@ -1,0 +1,84 @@
+// Helpers for the engine's tests: a temporary folder, checked engine calls, and RAII owners of
+// connections so that a failing test never leaks a handle into the next one.
+#ifndef RIVENOAK_ISAM_TESTING_TEST_SUPPORT_H_
+#define RIVENOAK_ISAM_TESTING_TEST_SUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "isam/isam.h"
+
+namespace isam::testing {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// The last error's text, for failure messages and assertions on texts.
+std::string LastErrorText();
+
+// Fails the current test with the engine's text when rc is not 0.
+#define ISAM_ASSERT_OK(expr)                                                    \
+  do {                                                                          \
+    IsamResult isam_rc_ = (expr);                                               \
+    ASSERT_EQ(isam_rc_, 0u) << #expr << ": " << ::isam::testing::LastErrorText(); \
+  } while (0)
+
+// Creates a table file through the engine; fields "NAME TYPE", indexes "NAME=F1;F2".
+void CreateTable(const std::string& path, const std::vector<std::string>& fields,
+                 const std::vector<std::string>& indexes = {});
+
+// Runs SQL on a file with a plain SQLite handle, as an outside program would.
+void RunSql(const std::string& path, const std::string& sql);
+
+// A connection to a folder, disconnected on scope exit.
+class ScopedConnection {
+ public:
+  explicit ScopedConnection(const std::string& folder);
+  ~ScopedConnection();
+  ScopedConnection(const ScopedConnection&) = delete;
+  ScopedConnection& operator=(const ScopedConnection&) = delete;
+  IsamHandle handle() const { return handle_; }
+  // Opens a table (read-write unless told), failing the test on error.
+  IsamHandle Open(const std::string& name, uint32_t open_mode = 0);
+
+ private:
+  IsamHandle handle_ = 0;
+};
+
+// Field values of the current record, through the engine.
+std::string FieldText(IsamHandle order, uint16_t field);
+uint16_t FieldNumber(IsamHandle table, const std::string& name);
+uint32_t RecordNumber(IsamHandle order);
+bool AtEof(IsamHandle order);
+bool AtBof(IsamHandle order);
+
+// Record numbers met walking the order from its top to its end.
+std::vector<uint32_t> WalkForward(IsamHandle order);
+// Record numbers met walking the order from its bottom to its beginning.
+std::vector<uint32_t> WalkBackward(IsamHandle order);
+
+// A raw key for the index from text values of its leading segments.
+std::vector<uint8_t> TextKey(IsamHandle index, const std::vector<std::string>& values);
+
+// Sets a field from text and writes: appends a record when append is true.
+void WriteFields(IsamHandle table, const std::vector<std::pair<std::string, std::string>>& values,
+                 bool append);
+
+}  // namespace isam::testing
+
+#endif  // RIVENOAK_ISAM_TESTING_TEST_SUPPORT_H_

@@ -1,0 +1,176 @@
+#include "isam/tool/table_printer.h"
+
+#include <cstring>
+#include <vector>
+
+#include "isam/calendar.h"
+#include "isam/codepage.h"
+#include "isam/field.h"
+
+namespace isam::tool {
+namespace {
+
+struct Column {
+  std::string name;
+  uint16_t type;
+  uint32_t length;
+  uint16_t decimals;
+};
+
+const char* TypeName(uint16_t type) {
+  switch (type) {
+    case ISAM_LOGICAL: return "LOGICAL";
+    case ISAM_NUMERIC: return "NUMERIC";
+    case ISAM_DATE: return "DATE";
+    case ISAM_TEXT: return "CHAR";
+    case ISAM_MEMO: return "MEMO";
+    case ISAM_DOUBLE: return "DOUBLE";
+    case ISAM_INTEGER: return "INTEGER";
+    case ISAM_SHORTINT: return "SHORTINT";
+    case ISAM_TIME: return "TIME";
+    case ISAM_TIMESTAMP: return "TIMESTAMP";
+    case ISAM_AUTOINC: return "AUTOINC";
+    case ISAM_MONEY: return "MONEY";
+    default: return "UNKNOWN";
+  }
+}
+
+std::string Text(IsamResult (*get)(IsamHandle, uint16_t, char*, uint16_t*), IsamHandle h,
+                 uint16_t n) {
+  char buf[1024];
+  uint16_t len = sizeof buf;
+  Check(get(h, n, buf, &len));
+  return std::string(buf, len);
+}
+
+std::vector<Column> Columns(IsamHandle table) {
+  uint16_t count = 0;
+  Check(IsamGetNumFields(table, &count));
+  std::vector<Column> columns;
+  for (uint16_t i = 1; i <= count; ++i) {
+    Column c;
+    c.name = Text(IsamGetFieldName, table, i);
+    Check(IsamGetFieldType(table, i, &c.type));
+    Check(IsamGetFieldLength(table, i, &c.length));
+    Check(IsamGetFieldDecimals(table, i, &c.decimals));
+    columns.push_back(c);
+  }
+  return columns;
+}
+
+template <typename T>
+T Load(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+std::string DateText(int32_t julian) {
+  static const DateFormat format = *DateFormat::Parse("MM/DD/YYYY");
+  return format.Format(julian);
+}
+
+std::string ValueText(IsamHandle order, uint16_t field, const Column& c) {
+  uint16_t empty = 0;
+  Check(IsamIsEmpty(order, field, &empty));
+  if (empty) return "";
+  if (c.type == ISAM_TEXT || c.type == ISAM_MEMO) {
+    std::vector<char> buf(c.type == ISAM_MEMO ? 1 << 20 : c.length + 1);
+    uint32_t len = static_cast<uint32_t>(buf.size());
+    Check(IsamGetField(order, field, buf.data(), &len));
+    return Utf8FromAnsi(std::string(buf.data(), len));
+  }
+  std::vector<uint8_t> raw(c.length);
+  uint32_t len = c.length;
+  Check(IsamGetFieldRaw(order, field, raw.data(), &len));
+  switch (c.type) {
+    case ISAM_LOGICAL:
+      return raw[0] == 'T' ? "T" : "F";
+    case ISAM_NUMERIC: {
+      std::string text(raw.begin(), raw.end());
+      return ShortestNumberText(std::stod(text));
+    }
+    case ISAM_DATE:
+      return DateText(Load<int32_t>(raw.data()));
+    case ISAM_DOUBLE:
+    case ISAM_MONEY:
+      return ShortestNumberText(Load<double>(raw.data()));
+    case ISAM_SHORTINT:
+      return std::to_string(Load<int16_t>(raw.data()));
+    case ISAM_TIME:
+      return TimeOfDayText(Load<int32_t>(raw.data()));
+    case ISAM_TIMESTAMP:
+      return DateText(Load<int32_t>(raw.data())) + " " + TimeOfDayText(Load<int32_t>(raw.data() + 4));
+    default:
+      return std::to_string(Load<int32_t>(raw.data()));
+  }
+}
+
+}  // namespace
+
+void Check(IsamResult rc) {
+  if (rc == ISAM_SUCCESS) return;
+  uint32_t code = 0;
+  char text[600];
+  uint16_t len = sizeof text;
+  IsamGetLastError(&code, text, &len);
+  throw ToolError{std::string(text, len)};
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+void PrintInfo(IsamHandle table, std::ostream& out) {
+  out << "field,type,length,decimals\r\n";
+  for (const Column& c : Columns(table)) {
+    out << CsvField(Utf8FromAnsi(c.name)) << ',' << TypeName(c.type) << ',' << c.length << ','
+        << c.decimals << "\r\n";
+  }
+  out << "\r\nindex,fields\r\n";
+  uint16_t indexes = 0;
+  Check(IsamGetNumIndexes(table, &indexes));
+  for (uint16_t i = 1; i <= indexes; ++i) {
+    std::string name = Text(IsamGetIndexName, table, i);
+    IsamHandle index = 0;
+    Check(IsamGetIndexHandle(table, name.c_str(), &index));
+    uint16_t segments = 0;
+    Check(IsamGetNumSegments(index, &segments));
+    std::string fields;
+    for (uint16_t s = 1; s <= segments; ++s) {
+      if (s > 1) fields += ';';
+      fields += Text(IsamGetSegmentFieldname, index, s);
+    }
+    out << CsvField(Utf8FromAnsi(name)) << ',' << CsvField(Utf8FromAnsi(fields)) << "\r\n";
+  }
+}
+
+void PrintCsv(IsamHandle table, IsamHandle order, bool number_rows, std::ostream& out) {
+  std::vector<Column> columns = Columns(table);
+  out << "recno";
+  for (const Column& c : columns) out << ',' << CsvField(Utf8FromAnsi(c.name));
+  out << "\r\n";
+  Check(IsamGotoTop(order));
+  uint32_t row = 0;
+  for (;;) {
+    uint16_t eof = 0;
+    Check(IsamAtEOF(order, &eof));
+    if (eof) break;
+    uint32_t recno = 0;
+    Check(IsamGetRecordNum(order, 2, &recno));
+    out << (number_rows ? ++row : recno);
+    for (uint16_t i = 1; i <= columns.size(); ++i) {
+      out << ',' << CsvField(ValueText(order, i, columns[i - 1u]));
+    }
+    out << "\r\n";
+    Check(IsamSkip(order, 1));
+  }
+}
+
+}  // namespace isam::tool
