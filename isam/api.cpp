@@ -23,62 +23,14 @@ thread_local LastError last_error;
 
 }  // namespace
 
-void SetLastError(IsamResult code, const std::string& text) { last_error = {code, text}; }
-
-namespace {
-
-constexpr uint32_t kVersionMajor = 1;
-constexpr uint32_t kVersionMinor = 0;
-
-const char* DefaultText(uint32_t code) {
-  switch (code) {
-    case ISAM_SUCCESS: return "Success";
-    case ISAM_ERR_INVALID_HANDLE: return "Invalid handle";
-    case ISAM_ERR_INVALID_ARGUMENT: return "Invalid argument";
-    case ISAM_ERR_BUFFER_TOO_SMALL: return "The buffer is too small";
-    case ISAM_ERR_NOT_SUPPORTED: return "Not supported by this engine";
-    case ISAM_ERR_FOLDER_NOT_FOUND: return "Folder not found";
-    case ISAM_ERR_TABLE_NOT_FOUND: return "Table not found";
-    case ISAM_ERR_NOT_A_TABLE: return "The file is not a table";
-    case ISAM_ERR_TABLE_DAMAGED: return "The table is damaged";
-    case ISAM_ERR_IO: return "Input or output failed";
-    case ISAM_ERR_UNKNOWN_FIELD_TYPE: return "Unknown field type";
-    case ISAM_ERR_DISK_FULL: return "The disk is full";
-    case ISAM_ERR_READ_ONLY: return "The table is read-only";
-    case ISAM_ERR_TABLE_EXISTS: return "The table already exists";
-    case ISAM_ERR_TABLE_IN_USE: return "The table is in use";
-    case ISAM_ERR_BUSY: return "The table is busy";
-    case ISAM_ERR_FIELD_NOT_FOUND: return "Field not found";
-    case ISAM_ERR_INDEX_NOT_FOUND: return "Index not found";
-    case ISAM_ERR_VALUE_TOO_LONG: return "Value too long for its field";
-    case ISAM_ERR_INVALID_VALUE: return "Invalid value for its field";
-    case ISAM_ERR_INVALID_KEY: return "Invalid key";
-    case ISAM_ERR_RECORD_LOCKED: return "The record is locked by another user";
-    case ISAM_ERR_RECORD_NOT_FOUND: return "Record not found";
-    case ISAM_ERR_ALREADY_DISCONNECTED: return "The connection is not open";
-    case ISAM_ERR_NO_FILTER: return "No filter is set";
-    case ISAM_ERR_NO_SCOPE: return "No scope is set";
-    case ISAM_ERR_NO_KEY_POSITION: return "No key position";
-    case ISAM_ERR_NO_CURRENT_RECORD: return "No current record";
-    case ISAM_ERR_NO_UPDATE_PENDING: return "No change is pending";
-    case ISAM_ERR_STATEMENT_CLOSED: return "The statement is closed";
-    case ISAM_ERR_NO_ROW_COUNT: return "No row count";
-    case ISAM_ERR_PERMISSION: return "Permission denied";
-    case ISAM_ERR_STATIC_VIEW: return "The cursor cannot be updated";
-    case ISAM_ERR_LAYER: return "Invalid operation";
-    case ISAM_ERR_TRANSACTION: return "Transaction error";
-    case ISAM_ERR_SQL_SYNTAX: return "SQL syntax error";
-    case ISAM_ERR_SQL_PARAMETER: return "SQL parameter error";
-    case ISAM_ERR_SQL_NOT_PREPARED: return "The SQL statement is not prepared";
-    default: return "Internal error";
-  }
+void SetLastError(IsamResult code, const std::string& text) {
+  last_error = {code, text};
 }
 
 void Need(const void* pointer, const char* what) {
   if (!pointer) Fail(ISAM_ERR_INVALID_ARGUMENT, std::string("No ") + what + " given");
 }
 
-// Copies a text with its NUL; the buffer's size is *length on entry, the text's length on return.
 void CopyOut(const std::string& text, char* buffer, uint16_t* length) {
   Need(buffer, "buffer");
   Need(length, "length");
@@ -90,14 +42,104 @@ void CopyOut(const std::string& text, char* buffer, uint16_t* length) {
   *length = static_cast<uint16_t>(text.size());
 }
 
-Registry& R() { return Registry::Get(); }
+namespace {
+
+constexpr uint32_t kVersionMajor = 1;
+constexpr uint32_t kVersionMinor = 0;
+
+const char* DefaultText(uint32_t code) {
+  switch (code) {
+    case ISAM_SUCCESS:
+      return "Success";
+    case ISAM_ERR_INVALID_HANDLE:
+      return "Invalid handle";
+    case ISAM_ERR_INVALID_ARGUMENT:
+      return "Invalid argument";
+    case ISAM_ERR_BUFFER_TOO_SMALL:
+      return "The buffer is too small";
+    case ISAM_ERR_NOT_SUPPORTED:
+      return "Not supported by this engine";
+    case ISAM_ERR_FOLDER_NOT_FOUND:
+      return "Folder not found";
+    case ISAM_ERR_TABLE_NOT_FOUND:
+      return "Table not found";
+    case ISAM_ERR_NOT_A_TABLE:
+      return "The file is not a table";
+    case ISAM_ERR_TABLE_DAMAGED:
+      return "The table is damaged";
+    case ISAM_ERR_IO:
+      return "Input or output failed";
+    case ISAM_ERR_UNKNOWN_FIELD_TYPE:
+      return "Unknown field type";
+    case ISAM_ERR_DISK_FULL:
+      return "The disk is full";
+    case ISAM_ERR_READ_ONLY:
+      return "The table is read-only";
+    case ISAM_ERR_TABLE_EXISTS:
+      return "The table already exists";
+    case ISAM_ERR_TABLE_IN_USE:
+      return "The table is in use";
+    case ISAM_ERR_BUSY:
+      return "The table is busy";
+    case ISAM_ERR_FIELD_NOT_FOUND:
+      return "Field not found";
+    case ISAM_ERR_INDEX_NOT_FOUND:
+      return "Index not found";
+    case ISAM_ERR_VALUE_TOO_LONG:
+      return "Value too long for its field";
+    case ISAM_ERR_INVALID_VALUE:
+      return "Invalid value for its field";
+    case ISAM_ERR_INVALID_KEY:
+      return "Invalid key";
+    case ISAM_ERR_RECORD_LOCKED:
+      return "The record is locked by another user";
+    case ISAM_ERR_RECORD_NOT_FOUND:
+      return "Record not found";
+    case ISAM_ERR_ALREADY_DISCONNECTED:
+      return "The connection is not open";
+    case ISAM_ERR_NO_FILTER:
+      return "No filter is set";
+    case ISAM_ERR_NO_SCOPE:
+      return "No scope is set";
+    case ISAM_ERR_NO_KEY_POSITION:
+      return "No key position";
+    case ISAM_ERR_NO_CURRENT_RECORD:
+      return "No current record";
+    case ISAM_ERR_NO_UPDATE_PENDING:
+      return "No change is pending";
+    case ISAM_ERR_STATEMENT_CLOSED:
+      return "The statement is closed";
+    case ISAM_ERR_NO_ROW_COUNT:
+      return "No row count";
+    case ISAM_ERR_PERMISSION:
+      return "Permission denied";
+    case ISAM_ERR_STATIC_VIEW:
+      return "The cursor cannot be updated";
+    case ISAM_ERR_LAYER:
+      return "Invalid operation";
+    case ISAM_ERR_TRANSACTION:
+      return "Transaction error";
+    case ISAM_ERR_SQL_SYNTAX:
+      return "SQL syntax error";
+    case ISAM_ERR_SQL_PARAMETER:
+      return "SQL parameter error";
+    case ISAM_ERR_SQL_NOT_PREPARED:
+      return "The SQL statement is not prepared";
+    default:
+      return "Internal error";
+  }
+}
+
+Registry& R() {
+  return Registry::Get();
+}
 
 const FieldDef& FieldOf(Table& table, uint16_t field) {
   const auto& fields = table.schema().fields;
   if (field < 1 || field > fields.size()) {
     Fail(ISAM_ERR_FIELD_NOT_FOUND, "No field number " + std::to_string(field) + " in " +
-                                       table.Title() + " (it has " +
-                                       std::to_string(fields.size()) + ")");
+                                       table.Title() + " (it has " + std::to_string(fields.size()) +
+                                       ")");
   }
   return fields[field - 1u];
 }
@@ -134,7 +176,8 @@ IsamResult IsamSetDateFormat(const char* format) {
   return Guard([&] {
     Need(format, "date format");
     auto parsed = DateFormat::Parse(format);
-    if (!parsed) Fail(ISAM_ERR_INVALID_ARGUMENT, std::string("Unknown date format '") + format + "'");
+    if (!parsed)
+      Fail(ISAM_ERR_INVALID_ARGUMENT, std::string("Unknown date format '") + format + "'");
     R().settings().date_format = *parsed;
   });
 }
@@ -249,7 +292,8 @@ IsamResult IsamConnectEx(const char* path, uint16_t server_types, const char*, c
     if (upper.find(".IDD") != std::string::npos) {
       Fail(ISAM_ERR_NOT_SUPPORTED, "Data dictionaries are not supported: " + folder);
     }
-    if (!IsDirectory(folder)) Fail(ISAM_ERR_FOLDER_NOT_FOUND, "The folder " + folder + " does not exist");
+    if (!IsDirectory(folder))
+      Fail(ISAM_ERR_FOLDER_NOT_FOUND, "The folder " + folder + " does not exist");
     *connection = R().AddConnection(std::make_unique<Connection>(folder));
   });
 }
@@ -304,8 +348,8 @@ IsamResult IsamInTransaction(IsamHandle connection, uint16_t* in_transaction) {
 
 // ---- tables ----
 
-IsamResult IsamOpenTable(IsamHandle connection, const char* name, const char*, uint16_t,
-                         uint16_t, uint16_t, uint16_t, uint32_t open_mode, IsamHandle* table) {
+IsamResult IsamOpenTable(IsamHandle connection, const char* name, const char*, uint16_t, uint16_t,
+                         uint16_t, uint16_t, uint32_t open_mode, IsamHandle* table) {
   return Guard([&] {
     Need(name, "table name");
     Need(table, "output");
@@ -315,8 +359,9 @@ IsamResult IsamOpenTable(IsamHandle connection, const char* name, const char*, u
     bool read_only = (open_mode & ISAM_OPEN_READ_ONLY) != 0 || !file_writable;
     bool exclusive = (open_mode & ISAM_OPEN_EXCLUSIVE) != 0;
     auto attachment = conn.Attach(path, !file_writable);
+    auto source = std::make_shared<RecordSource>(std::move(attachment));
     *table = R().AddTable(connection,
-                          std::make_unique<Table>(&conn, std::move(attachment), read_only, exclusive));
+                          std::make_unique<Table>(&conn, std::move(source), read_only, exclusive));
   });
 }
 
@@ -376,7 +421,8 @@ IsamResult IsamGetFieldNum(IsamHandle table, const char* name, uint16_t* field) 
     Table& t = TableOf(table);
     int found = t.schema().FindField(Utf8FromAnsi(name));
     if (found < 0) {
-      Fail(ISAM_ERR_FIELD_NOT_FOUND, std::string("The field '") + name + "' is not in " + t.Title());
+      Fail(ISAM_ERR_FIELD_NOT_FOUND,
+           std::string("The field '") + name + "' is not in " + t.Title());
     }
     *field = static_cast<uint16_t>(found + 1);
   });
@@ -436,7 +482,8 @@ IsamResult IsamGetIndexHandle(IsamHandle table, const char* name, IsamHandle* in
     Table& t = R().GetTable(table);
     int found = t.schema().FindIndex(Utf8FromAnsi(name));
     if (found < 0) {
-      Fail(ISAM_ERR_INDEX_NOT_FOUND, std::string("The index '") + name + "' is not in " + t.Title());
+      Fail(ISAM_ERR_INDEX_NOT_FOUND,
+           std::string("The index '") + name + "' is not in " + t.Title());
     }
     *index = R().IndexHandle(table, found);
   });
@@ -492,8 +539,8 @@ IsamResult IsamGetRecord(IsamHandle order, uint8_t* buffer, uint32_t* length) {
     Table& t = *R().GetOrder(order).table;
     uint32_t needed = t.schema().record_length;
     if (*length < needed) {
-      Fail(ISAM_ERR_BUFFER_TOO_SMALL, "A record of " + t.Title() + " takes " +
-                                          std::to_string(needed) + " bytes");
+      Fail(ISAM_ERR_BUFFER_TOO_SMALL,
+           "A record of " + t.Title() + " takes " + std::to_string(needed) + " bytes");
     }
     t.RecordImage(buffer);
     *length = needed;
@@ -515,6 +562,12 @@ IsamResult IsamGetRecordCount(IsamHandle order, uint16_t option, uint32_t* count
   return Guard([&] {
     Need(count, "output");
     if ((option & 3) == 0) Fail(ISAM_ERR_INVALID_ARGUMENT, "Invalid count option");
+    if (R().KindOf(order) == ISAM_HANDLE_STATEMENT) {
+      auto rows = R().GetStatement(order).rows_affected();
+      if (!rows) Fail(ISAM_ERR_NO_ROW_COUNT, "The statement gives no row count");
+      *count = static_cast<uint32_t>(*rows);
+      return;
+    }
     OrderRef o = R().GetOrder(order);
     *count = o.table->Count(o.index, option);
   });
@@ -568,8 +621,7 @@ IsamResult IsamIsEmpty(IsamHandle order, uint16_t field, uint16_t* empty) {
   return Guard([&] {
     Need(empty, "output");
     Table& t = *R().GetOrder(order).table;
-    FieldOf(t, field);
-    *empty = IsNull(t.Values()[field - 1u]) ? 1 : 0;
+    *empty = IsEmptyStored(FieldOf(t, field), t.Values()[field - 1u]) ? 1 : 0;
   });
 }
 
@@ -579,7 +631,8 @@ IsamResult IsamGetNumSegments(IsamHandle index, uint16_t* count) {
   return Guard([&] {
     Need(count, "output");
     OrderRef o = R().GetIndex(index);
-    *count = static_cast<uint16_t>(o.table->schema().indexes[static_cast<size_t>(o.index)].segments.size());
+    *count = static_cast<uint16_t>(
+        o.table->schema().indexes[static_cast<size_t>(o.index)].segments.size());
   });
 }
 
@@ -589,10 +642,11 @@ IsamResult IsamGetSegmentFieldname(IsamHandle index, uint16_t segment, char* buf
     OrderRef o = R().GetIndex(index);
     const IndexDef& def = o.table->schema().indexes[static_cast<size_t>(o.index)];
     if (segment < 1 || segment > def.segments.size()) {
-      Fail(ISAM_ERR_INVALID_ARGUMENT, "No segment " + std::to_string(segment) + " in the index " +
-                                          AnsiFromUtf8(def.name));
+      Fail(ISAM_ERR_INVALID_ARGUMENT,
+           "No segment " + std::to_string(segment) + " in the index " + AnsiFromUtf8(def.name));
     }
-    const FieldDef& field = o.table->schema().fields[static_cast<size_t>(def.segments[segment - 1u])];
+    const FieldDef& field =
+        o.table->schema().fields[static_cast<size_t>(def.segments[segment - 1u])];
     CopyOut(AnsiFromUtf8(field.name), buffer, length);
   });
 }
@@ -601,7 +655,8 @@ IsamResult IsamGetKeyLength(IsamHandle index, uint16_t* length) {
   return Guard([&] {
     Need(length, "output");
     OrderRef o = R().GetIndex(index);
-    *length = static_cast<uint16_t>(o.table->schema().indexes[static_cast<size_t>(o.index)].key_length);
+    *length =
+        static_cast<uint16_t>(o.table->schema().indexes[static_cast<size_t>(o.index)].key_length);
   });
 }
 
@@ -682,7 +737,9 @@ IsamResult IsamClearFilter(IsamHandle order) {
   });
 }
 
-IsamResult IsamClearOptFilter(IsamHandle order) { return IsamClearFilter(order); }
+IsamResult IsamClearOptFilter(IsamHandle order) {
+  return IsamClearFilter(order);
+}
 
 // ---- changes ----
 
@@ -728,7 +785,13 @@ IsamResult IsamSetFieldRaw(IsamHandle handle, uint16_t field, const uint8_t* dat
 }
 
 IsamResult IsamSetEmpty(IsamHandle handle, uint16_t field) {
-  return Guard([&] { AssignField(handle, field, Value{}); });
+  return Guard([&] {
+    if (R().KindOf(handle) == ISAM_HANDLE_STATEMENT) {
+      R().GetStatement(handle).SetParameter(field, ParamValue{});
+      return;
+    }
+    AssignField(handle, field, Value{});
+  });
 }
 
 IsamResult IsamWriteRecord(IsamHandle table) {

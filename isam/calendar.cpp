@@ -162,8 +162,10 @@ std::string DateFormat::Format(int32_t julian) const {
     if (order_[i] == 'M') std::snprintf(buf, sizeof buf, "%02d", d.month);
     if (order_[i] == 'D') std::snprintf(buf, sizeof buf, "%02d", d.day);
     if (order_[i] == 'Y') {
-      if (year_digits_ == 4) std::snprintf(buf, sizeof buf, "%04d", d.year);
-      else std::snprintf(buf, sizeof buf, "%02d", d.year % 100);
+      if (year_digits_ == 4)
+        std::snprintf(buf, sizeof buf, "%04d", d.year);
+      else
+        std::snprintf(buf, sizeof buf, "%02d", d.year % 100);
     }
     if (i) out += separator_;
     out += buf;

@@ -45,8 +45,10 @@ std::string Utf8FromAnsi(const std::string& ansi) {
   out.reserve(ansi.size());
   for (char c : ansi) {
     auto b = static_cast<unsigned char>(c);
-    if (b < 0x80) out += c;
-    else AppendUtf8(out, CodePointOf(b));
+    if (b < 0x80)
+      out += c;
+    else
+      AppendUtf8(out, CodePointOf(b));
   }
   return out;
 }

@@ -1,5 +1,7 @@
 #include "isam/connection.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 
 #include "isam/codepage.h"
@@ -38,38 +40,30 @@ Attachment::Attachment(Connection* connection, size_t slot, std::string schema_n
 }
 
 Attachment::~Attachment() {
-  statements_.clear();
-  named_statements_.clear();
-  connection_->Detach(slot_, schema_name_, path_);
+  connection_->Detach(slot_, schema_name_, (read_only_ ? "r:" : "w:") + path_);
 }
 
-sqlite3* Attachment::db() const { return connection_->slot_db(slot_); }
+void Attachment::EnsureWal() {
+  if (wal_) return;
+  std::string pragma = "PRAGMA " + QuoteIdentifier(schema_name_) + ".journal_mode";
+  StmtPtr stmt = Prepare(db(), pragma, path_);
+  {
+    StatementUse use(stmt.get(), path_);
+    if (use.Step()) {
+      const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+      wal_ = mode && std::string(mode) == "wal";
+    }
+  }
+  if (!wal_) Exec(db(), pragma + "=WAL", path_);
+  wal_ = true;
+}
+
+sqlite3* Attachment::db() const {
+  return connection_->slot_db(slot_);
+}
 
 void Attachment::set_schema(TableSchema schema) {
   schema_ = std::move(schema);
-  select_list_ = "_recno";
-  columns_.clear();
-  for (const FieldDef& f : schema_.fields) {
-    columns_.push_back(QuoteIdentifier(f.name));
-    select_list_ += ", " + columns_.back();
-  }
-}
-
-sqlite3_stmt* Attachment::Statement(uint64_t key, const std::function<std::string()>& make_sql) {
-  auto it = statements_.find(key);
-  if (it == statements_.end()) {
-    it = statements_.emplace(key, Prepare(db(), make_sql(), path_)).first;
-  }
-  return it->second.get();
-}
-
-sqlite3_stmt* Attachment::Statement(const std::string& key,
-                                    const std::function<std::string()>& make_sql) {
-  auto it = named_statements_.find(key);
-  if (it == named_statements_.end()) {
-    it = named_statements_.emplace(key, Prepare(db(), make_sql(), path_)).first;
-  }
-  return it->second.get();
 }
 
 Connection::Connection(std::string folder) : folder_(std::move(folder)) {}
@@ -91,9 +85,20 @@ size_t Connection::SlotWithRoom() {
 }
 
 std::shared_ptr<Attachment> Connection::Attach(const std::string& path, bool read_only) {
-  auto found = attachments_.find(path);
+  std::string key = (read_only ? "r:" : "w:") + path;
+  auto found = attachments_.find(key);
   if (found != attachments_.end()) {
     if (auto existing = found->second.lock()) return existing;
+  }
+  // A file closed during this transaction is still attached, with its changes: take it up again.
+  for (auto it = pending_detach_.begin(); it != pending_detach_.end(); ++it) {
+    if (it->key != key) continue;
+    auto attachment =
+        std::make_shared<Attachment>(this, it->slot, it->schema_name, path, read_only);
+    pending_detach_.erase(it);
+    attachment->set_schema(ReadSchema(attachment->db(), attachment->schema_name(), path));
+    attachments_[key] = attachment;
+    return attachment;
   }
   CheckTableFileHeader(path);
 
@@ -102,36 +107,52 @@ std::shared_ptr<Attachment> Connection::Attach(const std::string& path, bool rea
   size_t slot_index = SlotWithRoom();
   Slot& slot = slots_[slot_index];
   std::string schema_name = "t" + std::to_string(slot.next_schema++);
-  {
-    StmtPtr attach = Prepare(slot.db.get(), "ATTACH DATABASE ?1 AS " + QuoteIdentifier(schema_name), path);
-    std::string uri = FileUri(path, read_only);
-    sqlite3_bind_text(attach.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
-    StatementUse use(attach.get(), path);
-    use.Step();
-  }
+  AttachFile(slot.db.get(), path, schema_name, read_only);
   ++slot.attached;
   auto attachment = std::make_shared<Attachment>(this, slot_index, schema_name, path, read_only);
   try {
     attachment->set_schema(ReadSchema(slot.db.get(), schema_name, path));
-    if (!read_only) {
-      std::string q = QuoteIdentifier(schema_name);
-      Exec(slot.db.get(), "PRAGMA " + q + ".journal_mode=WAL", path);
-      Exec(slot.db.get(), "PRAGMA " + q + ".synchronous=NORMAL", path);
+    Exec(slot.db.get(), "PRAGMA " + QuoteIdentifier(schema_name) + ".synchronous=NORMAL", path);
+    if (was_in_transaction) {
+      if (!read_only) attachment->EnsureWal();
+      Exec(slot.db.get(), "BEGIN IMMEDIATE", folder_);
     }
-    if (was_in_transaction) Exec(slot.db.get(), "BEGIN IMMEDIATE", folder_);
   } catch (...) {
     attachment.reset();  // detaches
     throw;
   }
-  attachments_[path] = attachment;
+  attachments_[key] = attachment;
   return attachment;
 }
 
-void Connection::Detach(size_t slot, const std::string& schema_name, const std::string& path) {
-  auto found = attachments_.find(path);
+void Connection::AttachFile(sqlite3* db, const std::string& path, const std::string& schema_name,
+                            bool read_only) {
+  auto attach = [&](const std::string& uri) {
+    StmtPtr stmt = Prepare(db, "ATTACH DATABASE ?1 AS " + QuoteIdentifier(schema_name), path);
+    sqlite3_bind_text(stmt.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
+    StatementUse use(stmt.get(), path);
+    use.Step();
+  };
+  try {
+    attach(FileUri(path, read_only));
+    // A read-only connection to a file in write-ahead mode needs its shared-memory file; in a
+    // folder where that cannot be made, an empty log means the file itself is whole.
+    if (read_only) ReadSchema(db, schema_name, path);
+  } catch (const Failure&) {
+    sqlite3_exec(db, ("DETACH DATABASE " + QuoteIdentifier(schema_name)).c_str(), nullptr, nullptr,
+                 nullptr);
+    struct stat wal {};
+    bool log_has_pages = stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+    if (!read_only || log_has_pages) throw;
+    attach(FileUri(path, read_only) + "&immutable=1");
+  }
+}
+
+void Connection::Detach(size_t slot, const std::string& schema_name, const std::string& key) {
+  auto found = attachments_.find(key);
   if (found != attachments_.end() && found->second.expired()) attachments_.erase(found);
   if (in_transaction_) {
-    pending_detach_.emplace_back(slot, schema_name);
+    pending_detach_.push_back(PendingDetach{slot, schema_name, key});
     return;
   }
   sqlite3_exec(slots_[slot].db.get(), ("DETACH DATABASE " + QuoteIdentifier(schema_name)).c_str(),
@@ -141,6 +162,11 @@ void Connection::Detach(size_t slot, const std::string& schema_name, const std::
 
 void Connection::Begin() {
   if (in_transaction_) Fail(ISAM_ERR_TRANSACTION, "A transaction is already active on " + folder_);
+  // The journal mode cannot change inside a transaction: writable files switch now.
+  for (auto& [key, weak] : attachments_) {
+    auto attachment = weak.lock();
+    if (attachment && !attachment->read_only()) attachment->EnsureWal();
+  }
   for (size_t i = 0; i < slots_.size(); ++i) {
     try {
       Exec(slots_[i].db.get(), "BEGIN IMMEDIATE", folder_);
@@ -153,11 +179,11 @@ void Connection::Begin() {
 }
 
 void Connection::DetachPending() {
-  for (auto& [slot, schema_name] : pending_detach_) {
-    sqlite3_exec(slots_[slot].db.get(),
-                 ("DETACH DATABASE " + QuoteIdentifier(schema_name)).c_str(), nullptr, nullptr,
-                 nullptr);
-    --slots_[slot].attached;
+  for (const PendingDetach& pending : pending_detach_) {
+    sqlite3_exec(slots_[pending.slot].db.get(),
+                 ("DETACH DATABASE " + QuoteIdentifier(pending.schema_name)).c_str(), nullptr,
+                 nullptr, nullptr);
+    --slots_[pending.slot].attached;
   }
   pending_detach_.clear();
 }

@@ -6,7 +6,6 @@
 #define RIVENOAK_ISAM_CONNECTION_H_
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -37,14 +36,12 @@ class Attachment {
 
   // "t1".records, for SQL texts.
   const std::string& from() const { return from_; }
-  // _recno and every field column, in field order.
-  const std::string& select_list() const { return select_list_; }
-  // The quoted column of a field.
-  const std::string& column(size_t field) const { return columns_[field]; }
-
-  // A statement prepared once per key and kept while the file is attached.
-  sqlite3_stmt* Statement(uint64_t key, const std::function<std::string()>& make_sql);
-  sqlite3_stmt* Statement(const std::string& key, const std::function<std::string()>& make_sql);
+  // The slot's handle and the name the file is attached under.
+  size_t slot() const { return slot_; }
+  const std::string& schema_name() const { return schema_name_; }
+  Connection* connection() const { return connection_; }
+  // Puts the file in write-ahead mode before its first change (opening alone writes nothing).
+  void EnsureWal();
 
  private:
   Connection* connection_;
@@ -54,10 +51,7 @@ class Attachment {
   bool read_only_;
   TableSchema schema_;
   std::string from_;
-  std::string select_list_;
-  std::vector<std::string> columns_;
-  std::unordered_map<uint64_t, StmtPtr> statements_;
-  std::unordered_map<std::string, StmtPtr> named_statements_;
+  bool wal_ = false;
 };
 
 class Connection {
@@ -70,15 +64,18 @@ class Connection {
   const std::string& folder() const { return folder_; }
 
   // Attaches the file (checked to be a table first), or shares the attachment already made.
+  // Attaching writes nothing to the file.
   std::shared_ptr<Attachment> Attach(const std::string& path, bool read_only);
 
   void Begin();
   void Commit();
   void Rollback();
   bool in_transaction() const { return in_transaction_; }
+  // A number for naming a query's result table, unique on this connection.
+  int NextResultId() { return ++result_tables_; }
 
   sqlite3* slot_db(size_t slot) const { return slots_[slot].db.get(); }
-  void Detach(size_t slot, const std::string& schema_name, const std::string& path);
+  void Detach(size_t slot, const std::string& schema_name, const std::string& key);
 
  private:
   struct Slot {
@@ -87,13 +84,21 @@ class Connection {
     int next_schema = 1;
   };
   size_t SlotWithRoom();
+  static void AttachFile(sqlite3* db, const std::string& path, const std::string& schema_name,
+                         bool read_only);
+  struct PendingDetach {
+    size_t slot;
+    std::string schema_name;
+    std::string key;
+  };
   void DetachPending();
 
   std::string folder_;
   std::vector<Slot> slots_;
   std::map<std::string, std::weak_ptr<Attachment>> attachments_;
   bool in_transaction_ = false;
-  std::vector<std::pair<size_t, std::string>> pending_detach_;
+  int result_tables_ = 0;
+  std::vector<PendingDetach> pending_detach_;  // files closed during a transaction
 };
 
 }  // namespace isam

@@ -32,8 +32,12 @@ FieldDef ParseFieldDefinition(const std::string& text) {
   size_t search_from = t.size();
   if (!t.empty() && t.back() == ')') {
     size_t open = t.rfind('(');
-    if (open == std::string::npos) Fail(ISAM_ERR_INVALID_ARGUMENT, "Bad field definition '" + text + "'");
+    if (open == std::string::npos)
+      Fail(ISAM_ERR_INVALID_ARGUMENT, "Bad field definition '" + text + "'");
     search_from = open;
+    while (search_from > 0 && (t[search_from - 1] == ' ' || t[search_from - 1] == '\t')) {
+      --search_from;  // "char ( 8 )": blanks may stand before the bracket
+    }
   }
   size_t space = t.find_last_of(" \t", search_from == 0 ? 0 : search_from - 1);
   if (space == std::string::npos) {
@@ -71,7 +75,8 @@ void CreateTable(const std::string& path, const std::vector<std::string>& field_
     std::string lower = field.name;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (!names.insert(lower).second) {
-      Fail(ISAM_ERR_INVALID_ARGUMENT, "The field '" + AnsiFromUtf8(field.name) + "' is given twice");
+      Fail(ISAM_ERR_INVALID_ARGUMENT,
+           "The field '" + AnsiFromUtf8(field.name) + "' is given twice");
     }
     schema.fields.push_back(field);
   }
@@ -81,15 +86,18 @@ void CreateTable(const std::string& path, const std::vector<std::string>& field_
   for (const std::string& text : index_texts) {
     size_t eq = text.find('=');
     std::string name = Trim(text.substr(0, eq));
-    if (eq == std::string::npos || name.empty() || name[0] == '_' || name.rfind("sqlite_", 0) == 0) {
-      Fail(ISAM_ERR_INVALID_ARGUMENT, "An index definition is 'NAME=FIELD;FIELD'; got '" + text + "'");
+    if (eq == std::string::npos || name.empty() || name[0] == '_' ||
+        name.rfind("sqlite_", 0) == 0) {
+      Fail(ISAM_ERR_INVALID_ARGUMENT,
+           "An index definition is 'NAME=FIELD;FIELD'; got '" + text + "'");
     }
     std::string columns;
     std::string rest = text.substr(eq + 1);
     size_t pos = 0;
     while (pos <= rest.size()) {
       size_t semi = rest.find(';', pos);
-      std::string field = Trim(rest.substr(pos, semi == std::string::npos ? std::string::npos : semi - pos));
+      std::string field =
+          Trim(rest.substr(pos, semi == std::string::npos ? std::string::npos : semi - pos));
       int found = schema.FindField(Utf8FromAnsi(field));
       if (found < 0) {
         Fail(ISAM_ERR_FIELD_NOT_FOUND, "The index " + name + " names the field '" + field +
@@ -108,9 +116,8 @@ void CreateTable(const std::string& path, const std::vector<std::string>& field_
   try {
     DbPtr db = OpenDb(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, target);
     Exec(db.get(),
-         "PRAGMA application_id = " + std::to_string(kApplicationId) +
-             "; PRAGMA user_version = " + std::to_string(kUserVersion) + "; BEGIN; " + sql +
-             " COMMIT;",
+         "PRAGMA application_id = " + std::to_string(kApplicationId) + "; PRAGMA user_version = " +
+             std::to_string(kUserVersion) + "; BEGIN; " + sql + " COMMIT;",
          target);
   } catch (...) {
     unlink(temp.c_str());
@@ -119,7 +126,8 @@ void CreateTable(const std::string& path, const std::vector<std::string>& field_
   // link() refuses an existing target, so a file made meanwhile is never replaced.
   if (link(temp.c_str(), target.c_str()) != 0) {
     unlink(temp.c_str());
-    Fail(ISAM_ERR_TABLE_EXISTS, "Cannot create " + target + ": it exists or the folder is not writable");
+    Fail(ISAM_ERR_TABLE_EXISTS,
+         "Cannot create " + target + ": it exists or the folder is not writable");
   }
   unlink(temp.c_str());
 }

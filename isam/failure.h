@@ -19,7 +19,9 @@ class Failure : public std::runtime_error {
   IsamResult code_;
 };
 
-[[noreturn]] inline void Fail(IsamResult code, const std::string& text) { throw Failure(code, text); }
+[[noreturn]] inline void Fail(IsamResult code, const std::string& text) {
+  throw Failure(code, text);
+}
 
 }  // namespace isam
 

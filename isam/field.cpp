@@ -42,7 +42,8 @@ bool SplitArgs(const std::string& t, std::string* name, int args[2], int* count)
   size_t pos = 0;
   while (pos <= inner.size() && *count < 2) {
     size_t comma = inner.find(',', pos);
-    std::string part = inner.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    std::string part =
+        inner.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
     int v = 0;
     auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), v);
     if (ec != std::errc() || end != part.data() + part.size() || part.empty()) return false;
@@ -60,8 +61,8 @@ struct FixedType {
 };
 
 const FixedType kFixed[] = {
-    {"LOGICAL", ISAM_LOGICAL, 1}, {"DATE", ISAM_DATE, 4},        {"MEMO", ISAM_MEMO, 9},
-    {"DOUBLE", ISAM_DOUBLE, 8},   {"INTEGER", ISAM_INTEGER, 4},  {"SHORTINT", ISAM_SHORTINT, 2},
+    {"LOGICAL", ISAM_LOGICAL, 1}, {"DATE", ISAM_DATE, 4},           {"MEMO", ISAM_MEMO, 9},
+    {"DOUBLE", ISAM_DOUBLE, 8},   {"INTEGER", ISAM_INTEGER, 4},     {"SHORTINT", ISAM_SHORTINT, 2},
     {"TIME", ISAM_TIME, 4},       {"TIMESTAMP", ISAM_TIMESTAMP, 8}, {"AUTOINC", ISAM_AUTOINC, 4},
     {"MONEY", ISAM_MONEY, 8},
 };
@@ -183,9 +184,15 @@ bool FitsInteger(const FieldDef& f, int64_t v) {
   return v >= INT32_MIN && v <= INT32_MAX;
 }
 
+bool IsEmptyStored(const FieldDef& field, const Value& stored) {
+  if (IsNull(stored)) return true;
+  auto* text = std::get_if<std::string>(&stored);
+  return field.type == ISAM_TEXT && text && text->find_first_not_of(' ') == std::string::npos;
+}
+
 bool RawFromStored(const FieldDef& f, const Value& stored, uint8_t* data) {
   std::memset(data, f.type == ISAM_TEXT || f.type == ISAM_NUMERIC ? ' ' : 0, f.length);
-  if (IsNull(stored)) return true;
+  if (IsEmptyStored(f, stored)) return true;
   switch (f.type) {
     case ISAM_LOGICAL: {
       auto i = AsInteger(stored);
@@ -214,9 +221,12 @@ bool RawFromStored(const FieldDef& f, const Value& stored, uint8_t* data) {
     }
     case ISAM_TEXT: {
       std::string text;
-      if (auto* s = std::get_if<std::string>(&stored)) text = AnsiFromUtf8(*s);
-      else if (auto* i = std::get_if<int64_t>(&stored)) text = std::to_string(*i);
-      else text = ShortestNumberText(std::get<double>(stored));
+      if (auto* s = std::get_if<std::string>(&stored))
+        text = AnsiFromUtf8(*s);
+      else if (auto* i = std::get_if<int64_t>(&stored))
+        text = std::to_string(*i);
+      else
+        text = ShortestNumberText(std::get<double>(stored));
       size_t n = std::min<size_t>(text.size(), f.length);
       std::memcpy(data, text.data(), n);
       return n == text.size();
@@ -233,8 +243,10 @@ bool RawFromStored(const FieldDef& f, const Value& stored, uint8_t* data) {
     case ISAM_SHORTINT: {
       auto i = AsInteger(stored);
       if (!i || !FitsInteger(f, *i)) return false;
-      if (f.type == ISAM_SHORTINT) Store<int16_t>(data, static_cast<int16_t>(*i));
-      else Store<int32_t>(data, static_cast<int32_t>(*i));
+      if (f.type == ISAM_SHORTINT)
+        Store<int16_t>(data, static_cast<int16_t>(*i));
+      else
+        Store<int32_t>(data, static_cast<int32_t>(*i));
       return true;
     }
     case ISAM_TIMESTAMP: {
@@ -335,9 +347,14 @@ std::string ShortestNumberText(double v) {
 
 std::string TextFromStored(const FieldDef& f, const Value& stored, const DateFormat& format,
                            uint16_t decimals) {
-  if (IsNull(stored)) return "";
-  if (f.type == ISAM_TEXT || f.type == ISAM_MEMO) {
+  if (IsEmptyStored(f, stored)) return "";
+  if (f.type == ISAM_MEMO) {
     if (auto* s = std::get_if<std::string>(&stored)) return AnsiFromUtf8(*s);
+  }
+  if (f.type == ISAM_TEXT) {
+    if (auto* s = std::get_if<std::string>(&stored)) {
+      return AnsiFromUtf8(s->substr(0, s->find_last_not_of(' ') + 1));
+    }
   }
   std::vector<uint8_t> raw(f.length);
   if (!RawFromStored(f, stored, raw.data())) {
@@ -372,8 +389,7 @@ std::string TextFromStored(const FieldDef& f, const Value& stored, const DateFor
 Value StoredFromText(const FieldDef& f, const std::string& text, const DateFormat& format,
                      const std::string& table) {
   auto invalid = [&]() -> Value {
-    Fail(ISAM_ERR_INVALID_VALUE,
-         "'" + text + "' is not a valid value for " + FieldTitle(f, table));
+    Fail(ISAM_ERR_INVALID_VALUE, "'" + text + "' is not a valid value for " + FieldTitle(f, table));
   };
   if (f.type == ISAM_MEMO) {
     if (text.find_last_not_of(' ') == std::string::npos) return std::monostate{};
@@ -396,8 +412,7 @@ Value StoredFromText(const FieldDef& f, const std::string& text, const DateForma
       if (!formatted) {
         Fail(ISAM_ERR_VALUE_TOO_LONG, "Value " + text + " too wide for " + FieldTitle(f, table));
       }
-      return StoredFromRaw(f, reinterpret_cast<const uint8_t*>(formatted->data()), f.length,
-                           table);
+      return StoredFromRaw(f, reinterpret_cast<const uint8_t*>(formatted->data()), f.length, table);
     }
     case ISAM_DATE: {
       auto julian = format.ParseDate(text);

@@ -18,7 +18,7 @@ struct FieldDef {
   uint16_t type = 0;     // ISAM_LOGICAL, ISAM_TEXT, ...
   uint32_t length = 0;   // bytes in a record image
   uint16_t decimals = 0;
-  uint32_t offset = 0;   // of the data in a record image
+  uint32_t offset = 0;  // of the data in a record image
 };
 
 // Fills type, length and decimals from the declared type; false when the engine does not know it.
@@ -27,6 +27,10 @@ bool ParseDeclaredType(const std::string& declared, FieldDef* field);
 // The declared type to write for a field definition text ("CHAR(8)", "char ( 8 )"); the same
 // text, normalised, or empty when unknown.
 std::string NormalisedDeclaredType(const std::string& declared);
+
+// Whether a stored value is the field's empty value: NULL, or for a text one of blanks only
+// (which other programs may store; the engine stores NULL).
+bool IsEmptyStored(const FieldDef& field, const Value& stored);
 
 // Raw form (field.length bytes at data) from a stored value; false when the stored value cannot
 // be shown in that form (the data is then filled as for an empty value).

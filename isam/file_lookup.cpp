@@ -59,7 +59,8 @@ bool IsWritableFile(const std::string& path) {
   if (access(path.c_str(), W_OK) != 0) return false;
   std::string dir = path.substr(0, std::max<size_t>(path.find_last_of('/'), 1));
   struct stat dst {};
-  return stat(dir.c_str(), &dst) == 0 && (dst.st_mode & 0222) != 0 && access(dir.c_str(), W_OK) == 0;
+  return stat(dir.c_str(), &dst) == 0 && (dst.st_mode & 0222) != 0 &&
+         access(dir.c_str(), W_OK) == 0;
 }
 
 }  // namespace isam

@@ -14,6 +14,11 @@ namespace isam {
 
 void SetLastError(IsamResult code, const std::string& text);
 
+// Refuses a null pointer argument, naming what was missing.
+void Need(const void* pointer, const char* what);
+// Copies a text with its NUL; the buffer's size is *length on entry, the text's length on return.
+void CopyOut(const std::string& text, char* buffer, uint16_t* length);
+
 template <typename F>
 IsamResult Guard(F&& body) {
   try {

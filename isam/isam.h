@@ -212,6 +212,43 @@ IsamResult IsamSetEmpty(IsamHandle handle, uint16_t field);
 IsamResult IsamWriteRecord(IsamHandle table);
 IsamResult IsamCancelUpdate(IsamHandle table);  // 5085: nothing pending
 
+// ---- SQL statements ----
+// A statement belongs to a connection and runs against the tables of its folder. Executing a
+// SELECT gives a cursor: a handle that moves, reads, counts and refreshes like a table handle
+// (read-only). A SELECT over one table without DISTINCT is live (IsamSqlPeekStatement answers
+// 1): rows enter and leave it as they change, and refreshing a row that no longer qualifies
+// moves to the next qualifying row, else the previous one, else leaves the cursor empty. A
+// SELECT DISTINCT is static: its rows are fixed when it runs. Other statements give cursor 0.
+// Parameters are set by position from 1; IsamSetEmpty on a statement sets one empty.
+IsamResult IsamCreateSQLStatement(IsamHandle connection, IsamHandle* statement);
+IsamResult IsamStmtSetTableLockType(IsamHandle statement, uint16_t lock_type);  // 0 or 1
+IsamResult IsamStmtSetTableCharType(IsamHandle statement, uint16_t char_type);  // 1 or 2
+IsamResult IsamStmtSetTableRights(IsamHandle statement, uint16_t rights);       // 1 or 2
+IsamResult IsamStmtSetTableReadOnly(IsamHandle statement, uint16_t read_only);  // 1 or 2
+IsamResult IsamStmtSetTableType(IsamHandle statement, uint16_t table_type);     // 1 to 3
+IsamResult IsamStmtConstrainUpdates(IsamHandle statement, uint16_t constrain);  // 1 or 2
+IsamResult IsamStmtReadAllColumns(IsamHandle statement, uint16_t read_all);     // 1 or 2
+IsamResult IsamPrepareSQL(IsamHandle statement, const char* text);
+// The parameters of a text, without preparing it (statement may be 0): their count, and their
+// names in order separated by ";" ("" for a ?).
+IsamResult IsamGetSQLStmtParams(IsamHandle statement, const char* text, uint16_t* count,
+                                char* names, uint16_t* length);
+IsamResult IsamSetString(IsamHandle statement, uint16_t position, const char* text);
+IsamResult IsamSetJulian(IsamHandle statement, uint16_t position, int32_t julian);
+IsamResult IsamSetDouble(IsamHandle statement, uint16_t position, double value);
+IsamResult IsamSetLogical(IsamHandle statement, uint16_t position, uint16_t value);
+IsamResult IsamSetMilliseconds(IsamHandle statement, uint16_t position, int32_t milliseconds);
+// 8 bytes: int32 Julian day, then int32 milliseconds of the day.
+IsamResult IsamSetTimeStampRaw(IsamHandle statement, uint16_t position, const uint8_t* data,
+                               uint32_t length);
+IsamResult IsamSetBinary(IsamHandle statement, uint16_t position, uint16_t binary_type,
+                         const uint8_t* data, uint32_t length);
+IsamResult IsamExecuteSQL(IsamHandle statement, IsamHandle* cursor);
+IsamResult IsamSqlPeekStatement(IsamHandle cursor, uint16_t* live);
+IsamResult IsamCloseSQLStatement(IsamHandle statement);  // 5106: not open
+// On a statement handle, IsamGetRecordCount gives the rows the last UPDATE, INSERT or DELETE
+// changed; 5117 after a SELECT.
+
 // ---- Dates ----
 IsamResult IsamConvertStringToJulian(const char* text, int32_t* julian);  // in the date format
 IsamResult IsamConvertJulianToString(int32_t julian, char* buffer, uint16_t* length);

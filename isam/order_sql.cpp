@@ -3,10 +3,13 @@
 namespace isam {
 namespace {
 
-std::string Param(size_t i, int first) { return "?" + std::to_string(static_cast<int>(i) + first); }
+std::string Param(size_t i, int first) {
+  return "?" + std::to_string(static_cast<int>(i) + first);
+}
 
-std::vector<std::string> Branches(const std::vector<std::string>& columns, Direction dir,
-                                  const Bound& bound, int first) {
+// Branch conditions, nearest first; an empty text means no condition.
+std::vector<std::string> Branches(const OrderColumns& columns, Direction dir, const Bound& bound,
+                                  int first) {
   std::vector<std::string> out;
   if (bound.columns == 0) {
     out.push_back("");
@@ -14,22 +17,25 @@ std::vector<std::string> Branches(const std::vector<std::string>& columns, Direc
   }
   for (size_t i = bound.columns; i-- > 0;) {
     std::string cond;
-    for (size_t j = 0; j < i; ++j) {
-      cond += columns[j] + " IS " + Param(j, first) + " AND ";
-    }
+    for (size_t j = 0; j < i; ++j) cond += columns[j].sql + " IS " + Param(j, first) + " AND ";
     bool null = (bound.null_mask >> i) & 1u;
     bool inclusive = bound.inclusive && i + 1 == bound.columns;
-    const std::string& c = columns[i];
-    if (dir == Direction::kForward) {
-      if (null) cond += inclusive ? "1" : c + " IS NOT NULL";
-      else cond += c + (inclusive ? " >= " : " > ") + Param(i, first);
+    const std::string& c = columns[i].sql;
+    // Upwards in value terms: NULL comes first, then the values in ascending order.
+    bool upwards = (dir == Direction::kForward) != columns[i].descending;
+    if (upwards) {
+      if (null)
+        cond += inclusive ? "1" : c + " IS NOT NULL";
+      else
+        cond += c + (inclusive ? " >= " : " > ") + Param(i, first);
     } else {
       if (null && !inclusive) continue;  // nothing sorts before NULL
       if (null) {
         cond += c + " IS NULL";
       } else {
-        // NULL sorts before every value: after the values below the bound come the NULLs.
+        // After the values below the bound come the NULLs; a record number is never NULL.
         out.push_back(cond + c + (inclusive ? " <= " : " < ") + Param(i, first));
+        if (columns[i].value_index == OrderColumn::kRecnoValue) continue;
         cond += c + " IS NULL";
       }
     }
@@ -40,26 +46,30 @@ std::vector<std::string> Branches(const std::vector<std::string>& columns, Direc
 
 }  // namespace
 
-std::vector<std::string> BoundBranches(const std::vector<std::string>& columns, Direction dir,
+std::vector<std::string> BoundBranches(const OrderColumns& columns, Direction dir,
                                        const Bound& bound) {
   return Branches(columns, dir, bound, 1);
 }
 
-std::string OrderByText(const std::vector<std::string>& columns, Direction dir) {
+std::string OrderByText(const OrderColumns& columns, Direction dir) {
   std::string out;
-  for (const std::string& c : columns) {
+  for (const OrderColumn& c : columns) {
     if (!out.empty()) out += ", ";
-    out += c + (dir == Direction::kForward ? "" : " DESC");
+    bool downwards = (dir == Direction::kBackward) != c.descending;
+    out += c.sql + (downwards ? " DESC" : "");
   }
   return out;
 }
 
 std::string NextRecordSql(const std::string& select, const std::string& from,
-                          const std::vector<std::string>& columns, Direction dir,
+                          const std::string& condition, const OrderColumns& columns, Direction dir,
                           const Bound& bound) {
   std::string order = OrderByText(columns, dir);
+  std::string where = condition.empty() ? "" : "(" + condition + ")";
   std::string sql;
-  for (const std::string& cond : Branches(columns, dir, bound, 1)) {
+  for (const std::string& branch : Branches(columns, dir, bound, 1)) {
+    std::string cond = where;
+    if (!branch.empty()) cond += (cond.empty() ? "" : " AND ") + branch;
     if (!sql.empty()) sql += " UNION ALL ";
     sql += "SELECT * FROM (SELECT " + select + " FROM " + from +
            (cond.empty() ? "" : " WHERE " + cond) + " ORDER BY " + order + " LIMIT 1)";
@@ -68,8 +78,8 @@ std::string NextRecordSql(const std::string& select, const std::string& from,
   return sql + " LIMIT 1";
 }
 
-std::string BeyondCondition(const std::vector<std::string>& columns, Direction dir,
-                            const Bound& bound, int first_parameter) {
+std::string BeyondCondition(const OrderColumns& columns, Direction dir, const Bound& bound,
+                            int first_parameter) {
   std::string out;
   for (const std::string& cond : Branches(columns, dir, bound, first_parameter)) {
     if (cond.empty()) return "1";

@@ -1,1 +1,285 @@
+// Appends, edits, record locks (between handles and between processes) and transactions.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "isam/testing/test_support.h"
+
+namespace isam::testing {
+namespace {
+
+constexpr uint16_t kId = 1, kCode = 2, kName = 3, kN = 4;
+
+class ChangedTable : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = folder_.File("t.adt");
+    CreateTable(path_, {"Id AUTOINC", "Code CHAR(4)", "Name CHAR(10)", "N INTEGER"},
+                {"BYCODE=Code"});
+  }
+
+  uint32_t Count(IsamHandle order) {
+    uint32_t count = 0;
+    EXPECT_EQ(IsamGetRecordCount(order, ISAM_COUNT_IGNORE_FILTERS, &count), 0u) << LastErrorText();
+    return count;
+  }
+
+  TempFolder folder_;
+  std::string path_;
+};
+
+// A child process running `body`, whose answer is its exit code; killed if still running at
+// the end of the scope.
+struct Child {
+  explicit Child(const std::function<int()>& body) : pid(fork()) {
+    if (pid == 0) _exit(body());
+  }
+  ~Child() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      Wait();
+    }
+  }
+  // The exit code, or -1 when a signal ended it.
+  int Wait() {
+    int status = 0;
+    pid_t waited = std::exchange(pid, 0);
+    if (waited <= 0 || waitpid(waited, &status, 0) != waited) return -2;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  pid_t pid;
+};
+
+// An engine connection and table made inside a child process; 0 when either fails.
+IsamHandle OpenInChild(const std::string& folder, const char* name) {
+  IsamHandle connection = 0, table = 0;
+  if (IsamConnect(folder.c_str(), &connection) != 0) return 0;
+  if (IsamOpenTable(connection, name, nullptr, 3, 1, 1, 1, 0, &table) != 0) return 0;
+  return table;
+}
+
+TEST_F(ChangedTable, AppendedRecordBecomesCurrentWithOneMoreThanTheLargestAutoinc) {
+  ScopedConnection c(folder_.path());
+  IsamHandle t = c.Open("t.adt");
+  WriteFields(t, {{"Code", "a"}}, true);
+  EXPECT_EQ(RecordNumber(t), 1u);
+  EXPECT_EQ(FieldText(t, kId), "1");
+  EXPECT_EQ(FieldText(t, kCode), "a");
+
+  RunSql(path_, "INSERT INTO records (Id, Code) VALUES (100, 'x')");
+  WriteFields(t, {{"Code", "b"}, {"N", "5"}}, true);
+  EXPECT_EQ(RecordNumber(t), 3u);
+  EXPECT_EQ(FieldText(t, kId), "101");
+  ISAM_ASSERT_OK(IsamSkip(t, 1));
+  EXPECT_TRUE(AtEof(t));
+}
+
+TEST_F(ChangedTable, EditWritesOnlyAssignedFieldsOfARecordStillThere) {
+  ScopedConnection c(folder_.path());
+  IsamHandle t = c.Open("t.adt");
+  WriteFields(t, {{"Code", "a"}, {"Name", "first"}, {"N", "1"}}, true);
+  WriteFields(t, {{"Name", "second"}}, true);
+  ISAM_ASSERT_OK(IsamGotoRecord(t, 1));
+  // Another program changes N after the engine read the record: the edit keeps that change.
+  RunSql(path_, "UPDATE records SET N = 5 WHERE _recno = 1");
+  WriteFields(t, {{"Code", "b"}}, false);
+  ISAM_ASSERT_OK(IsamRefreshRecord(t));
+  EXPECT_EQ(FieldText(t, kCode), "b");
+  EXPECT_EQ(FieldText(t, kName), "first");
+  EXPECT_EQ(FieldText(t, kN), "5");
+  EXPECT_EQ(FieldText(t, kId), "1");
+
+  RunSql(path_, "DELETE FROM records WHERE _recno = 1");
+  ISAM_ASSERT_OK(IsamSetField(t, kName, "edited"));
+  EXPECT_EQ(IsamWriteRecord(t), uint32_t{ISAM_ERR_RECORD_NOT_FOUND});
+  EXPECT_EQ(Count(t), 1u);
+}
+
+TEST_F(ChangedTable, CancelUpdateDropsThePendingChange) {
+  ScopedConnection c(folder_.path());
+  IsamHandle t = c.Open("t.adt");
+  WriteFields(t, {{"Name", "kept"}}, true);
+  ISAM_ASSERT_OK(IsamSetField(t, kName, "dropped"));
+  EXPECT_EQ(FieldText(t, kName), "dropped");
+  ISAM_ASSERT_OK(IsamCancelUpdate(t));
+  EXPECT_EQ(FieldText(t, kName), "kept");
+  EXPECT_EQ(IsamCancelUpdate(t), uint32_t{ISAM_ERR_NO_UPDATE_PENDING});
+
+  ISAM_ASSERT_OK(IsamAppendRecord(t));
+  ISAM_ASSERT_OK(IsamSetField(t, kName, "never"));
+  ISAM_ASSERT_OK(IsamCancelUpdate(t));
+  EXPECT_EQ(Count(t), 1u);
+}
+
+TEST_F(ChangedTable, RecordLockHoldsAgainstEveryOtherHandleUntilUnlockOrClose) {
+  ScopedConnection c(folder_.path()), other(folder_.path());
+  IsamHandle t1 = c.Open("t.adt"), t2 = c.Open("t.adt"), t3 = other.Open("t.adt");
+  WriteFields(t1, {{"Name", "one"}}, true);
+  WriteFields(t1, {{"Name", "two"}}, true);
+
+  ISAM_ASSERT_OK(IsamLockRecord(t1, 1));
+  ISAM_ASSERT_OK(IsamLockRecord(t1, 1));  // again by its holder
+  EXPECT_EQ(IsamLockRecord(t2, 1), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  EXPECT_EQ(IsamLockRecord(t3, 1), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  uint16_t locked = 9;
+  ISAM_ASSERT_OK(IsamIsRecordLocked(t2, 1, &locked));
+  EXPECT_EQ(locked, 1);
+  ISAM_ASSERT_OK(IsamIsRecordLocked(t1, 1, &locked));
+  EXPECT_EQ(locked, 0);  // not by another handle
+  ISAM_ASSERT_OK(IsamLockRecord(t2, 2));
+
+  // Only the holder writes a locked record.
+  ISAM_ASSERT_OK(IsamGotoRecord(t2, 1));
+  ISAM_ASSERT_OK(IsamSetField(t2, kName, "blocked"));
+  EXPECT_EQ(IsamWriteRecord(t2), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  ISAM_ASSERT_OK(IsamCancelUpdate(t2));
+  ISAM_ASSERT_OK(IsamGotoRecord(t1, 1));
+  WriteFields(t1, {{"Name", "by holder"}}, false);
+
+  ISAM_ASSERT_OK(IsamUnlockRecord(t1, 1));
+  WriteFields(t2, {{"N", "3"}}, false);
+  ISAM_ASSERT_OK(IsamRefreshRecord(t1));
+  EXPECT_EQ(FieldText(t1, kName), "by holder");
+  EXPECT_EQ(FieldText(t1, kN), "3");
+  ISAM_ASSERT_OK(IsamLockRecord(t3, 1));
+  EXPECT_EQ(IsamLockRecord(t1, 1), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  EXPECT_EQ(IsamLockRecord(t1, 2), uint32_t{ISAM_ERR_RECORD_LOCKED});
+
+  ISAM_ASSERT_OK(IsamCloseTable(t3));
+  ISAM_ASSERT_OK(IsamLockRecord(t1, 1));
+  // Closing some other handle of the file leaves the locks of the rest alone.
+  ISAM_ASSERT_OK(IsamCloseTable(c.Open("t.adt")));
+  EXPECT_EQ(IsamLockRecord(t2, 1), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  ISAM_ASSERT_OK(IsamCloseTable(t2));
+  ISAM_ASSERT_OK(IsamLockRecord(t1, 2));
+}
+
+TEST_F(ChangedTable, LockHeldByAnotherProcessHoldsUntilThatProcessDies) {
+  {
+    ScopedConnection c(folder_.path());
+    WriteFields(c.Open("t.adt"), {{"Name", "one"}}, true);
+  }
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  std::string folder = folder_.path();
+  Child child([&] {
+    close(ready[0]);
+    IsamHandle t = OpenInChild(folder, "t.adt");
+    if (t == 0 || IsamLockRecord(t, 1) != 0) return 2;
+    char byte = 1;
+    if (write(ready[1], &byte, 1) != 1) return 3;
+    for (;;) pause();
+  });
+  close(ready[1]);
+  char byte = 0;
+  ssize_t got = read(ready[0], &byte, 1);
+  close(ready[0]);
+  ASSERT_EQ(got, 1) << "the child did not lock; exit " << child.Wait();
+
+  ScopedConnection c(folder_.path());
+  IsamHandle t = c.Open("t.adt");
+  EXPECT_EQ(IsamLockRecord(t, 1), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  uint16_t locked = 0;
+  ISAM_ASSERT_OK(IsamIsRecordLocked(t, 1, &locked));
+  EXPECT_EQ(locked, 1);
+  ISAM_ASSERT_OK(IsamGotoRecord(t, 1));
+  ISAM_ASSERT_OK(IsamSetField(t, kName, "blocked"));
+  EXPECT_EQ(IsamWriteRecord(t), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  ISAM_ASSERT_OK(IsamCancelUpdate(t));
+
+  kill(child.pid, SIGKILL);
+  EXPECT_EQ(child.Wait(), -1);
+  ISAM_ASSERT_OK(IsamLockRecord(t, 1));
+  WriteFields(t, {{"Name", "mine"}}, false);
+}
+
+TEST_F(ChangedTable, AppendsFromTwoProcessesAtOnceGetDistinctAutoincValues) {
+  constexpr int kPerProcess = 150;
+  int gate[2];
+  ASSERT_EQ(pipe(gate), 0);
+  std::string folder = folder_.path();
+  auto appender = [&](const char* tag) {
+    return [&, tag] {
+      close(gate[1]);
+      IsamHandle t = OpenInChild(folder, "t.adt");
+      if (t == 0) return 2;
+      char byte;
+      if (read(gate[0], &byte, 1) != 0) return 3;  // released when the parent closes the gate
+      for (int i = 0; i < kPerProcess; ++i) {
+        if (IsamAppendRecord(t) || IsamSetField(t, kCode, tag) || IsamWriteRecord(t)) return 4;
+      }
+      return 0;
+    };
+  };
+  Child first(appender("p1")), second(appender("p2"));
+  close(gate[0]);
+  close(gate[1]);
+  ASSERT_EQ(first.Wait(), 0);
+  ASSERT_EQ(second.Wait(), 0);
+
+  ScopedConnection c(folder_.path());
+  IsamHandle t = c.Open("t.adt");
+  std::set<std::string> ids;
+  std::vector<uint32_t> records = WalkForward(t);
+  for (uint32_t recno : records) {
+    ISAM_ASSERT_OK(IsamGotoRecord(t, recno));
+    ids.insert(FieldText(t, kId));
+  }
+  EXPECT_EQ(records.size(), 2u * kPerProcess);
+  EXPECT_EQ(ids.size(), 2u * kPerProcess);
+}
+
+TEST_F(ChangedTable, RollbackUndoesTheConnectionsWrites) {
+  ScopedConnection c(folder_.path());
+  IsamHandle t = c.Open("t.adt");
+  WriteFields(t, {{"Name", "before"}}, true);
+
+  ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+  uint16_t active = 0;
+  ISAM_ASSERT_OK(IsamInTransaction(c.handle(), &active));
+  EXPECT_EQ(active, 1);
+  EXPECT_EQ(IsamBeginTransaction(c.handle()), uint32_t{ISAM_ERR_TRANSACTION});
+  WriteFields(t, {{"Name", "new"}}, true);
+  ISAM_ASSERT_OK(IsamGotoRecord(t, 1));
+  WriteFields(t, {{"Name", "during"}}, false);
+  EXPECT_EQ(Count(t), 2u);
+  ISAM_ASSERT_OK(IsamRollbackTransaction(c.handle()));
+
+  EXPECT_EQ(Count(t), 1u);
+  ISAM_ASSERT_OK(IsamGotoRecord(t, 1));
+  ISAM_ASSERT_OK(IsamRefreshRecord(t));
+  EXPECT_EQ(FieldText(t, kName), "before");
+  EXPECT_EQ(IsamCommitTransaction(c.handle()), uint32_t{ISAM_ERR_TRANSACTION});
+}
+
+TEST_F(ChangedTable, CommittedWritesStayAndOthersSeeThemOnlyAfterCommit) {
+  ScopedConnection c(folder_.path()), other(folder_.path());
+  IsamHandle t = c.Open("t.adt"), seen = other.Open("t.adt");
+  WriteFields(t, {{"Code", "old"}}, true);
+
+  ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+  WriteFields(t, {{"Code", "new"}}, true);
+  ISAM_ASSERT_OK(IsamGotoRecord(t, 1));
+  WriteFields(t, {{"Name", "edited"}}, false);
+  EXPECT_EQ(Count(seen), 1u);
+  EXPECT_EQ(IsamGotoRecord(seen, 2), uint32_t{ISAM_ERR_RECORD_NOT_FOUND});
+  ISAM_ASSERT_OK(IsamGotoRecord(seen, 1));
+  EXPECT_EQ(FieldText(seen, kName), "");
+  ISAM_ASSERT_OK(IsamCommitTransaction(c.handle()));
+
+  EXPECT_EQ(Count(seen), 2u);
+  IsamHandle by_code = 0;
+  ISAM_ASSERT_OK(IsamGetIndexHandle(seen, "BYCODE", &by_code));
+  EXPECT_EQ(WalkForward(by_code), (std::vector<uint32_t>{2, 1}));
+  ISAM_ASSERT_OK(IsamGotoRecord(seen, 1));
+  EXPECT_EQ(FieldText(seen, kName), "edited");
+}
+
+}  // namespace
+}  // namespace isam::testing

@@ -6,7 +6,8 @@ namespace isam {
 namespace {
 
 [[noreturn]] void BadHandle(IsamHandle handle, const char* kind) {
-  Fail(ISAM_ERR_INVALID_HANDLE, "Invalid " + std::string(kind) + " handle " + std::to_string(handle));
+  Fail(ISAM_ERR_INVALID_HANDLE,
+       "Invalid " + std::string(kind) + " handle " + std::to_string(handle));
 }
 
 }  // namespace
@@ -18,7 +19,7 @@ Registry& Registry::Get() {
 
 IsamHandle Registry::AddConnection(std::unique_ptr<Connection> connection) {
   IsamHandle handle = NextHandle();
-  connections_[handle] = ConnectionEntry{std::move(connection), {}};
+  connections_[handle] = ConnectionEntry{std::move(connection), {}, {}};
   return handle;
 }
 
@@ -31,18 +32,20 @@ Connection& Registry::GetConnection(IsamHandle handle) {
 void Registry::RemoveConnection(IsamHandle handle) {
   auto it = connections_.find(handle);
   if (it == connections_.end()) {
-    Fail(ISAM_ERR_ALREADY_DISCONNECTED, "The connection " + std::to_string(handle) +
-                                            " is not open");
+    Fail(ISAM_ERR_ALREADY_DISCONNECTED,
+         "The connection " + std::to_string(handle) + " is not open");
   }
   std::vector<IsamHandle> tables = it->second.tables;
   for (IsamHandle table : tables) RemoveTable(table);
+  for (IsamHandle statement : it->second.statements) statements_.erase(statement);
   connections_.erase(handle);
 }
 
-IsamHandle Registry::AddTable(IsamHandle connection, std::unique_ptr<Table> table) {
+IsamHandle Registry::AddTable(IsamHandle connection, std::unique_ptr<Table> table, bool cursor) {
   IsamHandle handle = NextHandle();
   size_t index_count = table->schema().indexes.size();
-  tables_[handle] = TableEntry{std::move(table), connection, std::vector<IsamHandle>(index_count)};
+  tables_[handle] =
+      TableEntry{std::move(table), connection, std::vector<IsamHandle>(index_count), cursor};
   connections_.at(connection).tables.push_back(handle);
   return handle;
 }
@@ -72,6 +75,35 @@ IsamHandle Registry::IndexHandle(IsamHandle table, int index) {
   return handle;
 }
 
+IsamHandle Registry::AddStatement(IsamHandle connection, std::unique_ptr<SqlStatement> statement) {
+  IsamHandle handle = NextHandle();
+  statements_[handle] = StatementEntry{std::move(statement), connection};
+  connections_.at(connection).statements.push_back(handle);
+  return handle;
+}
+
+SqlStatement& Registry::GetStatement(IsamHandle handle) {
+  auto it = statements_.find(handle);
+  if (it == statements_.end()) BadHandle(handle, "statement");
+  return *it->second.statement;
+}
+
+void Registry::RemoveStatement(IsamHandle handle) {
+  auto it = statements_.find(handle);
+  if (it == statements_.end()) {
+    Fail(ISAM_ERR_STATEMENT_CLOSED, "The statement " + std::to_string(handle) + " is not open");
+  }
+  auto& owner = connections_.at(it->second.connection).statements;
+  owner.erase(std::remove(owner.begin(), owner.end(), handle), owner.end());
+  statements_.erase(it);
+}
+
+IsamHandle Registry::ConnectionOfStatement(IsamHandle handle) const {
+  auto it = statements_.find(handle);
+  if (it == statements_.end()) BadHandle(handle, "statement");
+  return it->second.connection;
+}
+
 OrderRef Registry::GetOrder(IsamHandle handle) {
   auto table = tables_.find(handle);
   if (table != tables_.end()) return {table->second.table.get(), Table::kNaturalOrder};
@@ -86,7 +118,9 @@ OrderRef Registry::GetIndex(IsamHandle handle) {
 
 uint16_t Registry::KindOf(IsamHandle handle) const {
   if (connections_.count(handle)) return ISAM_HANDLE_CONNECTION;
-  if (tables_.count(handle)) return ISAM_HANDLE_TABLE;
+  auto table = tables_.find(handle);
+  if (table != tables_.end()) return table->second.cursor ? ISAM_HANDLE_CURSOR : ISAM_HANDLE_TABLE;
+  if (statements_.count(handle)) return ISAM_HANDLE_STATEMENT;
   if (indexes_.count(handle)) return ISAM_HANDLE_INDEX;
   return 0;
 }

@@ -12,6 +12,7 @@
 #include "isam/calendar.h"
 #include "isam/connection.h"
 #include "isam/isam.h"
+#include "isam/sql_statement.h"
 #include "isam/table.h"
 
 namespace isam {
@@ -42,24 +43,35 @@ class Registry {
   Connection& GetConnection(IsamHandle handle);
   void RemoveConnection(IsamHandle handle);  // closes its tables first
 
-  IsamHandle AddTable(IsamHandle connection, std::unique_ptr<Table> table);
+  IsamHandle AddTable(IsamHandle connection, std::unique_ptr<Table> table, bool cursor = false);
   Table& GetTable(IsamHandle handle);
   void RemoveTable(IsamHandle handle);
   IsamHandle IndexHandle(IsamHandle table, int index);
 
-  OrderRef GetOrder(IsamHandle handle);  // a table or an index handle
-  OrderRef GetIndex(IsamHandle handle);  // an index handle only
+  IsamHandle AddStatement(IsamHandle connection, std::unique_ptr<SqlStatement> statement);
+  SqlStatement& GetStatement(IsamHandle handle);
+  void RemoveStatement(IsamHandle handle);
+  IsamHandle ConnectionOfStatement(IsamHandle handle) const;
+
+  OrderRef GetOrder(IsamHandle handle);      // a table, cursor or index handle
+  OrderRef GetIndex(IsamHandle handle);      // an index handle only
   uint16_t KindOf(IsamHandle handle) const;  // 0 when unknown
 
  private:
   struct ConnectionEntry {
     std::unique_ptr<Connection> connection;
     std::vector<IsamHandle> tables;
+    std::vector<IsamHandle> statements;
   };
   struct TableEntry {
     std::unique_ptr<Table> table;
     IsamHandle connection;
     std::vector<IsamHandle> index_handles;
+    bool cursor;
+  };
+  struct StatementEntry {
+    std::unique_ptr<SqlStatement> statement;
+    IsamHandle connection;
   };
   struct IndexEntry {
     IsamHandle table;
@@ -74,6 +86,7 @@ class Registry {
   std::unordered_map<IsamHandle, ConnectionEntry> connections_;
   std::unordered_map<IsamHandle, TableEntry> tables_;
   std::unordered_map<IsamHandle, IndexEntry> indexes_;
+  std::unordered_map<IsamHandle, StatementEntry> statements_;
 };
 
 }  // namespace isam

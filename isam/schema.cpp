@@ -49,8 +49,12 @@ int FindByName(const std::vector<Def>& defs, const std::string& name) {
 
 }  // namespace
 
-int TableSchema::FindField(const std::string& name) const { return FindByName(fields, name); }
-int TableSchema::FindIndex(const std::string& name) const { return FindByName(indexes, name); }
+int TableSchema::FindField(const std::string& name) const {
+  return FindByName(fields, name);
+}
+int TableSchema::FindIndex(const std::string& name) const {
+  return FindByName(indexes, name);
+}
 
 void CheckTableFileHeader(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -58,8 +62,8 @@ void CheckTableFileHeader(const std::string& path) {
   unsigned char header[100] = {};
   in.read(reinterpret_cast<char*>(header), sizeof header);
   if (in.gcount() == 0) NotATable(path, "the file is empty");
-  if (in.gcount() < 100 || std::string(reinterpret_cast<char*>(header), 16) !=
-                               std::string("SQLite format 3", 16)) {
+  if (in.gcount() < 100 ||
+      std::string(reinterpret_cast<char*>(header), 16) != std::string("SQLite format 3", 16)) {
     NotATable(path, "it is not an SQLite database");
   }
   uint32_t page_size = BigEndian(header + 16, 2);

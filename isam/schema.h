@@ -18,9 +18,9 @@ constexpr int32_t kApplicationId = 1230193997;  // "ISAM"
 constexpr int32_t kUserVersion = 1;
 
 struct IndexDef {
-  std::string name;               // as in the file (UTF-8)
-  std::vector<int> segments;      // field positions, from 0
-  uint32_t key_length = 0;        // bytes of a whole raw key
+  std::string name;           // as in the file (UTF-8)
+  std::vector<int> segments;  // field positions, from 0
+  uint32_t key_length = 0;    // bytes of a whole raw key
 };
 
 struct TableSchema {

@@ -13,14 +13,14 @@ namespace {
 struct Token {
   enum class Kind { kWord, kQuoted, kText, kNumber, kParameter, kSymbol, kEnd };
   Kind kind = Kind::kEnd;
-  std::string text;      // word, unquoted identifier, literal text, symbol, parameter name
-  size_t position = 0;   // from 1
-  std::string source;    // as written, for messages
+  std::string text;     // word, unquoted identifier, literal text, symbol, parameter name
+  size_t position = 0;  // from 1
+  std::string source;   // as written, for messages
 };
 
 [[noreturn]] void SyntaxError(size_t position, const std::string& what) {
-  Fail(ISAM_ERR_SQL_SYNTAX, "Error 7200: SQL syntax error at position " + std::to_string(position) +
-                                ": " + what);
+  Fail(ISAM_ERR_SQL_SYNTAX,
+       "Error 7200: SQL syntax error at position " + std::to_string(position) + ": " + what);
 }
 
 class Lexer {
@@ -61,7 +61,8 @@ class Lexer {
         if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
           ++pos_;
           if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
-          while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+          while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_])))
+            ++pos_;
         }
         t.kind = Token::Kind::kNumber;
         t.text = text_.substr(start, pos_ - start);
@@ -82,8 +83,8 @@ class Lexer {
         ++pos_;
         t.kind = Token::Kind::kParameter;
       } else {
-        static const char* const kSymbols[] = {"<>", "!=", "<=", ">=", "=", "<",
-                                               ">",  "(",  ")",  ",",  "*", ";", "-", "+"};
+        static const char* const kSymbols[] = {"<>", "!=", "<=", ">=", "=", "<", ">",
+                                               "(",  ")",  ",",  "*",  ";", "-", "+"};
         bool matched = false;
         for (const char* s : kSymbols) {
           size_t n = std::strlen(s);
@@ -186,7 +187,8 @@ class Parser {
 
   [[noreturn]] void Unexpected(const std::string& expected) {
     const Token& t = Peek();
-    std::string near = t.kind == Token::Kind::kEnd ? "the end of the statement" : "'" + t.source + "'";
+    std::string near =
+        t.kind == Token::Kind::kEnd ? "the end of the statement" : "'" + t.source + "'";
     SyntaxError(t.position, "found " + near + " where " + expected + " was expected");
   }
 
@@ -214,10 +216,9 @@ class Parser {
   }
 
   static bool IsReserved(const Token& t) {
-    static const char* const kReserved[] = {"SELECT", "FROM",  "WHERE", "ORDER", "BY",    "AND",
-                                            "OR",     "NOT",   "IS",    "NULL",  "DISTINCT",
-                                            "UPDATE", "SET",   "INSERT", "INTO", "VALUES",
-                                            "DELETE", "ASC",   "DESC"};
+    static const char* const kReserved[] = {
+        "SELECT",   "FROM",   "WHERE", "ORDER",  "BY",   "AND",    "OR",     "NOT", "IS",  "NULL",
+        "DISTINCT", "UPDATE", "SET",   "INSERT", "INTO", "VALUES", "DELETE", "ASC", "DESC"};
     if (t.kind != Token::Kind::kWord) return false;
     for (const char* r : kReserved) {
       std::string upper;
@@ -267,8 +268,10 @@ class Parser {
       do {
         OrderTerm term;
         term.column = Identifier("a column name", &term.position);
-        if (AcceptWord("DESC")) term.descending = true;
-        else AcceptWord("ASC");
+        if (AcceptWord("DESC"))
+          term.descending = true;
+        else
+          AcceptWord("ASC");
         s->order.push_back(term);
       } while (AcceptSymbol(","));
     }
@@ -324,13 +327,15 @@ class Parser {
   std::unique_ptr<Condition> ParseOr(int depth) {
     CheckDepth(depth);
     auto left = ParseAnd(depth + 1);
-    while (AcceptWord("OR")) left = Combine(Condition::Kind::kOr, std::move(left), ParseAnd(depth + 1));
+    while (AcceptWord("OR"))
+      left = Combine(Condition::Kind::kOr, std::move(left), ParseAnd(depth + 1));
     return left;
   }
 
   std::unique_ptr<Condition> ParseAnd(int depth) {
     auto left = ParseNot(depth + 1);
-    while (AcceptWord("AND")) left = Combine(Condition::Kind::kAnd, std::move(left), ParseNot(depth + 1));
+    while (AcceptWord("AND"))
+      left = Combine(Condition::Kind::kAnd, std::move(left), ParseNot(depth + 1));
     return left;
   }
 

@@ -2,10 +2,9 @@
 // parameters but holds no SQLite text. The engine checks the tree against the tables and then
 // writes its own SQLite statements from it (sql_statement.cpp), with every value bound.
 //
-//   SELECT [DISTINCT] * | column, ... FROM table [WHERE condition] [ORDER BY column [ASC|DESC], ...]
-//   UPDATE table SET column = value, ... [WHERE condition]
-//   INSERT INTO table [(column, ...)] VALUES (value, ...)
-//   DELETE FROM table [WHERE condition]
+//   SELECT [DISTINCT] * | column, ... FROM table [WHERE condition] [ORDER BY column [ASC|DESC],
+//   ...] UPDATE table SET column = value, ... [WHERE condition] INSERT INTO table [(column, ...)]
+//   VALUES (value, ...) DELETE FROM table [WHERE condition]
 //
 // Conditions: = <> != < <= > >=, AND, OR, NOT, parentheses, IS [NOT] NULL. Values: columns,
 // 'text' ('' inside), numbers, parameters :"name", :name or ?. Identifiers bare or in double
@@ -28,10 +27,10 @@ constexpr int kMaxNesting = 100;
 struct Operand {
   enum class Kind { kColumn, kLiteral, kParameter };
   Kind kind = Kind::kLiteral;
-  std::string column;      // kColumn: the name as written (unquoted)
-  Value literal;           // kLiteral: int64, double or text; NULL for the NULL keyword
-  size_t parameter = 0;    // kParameter: position among the statement's parameters, from 0
-  size_t position = 0;     // where it starts in the text, from 1
+  std::string column;    // kColumn: the name as written (unquoted)
+  Value literal;         // kLiteral: int64, double or text; NULL for the NULL keyword
+  size_t parameter = 0;  // kParameter: position among the statement's parameters, from 0
+  size_t position = 0;   // where it starts in the text, from 1
 };
 
 struct Condition {

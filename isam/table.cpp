@@ -7,7 +7,13 @@
 namespace isam {
 namespace {
 
-enum StatementKind : uint64_t { kNextForward = 1, kNextBackward = 2, kByRecno = 3, kCountAll = 4 };
+enum StatementKind : uint64_t {
+  kNextForward = 1,
+  kNextBackward = 2,
+  kByRecno = 3,
+  kCountAll = 4,
+  kQualifies = 5
+};
 
 uint64_t StatementKey(StatementKind kind, int order, const Bound& bound) {
   return (static_cast<uint64_t>(kind) << 56) | (static_cast<uint64_t>(order + 1) << 40) |
@@ -31,27 +37,34 @@ void BindAll(sqlite3_stmt* stmt, const std::vector<Value>& values, int first) {
   }
 }
 
-void ReadRow(sqlite3_stmt* stmt, size_t fields, int64_t* recno, std::vector<Value>* values) {
+// Reads _recno and every value of a row, shown fields and hidden key columns, as stored: the
+// order compares stored values, so they are shown as the engine writes them only when read out.
+void ReadRow(sqlite3_stmt* stmt, const RecordSource& source, int64_t* recno,
+             std::vector<Value>* values) {
   *recno = sqlite3_column_int64(stmt, 0);
-  values->resize(fields);
-  for (size_t i = 0; i < fields; ++i) (*values)[i] = ColumnValue(stmt, static_cast<int>(i) + 1);
+  values->resize(source.values_per_row());
+  for (size_t i = 0; i < values->size(); ++i) {
+    (*values)[i] = ColumnValue(stmt, static_cast<int>(i) + 1);
+  }
 }
 
 }  // namespace
 
-Table::Table(Connection* connection, std::shared_ptr<Attachment> attachment, bool read_only,
+Table::Table(Connection* connection, std::shared_ptr<RecordSource> source, bool read_only,
              bool exclusive)
-    : connection_(connection), attachment_(std::move(attachment)), read_only_(read_only) {
+    : connection_(connection), source_(std::move(source)), read_only_(read_only) {
   const TableSchema& s = schema();
   indexes_.resize(s.indexes.size());
-  order_columns_.push_back({"_recno"});
+  order_columns_.push_back(source_->natural_order());
   for (const IndexDef& index : s.indexes) {
-    std::vector<std::string> columns;
-    for (int f : index.segments) columns.push_back(attachment_->column(static_cast<size_t>(f)));
-    columns.push_back("_recno");
+    OrderColumns columns;
+    for (int f : index.segments) {
+      columns.push_back(OrderColumn{source_->column(static_cast<size_t>(f)), false, f});
+    }
+    columns.push_back(OrderColumn{"_recno", false, OrderColumn::kRecnoValue});
     order_columns_.push_back(columns);
   }
-  if (!read_only_ || exclusive) {
+  if (!source_->is_view() && (!read_only_ || exclusive)) {
     lock_file_ = std::make_unique<LockFile>(path());
     if (!lock_file_->TryLock(0, exclusive)) {
       Fail(ISAM_ERR_TABLE_IN_USE,
@@ -68,31 +81,29 @@ std::string Table::Title() const {
   return slash == std::string::npos ? path() : path().substr(slash + 1);
 }
 
-void Table::Require(bool condition, IsamResult code, const std::string& text) const {
-  if (!condition) Fail(code, text);
-}
-
 void Table::RequireWritable() const {
-  Require(!read_only_, ISAM_ERR_READ_ONLY, "The table " + path() + " is open read-only");
+  if (read_only_) Fail(ISAM_ERR_READ_ONLY, "The table " + path() + " is open read-only");
 }
 
 void Table::RequireRecord() const {
-  Require(state_ == State::kRecord, ISAM_ERR_NO_CURRENT_RECORD,
-          "No current record in " + Title() + (state_ == State::kEOF ? " (at its end)" : ""));
+  if (state_ != State::kRecord) {
+    Fail(ISAM_ERR_NO_CURRENT_RECORD,
+         "No current record in " + Title() + (state_ == State::kEOF ? " (at its end)" : ""));
+  }
 }
 
-const std::vector<std::string>& Table::OrderColumns(int order) const {
+const OrderColumns& Table::ColumnsOf(int order) const {
   return order_columns_[static_cast<size_t>(order + 1)];
 }
 
 std::vector<Value> Table::KeyOf(int order, const std::vector<Value>& values, int64_t recno) const {
   std::vector<Value> key;
-  if (order >= 0) {
-    for (int f : schema().indexes[static_cast<size_t>(order)].segments) {
-      key.push_back(values[static_cast<size_t>(f)]);
-    }
+  for (const OrderColumn& column : ColumnsOf(order)) {
+    if (column.value_index == OrderColumn::kRecnoValue)
+      key.emplace_back(recno);
+    else
+      key.push_back(values[static_cast<size_t>(column.value_index)]);
   }
-  key.emplace_back(recno);
   return key;
 }
 
@@ -106,44 +117,57 @@ bool Table::InScope(int order, const std::vector<Value>& key) const {
 
 bool Table::ReadRecord(int64_t recno, std::vector<Value>* values) {
   Bound none{0, false, 0};
-  sqlite3_stmt* stmt = attachment_->Statement(StatementKey(kByRecno, -1, none), [&] {
-    return "SELECT " + attachment_->select_list() + " FROM " + attachment_->from() +
-           " WHERE _recno = ?1";
+  sqlite3_stmt* stmt = source_->Statement(StatementKey(kByRecno, -1, none), [&] {
+    return "SELECT " + source_->select_list() + " FROM " + source_->from() + " WHERE _recno = ?1";
   });
   StatementUse use(stmt, path());
   sqlite3_bind_int64(stmt, 1, recno);
   if (!use.Step()) return false;
   int64_t found = 0;
-  ReadRow(stmt, schema().fields.size(), &found, values);
+  ReadRow(stmt, *source_, &found, values);
   return true;
 }
 
+bool Table::Qualifies(int64_t recno) {
+  if (source_->condition().empty()) return true;
+  sqlite3_stmt* stmt = source_->Statement(StatementKey(kQualifies, -1, Bound{0, false, 0}), [&] {
+    return "SELECT 1 FROM " + source_->from() + " WHERE _recno = ?1 AND (" + source_->condition() +
+           ")";
+  });
+  StatementUse use(stmt, path());
+  sqlite3_bind_int64(stmt, 1, recno);
+  source_->BindCondition(stmt);
+  return use.Step();
+}
+
 std::vector<Value> Table::FreshKey(int order) {
-  if (order < 0) return {Value{recno_}};
+  if (ColumnsOf(order).size() == 1) return {Value{recno_}};
   std::vector<Value> now;
   if (ReadRecord(recno_, &now)) return KeyOf(order, now, recno_);
   return KeyOf(order, values_, recno_);
 }
 
-bool Table::ReadBeyond(int order, Direction dir, const std::vector<Value>& bound,
-                       bool inclusive) {
-  const std::vector<std::string>& columns = OrderColumns(order);
+bool Table::ReadBeyond(int order, Direction dir, const std::vector<Value>& bound, bool inclusive) {
+  const OrderColumns& columns = ColumnsOf(order);
   Bound b{bound.size(), inclusive, NullMask(bound)};
   StatementKind kind = dir == Direction::kForward ? kNextForward : kNextBackward;
-  sqlite3_stmt* stmt = attachment_->Statement(StatementKey(kind, order, b), [&] {
-    return NextRecordSql(attachment_->select_list(), attachment_->from(), columns, dir, b);
+  sqlite3_stmt* stmt = source_->Statement(StatementKey(kind, order, b), [&] {
+    return NextRecordSql(source_->select_list(), source_->from(), source_->condition(), columns,
+                         dir, b);
   });
   StatementUse use(stmt, path());
   BindAll(stmt, bound, 1);
+  source_->BindCondition(stmt);
   if (!use.Step()) return false;
   int64_t recno = 0;
   std::vector<Value> values;
-  ReadRow(stmt, schema().fields.size(), &recno, &values);
+  ReadRow(stmt, *source_, &recno, &values);
   if (!InScope(order, KeyOf(order, values, recno))) return false;
   recno_ = recno;
   values_ = std::move(values);
   state_ = State::kRecord;
   record_gone_ = false;
+  qualifies_ = true;
   return true;
 }
 
@@ -232,22 +256,37 @@ void Table::GotoRecord(uint32_t recno) {
   state_ = State::kRecord;
   bof_ = false;
   record_gone_ = false;
+  qualifies_ = Qualifies(recno);
 }
 
 bool Table::IsVisible(int order) {
   RequireRecord();
-  return !record_gone_ && InScope(order, KeyOf(order, values_, recno_));
+  return !record_gone_ && qualifies_ && InScope(order, KeyOf(order, values_, recno_));
 }
 
 void Table::Refresh() {
   RequireRecord();
   std::vector<Value> values;
   if (ReadRecord(recno_, &values)) {
-    values_ = std::move(values);
     record_gone_ = false;
+    qualifies_ = Qualifies(recno_);
+    if (qualifies_ || !source_->is_view()) {
+      values_ = std::move(values);
+      return;
+    }
   } else {
     record_gone_ = true;
   }
+  if (source_->is_view()) MoveOffUnqualified();
+}
+
+void Table::MoveOffUnqualified() {
+  // From the place the record held when it was read: the next record, else the previous one.
+  std::vector<Value> place = KeyOf(Table::kNaturalOrder, values_, recno_);
+  bof_ = false;
+  if (ReadBeyond(kNaturalOrder, Direction::kForward, place, false)) return;
+  if (ReadBeyond(kNaturalOrder, Direction::kBackward, place, false)) return;
+  GoEmpty();
 }
 
 uint32_t Table::RecordNumber() const {
@@ -259,30 +298,45 @@ uint32_t Table::RecordNumber() const {
 uint32_t Table::Count(int order, uint16_t option) {
   int mode = option & 3;
   if (mode == ISAM_COUNT_IGNORE_FILTERS || order < 0 || !HasScope(order)) {
-    sqlite3_stmt* stmt = attachment_->Statement(StatementKey(kCountAll, -1, Bound{0, false, 0}),
-                                                [&] {
-                                                  return "SELECT count(*) FROM " +
-                                                         attachment_->from();
-                                                });
+    std::string where = source_->condition().empty() ? "1" : "(" + source_->condition() + ")";
+    sqlite3_stmt* stmt = source_->Statement(StatementKey(kCountAll, -1, Bound{0, false, 0}), [&] {
+      return "SELECT count(*) FROM " + source_->from() + " WHERE " + where;
+    });
     StatementUse use(stmt, path());
+    source_->BindCondition(stmt);
     use.Step();
     return static_cast<uint32_t>(sqlite3_column_int64(stmt, 0));
   }
-  const IndexState& index = indexes_[static_cast<size_t>(order)];
-  const std::vector<std::string>& columns = OrderColumns(order);
-  std::vector<Value> top = index.top.value_or(std::vector<Value>{});
-  std::vector<Value> bottom = index.bottom.value_or(std::vector<Value>{});
-  std::string sql = "SELECT count(*) FROM " + attachment_->from() + " WHERE " +
-                    BeyondCondition(columns, Direction::kForward,
-                                    Bound{top.size(), true, NullMask(top)}, 1) +
-                    " AND " +
-                    BeyondCondition(columns, Direction::kBackward,
-                                    Bound{bottom.size(), true, NullMask(bottom)},
-                                    static_cast<int>(top.size()) + 1);
-  StmtPtr stmt = Prepare(attachment_->db(), sql, path());
+  return CountInScope(order, nullptr);
+}
+
+uint32_t Table::CountInScope(int order, const std::vector<Value>* before) {
+  const OrderColumns& columns = ColumnsOf(order);
+  std::vector<Value> top, bottom;
+  if (order >= 0) {
+    const IndexState& index = indexes_[static_cast<size_t>(order)];
+    top = index.top.value_or(std::vector<Value>{});
+    bottom = index.bottom.value_or(std::vector<Value>{});
+  }
+  std::vector<Value> key = before ? *before : std::vector<Value>{};
+  int bottom_first = static_cast<int>(top.size()) + 1;
+  int key_first = bottom_first + static_cast<int>(bottom.size());
+  std::string sql =
+      "SELECT count(*) FROM " + source_->from() + " WHERE " +
+      (source_->condition().empty() ? "" : "(" + source_->condition() + ") AND ") +
+      BeyondCondition(columns, Direction::kForward, Bound{top.size(), true, NullMask(top)}, 1) +
+      " AND " +
+      BeyondCondition(columns, Direction::kBackward, Bound{bottom.size(), true, NullMask(bottom)},
+                      bottom_first) +
+      (before ? " AND " + BeyondCondition(columns, Direction::kBackward,
+                                          Bound{key.size(), false, NullMask(key)}, key_first)
+              : "");
+  StmtPtr stmt = Prepare(source_->db(), sql, path());
   StatementUse use(stmt.get(), path());
   BindAll(stmt.get(), top, 1);
-  BindAll(stmt.get(), bottom, static_cast<int>(top.size()) + 1);
+  BindAll(stmt.get(), bottom, bottom_first);
+  BindAll(stmt.get(), key, key_first);
+  source_->BindCondition(stmt.get());
   use.Step();
   return static_cast<uint32_t>(sqlite3_column_int64(stmt.get(), 0));
 }
@@ -291,25 +345,11 @@ double Table::RelativePosition(int order) {
   if (state_ != State::kRecord) {
     Fail(ISAM_ERR_NO_KEY_POSITION, "No key position in " + Title() + " without a current record");
   }
-  uint32_t total = Count(order, ISAM_COUNT_RESPECT_SCOPES);
+  uint32_t total = CountInScope(order, nullptr);
   if (total == 0) return 0.0;
   std::vector<Value> key = KeyOf(order, values_, recno_);
-  const std::vector<std::string>& columns = OrderColumns(order);
-  std::string sql = "SELECT count(*) FROM " + attachment_->from() + " WHERE " +
-                    BeyondCondition(columns, Direction::kBackward,
-                                    Bound{key.size(), false, NullMask(key)}, 1);
-  StmtPtr stmt = Prepare(attachment_->db(), sql, path());
-  StatementUse use(stmt.get(), path());
-  BindAll(stmt.get(), key, 1);
-  use.Step();
-  double before = static_cast<double>(sqlite3_column_int64(stmt.get(), 0));
-  // Records before the top scope do not count.
-  double outside = 0;
-  if (order >= 0 && indexes_[static_cast<size_t>(order)].top) {
-    outside = static_cast<double>(Count(order, ISAM_COUNT_IGNORE_FILTERS)) - total;
-  }
-  double position = (before - outside) / total;
-  return position < 0 ? 0 : position > 1 ? 1 : position;
+  double position = static_cast<double>(CountInScope(order, &key)) / total;
+  return position > 1 ? 1 : position;
 }
 
 const std::vector<Value>& Table::Values() const {
@@ -322,7 +362,7 @@ void Table::RecordImage(uint8_t* buffer) const {
   const std::vector<Value>& values = Values();
   const TableSchema& s = schema();
   for (size_t i = 0; i < s.fields.size(); ++i) {
-    buffer[i] = IsNull(values[i]) ? 1 : 0;
+    buffer[i] = IsEmptyStored(s.fields[i], values[i]) ? 1 : 0;
     RawFromStored(s.fields[i], values[i], buffer + s.fields[i].offset);
   }
 }
@@ -374,8 +414,10 @@ std::vector<Value> Table::DecodeKey(int index, const uint8_t* key, uint16_t leng
                                      " bytes does not fit the index " + AnsiFromUtf8(def.name) +
                                      " of " + Title());
     }
-    if (key[pos] == 1) values.emplace_back();
-    else values.push_back(StoredFromRaw(field, key + pos + 1, field.length, Title()));
+    if (key[pos] == 1)
+      values.emplace_back();
+    else
+      values.push_back(StoredFromRaw(field, key + pos + 1, field.length, Title()));
     pos += 1 + field.length;
   }
   if (pos != length) {
@@ -392,8 +434,10 @@ bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
   bof_ = false;
   const IndexState& state = indexes_[static_cast<size_t>(index)];
   std::vector<Value> bound = wanted;
-  if (state.top && CompareKeys(wanted, *state.top, std::min(wanted.size(), state.top->size())) < 0) {
-    bound = *state.top;
+  if (state.top) {
+    // A key that sorts before the top scope, or is a shorter start of it, searches from the top.
+    int c = CompareKeys(wanted, *state.top, std::min(wanted.size(), state.top->size()));
+    if (c < 0 || (c == 0 && wanted.size() < state.top->size())) bound = *state.top;
   }
   // Remember where the handle stood: an exact seek that finds nothing leaves it at the end.
   if (!ReadBeyond(index, Direction::kForward, bound, true)) {
@@ -435,10 +479,8 @@ bool Table::HasScope(int index) const {
 void Table::Lock(uint32_t recno) {
   RequireWritable();
   if (held_locks_.count(recno)) return;
-  if (!lock_file_->TryLock(recno, true)) {
-    Fail(ISAM_ERR_RECORD_LOCKED,
-         "Record " + std::to_string(recno) + " of " + Title() + " is locked by another user");
-  }
+  BorrowedLock lock(this, recno);
+  lock.Keep();
   held_locks_.insert(recno);
 }
 
@@ -458,62 +500,77 @@ void Table::Append() {
   dirty_.assign(schema().fields.size(), false);
 }
 
-void Table::ClearBuffer() { Append(); }
+void Table::ClearBuffer() {
+  Append();
+}
 
 void Table::SetField(int field, Value stored) {
   RequireWritable();
   const FieldDef& def = schema().fields[static_cast<size_t>(field)];
   if (pending_ == Pending::kNone) {
     RequireRecord();
-    Require(!record_gone_, ISAM_ERR_RECORD_NOT_FOUND,
-            "Record " + std::to_string(recno_) + " no longer exists in " + Title());
+    if (record_gone_) {
+      Fail(ISAM_ERR_RECORD_NOT_FOUND,
+           "Record " + std::to_string(recno_) + " no longer exists in " + Title());
+    }
     pending_ = Pending::kEdit;
     buffer_ = values_;
     dirty_.assign(schema().fields.size(), false);
   }
   if (def.type == ISAM_AUTOINC && IsNull(stored) && pending_ == Pending::kEdit) {
-    Fail(ISAM_ERR_INVALID_VALUE,
-         "The autoincrement field '" + AnsiFromUtf8(def.name) + "' of " + Title() +
-             " cannot be empty");
+    Fail(ISAM_ERR_INVALID_VALUE, "The autoincrement field '" + AnsiFromUtf8(def.name) + "' of " +
+                                     Title() + " cannot be empty");
   }
   buffer_[static_cast<size_t>(field)] = std::move(stored);
   dirty_[static_cast<size_t>(field)] = true;
 }
 
+Table::BorrowedLock::BorrowedLock(Table* table, uint32_t recno) {
+  if (table->held_locks_.count(recno)) return;
+  if (!table->lock_file_->TryLock(recno, true)) {
+    Fail(ISAM_ERR_RECORD_LOCKED, "Record " + std::to_string(recno) + " of " + table->Title() +
+                                     " is locked by another user");
+  }
+  file_ = table->lock_file_.get();
+  recno_ = recno;
+}
+
+Table::BorrowedLock::~BorrowedLock() {
+  if (file_) file_->Unlock(recno_);
+}
+
+void Table::Delete(uint32_t recno) {
+  RequireWritable();
+  source_->attachment()->EnsureWal();
+  BorrowedLock lock(this, recno);
+  sqlite3_stmt* stmt = source_->Statement(
+      "D", [&] { return "DELETE FROM " + source_->from() + " WHERE _recno = ?1"; });
+  StatementUse use(stmt, path());
+  sqlite3_bind_int64(stmt, 1, recno);
+  use.Step();
+  if (state_ == State::kRecord && recno_ == recno) record_gone_ = true;
+}
+
 void Table::Write() {
   if (pending_ == Pending::kNone) return;
   RequireWritable();
+  source_->attachment()->EnsureWal();
   const TableSchema& s = schema();
   std::string mask(s.fields.size(), '0');
   for (size_t i = 0; i < s.fields.size(); ++i) {
     if (dirty_[i]) mask[i] = '1';
   }
-  sqlite3* db = attachment_->db();
+  sqlite3* db = source_->db();
   if (pending_ == Pending::kEdit) {
-    bool borrowed_lock = false;
-    if (!held_locks_.count(static_cast<uint32_t>(recno_))) {
-      if (!lock_file_->TryLock(static_cast<uint64_t>(recno_), true)) {
-        Fail(ISAM_ERR_RECORD_LOCKED, "Record " + std::to_string(recno_) + " of " + Title() +
-                                         " is locked by another user");
-      }
-      borrowed_lock = true;
-    }
-    struct Release {
-      LockFile* file;
-      uint64_t byte;
-      bool active;
-      ~Release() {
-        if (active) file->Unlock(byte);
-      }
-    } release{lock_file_.get(), static_cast<uint64_t>(recno_), borrowed_lock};
+    BorrowedLock lock(this, static_cast<uint32_t>(recno_));
     if (mask.find('1') != std::string::npos) {
-      sqlite3_stmt* stmt = attachment_->Statement("U" + mask, [&] {
-        std::string sql = "UPDATE " + attachment_->from() + " SET ";
+      sqlite3_stmt* stmt = source_->Statement("U" + mask, [&] {
+        std::string sql = "UPDATE " + source_->from() + " SET ";
         int n = 0;
         for (size_t i = 0; i < s.fields.size(); ++i) {
           if (!dirty_[i]) continue;
           if (n++) sql += ", ";
-          sql += attachment_->column(i) + " = ?" + std::to_string(n);
+          sql += source_->column(i) + " = ?" + std::to_string(n);
         }
         return sql + " WHERE _recno = ?" + std::to_string(n + 1);
       });
@@ -530,7 +587,7 @@ void Table::Write() {
       }
     }
   } else {
-    sqlite3_stmt* stmt = attachment_->Statement("I" + mask, [&] {
+    sqlite3_stmt* stmt = source_->Statement("I" + mask, [&] {
       std::string columns, values;
       int n = 0;
       for (size_t i = 0; i < s.fields.size(); ++i) {
@@ -540,14 +597,14 @@ void Table::Write() {
           columns += ", ";
           values += ", ";
         }
-        columns += attachment_->column(i);
+        columns += source_->column(i);
         // An autoincrement value is decided inside the insert's own write transaction.
         values += dirty_[i] ? "?" + std::to_string(++n)
-                            : "(SELECT coalesce(max(" + attachment_->column(i) + "), 0) + 1 FROM " +
-                                  attachment_->from() + ")";
+                            : "(SELECT coalesce(max(" + source_->column(i) + "), 0) + 1 FROM " +
+                                  source_->from() + ")";
       }
-      if (columns.empty()) return "INSERT INTO " + attachment_->from() + " DEFAULT VALUES";
-      return "INSERT INTO " + attachment_->from() + " (" + columns + ") VALUES (" + values + ")";
+      if (columns.empty()) return "INSERT INTO " + source_->from() + " DEFAULT VALUES";
+      return "INSERT INTO " + source_->from() + " (" + columns + ") VALUES (" + values + ")";
     });
     StatementUse use(stmt, path());
     int n = 0;

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "isam/connection.h"
 #include "isam/lock_file.h"
 #include "isam/order_sql.h"
+#include "isam/record_source.h"
 #include "isam/value.h"
 
 namespace isam {
@@ -27,12 +27,13 @@ class Table {
  public:
   static constexpr int kNaturalOrder = -1;
 
-  Table(Connection* connection, std::shared_ptr<Attachment> attachment, bool read_only,
+  Table(Connection* connection, std::shared_ptr<RecordSource> source, bool read_only,
         bool exclusive);
   ~Table();
 
-  const TableSchema& schema() const { return attachment_->schema(); }
-  const std::string& path() const { return attachment_->path(); }
+  const TableSchema& schema() const { return source_->schema(); }
+  const std::string& path() const { return source_->path(); }
+  RecordSource& source() const { return *source_; }
   Connection* connection() const { return connection_; }
   bool read_only() const { return read_only_; }
 
@@ -72,11 +73,26 @@ class Table {
   void SetField(int field, Value stored);
   void Write();
   void CancelUpdate();
+  void Delete(uint32_t recno);
   bool has_pending() const { return pending_ != Pending::kNone; }
 
   std::string Title() const;  // the file's name, for texts
 
  private:
+  // A record lock taken for one change unless the handle already holds it, released after.
+  class BorrowedLock {
+   public:
+    BorrowedLock(Table* table, uint32_t recno);
+    ~BorrowedLock();
+    BorrowedLock(const BorrowedLock&) = delete;
+    BorrowedLock& operator=(const BorrowedLock&) = delete;
+    void Keep() { file_ = nullptr; }
+
+   private:
+    LockFile* file_ = nullptr;
+    uint32_t recno_ = 0;
+  };
+
   enum class State { kBefore, kRecord, kEOF };
   enum class Pending { kNone, kEdit, kAppend };
   struct IndexState {
@@ -84,23 +100,28 @@ class Table {
     std::vector<std::optional<Value>> key;  // per segment; a set empty value is a NULL Value
   };
 
-  const std::vector<std::string>& OrderColumns(int order) const;
+  const OrderColumns& ColumnsOf(int order) const;
   std::vector<Value> KeyOf(int order, const std::vector<Value>& values, int64_t recno) const;
   std::vector<Value> DecodeKey(int index, const uint8_t* key, uint16_t length) const;
   bool InScope(int order, const std::vector<Value>& key) const;
+  // Records inside the order's scopes, and with `before` only those before that key.
+  uint32_t CountInScope(int order, const std::vector<Value>* before);
   // Reads the first record beyond `bound` in the order; false when none.
   bool ReadBeyond(int order, Direction dir, const std::vector<Value>& bound, bool inclusive);
   bool ReadRecord(int64_t recno, std::vector<Value>* values);
+  // Whether the record meets the source's condition (always, without one).
+  bool Qualifies(int64_t recno);
+  // A live view's refresh: the record that no longer qualifies gives way to the next one.
+  void MoveOffUnqualified();
   // The current record's key in the order as stored now (its old key if it is gone).
   std::vector<Value> FreshKey(int order);
-  void Require(bool condition, IsamResult code, const std::string& text) const;
   void RequireWritable() const;
   void RequireRecord() const;
   void DropPending();
   void GoEmpty();
 
   Connection* connection_;
-  std::shared_ptr<Attachment> attachment_;
+  std::shared_ptr<RecordSource> source_;
   bool read_only_;
   std::unique_ptr<LockFile> lock_file_;
   std::set<uint32_t> held_locks_;
@@ -110,13 +131,14 @@ class Table {
   int64_t recno_ = 0;
   std::vector<Value> values_;
   bool record_gone_ = false;
+  bool qualifies_ = true;
 
   Pending pending_ = Pending::kNone;
   std::vector<Value> buffer_;
   std::vector<bool> dirty_;
 
   std::vector<IndexState> indexes_;
-  std::vector<std::vector<std::string>> order_columns_;  // [0] natural, [i+1] index i
+  std::vector<OrderColumns> order_columns_;  // [0] natural, [i+1] index i
 };
 
 }  // namespace isam

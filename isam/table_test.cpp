@@ -1,1 +1,546 @@
+// Moves, keys, seeks and scopes, checked against orders computed here from the data written.
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <random>
+#include <string>
+#include <type_traits>
+#include <vector>
+
 #include "isam/testing/test_support.h"
+
+namespace isam::testing {
+namespace {
+
+using Text = std::optional<std::string>;
+using Num = std::optional<int>;
+
+struct Row {
+  uint32_t recno;
+  Text code;
+  Num n;
+};
+
+// NULL first, then values.
+template <typename T>
+int Compare(const std::optional<T>& a, const std::optional<T>& b) {
+  if (!a || !b) return int{a.has_value()} - int{b.has_value()};
+  return *a < *b ? -1 : *b < *a ? 1 : 0;
+}
+
+enum class Order { kNatural, kCode, kCodeN, kNCode };
+
+// A key to look for or to scope by on (Code, N): its leading `length` segments.
+struct Probe {
+  size_t length;
+  Text code;
+  Num n;
+};
+
+int CompareKey(Order order, const Row& a, const Probe& b) {
+  int c = 0;
+  if (order == Order::kNCode) {
+    c = Compare(a.n, b.n);
+    if (c == 0 && b.length > 1) c = Compare(a.code, b.code);
+  } else {
+    c = Compare(a.code, b.code);
+    if (c == 0 && b.length > 1 && order == Order::kCodeN) c = Compare(a.n, b.n);
+  }
+  return c;
+}
+
+std::vector<uint32_t> ModelWalk(std::vector<Row> rows, Order order) {
+  std::sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
+    int c = order == Order::kNatural ? 0 : CompareKey(order, a, Probe{2, b.code, b.n});
+    return c != 0 ? c < 0 : a.recno < b.recno;
+  });
+  std::vector<uint32_t> out;
+  for (const Row& r : rows) out.push_back(r.recno);
+  return out;
+}
+
+std::vector<uint32_t> Reversed(std::vector<uint32_t> v) {
+  std::reverse(v.begin(), v.end());
+  return v;
+}
+
+template <typename T>
+std::string SqlValue(const std::optional<T>& v) {
+  if (!v) return "NULL";
+  if constexpr (std::is_same_v<T, int>)
+    return std::to_string(*v);
+  else
+    return "'" + *v + "'";
+}
+
+// A table with a text and a number field and three indexes over them.
+class KeyedTable : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = folder_.File("keyed.adt");
+    CreateTable(path_, {"Code CHAR(4)", "N INTEGER", "Name CHAR(10)"},
+                {"BYCODE=Code", "BYCODEN=Code;N", "BYNCODE=N;Code"});
+    table_ = connection_.Open("keyed.adt");
+    for (auto [name, handle] : {std::pair{"BYCODE", &by_code_}, std::pair{"BYCODEN", &by_code_n_},
+                                std::pair{"BYNCODE", &by_n_code_}}) {
+      ISAM_ASSERT_OK(IsamGetIndexHandle(table_, name, handle));
+    }
+  }
+
+  // Writes the rows as an outside program would, in one transaction.
+  void InsertRows(const std::vector<Row>& rows) {
+    std::string sql = "BEGIN;";
+    for (const Row& r : rows) {
+      sql += "INSERT INTO records (_recno, Code, N) VALUES (" + std::to_string(r.recno) + ", " +
+             SqlValue(r.code) + ", " + SqlValue(r.n) + ");";
+    }
+    RunSql(path_, sql + "COMMIT;");
+    rows_.insert(rows_.end(), rows.begin(), rows.end());
+  }
+
+  IsamHandle Handle(Order order) const {
+    return std::vector<IsamHandle>{table_, by_code_, by_code_n_, by_n_code_}[size_t(order)];
+  }
+
+  void ExpectWalksMatchModel(Order order) {
+    std::vector<uint32_t> expected = ModelWalk(rows_, order);
+    EXPECT_EQ(WalkForward(Handle(order)), expected) << "forward, order " << int(order);
+    EXPECT_EQ(WalkBackward(Handle(order)), Reversed(expected)) << "backward, order " << int(order);
+  }
+
+  // A raw key of (Code, N) on BYCODEN; an absent value is set empty.
+  std::vector<uint8_t> Key(const Probe& p) {
+    EXPECT_EQ(IsamInitRawKey(by_code_n_), 0u);
+    std::vector<std::pair<uint16_t, Text>> parts = {{1, p.code}};
+    if (p.length > 1) parts.push_back({2, p.n ? Text(std::to_string(*p.n)) : std::nullopt});
+    for (const auto& [field, value] : parts) {
+      IsamResult rc =
+          value ? IsamSetField(by_code_n_, field, value->c_str()) : IsamSetEmpty(by_code_n_, field);
+      EXPECT_EQ(rc, 0u) << LastErrorText();
+    }
+    std::vector<uint8_t> key(64);
+    uint16_t length = static_cast<uint16_t>(key.size());
+    EXPECT_EQ(IsamBuildRawKey(by_code_n_, key.data(), &length), 0u) << LastErrorText();
+    key.resize(length);
+    return key;
+  }
+
+  // Seeks on BYCODEN; answers the record landed on (0 at the end) and whether it was found.
+  std::pair<uint32_t, bool> Seek(const Probe& p, uint16_t type) {
+    std::vector<uint8_t> key = Key(p);
+    uint16_t found = 9;
+    EXPECT_EQ(IsamSeek(by_code_n_, key.data(), static_cast<uint16_t>(key.size()), ISAM_RAW_KEY,
+                       type, &found),
+              0u)
+        << LastErrorText();
+    return {AtEof(by_code_n_) ? 0 : RecordNumber(by_code_n_), found != 0};
+  }
+
+  std::pair<uint32_t, bool> ModelSeek(const Probe& p, bool exact) const {
+    for (uint32_t recno : ModelWalk(rows_, Order::kCodeN)) {
+      const Row& row = rows_[recno - 1];
+      int c = CompareKey(Order::kCodeN, row, p);
+      if (c == 0) return {recno, true};
+      if (c > 0) return {exact ? 0 : recno, false};
+    }
+    return {0, false};
+  }
+
+  void SetScope(uint16_t which, const Probe& p) {
+    std::vector<uint8_t> key = Key(p);
+    ISAM_ASSERT_OK(IsamSetScope(by_code_n_, which, key.data(), static_cast<uint16_t>(key.size()),
+                                ISAM_RAW_KEY));
+  }
+
+  uint32_t Count(IsamHandle order, uint16_t option) {
+    uint32_t count = 0;
+    EXPECT_EQ(IsamGetRecordCount(order, option, &count), 0u) << LastErrorText();
+    return count;
+  }
+
+  TempFolder folder_;
+  std::string path_;
+  ScopedConnection connection_{folder_.path()};
+  IsamHandle table_ = 0, by_code_ = 0, by_code_n_ = 0, by_n_code_ = 0;
+  std::vector<Row> rows_;  // rows_[i].recno == i + 1
+};
+
+TEST_F(KeyedTable, ThousandsOfEqualKeysWalkInRecordNumberOrderBothWays) {
+  std::mt19937 rng(7);
+  std::vector<Row> rows;
+  for (uint32_t i = 1; i <= 3000; ++i) {
+    rows.push_back({i, std::string(1, static_cast<char>('a' + rng() % 3)), Num(int(rng() % 2))});
+  }
+  InsertRows(rows);
+  ExpectWalksMatchModel(Order::kCode);
+  ExpectWalksMatchModel(Order::kCodeN);
+  EXPECT_EQ(Count(by_code_, ISAM_COUNT_RESPECT_SCOPES), 3000u);
+}
+
+TEST_F(KeyedTable, MultiSegmentKeysPutNullsFirstInEverySegment) {
+  std::vector<Row> rows;
+  for (const Text& code : {Text("b"), Text(), Text("a")}) {
+    for (const Num& n : {Num(7), Num(), Num(-1), Num(0)}) {
+      rows.push_back({0, code, n});
+      rows.push_back({0, code, n});
+    }
+  }
+  std::shuffle(rows.begin(), rows.end(), std::mt19937(11));
+  for (size_t i = 0; i < rows.size(); ++i) rows[i].recno = static_cast<uint32_t>(i + 1);
+  InsertRows(rows);
+  for (Order order : {Order::kNatural, Order::kCode, Order::kCodeN, Order::kNCode}) {
+    ExpectWalksMatchModel(order);
+  }
+}
+
+TEST_F(KeyedTable, EndsOfAnOrderSetEofAndBof) {
+  uint16_t flag = 0;
+  ISAM_ASSERT_OK(IsamGotoTop(by_code_));
+  EXPECT_TRUE(AtEof(by_code_));
+  EXPECT_TRUE(AtBof(by_code_));
+  EXPECT_EQ(IsamIsRecordVisible(by_code_, &flag), uint32_t{ISAM_ERR_NO_CURRENT_RECORD});
+  ISAM_ASSERT_OK(IsamGotoBottom(table_));
+  EXPECT_TRUE(AtEof(table_) && AtBof(table_));
+
+  InsertRows({{1, "c", 1}, {2, "a", 1}, {3, "b", 1}});
+  ISAM_ASSERT_OK(IsamGotoTop(by_code_));
+  EXPECT_FALSE(AtBof(by_code_));
+  ISAM_ASSERT_OK(IsamSkip(by_code_, -1));
+  EXPECT_TRUE(AtBof(by_code_));
+  EXPECT_FALSE(AtEof(by_code_));
+  EXPECT_EQ(RecordNumber(by_code_), 2u);  // stays on the first record
+  ISAM_ASSERT_OK(IsamSkip(by_code_, 1));
+  EXPECT_FALSE(AtBof(by_code_));
+  EXPECT_EQ(RecordNumber(by_code_), 3u);
+
+  ISAM_ASSERT_OK(IsamGotoBottom(by_code_));
+  EXPECT_EQ(RecordNumber(by_code_), 1u);
+  ISAM_ASSERT_OK(IsamSkip(by_code_, 1));
+  ISAM_ASSERT_OK(IsamSkip(by_code_, 1));
+  EXPECT_TRUE(AtEof(by_code_));
+  EXPECT_EQ(IsamIsRecordVisible(by_code_, &flag), uint32_t{ISAM_ERR_NO_CURRENT_RECORD});
+  ISAM_ASSERT_OK(IsamSkip(by_code_, -1));
+  EXPECT_EQ(RecordNumber(by_code_), 1u);
+
+  ISAM_ASSERT_OK(IsamGotoRecord(table_, 3));
+  EXPECT_EQ(RecordNumber(by_code_n_), 3u);
+  EXPECT_EQ(IsamGotoRecord(table_, 4), uint32_t{ISAM_ERR_RECORD_NOT_FOUND});
+}
+
+TEST_F(KeyedTable, RawKeysCoverTheLeadingAssignedSegments) {
+  uint16_t length = 0;
+  ISAM_ASSERT_OK(IsamGetKeyLength(by_code_n_, &length));
+  EXPECT_EQ(length, 1 + 4 + 1 + 4);
+  char name[32];
+  uint16_t name_length = sizeof name;
+  ISAM_ASSERT_OK(IsamGetSegmentFieldname(by_n_code_, 2, name, &name_length));
+  EXPECT_EQ(std::string(name, name_length), "Code");
+
+  std::vector<uint8_t> code_only = Key({1, "ab", {}});
+  EXPECT_EQ(code_only, (std::vector<uint8_t>{0, 'a', 'b', ' ', ' '}));
+  std::vector<uint8_t> both = Key({2, "ab", {}});
+  ASSERT_EQ(both.size(), 10u);
+  EXPECT_EQ(both[5], 1);  // N empty
+
+  // A raw value assigns a key field too; a key without its first segment covers nothing.
+  ISAM_ASSERT_OK(IsamInitRawKey(by_code_n_));
+  int32_t n = 42;
+  ISAM_ASSERT_OK(IsamSetFieldRaw(by_code_n_, 2, reinterpret_cast<uint8_t*>(&n), sizeof n));
+  std::vector<uint8_t> key(16);
+  length = static_cast<uint16_t>(key.size());
+  ISAM_ASSERT_OK(IsamBuildRawKey(by_code_n_, key.data(), &length));
+  EXPECT_EQ(length, 0);
+  EXPECT_EQ(IsamSetField(by_code_n_, 3, "x"), uint32_t{ISAM_ERR_FIELD_NOT_FOUND});
+  // Key fields are no change of the table's record.
+  EXPECT_EQ(IsamCancelUpdate(table_), uint32_t{ISAM_ERR_NO_UPDATE_PENDING});
+  uint16_t found = 0;
+  EXPECT_EQ(IsamSeek(by_code_n_, both.data(), 7, ISAM_RAW_KEY, ISAM_SEEK_SOFT, &found),
+            uint32_t{ISAM_ERR_INVALID_KEY});
+}
+
+TEST_F(KeyedTable, SeeksFindEqualLeadingSegmentsOrTheNextKey) {
+  InsertRows({{1, "a", 1}, {2, "a", 2}, {3, "b", {}}, {4, "b", 3}, {5, {}, 5}, {6, "c", 1}});
+  using Result = std::pair<uint32_t, bool>;
+  EXPECT_EQ(Seek({2, "a", 2}, ISAM_SEEK_EXACT), Result(2, true));
+  EXPECT_EQ(Seek({1, "b", {}}, ISAM_SEEK_EXACT), Result(3, true));
+  EXPECT_EQ(Seek({2, "b", {}}, ISAM_SEEK_EXACT), Result(3, true));  // N empty
+  EXPECT_EQ(Seek({1, {}, {}}, ISAM_SEEK_EXACT), Result(5, true));   // Code empty
+  EXPECT_EQ(Seek({2, "b", 4}, ISAM_SEEK_EXACT), Result(0, false));
+  EXPECT_EQ(Seek({1, "bb", {}}, ISAM_SEEK_EXACT), Result(0, false));
+  EXPECT_EQ(Seek({1, "z", {}}, ISAM_SEEK_EXACT), Result(0, false));
+
+  EXPECT_EQ(Seek({2, "a", 3}, ISAM_SEEK_SOFT), Result(3, false));
+  EXPECT_EQ(Seek({1, "bb", {}}, ISAM_SEEK_SOFT), Result(6, false));
+  EXPECT_EQ(Seek({2, "c", 1}, ISAM_SEEK_SOFT), Result(6, true));
+  EXPECT_EQ(Seek({1, "z", {}}, ISAM_SEEK_SOFT), Result(0, false));
+
+  // Moves go on in key order from where a seek lands.
+  Seek({1, "b", {}}, ISAM_SEEK_EXACT);
+  ISAM_ASSERT_OK(IsamSkip(by_code_n_, 1));
+  EXPECT_EQ(RecordNumber(by_code_n_), 4u);
+  Seek({1, "a", {}}, ISAM_SEEK_EXACT);
+  ISAM_ASSERT_OK(IsamSkip(by_code_n_, -1));
+  EXPECT_EQ(RecordNumber(by_code_n_), 5u);
+}
+
+TEST_F(KeyedTable, ScopesLimitMovesCountsAndEnds) {
+  std::vector<Row> rows;
+  for (const Text& code : {Text("c"), Text(), Text("a"), Text("e"), Text("b"), Text("d")}) {
+    for (const Num& n : {Num(3), Num(), Num(1), Num(2)}) {
+      rows.push_back({static_cast<uint32_t>(rows.size() + 1), code, n});
+    }
+  }
+  InsertRows(rows);
+  auto expect_scope = [&](const std::optional<Probe>& top, const std::optional<Probe>& bottom) {
+    std::vector<uint32_t> expected;
+    for (uint32_t recno : ModelWalk(rows_, Order::kCodeN)) {
+      const Row& row = rows_[recno - 1];
+      if (top && CompareKey(Order::kCodeN, row, *top) < 0) continue;
+      if (bottom && CompareKey(Order::kCodeN, row, *bottom) > 0) continue;
+      expected.push_back(recno);
+    }
+    ISAM_ASSERT_OK(IsamClearAllScopes(table_));
+    if (top) SetScope(ISAM_SCOPE_TOP, *top);
+    if (bottom) SetScope(ISAM_SCOPE_BOTTOM, *bottom);
+    EXPECT_EQ(WalkForward(by_code_n_), expected);
+    EXPECT_EQ(WalkBackward(by_code_n_), Reversed(expected));
+    EXPECT_EQ(Count(by_code_n_, ISAM_COUNT_RESPECT_SCOPES), expected.size());
+    EXPECT_EQ(Count(by_code_n_, ISAM_COUNT_RESPECT_FILTERS), expected.size());
+    EXPECT_EQ(Count(by_code_n_, ISAM_COUNT_IGNORE_FILTERS), rows_.size());
+    // Scopes belong to their index: the natural order and the other indexes keep every record.
+    EXPECT_EQ(WalkForward(table_).size(), rows_.size());
+    EXPECT_EQ(Count(by_n_code_, ISAM_COUNT_RESPECT_SCOPES), rows_.size());
+  };
+  expect_scope(Probe{1, "c", {}}, std::nullopt);
+  expect_scope(std::nullopt, Probe{1, "b", {}});
+  expect_scope(Probe{1, "b", {}}, Probe{1, "d", {}});
+  expect_scope(Probe{2, "b", 2}, Probe{2, "d", {}});
+  expect_scope(Probe{1, {}, {}}, Probe{1, {}, {}});
+  expect_scope(Probe{1, "d", {}}, Probe{1, "b", {}});  // an empty range
+
+  // One master's details: moves stop at both ends of the range.
+  expect_scope(Probe{1, "c", {}}, Probe{1, "c", {}});
+  ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+  EXPECT_EQ(RecordNumber(by_code_n_), 2u);  // (c, NULL)
+  ISAM_ASSERT_OK(IsamSkip(by_code_n_, -1));
+  EXPECT_TRUE(AtBof(by_code_n_));
+  EXPECT_EQ(RecordNumber(by_code_n_), 2u);
+  ISAM_ASSERT_OK(IsamGotoBottom(by_code_n_));
+  EXPECT_EQ(RecordNumber(by_code_n_), 1u);  // (c, 3)
+  ISAM_ASSERT_OK(IsamSkip(by_code_n_, 1));
+  EXPECT_TRUE(AtEof(by_code_n_));
+
+  uint16_t visible = 9;
+  ISAM_ASSERT_OK(IsamGotoRecord(table_, 5));  // (NULL, 3): outside the scope
+  ISAM_ASSERT_OK(IsamIsRecordVisible(by_code_n_, &visible));
+  EXPECT_EQ(visible, 0);
+  ISAM_ASSERT_OK(IsamIsRecordVisible(table_, &visible));
+  EXPECT_EQ(visible, 1);
+
+  ISAM_ASSERT_OK(IsamClearScope(by_code_n_, ISAM_SCOPE_TOP));
+  EXPECT_EQ(IsamClearScope(by_code_n_, ISAM_SCOPE_TOP), uint32_t{ISAM_ERR_NO_SCOPE});
+  EXPECT_EQ(Count(by_code_n_, ISAM_COUNT_RESPECT_SCOPES), 16u);  // up to c
+  ISAM_ASSERT_OK(IsamClearAllScopes(table_));
+  EXPECT_EQ(WalkForward(by_code_n_), ModelWalk(rows_, Order::kCodeN));
+}
+
+TEST_F(KeyedTable, SeekInsideAScopeLandsOnlyInsideIt) {
+  InsertRows({{1, "a", 1}, {2, "b", 1}, {3, "b", 2}, {4, "b", 3}, {5, "c", 1}, {6, "d", 1}});
+  SetScope(ISAM_SCOPE_TOP, {2, "b", 2});
+  SetScope(ISAM_SCOPE_BOTTOM, {1, "c", {}});
+  using Result = std::pair<uint32_t, bool>;
+  EXPECT_EQ(Seek({1, "a", {}}, ISAM_SEEK_SOFT), Result(3, false));
+  EXPECT_EQ(Seek({1, "c", {}}, ISAM_SEEK_EXACT), Result(5, true));
+  EXPECT_EQ(Seek({1, "d", {}}, ISAM_SEEK_EXACT), Result(0, false));
+  EXPECT_EQ(Seek({1, "d", {}}, ISAM_SEEK_SOFT), Result(0, false));
+  // Records of "b" lie on both sides of the top: the first visible one is (b, 2).
+  EXPECT_EQ(Seek({1, "b", {}}, ISAM_SEEK_SOFT), Result(3, true));
+  EXPECT_EQ(Seek({1, "b", {}}, ISAM_SEEK_EXACT), Result(3, true));
+}
+
+TEST_F(KeyedTable, StepFromRecordWhoseKeyChangedElsewhereStartsAtItsNewPlace) {
+  InsertRows({{1, "a", 1}, {2, "b", 1}, {3, "c", 1}, {4, "d", 1}, {5, "e", 1}});
+  ScopedConnection other(folder_.path());
+  IsamHandle other_table = other.Open("keyed.adt");
+
+  EXPECT_EQ(Seek({1, "b", {}}, ISAM_SEEK_EXACT).first, 2u);
+  ISAM_ASSERT_OK(IsamGotoRecord(other_table, 2));
+  WriteFields(other_table, {{"Code", "d"}}, false);  // now a, c, d(2), d(4), e
+  ISAM_ASSERT_OK(IsamSkip(by_code_, 1));
+  EXPECT_EQ(RecordNumber(by_code_), 4u);
+
+  ISAM_ASSERT_OK(IsamSkip(by_code_, -1));
+  EXPECT_EQ(RecordNumber(by_code_), 2u);
+  RunSql(path_, "UPDATE records SET Code = 'a' WHERE _recno = 2");  // a(1), a(2), c, d, e
+  ISAM_ASSERT_OK(IsamSkip(by_code_, -1));
+  EXPECT_EQ(RecordNumber(by_code_), 1u);
+
+  ISAM_ASSERT_OK(IsamGotoRecord(table_, 3));
+  RunSql(path_, "UPDATE records SET Code = 'zz' WHERE _recno = 3");
+  ISAM_ASSERT_OK(IsamSkip(by_code_, 1));
+  EXPECT_TRUE(AtEof(by_code_));
+}
+
+TEST_F(KeyedTable, RefreshShowsChangesMadeElsewhere) {
+  InsertRows({{1, "a", 1}, {2, "b", 2}});
+  ScopedConnection other(folder_.path());
+  IsamHandle other_table = other.Open("keyed.adt");
+  ISAM_ASSERT_OK(IsamGotoRecord(table_, 2));
+  EXPECT_EQ(FieldText(table_, 3), "");
+
+  ISAM_ASSERT_OK(IsamGotoRecord(other_table, 2));
+  WriteFields(other_table, {{"Name", "changed"}}, false);
+  ISAM_ASSERT_OK(IsamRefreshRecord(by_code_));
+  EXPECT_EQ(FieldText(table_, 3), "changed");
+
+  RunSql(path_, "UPDATE records SET N = 77 WHERE _recno = 2");
+  ISAM_ASSERT_OK(IsamRefreshRecord(table_));
+  EXPECT_EQ(FieldText(by_code_, 2), "77");
+
+  RunSql(path_, "DELETE FROM records WHERE _recno = 2");
+  ISAM_ASSERT_OK(IsamRefreshRecord(table_));
+  uint16_t visible = 9;
+  ISAM_ASSERT_OK(IsamIsRecordVisible(table_, &visible));
+  EXPECT_EQ(visible, 0);
+}
+
+TEST_F(KeyedTable, RelativeKeyPositionRisesAlongTheOrderAndItsScope) {
+  std::vector<Row> rows;
+  for (uint32_t i = 1; i <= 200; ++i) rows.push_back({i, std::to_string(1000 - i * 3), 1});
+  InsertRows(rows);
+  double position = 0;
+  EXPECT_EQ(IsamGetRelKeyPos(by_code_, &position), uint32_t{ISAM_ERR_NO_KEY_POSITION});
+
+  auto walk_positions = [&](IsamHandle order) {
+    std::vector<double> out;
+    ISAM_ASSERT_OK(IsamGotoTop(order));
+    while (!AtEof(order)) {
+      ISAM_ASSERT_OK(IsamGetRelKeyPos(order, &position));
+      out.push_back(position);
+      ISAM_ASSERT_OK(IsamSkip(order, 1));
+    }
+    ASSERT_GT(out.size(), 10u);
+    EXPECT_TRUE(std::is_sorted(out.begin(), out.end()));
+    EXPECT_LE(out.front(), 0.05);
+    EXPECT_GE(out.back(), 0.95);
+  };
+  walk_positions(by_code_);
+  walk_positions(table_);
+  // Codes 550 to 850: the middle half of the records.
+  std::vector<uint8_t> top = TextKey(by_code_, {"550"}), bottom = TextKey(by_code_, {"850"});
+  ISAM_ASSERT_OK(IsamSetScope(by_code_, ISAM_SCOPE_TOP, top.data(), 5, ISAM_RAW_KEY));
+  ISAM_ASSERT_OK(IsamSetScope(by_code_, ISAM_SCOPE_BOTTOM, bottom.data(), 5, ISAM_RAW_KEY));
+  EXPECT_EQ(Count(by_code_, ISAM_COUNT_RESPECT_SCOPES), 101u);
+  walk_positions(by_code_);
+}
+
+TEST_F(KeyedTable, SeededRandomChangesKeepEveryOrderInStep) {
+  std::mt19937 rng(20240611);
+  auto random_code = [&]() -> Text {
+    int v = int(rng() % 6);
+    return v == 0 ? Text() : Text(std::string(1, static_cast<char>('a' + v - 1)));
+  };
+  auto random_n = [&]() -> Num {
+    int v = int(rng() % 6);
+    return v == 0 ? Num() : Num(v - 3);
+  };
+  auto set = [&](uint16_t field, const std::optional<std::string>& value) {
+    IsamResult rc =
+        value ? IsamSetField(table_, field, value->c_str()) : IsamSetEmpty(table_, field);
+    ASSERT_EQ(rc, 0u) << LastErrorText();
+  };
+  auto number_text = [](const Num& n) { return n ? Text(std::to_string(*n)) : Text(); };
+
+  for (int round = 0; round < 4; ++round) {
+    for (int op = 0; op < 60; ++op) {
+      auto kind = rows_.empty() ? 0 : rng() % 10;
+      Text code = random_code();
+      Num n = random_n();
+      if (kind < 5) {
+        ISAM_ASSERT_OK(IsamAppendRecord(table_));
+        set(1, code);
+        set(2, number_text(n));
+        ISAM_ASSERT_OK(IsamWriteRecord(table_));
+        ASSERT_EQ(RecordNumber(table_), rows_.size() + 1);
+        rows_.push_back({static_cast<uint32_t>(rows_.size() + 1), code, n});
+        continue;
+      }
+      Row& row = rows_[rng() % rows_.size()];
+      bool change_code = rng() % 2, change_n = !change_code || rng() % 2;
+      if (change_code) row.code = code;
+      if (change_n) row.n = n;
+      if (kind < 8) {
+        ISAM_ASSERT_OK(IsamGotoRecord(table_, row.recno));
+        if (change_code) set(1, code);
+        if (change_n) set(2, number_text(n));
+        ISAM_ASSERT_OK(IsamWriteRecord(table_));
+      } else {
+        RunSql(path_, "UPDATE records SET Code = " + SqlValue(row.code) + ", N = " +
+                          SqlValue(row.n) + " WHERE _recno = " + std::to_string(row.recno));
+      }
+    }
+    for (Order order : {Order::kNatural, Order::kCode, Order::kCodeN, Order::kNCode}) {
+      ExpectWalksMatchModel(order);
+    }
+    for (int i = 0; i < 20; ++i) {
+      Probe probe{1 + rng() % 2, random_code(), random_n()};
+      bool exact = rng() % 2;
+      EXPECT_EQ(Seek(probe, exact ? ISAM_SEEK_EXACT : ISAM_SEEK_SOFT), ModelSeek(probe, exact))
+          << "round " << round << " seek " << i;
+    }
+  }
+}
+
+TEST(RecordImage, EmptyMarksComeFirstThenEachFieldAtItsOffset) {
+  TempFolder folder;
+  CreateTable(folder.File("image.adt"),
+              {"Flag LOGICAL", "Code CHAR(4)", "N INTEGER", "Amount DOUBLE", "Day DATE",
+               "Small SHORTINT", "Price NUMERIC(7,2)", "Note CHAR(3)"});
+  ScopedConnection c(folder.path());
+  IsamHandle t = c.Open("image.adt");
+  WriteFields(t,
+              {{"Flag", "T"},
+               {"Code", "ab"},
+               {"N", "-7"},
+               {"Amount", "2.5"},
+               {"Day", "12/30/1899"},
+               {"Small", "300"},
+               {"Price", "3.5"}},
+              true);
+  uint32_t length = 0;
+  ISAM_ASSERT_OK(IsamGetRecordLength(t, &length));
+  std::vector<uint8_t> image(length + 8, 0xEE);
+  uint32_t got = static_cast<uint32_t>(image.size());
+  ISAM_ASSERT_OK(IsamGetRecord(t, image.data(), &got));
+  ASSERT_EQ(got, length);
+  EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 8),
+            (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 1}));
+
+  uint32_t expected_offset = 8;
+  std::vector<uint32_t> offsets;
+  for (uint16_t f = 1; f <= 8; ++f) {
+    uint32_t offset = 0, field_length = 0;
+    ISAM_ASSERT_OK(IsamGetFieldOffset(t, f, &offset));
+    ISAM_ASSERT_OK(IsamGetFieldLength(t, f, &field_length));
+    EXPECT_EQ(offset, expected_offset) << "field " << f;
+    offsets.push_back(offset);
+    expected_offset += field_length;
+  }
+  EXPECT_EQ(expected_offset, length);
+  auto at = [&](int field) { return image.data() + offsets[field - 1]; };
+  auto value = [&]<typename T>(int field, T) {
+    T v;
+    std::memcpy(&v, at(field), sizeof v);
+    return v;
+  };
+  EXPECT_EQ(*at(1), 'T');
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(at(2)), 4), "ab  ");
+  EXPECT_EQ(value(3, int32_t{}), -7);
+  EXPECT_EQ(value(4, double{}), 2.5);
+  EXPECT_EQ(value(5, int32_t{}), 2415019);  // 30 Dec 1899
+  EXPECT_EQ(value(6, int16_t{}), 300);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(at(7)), 7), "   3.50");
+}
+
+}  // namespace
+}  // namespace isam::testing

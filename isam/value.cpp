@@ -62,6 +62,18 @@ void BindValue(sqlite3_stmt* stmt, int position, const Value& v) {
   }
 }
 
+std::string ConditionParameter(size_t i) {
+  return "?" + std::to_string(kConditionParameterBase + static_cast<int>(i));
+}
+
+void BindConditionValues(sqlite3_stmt* stmt, const std::vector<Value>& values) {
+  int count = sqlite3_bind_parameter_count(stmt);
+  for (size_t i = 0; i < values.size(); ++i) {
+    int position = kConditionParameterBase + static_cast<int>(i);
+    if (position <= count) BindValue(stmt, position, values[i]);
+  }
+}
+
 Value ColumnValue(sqlite3_stmt* stmt, int column) {
   switch (sqlite3_column_type(stmt, column)) {
     case SQLITE_INTEGER:

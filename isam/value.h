@@ -15,7 +15,9 @@ namespace isam {
 
 using Value = std::variant<std::monostate, int64_t, double, std::string>;
 
-inline bool IsNull(const Value& v) { return std::holds_alternative<std::monostate>(v); }
+inline bool IsNull(const Value& v) {
+  return std::holds_alternative<std::monostate>(v);
+}
 
 // <0, 0 or >0 as a is before, equal to or after b in index order.
 int CompareValues(const Value& a, const Value& b);
@@ -25,6 +27,13 @@ int CompareKeys(const std::vector<Value>& a, const std::vector<Value>& b, size_t
 
 void BindValue(sqlite3_stmt* stmt, int position, const Value& v);
 Value ColumnValue(sqlite3_stmt* stmt, int column);
+
+// Conditions of queries number their values from kConditionParameterBase, so that they never
+// meet the parameters of the statement they are part of.
+constexpr int kConditionParameterBase = 1001;
+std::string ConditionParameter(size_t i);
+// Binds values[i] to ?(kConditionParameterBase + i), where the statement has it.
+void BindConditionValues(sqlite3_stmt* stmt, const std::vector<Value>& values);
 
 }  // namespace isam
 

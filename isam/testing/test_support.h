@@ -32,9 +32,9 @@ class TempFolder {
 std::string LastErrorText();
 
 // Fails the current test with the engine's text when rc is not 0.
-#define ISAM_ASSERT_OK(expr)                                                    \
-  do {                                                                          \
-    IsamResult isam_rc_ = (expr);                                               \
+#define ISAM_ASSERT_OK(expr)                                                      \
+  do {                                                                            \
+    IsamResult isam_rc_ = (expr);                                                 \
     ASSERT_EQ(isam_rc_, 0u) << #expr << ": " << ::isam::testing::LastErrorText(); \
   } while (0)
 

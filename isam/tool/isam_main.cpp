@@ -1,10 +1,12 @@
 // The isam tool: looks into table files from the command line.
 //   isam info TABLE_FILE
 //   isam dump TABLE_FILE [--index NAME]
+//   isam sql FOLDER STATEMENT [--date NAME=MM/DD/YYYY] [--param NAME=TEXT]
 #include <CLI/CLI.hpp>
 
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "isam/file_lookup.h"
 #include "isam/tool/table_printer.h"
@@ -19,10 +21,13 @@ class OpenTable {
   explicit OpenTable(const std::string& file) {
     std::string path = isam::NormalisePath(file);
     size_t slash = path.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string folder = slash == std::string::npos ? "."
+                         : slash == 0               ? "/"
+                                                    : path.substr(0, slash);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     Check(IsamConnect(folder.c_str(), &connection_));
-    Check(IsamOpenTable(connection_, name.c_str(), nullptr, 3, 1, 1, 1, ISAM_OPEN_READ_ONLY, &table_));
+    Check(IsamOpenTable(connection_, name.c_str(), nullptr, 3, 1, 1, 1, ISAM_OPEN_READ_ONLY,
+                        &table_));
   }
   ~OpenTable() {
     if (connection_) IsamDisconnect(connection_);
@@ -36,6 +41,73 @@ class OpenTable {
   IsamHandle table_ = 0;
 };
 
+// Sets every parameter of the statement whose name (or position from 1) was given a value.
+void BindParameters(IsamHandle statement, const std::string& text,
+                    const std::vector<std::string>& dates, const std::vector<std::string>& params) {
+  uint16_t count = 0;
+  std::vector<char> names(65535);
+  uint16_t length = static_cast<uint16_t>(names.size());
+  Check(IsamGetSQLStmtParams(statement, text.c_str(), &count, names.data(), &length));
+  std::vector<std::string> order;
+  std::string all(names.data(), length);
+  for (size_t pos = 0; count > 0;) {
+    size_t semi = all.find(';', pos);
+    order.push_back(all.substr(pos, semi == std::string::npos ? std::string::npos : semi - pos));
+    if (semi == std::string::npos) break;
+    pos = semi + 1;
+  }
+  std::vector<bool> set(order.size(), false);
+  auto apply = [&](const std::string& assignment, bool is_date) {
+    size_t eq = assignment.find('=');
+    if (eq == std::string::npos) {
+      throw isam::tool::ToolError{"'" + assignment + "' is not NAME=VALUE"};
+    }
+    std::string name = assignment.substr(0, eq), value = assignment.substr(eq + 1);
+    bool matched = false;
+    for (size_t i = 0; i < order.size(); ++i) {
+      if (order[i] != name && std::to_string(i + 1) != name) continue;
+      matched = true;
+      set[i] = true;
+      auto position = static_cast<uint16_t>(i + 1);
+      if (is_date) {
+        int32_t julian = 0;
+        Check(IsamConvertStringToJulian(value.c_str(), &julian));
+        Check(IsamSetJulian(statement, position, julian));
+      } else {
+        Check(IsamSetString(statement, position, value.c_str()));
+      }
+    }
+    if (!matched) throw isam::tool::ToolError{"the statement has no parameter '" + name + "'"};
+  };
+  for (const std::string& d : dates) apply(d, true);
+  for (const std::string& p : params) apply(p, false);
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (!set[i]) {
+      throw isam::tool::ToolError{"no value given for the parameter '" +
+                                  (order[i].empty() ? std::to_string(i + 1) : order[i]) + "'"};
+    }
+  }
+}
+
+void RunSql(const std::string& folder, const std::string& text,
+            const std::vector<std::string>& dates, const std::vector<std::string>& params) {
+  IsamHandle connection = 0;
+  Check(IsamSetDateFormat("MM/DD/CCYY"));
+  Check(IsamConnect(folder.c_str(), &connection));
+  struct Disconnect {
+    IsamHandle handle;
+    ~Disconnect() { IsamDisconnect(handle); }
+  } disconnect{connection};
+  IsamHandle statement = 0;
+  Check(IsamCreateSQLStatement(connection, &statement));
+  Check(IsamPrepareSQL(statement, text.c_str()));
+  BindParameters(statement, text, dates, params);
+  IsamHandle cursor = 0;
+  Check(IsamExecuteSQL(statement, &cursor));
+  if (cursor == 0) throw isam::tool::ToolError{"the statement gives no rows; isam sql runs SELECT"};
+  isam::tool::PrintCsv(cursor, cursor, true, std::cout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,14 +119,26 @@ int main(int argc, char** argv) {
   CLI::App* dump = app.add_subcommand("dump", "Print the records of a table as CSV");
   dump->add_option("TABLE_FILE", file, "The table file")->required();
   dump->add_option("--index", index, "Print in the order of this index");
+  std::string folder, text;
+  std::vector<std::string> dates, params;
+  CLI::App* sql = app.add_subcommand("sql", "Run a SELECT statement and print its rows as CSV");
+  sql->add_option("FOLDER", folder, "The folder of the tables")->required();
+  sql->add_option("STATEMENT", text, "The SELECT statement")->required();
+  sql->add_option("--date", dates, "A date parameter: NAME=MM/DD/YYYY");
+  sql->add_option("--param", params, "A parameter: NAME=TEXT");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
   }
   try {
-    OpenTable table(file);
     std::ios::sync_with_stdio(false);
+    if (sql->parsed()) {
+      RunSql(folder, text, dates, params);
+      std::cout.flush();
+      return 0;
+    }
+    OpenTable table(file);
     if (info->parsed()) {
       isam::tool::PrintInfo(table.table(), std::cout);
     } else {

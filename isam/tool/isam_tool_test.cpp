@@ -1,1 +1,166 @@
+// The isam tool as a user runs it: `info` shows a table's layout, `dump` its records as CSV, and
+// failures end with a message on standard error and exit status 1.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
 #include "isam/testing/test_support.h"
+
+namespace isam::testing {
+namespace {
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the tool with the arguments given (none holds a quote); standard error goes to a file.
+ToolRun RunTool(const std::vector<std::string>& args, const TempFolder& scratch) {
+  ToolRun run;
+  std::string err_path = scratch.File("stderr.txt");
+  std::string command = "'" + std::string(ISAM_TOOL_PATH) + "'";
+  for (const std::string& a : args) command += " '" + a + "'";
+  FILE* out = popen((command + " 2>'" + err_path + "'").c_str(), "r");
+  if (!out) return run;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, out)) > 0) run.out.append(buf, n);
+  int status = pclose(out);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream err(err_path, std::ios::binary);
+  run.err = std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  return lines;
+}
+
+TEST(IsamTool, InfoListsFieldsWithTypeLengthDecimalsAndIndexesWithKeyFields) {
+  TempFolder folder;
+  CreateTable(folder.File("MWTRN.ADT"),
+              {"Entry Number AUTOINC", "Chart Number CHAR(8)", "Document Number CHAR(10)",
+               "Amount NUMERIC(10,2)", "Date From DATE", "Paid LOGICAL"},
+              {"PRIMARY=Entry Number", "IDXDOCUMENT=Chart Number;Document Number"});
+  ToolRun run = RunTool({"info", folder.File("MWTRN.ADT")}, folder);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  auto line_of = [&](const std::string& start) {
+    for (const std::string& line : Lines(run.out)) {
+      if (line.rfind(start, 0) == 0) return line;
+    }
+    return std::string("(no line for " + start + ")");
+  };
+  EXPECT_EQ(line_of("Entry Number,"), "Entry Number,AUTOINC,4,0");
+  EXPECT_EQ(line_of("Chart Number,"), "Chart Number,CHAR,8,0");
+  EXPECT_EQ(line_of("Amount,"), "Amount,NUMERIC,10,2");
+  EXPECT_EQ(line_of("Date From,"), "Date From,DATE,4,0");
+  EXPECT_EQ(line_of("Paid,"), "Paid,LOGICAL,1,0");
+  EXPECT_EQ(line_of("IDXDOCUMENT,"), "IDXDOCUMENT,Chart Number;Document Number");
+  EXPECT_EQ(line_of("PRIMARY,"), "PRIMARY,Entry Number");
+}
+
+TEST(IsamTool, DumpPrintsRecordsAsCsvWithOneLinePerRecord) {
+  TempFolder folder;
+  CreateTable(folder.File("T.adt"),
+              {"Entry AUTOINC", "Name, Full CHAR(20)", "Paid LOGICAL", "Day DATE", "Amount DOUBLE",
+               "Fee NUMERIC(8,2)", "Count INTEGER", "Note MEMO"});
+  {
+    ScopedConnection c(folder.path());
+    IsamHandle t = c.Open("T.adt");
+    WriteFields(t,
+                {{"Name, Full", "Smith, John"},
+                 {"Paid", "T"},
+                 {"Day", "02/29/2024"},
+                 {"Amount", "0.30000000000000004"},
+                 {"Fee", "12.5"},
+                 {"Count", "-3"},
+                 {"Note", "He said \"hi\"\nbye"}},
+                true);
+    WriteFields(t, {}, true);
+    WriteFields(t,
+                {{"Name, Full", "Caf\xE9"},
+                 {"Paid", "F"},
+                 {"Day", "12/30/1899"},
+                 {"Amount", "1e21"},
+                 {"Fee", "-0.1"},
+                 {"Count", "0"},
+                 {"Note", "plain"}},
+                true);
+  }
+  ToolRun run = RunTool({"dump", folder.File("T.adt")}, folder);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out,
+            "recno,Entry,\"Name, Full\",Paid,Day,Amount,Fee,Count,Note\r\n"
+            "1,1,\"Smith, John\",T,02/29/2024,0.30000000000000004,12.5,-3,"
+            "\"He said \"\"hi\"\"\nbye\"\r\n"
+            "2,2,,,,,,,\r\n"
+            "3,3,Caf\xC3\xA9,F,12/30/1899,1e+21,-0.1,0,plain\r\n");
+}
+
+TEST(IsamTool, DumpFollowsTheIndexNamedWithTiesInRecordNumberOrder) {
+  TempFolder folder;
+  CreateTable(folder.File("T.adt"), {"Code CHAR(4)", "N INTEGER"}, {"BYCODE=Code"});
+  {
+    ScopedConnection c(folder.path());
+    IsamHandle t = c.Open("T.adt");
+    const std::pair<const char*, const char*> rows[] = {
+        {"b", "5"}, {"a", "-1"}, {"b", "5"}, {"", "10"}, {"a", "2"}};
+    for (const auto& [code, n] : rows) WriteFields(t, {{"Code", code}, {"N", n}}, true);
+  }
+  auto recnos = [](const std::string& out) {
+    std::string order;
+    std::vector<std::string> lines = Lines(out);
+    for (size_t i = 1; i < lines.size(); ++i) order += lines[i].substr(0, lines[i].find(',')) + " ";
+    return order;
+  };
+  ToolRun run = RunTool({"dump", folder.File("T.adt"), "--index", "BYCODE"}, folder);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(recnos(run.out), "4 2 5 1 3 ");
+  EXPECT_EQ(Lines(run.out)[0], "recno,Code,N");
+  run = RunTool({"dump", folder.File("T.adt")}, folder);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(recnos(run.out), "1 2 3 4 5 ");
+}
+
+TEST(IsamTool, FailuresGiveAMessageOnStandardErrorAndStatusOne) {
+  TempFolder folder;
+  CreateTable(folder.File("T.adt"), {"Code CHAR(4)"}, {"BYCODE=Code"});
+  {
+    std::ofstream junk(folder.File("Junk.adt"), std::ios::binary);
+    junk << "not a table at all, just some text";
+  }
+  struct Case {
+    std::vector<std::string> args;
+    std::string named;  // what the message must name
+  };
+  const Case cases[] = {
+      {{"dump", folder.File("Missing.adt")}, "Missing.adt"},
+      {{"info", folder.File("Missing.adt")}, "Missing.adt"},
+      {{"dump", folder.File("Gone/T.adt")}, "Gone"},
+      {{"dump", folder.File("Junk.adt")}, "Junk.adt"},
+      {{"dump", folder.File("T.adt"), "--index", "IDXNOPE"}, "IDXNOPE"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    ToolRun run = RunTool(c.args, folder);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+}  // namespace
+}  // namespace isam::testing

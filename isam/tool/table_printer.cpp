@@ -19,19 +19,32 @@ struct Column {
 
 const char* TypeName(uint16_t type) {
   switch (type) {
-    case ISAM_LOGICAL: return "LOGICAL";
-    case ISAM_NUMERIC: return "NUMERIC";
-    case ISAM_DATE: return "DATE";
-    case ISAM_TEXT: return "CHAR";
-    case ISAM_MEMO: return "MEMO";
-    case ISAM_DOUBLE: return "DOUBLE";
-    case ISAM_INTEGER: return "INTEGER";
-    case ISAM_SHORTINT: return "SHORTINT";
-    case ISAM_TIME: return "TIME";
-    case ISAM_TIMESTAMP: return "TIMESTAMP";
-    case ISAM_AUTOINC: return "AUTOINC";
-    case ISAM_MONEY: return "MONEY";
-    default: return "UNKNOWN";
+    case ISAM_LOGICAL:
+      return "LOGICAL";
+    case ISAM_NUMERIC:
+      return "NUMERIC";
+    case ISAM_DATE:
+      return "DATE";
+    case ISAM_TEXT:
+      return "CHAR";
+    case ISAM_MEMO:
+      return "MEMO";
+    case ISAM_DOUBLE:
+      return "DOUBLE";
+    case ISAM_INTEGER:
+      return "INTEGER";
+    case ISAM_SHORTINT:
+      return "SHORTINT";
+    case ISAM_TIME:
+      return "TIME";
+    case ISAM_TIMESTAMP:
+      return "TIMESTAMP";
+    case ISAM_AUTOINC:
+      return "AUTOINC";
+    case ISAM_MONEY:
+      return "MONEY";
+    default:
+      return "UNKNOWN";
   }
 }
 
@@ -100,7 +113,8 @@ std::string ValueText(IsamHandle order, uint16_t field, const Column& c) {
     case ISAM_TIME:
       return TimeOfDayText(Load<int32_t>(raw.data()));
     case ISAM_TIMESTAMP:
-      return DateText(Load<int32_t>(raw.data())) + " " + TimeOfDayText(Load<int32_t>(raw.data() + 4));
+      return DateText(Load<int32_t>(raw.data())) + " " +
+             TimeOfDayText(Load<int32_t>(raw.data() + 4));
     default:
       return std::to_string(Load<int32_t>(raw.data()));
   }
