@@ -11,6 +11,7 @@ namespace {
 
 constexpr int kMaxAttachedPerSlot = 10;  // SQLite's limit as Debian builds it
 constexpr int kBusyTimeoutMs = 10000;
+constexpr int kWalRetryMs = 2;
 
 std::string FileUri(const std::string& path, bool read_only) {
   std::string uri = "file:";
@@ -54,8 +55,18 @@ void Attachment::EnsureWal() {
       wal_ = mode && std::string(mode) == "wal";
     }
   }
-  if (!wal_) Exec(db(), pragma + "=WAL", path_);
-  wal_ = true;
+  // Switching needs the file to itself; another program in the middle of a change makes SQLite
+  // answer busy at once rather than wait, so the switch is tried again for a while.
+  for (int waited = 0; !wal_; waited += kWalRetryMs) {
+    int rc = sqlite3_exec(db(), (pragma + "=WAL").c_str(), nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) {
+      wal_ = true;
+    } else if ((rc & 0xff) != SQLITE_BUSY || waited >= kBusyTimeoutMs) {
+      FailFromSqlite(db(), rc, path_);
+    } else {
+      sqlite3_sleep(kWalRetryMs);
+    }
+  }
 }
 
 sqlite3* Attachment::db() const {

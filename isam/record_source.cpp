@@ -7,7 +7,8 @@ RecordSource::RecordSource(std::shared_ptr<Attachment> attachment)
       db_(attachment_->db()),
       path_(attachment_->path()),
       from_(attachment_->from()),
-      schema_(attachment_->schema()) {
+      schema_(attachment_->schema()),
+      version_schema_(attachment_->schema_name()) {
   for (const FieldDef& f : schema_.fields) columns_.push_back(QuoteIdentifier(f.name));
   natural_order_.push_back(OrderColumn{"_recno", false, OrderColumn::kRecnoValue});
   BuildSelectList();
@@ -21,6 +22,7 @@ RecordSource::RecordSource(std::shared_ptr<Attachment> attachment, sqlite3* db, 
       from_(std::move(from)),
       schema_(std::move(shown)),
       columns_(std::move(shown_columns)),
+      version_schema_(from_.rfind("temp.", 0) == 0 ? "temp" : attachment_->schema_name()),
       is_view_(true) {
   natural_order_.push_back(OrderColumn{"_recno", false, OrderColumn::kRecnoValue});
   BuildSelectList();

@@ -41,6 +41,8 @@ class RecordSource {
   size_t values_per_row() const { return columns_.size() + hidden_.size(); }
   const OrderColumns& natural_order() const { return natural_order_; }
   std::shared_ptr<Attachment> attachment() const { return attachment_; }
+  // The schema whose data version tells when the source's rows may have changed.
+  const std::string& version_schema() const { return version_schema_; }
 
   // A condition on the source's rows ("" for none), its values bound as ConditionParameter(i).
   const std::string& condition() const { return condition_; }
@@ -73,6 +75,7 @@ class RecordSource {
   std::string condition_;
   std::vector<Value> condition_values_;
   std::string cleanup_sql_;
+  std::string version_schema_;
   bool is_view_ = false;
   std::unordered_map<uint64_t, StmtPtr> statements_;
   std::unordered_map<std::string, StmtPtr> named_statements_;

@@ -125,7 +125,15 @@ bool Table::ReadRecord(int64_t recno, std::vector<Value>* values) {
   if (!use.Step()) return false;
   int64_t found = 0;
   ReadRow(stmt, *source_, &found, values);
+  step_version_ = DataVersion();
   return true;
+}
+
+unsigned int Table::DataVersion() const {
+  unsigned int version = 0;
+  sqlite3_file_control(source_->db(), source_->version_schema().c_str(), SQLITE_FCNTL_DATA_VERSION,
+                       &version);
+  return version;
 }
 
 bool Table::Qualifies(int64_t recno) {
@@ -147,7 +155,8 @@ std::vector<Value> Table::FreshKey(int order) {
   return KeyOf(order, values_, recno_);
 }
 
-bool Table::ReadBeyond(int order, Direction dir, const std::vector<Value>& bound, bool inclusive) {
+Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>& bound,
+                              bool inclusive, const unsigned int* expected_version) {
   const OrderColumns& columns = ColumnsOf(order);
   Bound b{bound.size(), inclusive, NullMask(bound)};
   StatementKind kind = dir == Direction::kForward ? kNextForward : kNextBackward;
@@ -158,17 +167,51 @@ bool Table::ReadBeyond(int order, Direction dir, const std::vector<Value>& bound
   StatementUse use(stmt, path());
   BindAll(stmt, bound, 1);
   source_->BindCondition(stmt);
-  if (!use.Step()) return false;
-  int64_t recno = 0;
-  std::vector<Value> values;
-  ReadRow(stmt, *source_, &recno, &values);
-  if (!InScope(order, KeyOf(order, values, recno))) return false;
-  recno_ = recno;
-  values_ = std::move(values);
+  bool row = use.Step();
+  // The version read inside the step's own read says whether the file changed since the bound
+  // was read; if it did, the bound may be out of date and the step counts for nothing.
+  unsigned int version = DataVersion();
+  if (expected_version && version != *expected_version) return Read::kStale;
+  if (!row) return Read::kNone;
+  ReadRow(stmt, *source_, &scratch_recno_, &scratch_);
+  if (order >= 0 && HasScope(order) && !InScope(order, KeyOf(order, scratch_, scratch_recno_))) {
+    return Read::kNone;
+  }
+  recno_ = scratch_recno_;
+  values_.swap(scratch_);
+  read_version_ = version;
   state_ = State::kRecord;
   record_gone_ = false;
   qualifies_ = true;
-  return true;
+  return Read::kFound;
+}
+
+bool Table::StepOnce(int order, Direction dir) {
+  bool forward = dir == Direction::kForward;
+  const IndexState* index = order >= 0 ? &indexes_[static_cast<size_t>(order)] : nullptr;
+  // Whether a place lies before the top scope (forward) or after the bottom one (backward).
+  auto before_start = [&](const std::vector<Value>& key) {
+    if (!index) return false;
+    if (forward) return index->top && CompareKeys(key, *index->top, index->top->size()) < 0;
+    return index->bottom && CompareKeys(key, *index->bottom, index->bottom->size()) > 0;
+  };
+  // The place the record was read at serves while the file is unchanged since; a record number
+  // never changes, so the natural order always trusts it.
+  std::vector<Value> key = KeyOf(order, values_, recno_);
+  bool trusted = ColumnsOf(order).size() == 1;
+  Read read = Read::kStale;
+  if (!before_start(key)) {
+    read = ReadBeyond(order, dir, key, false, trusted ? nullptr : &read_version_);
+  }
+  if (read == Read::kStale) {
+    key = FreshKey(order);
+    if (before_start(key)) {
+      forward ? GotoTop(order) : GotoBottom(order);
+      return state_ == State::kRecord;
+    }
+    read = ReadBeyond(order, dir, key, false);
+  }
+  return read == Read::kFound;
 }
 
 void Table::DropPending() {
@@ -189,7 +232,7 @@ void Table::GotoTop(int order) {
   if (order >= 0 && indexes_[static_cast<size_t>(order)].top) {
     bound = *indexes_[static_cast<size_t>(order)].top;
   }
-  if (!ReadBeyond(order, Direction::kForward, bound, true)) GoEmpty();
+  if (ReadBeyond(order, Direction::kForward, bound, true) != Read::kFound) GoEmpty();
 }
 
 void Table::GotoBottom(int order) {
@@ -199,25 +242,19 @@ void Table::GotoBottom(int order) {
   if (order >= 0 && indexes_[static_cast<size_t>(order)].bottom) {
     bound = *indexes_[static_cast<size_t>(order)].bottom;
   }
-  if (!ReadBeyond(order, Direction::kBackward, bound, true)) GoEmpty();
+  if (ReadBeyond(order, Direction::kBackward, bound, true) != Read::kFound) GoEmpty();
 }
 
 void Table::Skip(int order, int32_t count) {
   DropPending();
-  const IndexState* index = order >= 0 ? &indexes_[static_cast<size_t>(order)] : nullptr;
   for (; count > 0; --count) {
     if (state_ == State::kEOF) return;
     if (state_ == State::kBefore) {
       GotoTop(order);
       continue;
     }
-    std::vector<Value> key = FreshKey(order);
     bof_ = false;
-    if (index && index->top && CompareKeys(key, *index->top, index->top->size()) < 0) {
-      GotoTop(order);
-      continue;
-    }
-    if (!ReadBeyond(order, Direction::kForward, key, false)) {
+    if (!StepOnce(order, Direction::kForward)) {
       state_ = State::kEOF;
       return;
     }
@@ -231,12 +268,7 @@ void Table::Skip(int order, int32_t count) {
       GotoBottom(order);
       continue;
     }
-    std::vector<Value> key = FreshKey(order);
-    if (index && index->bottom && CompareKeys(key, *index->bottom, index->bottom->size()) > 0) {
-      GotoBottom(order);
-      continue;
-    }
-    if (!ReadBeyond(order, Direction::kBackward, key, false)) {
+    if (!StepOnce(order, Direction::kBackward)) {
       bof_ = true;  // stays on the first record
       return;
     }
@@ -253,6 +285,7 @@ void Table::GotoRecord(uint32_t recno) {
   DropPending();
   recno_ = recno;
   values_ = std::move(values);
+  read_version_ = step_version_;
   state_ = State::kRecord;
   bof_ = false;
   record_gone_ = false;
@@ -272,6 +305,7 @@ void Table::Refresh() {
     qualifies_ = Qualifies(recno_);
     if (qualifies_ || !source_->is_view()) {
       values_ = std::move(values);
+      read_version_ = step_version_;
       return;
     }
   } else {
@@ -284,8 +318,8 @@ void Table::MoveOffUnqualified() {
   // From the place the record held when it was read: the next record, else the previous one.
   std::vector<Value> place = KeyOf(Table::kNaturalOrder, values_, recno_);
   bof_ = false;
-  if (ReadBeyond(kNaturalOrder, Direction::kForward, place, false)) return;
-  if (ReadBeyond(kNaturalOrder, Direction::kBackward, place, false)) return;
+  if (ReadBeyond(kNaturalOrder, Direction::kForward, place, false) == Read::kFound) return;
+  if (ReadBeyond(kNaturalOrder, Direction::kBackward, place, false) == Read::kFound) return;
   GoEmpty();
 }
 
@@ -440,7 +474,7 @@ bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
     if (c < 0 || (c == 0 && wanted.size() < state.top->size())) bound = *state.top;
   }
   // Remember where the handle stood: an exact seek that finds nothing leaves it at the end.
-  if (!ReadBeyond(index, Direction::kForward, bound, true)) {
+  if (ReadBeyond(index, Direction::kForward, bound, true) != Read::kFound) {
     state_ = State::kEOF;
     return false;
   }
@@ -560,31 +594,33 @@ void Table::Write() {
   for (size_t i = 0; i < s.fields.size(); ++i) {
     if (dirty_[i]) mask[i] = '1';
   }
-  sqlite3* db = source_->db();
   if (pending_ == Pending::kEdit) {
     BorrowedLock lock(this, static_cast<uint32_t>(recno_));
-    if (mask.find('1') != std::string::npos) {
-      sqlite3_stmt* stmt = source_->Statement("U" + mask, [&] {
-        std::string sql = "UPDATE " + source_->from() + " SET ";
-        int n = 0;
-        for (size_t i = 0; i < s.fields.size(); ++i) {
-          if (!dirty_[i]) continue;
-          if (n++) sql += ", ";
-          sql += source_->column(i) + " = ?" + std::to_string(n);
-        }
-        return sql + " WHERE _recno = ?" + std::to_string(n + 1);
-      });
-      StatementUse use(stmt, path());
+    if (mask.find('1') == std::string::npos) {
+      // Nothing assigned: the stored record is current as it stands.
+      DropPending();
+      Refresh();
+      return;
+    }
+    sqlite3_stmt* stmt = source_->Statement("U" + mask, [&] {
+      std::string sql = "UPDATE " + source_->from() + " SET ";
       int n = 0;
       for (size_t i = 0; i < s.fields.size(); ++i) {
-        if (dirty_[i]) BindValue(stmt, ++n, buffer_[i]);
+        if (!dirty_[i]) continue;
+        if (n++) sql += ", ";
+        sql += source_->column(i) + " = ?" + std::to_string(n);
       }
-      sqlite3_bind_int64(stmt, n + 1, recno_);
-      use.Step();
-      if (sqlite3_changes(db) == 0) {
-        Fail(ISAM_ERR_RECORD_NOT_FOUND,
-             "Record " + std::to_string(recno_) + " no longer exists in " + Title());
-      }
+      return sql + " WHERE _recno = ?" + std::to_string(n + 1) + " RETURNING " +
+             source_->select_list();
+    });
+    int n = 0;
+    for (size_t i = 0; i < s.fields.size(); ++i) {
+      if (dirty_[i]) BindValue(stmt, ++n, buffer_[i]);
+    }
+    sqlite3_bind_int64(stmt, n + 1, recno_);
+    if (!RunWrite(stmt)) {
+      Fail(ISAM_ERR_RECORD_NOT_FOUND,
+           "Record " + std::to_string(recno_) + " no longer exists in " + Title());
     }
   } else {
     sqlite3_stmt* stmt = source_->Statement("I" + mask, [&] {
@@ -603,25 +639,35 @@ void Table::Write() {
                             : "(SELECT coalesce(max(" + source_->column(i) + "), 0) + 1 FROM " +
                                   source_->from() + ")";
       }
-      if (columns.empty()) return "INSERT INTO " + source_->from() + " DEFAULT VALUES";
-      return "INSERT INTO " + source_->from() + " (" + columns + ") VALUES (" + values + ")";
+      std::string returning = " RETURNING " + source_->select_list();
+      if (columns.empty()) return "INSERT INTO " + source_->from() + " DEFAULT VALUES" + returning;
+      return "INSERT INTO " + source_->from() + " (" + columns + ") VALUES (" + values + ")" +
+             returning;
     });
-    StatementUse use(stmt, path());
     int n = 0;
     for (size_t i = 0; i < s.fields.size(); ++i) {
       if (dirty_[i]) BindValue(stmt, ++n, buffer_[i]);
     }
-    use.Step();
-    recno_ = sqlite3_last_insert_rowid(db);
+    RunWrite(stmt);
   }
   DropPending();
-  std::vector<Value> values;
-  if (ReadRecord(recno_, &values)) {
-    values_ = std::move(values);
-    state_ = State::kRecord;
-    bof_ = false;
-    record_gone_ = false;
+  state_ = State::kRecord;
+  bof_ = false;
+  record_gone_ = false;
+  qualifies_ = true;
+}
+
+bool Table::RunWrite(sqlite3_stmt* stmt) {
+  {
+    StatementUse use(stmt, path());
+    if (!use.Step()) return false;
+    // The statement gives back the record as stored, so no second read is needed.
+    ReadRow(stmt, *source_, &recno_, &values_);
+    while (use.Step()) {
+    }
   }
+  read_version_ = DataVersion();
+  return true;
 }
 
 void Table::CancelUpdate() {

@@ -106,8 +106,18 @@ class Table {
   bool InScope(int order, const std::vector<Value>& key) const;
   // Records inside the order's scopes, and with `before` only those before that key.
   uint32_t CountInScope(int order, const std::vector<Value>* before);
-  // Reads the first record beyond `bound` in the order; false when none.
-  bool ReadBeyond(int order, Direction dir, const std::vector<Value>& bound, bool inclusive);
+  // Reads the first record beyond `bound` in the order and makes it current. With an expected
+  // version, a file changed since then makes the read stale and changes nothing.
+  enum class Read { kFound, kNone, kStale };
+  Read ReadBeyond(int order, Direction dir, const std::vector<Value>& bound, bool inclusive,
+                  const unsigned int* expected_version = nullptr);
+  // Runs an UPDATE or INSERT that returns the written record, and makes that record current;
+  // false when it wrote nothing.
+  bool RunWrite(sqlite3_stmt* stmt);
+  // One step from the current record; false when there is no record that way.
+  bool StepOnce(int order, Direction dir);
+  // The file's data version: it changes with every commit, by any connection or program.
+  unsigned int DataVersion() const;
   bool ReadRecord(int64_t recno, std::vector<Value>* values);
   // Whether the record meets the source's condition (always, without one).
   bool Qualifies(int64_t recno);
@@ -132,6 +142,10 @@ class Table {
   std::vector<Value> values_;
   bool record_gone_ = false;
   bool qualifies_ = true;
+  unsigned int read_version_ = 0;  // the file's data version when values_ was read
+  unsigned int step_version_ = 0;  // the same for the last ReadRecord
+  int64_t scratch_recno_ = 0;
+  std::vector<Value> scratch_;  // row storage reused by every move
 
   Pending pending_ = Pending::kNone;
   std::vector<Value> buffer_;
