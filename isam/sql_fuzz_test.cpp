@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+
+#include "isam/sql_parser.h"

@@ -1,0 +1,1 @@
+#include "isam/testing/test_support.h"
