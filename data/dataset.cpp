@@ -1,0 +1,141 @@
+#include "data/dataset.h"
+
+#include <strings.h>
+#include <algorithm>
+
+namespace data {
+
+TDataSource::~TDataSource() {
+  SetDataSet(nullptr);
+}
+
+void TDataSource::SetDataSet(TDataSet* dataset) {
+  if (dataset_ == dataset) return;
+  if (dataset_) dataset_->RemoveDataSource(this);
+  dataset_ = dataset;
+  if (dataset_) dataset_->AddDataSource(this);
+}
+
+void TDataSource::AddLink(TDataLink* link) {
+  if (std::find(links_.begin(), links_.end(), link) == links_.end()) links_.push_back(link);
+}
+
+void TDataSource::RemoveLink(TDataLink* link) {
+  links_.erase(std::remove(links_.begin(), links_.end(), link), links_.end());
+}
+
+void TDataSource::NotifyActiveChanged(bool active) {
+  std::vector<TDataLink*> links = links_;
+  for (TDataLink* link : links) link->ActiveChanged(active);
+}
+
+void TDataSource::NotifyRecordChanged() {
+  std::vector<TDataLink*> links = links_;
+  for (TDataLink* link : links) link->RecordChanged();
+}
+
+void TDataSource::NotifyFieldChanged(TField& field) {
+  std::vector<TDataLink*> links = links_;
+  for (TDataLink* link : links) link->FieldChanged(field);
+}
+
+TDataSet::TDataSet(TComponent* owner, const std::string& name) : TComponent(owner, name) {}
+
+TDataSet::~TDataSet() {
+  for (TDataSource* source : sources_) source->DataSetGone();
+}
+
+void TDataSet::SetActive(bool active) {
+  if (active == Active()) return;
+  if (active) {
+    Fire(BeforeOpen);
+    InternalOpen();
+    Fire(AfterOpen);
+    NotifyActiveChanged(true);
+  } else {
+    Fire(BeforeClose);
+    InternalClose();
+    state_ = TDataSetState::dsInactive;
+    eof_ = bof_ = true;
+    Fire(AfterClose);
+    NotifyActiveChanged(false);
+  }
+}
+
+void TDataSet::CheckBrowseMode() {
+  if (!Active()) DatabaseError("Cannot perform this operation on a closed dataset");
+  if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
+  bool changed =
+      std::any_of(fields_.begin(), fields_.end(), [](TField* f) { return f->Changed(); });
+  if (changed)
+    Post();
+  else
+    Cancel();
+}
+
+TField& TDataSet::AddField(std::unique_ptr<TField> field) {
+  if (Active()) DatabaseError("Cannot perform this operation on an open dataset");
+  field->AttachTo(this);
+  fields_.push_back(field.get());
+  declared_.push_back(std::move(field));
+  return *declared_.back();
+}
+
+TField* TDataSet::FindField(const std::string& name) const {
+  for (TField* f : fields_) {
+    if (strcasecmp(f->FieldName().c_str(), name.c_str()) == 0) return f;
+  }
+  return nullptr;
+}
+
+TField& TDataSet::FieldByName(const std::string& name) const {
+  TField* field = FindField(name);
+  if (!field) DatabaseError("Field '" + name + "' not found");
+  return *field;
+}
+
+void TDataSet::AddDataSource(TDataSource* source) {
+  if (std::find(sources_.begin(), sources_.end(), source) == sources_.end()) {
+    sources_.push_back(source);
+  }
+}
+
+void TDataSet::RemoveDataSource(TDataSource* source) {
+  sources_.erase(std::remove(sources_.begin(), sources_.end(), source), sources_.end());
+}
+
+void TDataSet::FieldWritten(TField& field) {
+  std::vector<TDataSource*> sources = sources_;
+  for (TDataSource* source : sources) source->NotifyFieldChanged(field);
+}
+
+void TDataSet::DatabaseError(const std::string& text) const {
+  throw EDatabaseError(ErrorPrefix() + text);
+}
+
+void TDataSet::NotifyRecordChanged() {
+  std::vector<TDataSource*> sources = sources_;
+  for (TDataSource* source : sources) source->NotifyRecordChanged();
+}
+
+void TDataSet::NotifyActiveChanged(bool active) {
+  std::vector<TDataSource*> sources = sources_;
+  for (TDataSource* source : sources) source->NotifyActiveChanged(active);
+}
+
+void TDataSet::ClearMadeFields() {
+  made_.clear();
+  fields_.clear();
+  for (auto& f : declared_) {
+    f->Unbind();
+    fields_.push_back(f.get());
+  }
+}
+
+void TDataSet::AddMadeField(std::unique_ptr<TField> field) {
+  field->AttachTo(this);
+  fields_.push_back(field.get());
+  made_.push_back(std::move(field));
+}
+
+}  // namespace data

@@ -1,0 +1,179 @@
+#include "data/date_time.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+#include "data/errors.h"
+#include "isam/calendar.h"
+
+namespace data {
+namespace {
+
+struct ProcessDate {
+  std::mutex mutex;
+  std::string short_date_format = "M/d/yyyy";
+  char separator = '/';
+};
+
+ProcessDate& Process() {
+  static ProcessDate process;
+  return process;
+}
+
+// The order of month, day and year in a format, and whether years have four digits.
+struct FormatOrder {
+  char order[3] = {'M', 'D', 'Y'};
+  int year_digits = 4;
+  int month_digits = 1;
+  int day_digits = 1;
+};
+
+FormatOrder OrderOf(const std::string& format) {
+  FormatOrder f;
+  int seen = 0;
+  for (size_t i = 0; i < format.size();) {
+    char c = static_cast<char>(std::toupper(static_cast<unsigned char>(format[i])));
+    if (c != 'M' && c != 'D' && c != 'Y') {
+      ++i;
+      continue;
+    }
+    size_t run = 0;
+    while (i < format.size() &&
+           std::toupper(static_cast<unsigned char>(format[i])) == static_cast<unsigned char>(c)) {
+      ++run;
+      ++i;
+    }
+    if (seen < 3) f.order[seen++] = c;
+    if (c == 'Y') f.year_digits = run <= 2 ? 2 : 4;
+    if (c == 'M') f.month_digits = static_cast<int>(run);
+    if (c == 'D') f.day_digits = static_cast<int>(run);
+  }
+  return f;
+}
+
+}  // namespace
+
+TDateTime EncodeDate(int year, int month, int day) {
+  isam::CivilDate d{year, month, day};
+  if (!isam::IsValidCivil(d)) {
+    throw EConvertError("Invalid argument to date encode");
+  }
+  return static_cast<TDateTime>(isam::JulianFromCivil(d) - kJulianOfDayZero);
+}
+
+void DecodeDate(TDateTime date, int* year, int* month, int* day) {
+  isam::CivilDate d = isam::CivilFromJulian(JulianFromDate(date));
+  *year = d.year;
+  *month = d.month;
+  *day = d.day;
+}
+
+int32_t JulianFromDate(TDateTime date) {
+  return static_cast<int32_t>(std::floor(date)) + kJulianOfDayZero;
+}
+
+TDateTime DateFromJulian(int32_t julian) {
+  return static_cast<TDateTime>(julian - kJulianOfDayZero);
+}
+
+std::string ShortDateFormat() {
+  std::lock_guard<std::mutex> lock(Process().mutex);
+  return Process().short_date_format;
+}
+
+char DateSeparator() {
+  std::lock_guard<std::mutex> lock(Process().mutex);
+  return Process().separator;
+}
+
+void SetShortDateFormat(const std::string& format) {
+  std::lock_guard<std::mutex> lock(Process().mutex);
+  Process().short_date_format = format;
+}
+
+void SetDateSeparator(char separator) {
+  std::lock_guard<std::mutex> lock(Process().mutex);
+  Process().separator = separator;
+}
+
+std::string DateToStr(TDateTime date) {
+  FormatOrder f = OrderOf(ShortDateFormat());
+  char separator = DateSeparator();
+  int year, month, day;
+  DecodeDate(date, &year, &month, &day);
+  std::string out;
+  for (int i = 0; i < 3; ++i) {
+    char buf[16];
+    switch (f.order[i]) {
+      case 'M':
+        std::snprintf(buf, sizeof buf, "%0*d", f.month_digits >= 2 ? 2 : 1, month);
+        break;
+      case 'D':
+        std::snprintf(buf, sizeof buf, "%0*d", f.day_digits >= 2 ? 2 : 1, day);
+        break;
+      default:
+        if (f.year_digits == 2)
+          std::snprintf(buf, sizeof buf, "%02d", year % 100);
+        else
+          std::snprintf(buf, sizeof buf, "%04d", year);
+    }
+    if (i) out += separator;
+    out += buf;
+  }
+  return out;
+}
+
+TDateTime StrToDate(const std::string& text) {
+  auto invalid = [&]() -> TDateTime { throw EConvertError("'" + text + "' is not a valid date"); };
+  FormatOrder f = OrderOf(ShortDateFormat());
+  char separator = DateSeparator();
+  size_t pos = 0;
+  while (pos < text.size() && text[pos] == ' ') ++pos;
+  int parts[3] = {0, 0, 0};
+  size_t digits[3] = {0, 0, 0};
+  for (int i = 0; i < 3; ++i) {
+    if (i) {
+      if (pos >= text.size() || text[pos] != separator) return invalid();
+      ++pos;
+    }
+    size_t start = pos;
+    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])) &&
+           pos - start < 4) {
+      parts[i] = parts[i] * 10 + (text[pos++] - '0');
+    }
+    digits[i] = pos - start;
+    if (digits[i] == 0) return invalid();
+  }
+  while (pos < text.size() && text[pos] == ' ') ++pos;
+  if (pos != text.size()) return invalid();
+  int year = 0, month = 0, day = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (f.order[i] == 'M') month = digits[i] <= 2 ? parts[i] : -1;
+    if (f.order[i] == 'D') day = digits[i] <= 2 ? parts[i] : -1;
+    if (f.order[i] == 'Y') {
+      if (digits[i] == 4)
+        year = parts[i];
+      else if (digits[i] <= 2)
+        year = parts[i] < 50 ? 2000 + parts[i] : 1900 + parts[i];
+      else
+        return invalid();
+    }
+  }
+  if (!isam::IsValidCivil({year, month, day})) return invalid();
+  return EncodeDate(year, month, day);
+}
+
+std::string DateTimeToStr(TDateTime value) {
+  std::string out = DateToStr(value);
+  double fraction = value - std::floor(value);
+  auto ms = static_cast<int64_t>(std::llround(fraction * 86400000.0));
+  if (ms == 0) return out;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, " %02d:%02d:%02d", static_cast<int>(ms / 3600000),
+                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60));
+  return out + buf;
+}
+
+}  // namespace data

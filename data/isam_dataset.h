@@ -1,0 +1,236 @@
+// Engine-bound datasets: TIsamDataSet reads the records of an engine cursor (a table handle or a
+// query's cursor) in the order of its active index, through record filters and master-detail
+// ranges, and changes them with record locks. TIsamTable opens a table of a connection's folder.
+// Every dataset is listed in a process-wide list (behind its own lock) so that connections named
+// later can bind the datasets that name them.
+#ifndef RIVENOAK_DATA_ISAM_DATASET_H_
+#define RIVENOAK_DATA_ISAM_DATASET_H_
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/dataset.h"
+#include "data/isam_connection.h"
+#include "isam/isam.h"
+
+namespace data {
+
+enum class TIsamLockType { Proprietary, Compatible };
+enum class TIsamCharType { ANSI, OEM };
+enum class TIsamFilterOption { IGNORE_WHEN_COUNTING, RESPECT_WHEN_COUNTING };
+enum class TIsamScopeOption { IGNORE_SCOPES_WHEN_COUNTING, RESPECT_SCOPES_WHEN_COUNTING };
+enum class TIsamRecordCache { rcStandard, rcNone, rcAggressive };
+
+struct TIsamTableOptions {
+  TIsamLockType IsamLockType = TIsamLockType::Proprietary;
+  TIsamCharType IsamCharType = TIsamCharType::ANSI;
+  bool IsamRightsCheck = true;
+  bool IsamOptimizedFilters = true;
+  bool IsamOptFilterResolveImmediate = false;
+  TIsamFilterOption IsamFilterOptions = TIsamFilterOption::IGNORE_WHEN_COUNTING;
+  TIsamScopeOption IsamScopeOptions = TIsamScopeOption::IGNORE_SCOPES_WHEN_COUNTING;
+  bool IsamFreshRecordCount = false;
+  TIsamRecordCache IsamRecordCache = TIsamRecordCache::rcStandard;
+  int IsamIndexPageSize = 512;
+
+  uint16_t LockTypeValue() const { return IsamLockType == TIsamLockType::Proprietary ? 1 : 0; }
+  uint16_t CharTypeValue() const { return IsamCharType == TIsamCharType::ANSI ? 1 : 2; }
+  uint16_t RightsValue() const { return IsamRightsCheck ? 1 : 2; }
+  uint16_t CountOption() const;
+};
+
+enum class TTableType { ttIsamCDX, ttIsamNTX, ttIsamNative, ttIsamDefault };
+enum class TIndexCollationMismatch { icmError, icmIgnore, icmReindex };
+
+class TIsamDataSet : public TDataSet {
+ public:
+  explicit TIsamDataSet(TComponent* owner = nullptr, const std::string& name = "");
+  ~TIsamDataSet() override;
+
+  // ---- binding ----
+  const std::string& DatabaseName() const { return database_name_; }
+  virtual void SetDatabaseName(const std::string& name);
+  TIsamConnection* IsamConnection() const { return connection_; }
+  void SetIsamConnection(TIsamConnection* connection);
+  std::string DatabasePath() const;
+  // Binds this dataset to `connection` if it names it and is bound to none (late binding).
+  void ConnectionNamed(TIsamConnection* connection, const std::string& old_name);
+  void ConnectionGone(TIsamConnection* connection);
+
+  // ---- order, ranges, filters ----
+  const std::string& IndexName() const { return index_name_; }
+  void SetIndexName(const std::string& name);
+  const std::string& IndexFieldNames() const { return index_field_names_; }
+  void SetIndexFieldNames(const std::string& names);
+  TDataSource* MasterSource() const { return master_source_; }
+  void SetMasterSource(TDataSource* source);
+  const std::string& MasterFields() const { return master_fields_; }
+  void SetMasterFields(const std::string& fields);
+  void SetFiltered(bool filtered) override;
+  std::string Filter;
+  bool Scoped = false;
+  bool Sequenced = false;
+  bool StoreActive = true;
+  TIsamTableOptions IsamTableOptions;
+  void SetRecordCache(TIsamRecordCache cache);
+
+  std::string Version() const;
+  void SetVersion(const std::string&) {}
+
+  // ---- dataset operations ----
+  void First() override;
+  void Next() override;
+  void Prior() override;
+  int RecordCount() override;
+  int RecNo() override;
+  void Refresh() override;
+  bool IsEmpty() const override { return !has_record_; }
+  void Edit() override;
+  void Append() override;
+  void Post() override;
+  void Cancel() override;
+  // Seeks the active index for the values (text forms, in key order).
+  bool FindKey(const std::vector<std::string>& values);
+  bool CanModify() const { return can_modify_ && !read_only_; }
+
+  // The engine handles while open.
+  IsamHandle Handle() const { return handle_; }
+  IsamHandle OrderHandle() const { return order_; }
+
+  // ---- used by fields and the engine calls ----
+  const uint8_t* ReadBuffer() const override;
+  uint8_t* WriteBuffer(TField& field) override;
+  // Raises EIsamDatabaseError for a failing engine call (nothing while one is being built).
+  void Check(IsamResult rc) const;
+  // Raises EIsamDatabaseError with the layer's own text.
+  [[noreturn]] void LayerError(const std::string& text, uint32_t code = kLayerErrorCode) const;
+  // Releases statement handles when the connection disconnects (queries forget theirs).
+  virtual void ReleaseStatementHandles() {}
+
+  static void BatchMove() {
+    throw EDatabaseError("The method BatchMove in TIsamDataSet is not supported.");
+  }
+  static void RenameTable() {
+    throw EDatabaseError("The method RenameTable in TIsamDataSet is not supported.");
+  }
+  static void UpdateStatus() {
+    throw EDatabaseError("The method UpdateStatus in TIsamDataSet is not supported.");
+  }
+
+ protected:
+  void InternalOpen() override;
+  void InternalClose() override;
+  // Opens the engine cursor on the connection handle: a table's table, a query's result.
+  virtual IsamHandle OpenCursor(IsamHandle connection) = 0;
+  // Whether the cursor may be changed (the engine's open options without read-only).
+  virtual void AfterCursorOpen() {}
+  bool read_only_ = false;
+  // The connection handle to use, connecting the bound connection when needed.
+  IsamHandle ConnectionHandleForOpen();
+  virtual std::string TableNameForErrors() const { return ""; }
+  bool DictionaryConnection() const { return connection_ && connection_->IsDictionary(); }
+  // Whether the table is open for this dataset alone (record locks are then not taken).
+  virtual bool ExclusiveOpen() const { return false; }
+  void CheckInactive() const;
+
+ private:
+  class MasterLink;
+  struct KeyBuffer {
+    std::vector<uint8_t> record;
+    std::vector<bool> assigned;
+    int count = 0;
+    bool operator==(const KeyBuffer& o) const {
+      return record == o.record && assigned == o.assigned && count == o.count;
+    }
+  };
+
+  void BuildFields();
+  void SelectOrder();
+  void ApplyEngineFilter();
+  bool ReadForward();
+  bool ReadBackward();
+  bool Accept();  // the record filter on the candidate buffer
+  bool EngineVisible();
+  void SettleAround();  // current if visible, else next, else previous, else none
+  void AfterMove();
+  void MasterChanged();
+  void MasterDisabled();
+  std::vector<TField*> MasterFieldList() const;
+  std::vector<std::string> IndexSegments() const;
+  void AssignKeyField(KeyBuffer& key, TField& detail_field, const TField& master_field);
+  std::vector<uint8_t> BuildRawKey(const KeyBuffer& key, bool partial_allowed);
+  void ResetKey(KeyBuffer& key);
+  void ReadCurrentFromEngine();
+  void LockCurrent();
+  void UnlockEdited();
+
+  std::string database_name_;
+  TIsamConnection* connection_ = nullptr;
+  std::string index_name_;
+  std::string index_field_names_;
+  TDataSource* master_source_ = nullptr;
+  std::string master_fields_;
+  std::unique_ptr<MasterLink> master_link_;
+
+  IsamHandle handle_ = 0;
+  IsamHandle order_ = 0;
+  IsamHandle folder_connection_ = 0;
+  uint32_t record_length_ = 0;
+  bool can_modify_ = false;
+  bool update_right_ = false;
+  bool insert_right_ = false;
+  std::vector<uint8_t> record_;     // the current record
+  std::vector<uint8_t> candidate_;  // the record a filter looks at
+  std::vector<uint8_t> edit_;       // the record being edited or inserted
+  std::vector<uint8_t> old_record_;
+  uint32_t recno_ = 0;
+  bool has_record_ = false;
+  uint32_t edited_recno_ = 0;
+  bool new_record_ = false;
+  KeyBuffer range_start_, range_end_, applied_start_, applied_end_, find_key_;
+  bool range_set_ = false;
+  KeyBuffer* set_key_buffer_ = nullptr;
+};
+
+class TIsamExtendedDataSet : public TIsamDataSet {
+ public:
+  using TIsamDataSet::TIsamDataSet;
+};
+
+class TIsamTable : public TIsamExtendedDataSet {
+ public:
+  explicit TIsamTable(TComponent* owner = nullptr, const std::string& name = "");
+
+  const std::string& TableName() const { return table_name_; }
+  void SetTableName(const std::string& name);
+  TTableType TableType() const { return table_type_; }
+  void SetTableType(TTableType type);
+  TIndexCollationMismatch IndexCollationMismatch() const { return collation_; }
+  void SetIndexCollationMismatch(TIndexCollationMismatch value);
+  void SetDatabaseName(const std::string& name) override;
+  bool Exclusive = false;
+  bool ReadOnly = false;
+  std::vector<std::string> IndexFiles;
+
+  // The path the engine opens: the database path, "\" and the table name.
+  std::string TablePath() const;
+
+ protected:
+  IsamHandle OpenCursor(IsamHandle connection) override;
+  std::string TableNameForErrors() const override { return table_name_; }
+  bool ExclusiveOpen() const override { return Exclusive; }
+
+ private:
+  std::string table_name_;
+  TTableType table_type_ = TTableType::ttIsamNative;
+  TIndexCollationMismatch collation_ = TIndexCollationMismatch::icmError;
+};
+
+// Process-wide list of datasets; the callback runs under the list's lock.
+void ForEachDataSet(const std::function<void(TIsamDataSet*)>& visit);
+
+}  // namespace data
+
+#endif  // RIVENOAK_DATA_ISAM_DATASET_H_
