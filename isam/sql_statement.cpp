@@ -295,7 +295,9 @@ int64_t SqlStatement::RunChanges(const std::shared_ptr<Attachment>& attachment) 
     while (use.Step()) targets.push_back(sqlite3_column_int64(select.get(), 0));
   }
 
-  // The statement's changes stand or fall together.
+  // The statement's changes stand or fall together. The journal mode cannot change inside the
+  // savepoint, so the file is switched before it.
+  attachment->EnsureWal();
   sqlite3* db = attachment->db();
   Exec(db, "SAVEPOINT isam_statement", attachment->path());
   try {
