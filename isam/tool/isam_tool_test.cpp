@@ -164,3 +164,36 @@ TEST(IsamTool, FailuresGiveAMessageOnStandardErrorAndStatusOne) {
 
 }  // namespace
 }  // namespace isam::testing
+
+namespace isam::testing {
+namespace {
+
+TEST(IsamTool, SqlPrintsEachDocumentOfADateRangeOnceNumberedFromOne) {
+  TempFolder folder;
+  CreateTable(folder.File("MWTRN.ADT"),
+              {"Entry Number AUTOINC", "Chart Number CHAR(8)", "Document Number CHAR(10)",
+               "Date Created DATE"},
+              {"PRIMARY=Entry Number"});
+  RunSql(folder.File("MWTRN.ADT"),
+         "INSERT INTO records VALUES (1, 1, 'A', 'D1', '2004-03-04'), (2, 2, 'A', 'D1', "
+         "'2004-03-05'), (3, 3, 'A', 'D1', '2004-03-06'), (4, 4, 'B', 'D7', '2004-03-06'), "
+         "(5, 5, 'C', 'D2', '2004-03-07');");
+  std::string statement =
+      "Select Distinct\n \"Chart Number\",\n \"Document Number\"\nFrom \"MWTRN.ADT\"\nWhere \n "
+      "(\"Date Created\" >= :\"bConvDate\") and\n (\"Date Created\" <= :\"eConvDate\")";
+  ToolRun run = RunTool({"sql", folder.path(), statement, "--date", "bConvDate=03/05/2004",
+                         "--date", "eConvDate=03/06/2004"},
+                        folder);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Lines(run.out),
+            (std::vector<std::string>{"recno,Chart Number,Document Number", "1,A,D1", "2,B,D7"}));
+  run = RunTool({"sql", folder.path(), statement, "--date", "bConvDate=03/05/2004"}, folder);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("eConvDate"), std::string::npos) << run.err;
+  run = RunTool({"sql", folder.path(), "Select Nope From MWTRN.ADT"}, folder);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("position 8"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace isam::testing
