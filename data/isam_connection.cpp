@@ -226,10 +226,9 @@ std::string TIsamConnection::ConnectionFolder() const {
   std::string text = connect_path_.empty() ? alias_path_ : connect_path_;
   if (text.size() > 4 && text[text.size() - 4] == '.' &&
       Upper(text.substr(text.size() - 3)) == "IDD") {
-    size_t slash = text.rfind('/');
-    if (slash != std::string::npos) return text.substr(0, slash);
-    size_t backslash = text.rfind('\\');
-    if (backslash != std::string::npos) return text.substr(0, backslash);
+    // The folder of the dictionary file ends at the last separator of either kind.
+    size_t separator = text.find_last_of("/\\");
+    if (separator != std::string::npos) return text.substr(0, separator);
     return ".\\";
   }
   return text;

@@ -222,14 +222,13 @@ void TIsamDataSet::SetDatabaseName(const std::string& name) {
 }
 
 void TIsamDataSet::ConnectionNamed(TIsamConnection* connection, const std::string& old_name) {
-  if (Active()) return;
   bool follows =
       connection_ == connection && !old_name.empty() && SameText(database_name_, old_name);
   bool names_it = !connection_ && OwnerName() == connection->OwnerName() &&
                   SameText(database_name_, connection->Name());
   if (follows) {
     database_name_ = connection->Name();
-  } else if (names_it) {
+  } else if (names_it && !Active()) {
     connection_ = connection;
     connection_->AddDataSet(this);
   }
@@ -654,6 +653,8 @@ void TIsamDataSet::Prior() {
   CheckBrowseMode();
   if (Bof()) return;
   Fire(BeforeScroll);
+  // At the end the engine stands past the last record; the move back starts from the current one.
+  if (Eof() && has_record_) Check(IsamGotoRecord(handle_, recno_));
   Check(IsamSkip(order_, -1));
   if (ReadBackward()) {
     SetEof(false);
@@ -699,21 +700,18 @@ void TIsamDataSet::SettleAround() {
       return;
     }
   }
-  uint32_t at = recno_;
   Check(IsamSkip(order_, 1));
   if (ReadForward()) {
     SetEof(false);
     SetBof(false);
     return;
   }
-  IsamResult rc = IsamGotoRecord(handle_, at);
-  if (rc == ISAM_SUCCESS) {
-    Check(IsamSkip(order_, -1));
-    if (ReadBackward()) {
-      SetEof(false);
-      SetBof(false);
-      return;
-    }
+  // No record follows: the previous one is the last of the order.
+  Check(IsamGotoBottom(order_));
+  if (ReadBackward()) {
+    SetEof(false);
+    SetBof(false);
+    return;
   }
   has_record_ = false;
   SetEof(true);
@@ -722,26 +720,30 @@ void TIsamDataSet::SettleAround() {
 
 void TIsamDataSet::Refresh() {
   CheckBrowseMode();
-  if (has_record_) {
-    IsamResult rc = IsamGotoRecord(handle_, recno_);
-    if (rc == ISAM_SUCCESS) {
-      rc = IsamRefreshRecord(order_);
-      if (rc != ISAM_ERR_NO_CURRENT_RECORD) Check(rc);
-      SettleAround();
-    } else {
-      // The record is gone: the next one in the order, found from the top of the range.
-      Check(IsamGotoTop(order_));
-      Check(IsamSkip(order_, -1));
-      if (!ReadForward()) {
-        has_record_ = false;
-        SetEof(true);
-        SetBof(true);
-      }
-    }
-  } else {
+  if (!has_record_) {
     First();
     return;
   }
+  IsamResult rc = IsamGotoRecord(handle_, recno_);
+  if (rc == ISAM_ERR_RECORD_NOT_FOUND) {
+    // Deleted elsewhere: the engine still knows the record's place if it stands on it.
+    rc = IsamRefreshRecord(order_);
+    if (rc == ISAM_ERR_NO_CURRENT_RECORD) {
+      Check(IsamGotoBottom(order_));
+      if (!ReadBackward()) {
+        has_record_ = false;
+        SetBof(true);
+      }
+      SetEof(true);
+      AfterMove();
+      return;
+    }
+  } else {
+    Check(rc);
+    rc = IsamRefreshRecord(order_);
+  }
+  if (rc != ISAM_ERR_NO_CURRENT_RECORD) Check(rc);
+  SettleAround();
   AfterMove();
 }
 
@@ -1026,7 +1028,8 @@ bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
   if (!has_record_) return false;
   if (was_eof) {
     Check(IsamGotoBottom(order_));
-    if (ReadBackward()) SetEof(false);
+    ReadBackward();
+    SetEof(true);
   } else if (was_bof) {
     First();
   } else if (IsamGotoRecord(handle_, was_on) == ISAM_SUCCESS) {

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "data/engine_call.h"
@@ -29,9 +30,36 @@ void TParam::Take(TFieldType value_type) {
 }
 
 void TParam::SetAsString(const std::string& value) {
+  TFieldType declared = type_;
   text_ = value;
   Take(TFieldType::ftString);
-  if (value.empty()) null_ = true;
+  if (value.empty()) {
+    null_ = true;
+    return;
+  }
+  // A declared type reads the text as its own kind of value.
+  switch (declared) {
+    case TFieldType::ftDate:
+    case TFieldType::ftDateTime:
+      number_ = StrToDate(value);
+      break;
+    case TFieldType::ftBoolean:
+      number_ = std::strchr("TtYy1", value[0]) != nullptr ? 1 : 0;
+      break;
+    case TFieldType::ftFloat:
+    case TFieldType::ftCurrency:
+    case TFieldType::ftInteger:
+    case TFieldType::ftSmallint: {
+      char* end = nullptr;
+      number_ = std::strtod(value.c_str(), &end);
+      if (end == value.c_str() || *end != '\0') {
+        throw EConvertError("'" + value + "' is not a valid floating point value");
+      }
+      break;
+    }
+    default:
+      break;
+  }
 }
 
 void TParam::SetAsFloat(double value) {
@@ -215,19 +243,15 @@ void TIsamQuery::PrepareAndBind() {
   prepared_ = true;
   rows_affected_ = -1;
   Check(IsamPrepareSQL(statement_, SQLText().c_str()));
-  if (data_source_ && data_source_->DataSet()) {
-    for (TParam& p : params_) {
-      if (!p.IsNull()) continue;
-      if (TField* f = data_source_->DataSet()->FindField(p.Name())) {
-        if (f->IsNull())
-          p.Clear();
-        else
-          p.SetAsString(f->AsString());
-      }
-    }
-  }
   for (size_t i = 0; i < params_.size(); ++i) {
-    BindParameter(static_cast<uint16_t>(i + 1), params_[i]);
+    // A parameter without a value of its own takes, for this run only, the value of the data
+    // source's field of the same name.
+    TParam bound = params_[i];
+    TField* f = bound.IsNull() && data_source_ && data_source_->DataSet()
+                    ? data_source_->DataSet()->FindField(bound.Name())
+                    : nullptr;
+    if (f && !f->IsNull()) bound.SetAsString(f->AsString());
+    BindParameter(static_cast<uint16_t>(i + 1), bound);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "data/isam_query.h"
 
+#include "isam/testing/sql_texts.h"
 #include "isam/testing/test_support.h"
 
 namespace data {
@@ -9,25 +10,8 @@ using isam::testing::CreateTable;
 using isam::testing::RunSql;
 using isam::testing::TempFolder;
 
-const std::vector<std::string> kWhoPaidQuery = {"Select ",
-                                                " \"Entry Number\",",
-                                                " \"Transaction Type\",",
-                                                " \"Procedure Code\",",
-                                                " \"Who Paid\"",
-                                                "From \"MWTRN.ADT\"",
-                                                "Where",
-                                                " (\"Transaction Type\" >= 'I') and",
-                                                " (\"Transaction Type\" <= 'O') and",
-                                                " (\"Who Paid\" IS NULL)",
-                                                "Order By \"Procedure Code\""};
-
-const std::vector<std::string> kTrnDocQuery = {"Select Distinct",
-                                               " \"Chart Number\",",
-                                               " \"Document Number\"",
-                                               "From \"MWTRN.ADT\"",
-                                               "Where ",
-                                               " (\"Date Created\" >= :\"bConvDate\") and",
-                                               " (\"Date Created\" <= :\"eConvDate\")"};
+const std::vector<std::string>& kWhoPaidQuery = isam::testing::kWhoPaidQueryLines;
+const std::vector<std::string>& kTrnDocQuery = isam::testing::kTrnDocQueryLines;
 
 class QueryTest : public ::testing::Test {
  protected:

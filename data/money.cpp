@@ -11,10 +11,13 @@ Money Money::FromDouble(double value) {
   // The product is formed in extended precision, so that a stored amount such as 0.145 becomes
   // the count its decimal text names rather than one off from binary rounding.
   long double scaled = static_cast<long double>(value) * 10000.0L;
-  if (!std::isfinite(scaled) || std::fabs(scaled) >= 9.2e18L) {
+  long double rounded = std::nearbyintl(scaled);
+  // The counts of a signed 64-bit integer run from -2^63 to 2^63 - 1.
+  if (!std::isfinite(scaled) || rounded >= 9223372036854775808.0L ||
+      rounded < -9223372036854775808.0L) {
     throw Exception("Floating point overflow: " + std::to_string(value) + " is not a money value");
   }
-  return Money(static_cast<int64_t>(std::nearbyintl(scaled)));
+  return Money(static_cast<int64_t>(rounded));
 }
 
 Money Money::operator+(Money other) const {

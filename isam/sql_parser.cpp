@@ -308,15 +308,20 @@ class Parser {
   }
 
   void ParseWhere(Statement* s) {
-    if (AcceptWord("WHERE")) s->where = ParseOr(0);
+    if (AcceptWord("WHERE")) {
+      s->where_position = Peek().position;
+      s->where = ParseOr(0);
+    }
   }
 
-  std::unique_ptr<Condition> Combine(Condition::Kind kind, std::unique_ptr<Condition> left,
-                                     std::unique_ptr<Condition> right) {
+  // A chain of AND or OR is one node with a child per term, so that long chains stay shallow.
+  std::unique_ptr<Condition> Chain(Condition::Kind kind, std::unique_ptr<Condition> first,
+                                   const char* word, int depth, bool is_or) {
+    if (!IsWord(Peek(), word)) return first;
     auto c = std::make_unique<Condition>();
     c->kind = kind;
-    c->children.push_back(std::move(left));
-    c->children.push_back(std::move(right));
+    c->children.push_back(std::move(first));
+    while (AcceptWord(word)) c->children.push_back(is_or ? ParseAnd(depth) : ParseNot(depth));
     return c;
   }
 
@@ -324,19 +329,14 @@ class Parser {
     if (depth > kMaxNesting) SyntaxError(Peek().position, "conditions are nested too deeply");
   }
 
+  // Depth counts parentheses and NOTs, the only ways a condition nests.
   std::unique_ptr<Condition> ParseOr(int depth) {
     CheckDepth(depth);
-    auto left = ParseAnd(depth + 1);
-    while (AcceptWord("OR"))
-      left = Combine(Condition::Kind::kOr, std::move(left), ParseAnd(depth + 1));
-    return left;
+    return Chain(Condition::Kind::kOr, ParseAnd(depth), "OR", depth, true);
   }
 
   std::unique_ptr<Condition> ParseAnd(int depth) {
-    auto left = ParseNot(depth + 1);
-    while (AcceptWord("AND"))
-      left = Combine(Condition::Kind::kAnd, std::move(left), ParseNot(depth + 1));
-    return left;
+    return Chain(Condition::Kind::kAnd, ParseNot(depth), "AND", depth, false);
   }
 
   std::unique_ptr<Condition> ParseNot(int depth) {
@@ -347,7 +347,7 @@ class Parser {
       c->children.push_back(ParseNot(depth + 1));
       return c;
     }
-    return ParsePrimary(depth + 1);
+    return ParsePrimary(depth);
   }
 
   // A parenthesis opens a condition unless what follows reads as a value and a comparison.
@@ -406,11 +406,10 @@ class Parser {
       Next();
       return o;
     }
-    if (allow_column || t.kind == Token::Kind::kQuoted || t.kind == Token::Kind::kWord) {
-      if (t.kind == Token::Kind::kQuoted || (t.kind == Token::Kind::kWord && !IsReserved(t))) {
-        return ColumnOperand();
-      }
-    }
+    bool names_something =
+        t.kind == Token::Kind::kQuoted || (t.kind == Token::Kind::kWord && !IsReserved(t));
+    if (names_something && allow_column) return ColumnOperand();
+    if (names_something) Unexpected("a value ('text', a number or a parameter; not a column)");
     Unexpected("a value (a column, 'text', a number or a parameter)");
   }
 
@@ -438,8 +437,9 @@ class Parser {
 
 Statement Parse(const std::string& text) {
   if (text.size() > kMaxStatementLength) {
-    Fail(ISAM_ERR_SQL_SYNTAX, "Error 7200: the statement is " + std::to_string(text.size()) +
-                                  " characters long; at most " +
+    Fail(ISAM_ERR_SQL_SYNTAX, "Error 7200: SQL syntax error at position " +
+                                  std::to_string(kMaxStatementLength + 1) + ": the statement is " +
+                                  std::to_string(text.size()) + " characters long; at most " +
                                   std::to_string(kMaxStatementLength) + " are accepted");
   }
   return Parser(Lexer(text).Run()).Run();

@@ -35,8 +35,8 @@ struct Operand {
 
 struct Condition {
   enum class Kind { kCompare, kIsNull, kAnd, kOr, kNot };
-  Kind kind = Kind::kCompare;
-  std::string op;  // kCompare: "=", "<>", "<", "<=", ">", ">="
+  Kind kind = Kind::kCompare;  // kAnd and kOr have a child per term of their chain
+  std::string op;              // kCompare: "=", "<>", "<", "<=", ">", ">="
   Operand left, right;
   bool negated = false;  // kIsNull: IS NOT NULL
   std::vector<std::unique_ptr<Condition>> children;
@@ -58,6 +58,7 @@ struct Statement {
   std::string table;
   size_t table_position = 0;
   std::unique_ptr<Condition> where;
+  size_t where_position = 0;  // of the condition's first token
   std::vector<OrderTerm> order;
   std::vector<std::string> parameter_names;  // "" for ?
 };

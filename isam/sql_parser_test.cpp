@@ -7,25 +7,14 @@
 
 #include "isam/failure.h"
 #include "isam/sql_parser.h"
+#include "isam/testing/sql_texts.h"
 
 namespace isam::sql {
 namespace {
 
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string out;
-  for (size_t i = 0; i < lines.size(); ++i) out += (i ? "\n" : "") + lines[i];
-  return out;
-}
-
-const std::string kTrnDocQuery =
-    JoinLines({"Select Distinct", " \"Chart Number\",", " \"Document Number\"", "From \"MWTRN.ADT\"",
-               "Where ", " (\"Date Created\" >= :\"bConvDate\") and",
-               " (\"Date Created\" <= :\"eConvDate\")"});
-
-const std::string kWhoPaidQuery = JoinLines(
-    {"Select ", " \"Entry Number\",", " \"Transaction Type\",", " \"Procedure Code\",",
-     " \"Who Paid\"", "From \"MWTRN.ADT\"", "Where", " (\"Transaction Type\" >= 'I') and",
-     " (\"Transaction Type\" <= 'O') and", " (\"Who Paid\" IS NULL)", "Order By \"Procedure Code\""});
+using isam::testing::kTrnDocQuery;
+using isam::testing::kWhoPaidQuery;
+using isam::testing::Pieces;
 
 // Operands and conditions written out compactly: [column], 'text', 12, 1.5d, NULL, ?index.
 std::string Show(const Operand& o) {
@@ -51,9 +40,12 @@ std::string Show(const Condition* c) {
     case Condition::Kind::kNot:
       return "(not " + Show(c->children.at(0).get()) + ")";
     case Condition::Kind::kAnd:
-    case Condition::Kind::kOr:
-      return std::string(c->kind == Condition::Kind::kAnd ? "(and " : "(or ") +
-             Show(c->children.at(0).get()) + " " + Show(c->children.at(1).get()) + ")";
+    case Condition::Kind::kOr: {
+      // A chain of AND or OR is one node with a child per term.
+      std::string out = c->kind == Condition::Kind::kAnd ? "(and" : "(or";
+      for (const auto& child : c->children) out += " " + Show(child.get());
+      return out + ")";
+    }
   }
   return "?";
 }
@@ -89,8 +81,7 @@ TEST(SqlParser, DocumentQueryGivesDistinctColumnsTableAndTwoNamedDateBounds) {
   EXPECT_EQ(s.kind, Statement::Kind::kSelect);
   EXPECT_TRUE(s.distinct);
   EXPECT_FALSE(s.all_columns);
-  EXPECT_EQ(Columns(s.columns),
-            (std::vector<std::string>{"[Chart Number]", "[Document Number]"}));
+  EXPECT_EQ(Columns(s.columns), (std::vector<std::string>{"[Chart Number]", "[Document Number]"}));
   EXPECT_EQ(s.columns[0].position, At(kTrnDocQuery, "\"Chart"));
   EXPECT_EQ(s.columns[1].position, At(kTrnDocQuery, "\"Document"));
   EXPECT_EQ(s.table, "MWTRN.ADT");
@@ -107,12 +98,12 @@ TEST(SqlParser, WhoPaidQueryGivesColumnsTypeRangeNullPayerAndOrder) {
                                                           "[Procedure Code]", "[Who Paid]"}));
   EXPECT_EQ(s.table, "MWTRN.ADT");
   EXPECT_EQ(Show(s.where.get()),
-            "(and (and (>= [Transaction Type] 'I') (<= [Transaction Type] 'O')) "
-            "(null [Who Paid]))");
+            "(and (>= [Transaction Type] 'I') (<= [Transaction Type] 'O') (null [Who Paid]))");
   ASSERT_EQ(s.order.size(), 1u);
   EXPECT_EQ(s.order[0].column, "Procedure Code");
   EXPECT_FALSE(s.order[0].descending);
-  EXPECT_EQ(s.order[0].position, At(kWhoPaidQuery, "\"Procedure Code\"", At(kWhoPaidQuery, "Order")));
+  EXPECT_EQ(s.order[0].position,
+            At(kWhoPaidQuery, "\"Procedure Code\"", At(kWhoPaidQuery, "Order")));
   EXPECT_TRUE(s.parameter_names.empty());
 }
 
@@ -155,7 +146,7 @@ TEST(SqlParser, ParametersOfEveryFormAreNumberedInOrderWithTheirNames) {
   EXPECT_EQ(s.parameter_names,
             (std::vector<std::string>{"first name", "", "third", "4th", "", "x_1"}));
   EXPECT_EQ(Show(s.where.get()),
-            "(or (and (= [a] ?0) (< [b] ?1)) (and (and (>= [c] ?2) (<> ?3 ?4)) (null ?5)))");
+            "(or (and (= [a] ?0) (< [b] ?1)) (and (>= [c] ?2) (<> ?3 ?4) (null ?5)))");
 
   Statement u = Parse("UPDATE t SET a = ?, b = :b WHERE c = ?");
   EXPECT_EQ(u.parameter_names, (std::vector<std::string>{"", "b", ""}));
@@ -172,17 +163,17 @@ TEST(SqlParser, NotBindsTighterThanAndWhichBindsTighterThanOrAndParenthesesOverr
             "(not (or (= [a] 1) (= [b] 2)))");
   EXPECT_EQ(WhereOf("SELECT * FROM t WHERE NOT NOT a IS NULL"), "(not (not (null [a])))");
   EXPECT_EQ(WhereOf("SELECT * FROM t WHERE a = 1 OR b = 2 OR c = 3"),
-            "(or (or (= [a] 1) (= [b] 2)) (= [c] 3))");
+            "(or (= [a] 1) (= [b] 2) (= [c] 3))");
   EXPECT_EQ(WhereOf("SELECT * FROM t WHERE ((((a = 1))))"), "(= [a] 1)");
 }
 
 TEST(SqlParser, EveryComparisonAndNumbersWithTheirSignAndKind) {
   EXPECT_EQ(WhereOf("SELECT * FROM t WHERE a = -5 AND b <> 0 AND c != +7"),
-            "(and (and (= [a] -5) (<> [b] 0)) (<> [c] 7))");
+            "(and (= [a] -5) (<> [b] 0) (<> [c] 7))");
   EXPECT_EQ(WhereOf("SELECT * FROM t WHERE a < -2.5 AND b <= .5 AND c > 1e3 AND d >= - 3"),
-            "(and (and (and (< [a] -2.5d) (<= [b] 0.5d)) (> [c] 1000.d)) (>= [d] -3))");
+            "(and (< [a] -2.5d) (<= [b] 0.5d) (> [c] 1000.d) (>= [d] -3))");
   EXPECT_EQ(WhereOf("SELECT * FROM t WHERE a = NULL AND 'x' = b AND a = b"),
-            "(and (and (= [a] NULL) (= 'x' [b])) (= [a] [b]))");
+            "(and (= [a] NULL) (= 'x' [b]) (= [a] [b]))");
   // The largest 64-bit integer stays an integer; one more becomes a real number.
   EXPECT_EQ(WhereOf("SELECT * FROM t WHERE a = -9223372036854775807"),
             "(= [a] -9223372036854775807)");
@@ -191,8 +182,9 @@ TEST(SqlParser, EveryComparisonAndNumbersWithTheirSignAndKind) {
 }
 
 TEST(SqlParser, UpdateInsertAndDeleteNameTheirTableColumnsValuesAndCondition) {
-  Statement u = Parse("update \"MWTRN.ADT\" set \"Who Paid\" = 'G', Amount = -1.5 where "
-                      "\"Entry Number\" = 3;");
+  Statement u = Parse(
+      "update \"MWTRN.ADT\" set \"Who Paid\" = 'G', Amount = -1.5 where "
+      "\"Entry Number\" = 3;");
   EXPECT_EQ(u.kind, Statement::Kind::kUpdate);
   EXPECT_EQ(u.table, "MWTRN.ADT");
   EXPECT_EQ(Columns(u.columns), (std::vector<std::string>{"[Who Paid]", "[Amount]"}));
@@ -260,8 +252,7 @@ TEST(SqlParser, ErrorsNameThePositionAndTheTokenFound) {
     Failure f = ErrorOf(c.text);
     EXPECT_EQ(f.code(), static_cast<IsamResult>(ISAM_ERR_SQL_SYNTAX));
     std::string message = f.what();
-    EXPECT_NE(message.find("position " + std::to_string(c.position)), std::string::npos)
-        << message;
+    EXPECT_NE(message.find("position " + std::to_string(c.position)), std::string::npos) << message;
     EXPECT_NE(message.find(c.token), std::string::npos) << message;
   }
 }

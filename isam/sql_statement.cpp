@@ -48,9 +48,14 @@ class ConditionWriter {
   std::string Write(const Condition& c) {
     switch (c.kind) {
       case Condition::Kind::kAnd:
-        return "(" + Write(*c.children[0]) + " AND " + Write(*c.children[1]) + ")";
-      case Condition::Kind::kOr:
-        return "(" + Write(*c.children[0]) + " OR " + Write(*c.children[1]) + ")";
+      case Condition::Kind::kOr: {
+        const char* joint = c.kind == Condition::Kind::kAnd ? " AND " : " OR ";
+        std::string out = "(";
+        for (size_t i = 0; i < c.children.size(); ++i) {
+          out += (i ? joint : "") + Write(*c.children[i]);
+        }
+        return out + ")";
+      }
       case Condition::Kind::kNot:
         return "NOT (" + Write(*c.children[0]) + ")";
       case Condition::Kind::kIsNull:
@@ -168,6 +173,7 @@ void SqlStatement::Prepare(const std::string& text, const DateFormat& date_forma
     SqlError(parsed_.table_position, std::to_string(parsed_.values.size()) + " values for " +
                                          std::to_string(parsed_.columns.size()) + " columns");
   }
+  if (parsed_.where) CheckConditionCompiles(*attachment);
   if (parsed_.distinct) {
     for (const sql::OrderTerm& o : parsed_.order) {
       bool selected = parsed_.all_columns;
@@ -193,6 +199,24 @@ void SqlStatement::SetParameter(uint16_t position, ParamValue value) {
   parameters_[position - 1u] = std::move(value);
 }
 
+void SqlStatement::CheckConditionCompiles(const Attachment& attachment) {
+  // SQLite bounds the depth of what it compiles; a condition too large for it is refused now,
+  // naming where it starts, rather than at the first move.
+  std::vector<std::optional<ParamValue>> no_values(parameters_.size(), ParamValue{});
+  ConditionWriter writer(attachment.schema(), parsed_.table, no_values, parsed_.parameter_names,
+                         date_format_);
+  std::string sql = "SELECT " + std::string(parsed_.distinct ? "DISTINCT " : "") + "_recno FROM " +
+                    attachment.from() + " WHERE " + writer.Write(*parsed_.where) +
+                    " ORDER BY _recno";
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v2(attachment.db(), sql.c_str(), -1, &stmt, nullptr);
+  sqlite3_finalize(stmt);
+  if (rc != SQLITE_OK) {
+    SqlError(parsed_.where_position, std::string("the condition is too large to run (") +
+                                         sqlite3_errmsg(attachment.db()) + ")");
+  }
+}
+
 std::shared_ptr<Attachment> SqlStatement::AttachTable() {
   std::string path;
   try {
@@ -206,6 +230,12 @@ std::shared_ptr<Attachment> SqlStatement::AttachTable() {
 std::unique_ptr<Table> SqlStatement::Execute() {
   if (!prepared_) Fail(ISAM_ERR_SQL_NOT_PREPARED, "Error 7209: the statement is not prepared");
   rows_affected_.reset();
+  for (size_t i = 0; i < parameters_.size(); ++i) {
+    if (parameters_[i]) continue;
+    const std::string& name = parsed_.parameter_names[i];
+    Fail(ISAM_ERR_SQL_PARAMETER, "Error 7201: the parameter " + std::to_string(i + 1) +
+                                     (name.empty() ? "" : " (" + name + ")") + " has no value");
+  }
   std::shared_ptr<Attachment> attachment = AttachTable();
   if (parsed_.kind == sql::Statement::Kind::kSelect) return RunSelect(attachment);
   rows_affected_ = RunChanges(attachment);

@@ -69,6 +69,7 @@ class SqlStatement {
 
  private:
   std::shared_ptr<Attachment> AttachTable();
+  void CheckConditionCompiles(const Attachment& attachment);
   std::unique_ptr<Table> RunSelect(const std::shared_ptr<Attachment>& attachment);
   int64_t RunChanges(const std::shared_ptr<Attachment>& attachment);
 

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "isam/failure.h"
 #include "isam/file_lookup.h"
+#include "isam/sql_parser.h"
 #include "isam/tool/table_printer.h"
 
 namespace {
@@ -91,6 +93,14 @@ void BindParameters(IsamHandle statement, const std::string& text,
 
 void RunSql(const std::string& folder, const std::string& text,
             const std::vector<std::string>& dates, const std::vector<std::string>& params) {
+  // Only a SELECT is run: a change must not happen before the tool says it prints nothing.
+  try {
+    if (isam::sql::Parse(text).kind != isam::sql::Statement::Kind::kSelect) {
+      throw isam::tool::ToolError{"isam sql runs SELECT statements only"};
+    }
+  } catch (const isam::Failure& failure) {
+    throw isam::tool::ToolError{failure.what()};
+  }
   IsamHandle connection = 0;
   Check(IsamSetDateFormat("MM/DD/CCYY"));
   Check(IsamConnect(folder.c_str(), &connection));
