@@ -27,7 +27,10 @@ bool IsDirectory(const std::string& path) {
 std::string FindTableFile(const std::string& folder, const std::string& name) {
   std::string path = NormalisePath(name);
   if (path.empty()) Fail(ISAM_ERR_INVALID_ARGUMENT, "No table name given");
-  if (path[0] != '/') path = folder + "/" + path;
+  // An absolute path, or one that starts with the connection's folder as the data access layer
+  // builds them, stands as given; any other name is taken from the connection's folder.
+  bool from_folder = path.rfind(folder + "/", 0) == 0;
+  if (path[0] != '/' && !from_folder) path = folder + "/" + path;
   size_t slash = path.find_last_of('/');
   std::string dir = slash == 0 ? "/" : path.substr(0, slash);
   std::string file = path.substr(slash + 1);

@@ -10,7 +10,8 @@ namespace isam {
 // "\" turned into "/", and one trailing "/" removed unless the path is "/" alone.
 std::string NormalisePath(const std::string& path);
 
-// The path of the existing file that `name` names, relative names taken from `folder`; throws
+// The path of the existing file that `name` names: an absolute path, or one that starts with
+// `folder`, as it stands; any other name inside `folder`. Throws
 // ISAM_ERR_FOLDER_NOT_FOUND or ISAM_ERR_TABLE_NOT_FOUND.
 std::string FindTableFile(const std::string& folder, const std::string& name);
 

@@ -1,0 +1,136 @@
+#include "app/command_line.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <fstream>
+
+#include "app/demo_practice.h"
+#include "app/main_form_logic.h"
+#include "app/version_info.h"
+#include "data/errors.h"
+
+namespace app {
+namespace {
+
+// Who-paid presses, one a line; blank lines and lines starting with '#' are left out.
+std::vector<std::string> ReadPresses(const std::string& file) {
+  std::ifstream in(file);
+  if (!in) throw CLI::ValidationError("--who-paid", "cannot read " + file);
+  std::vector<std::string> presses;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line[start] == '#') continue;
+    presses.push_back(line.substr(start));
+  }
+  return presses;
+}
+
+std::string FolderName(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && (p.back() == '/' || p.back() == '\\')) p.pop_back();
+  size_t slash = p.find_last_of("/\\");
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+}  // namespace
+
+int RunHeadless(const std::string& data_path, const HeadlessOptions& options, std::ostream& out,
+                std::ostream& err) {
+  HeadlessRunner runner(out, err, options);
+  int status = 1;
+  try {
+    engine::PracticeDatasets practice;
+    std::string path = FormatDataPath(data_path);
+    PreparePractice(practice, runner, runner, FolderName(data_path), path);
+    runner.ApplyDateOptions();
+    Button2Click(practice, runner, runner, Phases{}, path);
+    status = runner.Finished() ? 0 : 1;
+  } catch (const data::Exception& e) {
+    runner.ShowError(e.message());
+  } catch (const std::exception& e) {
+    runner.ShowError(e.what());
+  }
+  if (options.progress) err << "\n";
+  out << "types changed: " << runner.TypesChanged() << "\n";
+  return status;
+}
+
+int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  CLI::App cli{"Rivenoak repairs and completes the accounting data of a medical practice."};
+  std::string root;
+  bool version = false;
+  cli.add_option("--root", root, "The root data folder (else RIVENOAK_ROOT or the stored setting)");
+  cli.add_flag("--version", version, "Print the version");
+
+  CLI::App* run = cli.add_subcommand("run", "One conversion run without windows");
+  std::string data_path;
+  HeadlessOptions options;
+  options.progress = isatty(STDERR_FILENO) != 0;
+  std::string who_paid_file, on_missing = "yes";
+  bool no_match = false, no_apply = false, no_over = false, no_adjust = false, no_strict = false;
+  bool progress = false, quiet = false;
+  run->add_option("DATA_PATH", data_path, "The practice's data folder")->required();
+  run->add_option("--from", options.from, "From date, MM/DD/YYYY");
+  run->add_option("--to", options.to, "To date, MM/DD/YYYY");
+  run->add_flag("--no-match-types", no_match,
+                "Do not match transaction types with procedure types");
+  run->add_flag("--no-apply", no_apply, "Do not apply payments to charges");
+  run->add_flag("--no-over-apply", no_over, "Do not over-apply payments");
+  run->add_flag("--no-adjust", no_adjust, "Do not adjust payment amounts");
+  run->add_flag("--no-strict", no_strict, "Strict transaction type rules off");
+  run->add_option("--who-paid", who_paid_file, "Presses to make in the who-paid dialog");
+  run->add_option("--on-missing-payor", on_missing, "Answer to the missing payor question")
+      ->check(CLI::IsMember({"yes", "no"}));
+  auto* progress_flag = run->add_flag("--progress", progress, "Progress bars on standard error");
+  run->add_flag("--quiet", quiet, "No progress bars")->excludes(progress_flag);
+
+  CLI::App* demo = cli.add_subcommand("demo", "Make demo practices");
+  std::string demo_root;
+  DemoOptions demo_options;
+  demo->add_option("ROOT", demo_root, "The root folder to make")->required();
+  demo->add_option("--practices", demo_options.practices, "Number of practices")
+      ->check(CLI::Range(1, 1000));
+  demo->add_option("--transactions", demo_options.transactions, "Transactions per practice")
+      ->check(CLI::Range(0, 100000000));
+  demo->add_option("--seed", demo_options.seed, "Seed of the records");
+
+  try {
+    cli.parse(argc, argv);
+    if (!who_paid_file.empty()) options.who_paid_presses = ReadPresses(who_paid_file);
+  } catch (const CLI::ParseError& e) {
+    int code = cli.exit(e, out, err);
+    return code == 0 ? 0 : 2;
+  }
+  if (version) {
+    out << "rivenoak " << ProductVersion() << "\n";
+    return 0;
+  }
+  if (run->parsed()) {
+    options.match_types = !no_match;
+    options.apply = !no_apply;
+    options.over_apply = !no_over;
+    options.adjust = !no_adjust;
+    options.strict = !no_strict;
+    options.answer_missing_payor = on_missing == "yes";
+    if (progress) options.progress = true;
+    if (quiet) options.progress = false;
+    return RunHeadless(data_path, options, out, err);
+  }
+  if (demo->parsed()) {
+    try {
+      MakeDemoRoot(demo_root, demo_options);
+    } catch (const data::Exception& e) {
+      err << "rivenoak demo: " << e.message() << "\n";
+      return 1;
+    }
+    out << "made " << demo_options.practices << " practices in " << demo_root << "\n";
+    return 0;
+  }
+  err << "rivenoak: the desktop program is not part of this build; use `rivenoak run`\n";
+  return 2;
+}
+
+}  // namespace app

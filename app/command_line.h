@@ -1,0 +1,22 @@
+// The command line of rivenoak: `run`, `demo`, `--version`, `--help`, and the desktop program.
+#ifndef RIVENOAK_APP_COMMAND_LINE_H_
+#define RIVENOAK_APP_COMMAND_LINE_H_
+
+#include <ostream>
+#include <string>
+
+#include "app/headless_runner.h"
+
+namespace app {
+
+// Exit status: 0 when the run ended with "Finished.", 1 when an error ended it, 2 for a command
+// line that cannot be used.
+int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+// `rivenoak run`: opens the practice as the main window does, then does what Start does.
+int RunHeadless(const std::string& data_path, const HeadlessOptions& options, std::ostream& out,
+                std::ostream& err);
+
+}  // namespace app
+
+#endif  // RIVENOAK_APP_COMMAND_LINE_H_

@@ -1,0 +1,135 @@
+// rivenoak run and rivenoak demo as scripts use them: the lines printed, the exit status, and
+// demo practices that open and come out the same for a seed.
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "app/demo_practice.h"
+#include "isam/testing/test_support.h"
+
+namespace app {
+namespace {
+
+using isam::testing::TempFolder;
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Outcome Rivenoak(std::vector<std::string> args) {
+  args.insert(args.begin(), "rivenoak");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  std::ostringstream out, err;
+  int status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {status, out.str(), err.str()};
+}
+
+class RunCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeDemoRoot(root_.path(), DemoOptions{1, 60, 7});
+    practice_ = root_.File("Practice1");
+  }
+  TempFolder root_;
+  std::string practice_;
+};
+
+TEST_F(RunCommand, DefaultRunCoversTheConversionDayAndEndsFinished) {
+  Outcome o = Rivenoak({"run", practice_, "--quiet"});
+  EXPECT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_EQ(o.out,
+            "status: Verifying Transaction Types\n"
+            "status: Verifying Who Paid\n"
+            "status: Applying Payments\n"
+            "status: Adjusting Payment Amounts\n"
+            "information: Finished.\n"
+            "types changed: 0\n");
+}
+
+TEST_F(RunCommand, WithoutConvertLogBothDatesMustBeGiven) {
+  std::filesystem::remove(practice_ + "/Convert.log");
+  Outcome o = Rivenoak({"run", practice_, "--quiet"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out,
+            "plain: Convert.log could not be found.\n"
+            "plain: Both Dates Must Be Specified.\n"
+            "information: Finished.\n"
+            "types changed: 0\n");
+  o = Rivenoak({"run", practice_, "--quiet", "--from", "03/01/2004", "--to", "03/31/2004"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("status: Applying Payments\n"), std::string::npos) << o.out;
+}
+
+TEST_F(RunCommand, AllOptionsOffStillChecksWhoPaid) {
+  Outcome o =
+      Rivenoak({"run", practice_, "--quiet", "--no-match-types", "--no-apply", "--no-adjust"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "status: Verifying Who Paid\ninformation: Finished.\ntypes changed: 0\n");
+}
+
+TEST_F(RunCommand, AnInvalidDateEndsTheRunWithItsError) {
+  Outcome o = Rivenoak({"run", practice_, "--quiet", "--from", "13/45/2004", "--to", "01/01/2005"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "error: '13/45/2004' is not a valid date\ntypes changed: 0\n");
+}
+
+TEST_F(RunCommand, APracticeWithoutItsTablesEndsWithTheOpenError) {
+  std::filesystem::remove(practice_ + "/Mwpro.adt");
+  Outcome o = Rivenoak({"run", practice_, "--quiet"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.out.find("error: MWproType: The table Mwpro.adt was not found"), std::string::npos)
+      << o.out;
+}
+
+TEST(CommandLine, UnusableCommandLinesExitTwoWithTheReasonAndOpenNothing) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"run"},
+                                             {"run", "x", "--on-missing-payor", "maybe"},
+                                             {"run", "x", "--bogus"},
+                                             {"run", "x", "--who-paid", "/no/such/file"},
+                                             {"demo"}}) {
+    Outcome o = Rivenoak(args);
+    EXPECT_EQ(o.status, 2) << args.size();
+    EXPECT_EQ(o.out, "");
+    EXPECT_FALSE(o.err.empty());
+  }
+  Outcome o = Rivenoak({"--version"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out.rfind("rivenoak ", 0), 0u);
+}
+
+TEST(Demo, TheSameSeedGivesTheSameRecords) {
+  TempFolder a, b, c;
+  MakeDemoRoot(a.File("root"), DemoOptions{2, 120, 42});
+  MakeDemoRoot(b.File("root"), DemoOptions{2, 120, 42});
+  MakeDemoRoot(c.File("root"), DemoOptions{2, 120, 43});
+  auto records = [](const std::string& file) {
+    std::string dump;
+    isam::testing::ScopedConnection connection(std::filesystem::path(file).parent_path().string());
+    IsamHandle table = connection.Open(std::filesystem::path(file).filename().string());
+    uint16_t fields = 0;
+    IsamGetNumFields(table, &fields);
+    for (uint32_t recno : isam::testing::WalkForward(table)) {
+      IsamGotoRecord(table, recno);
+      for (uint16_t f = 1; f <= fields; ++f) dump += isam::testing::FieldText(table, f) + "|";
+      dump += "\n";
+    }
+    return dump;
+  };
+  std::string first = records(a.File("root/Practice2/MWTRN.ADT"));
+  EXPECT_EQ(first, records(b.File("root/Practice2/MWTRN.ADT")));
+  EXPECT_NE(first, records(c.File("root/Practice2/MWTRN.ADT")));
+  EXPECT_EQ(records(a.File("root/Practice1/Mwpro.adt")),
+            records(b.File("root/Practice1/Mwpro.adt")));
+  Outcome o = Rivenoak({"demo", a.File("root")});
+  EXPECT_EQ(o.status, 1) << "a second demo over the first refuses";
+}
+
+}  // namespace
+}  // namespace app
