@@ -58,7 +58,8 @@ int RunHeadless(const std::string& data_path, const HeadlessOptions& options, st
   return status;
 }
 
-int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) {
+int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
+                   const std::function<int(const std::string& root)>& desktop) {
   CLI::App cli{"Rivenoak repairs and completes the accounting data of a medical practice."};
   std::string root;
   bool version = false;
@@ -129,8 +130,11 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
     out << "made " << demo_options.practices << " practices in " << demo_root << "\n";
     return 0;
   }
-  err << "rivenoak: the desktop program is not part of this build; use `rivenoak run`\n";
-  return 2;
+  if (!desktop) {
+    err << "rivenoak: the desktop program is not part of this build; use `rivenoak run`\n";
+    return 2;
+  }
+  return desktop(root);
 }
 
 }  // namespace app

@@ -2,6 +2,7 @@
 #ifndef RIVENOAK_APP_COMMAND_LINE_H_
 #define RIVENOAK_APP_COMMAND_LINE_H_
 
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -11,7 +12,9 @@ namespace app {
 
 // Exit status: 0 when the run ended with "Finished.", 1 when an error ended it, 2 for a command
 // line that cannot be used.
-int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err);
+// Without a subcommand, `desktop` starts the desktop program with the --root given.
+int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
+                   const std::function<int(const std::string& root)>& desktop = nullptr);
 
 // `rivenoak run`: opens the practice as the main window does, then does what Start does.
 int RunHeadless(const std::string& data_path, const HeadlessOptions& options, std::ostream& out,

@@ -10,6 +10,7 @@ packages=(
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev
+  qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
 )
 
 missing=()

@@ -1,0 +1,61 @@
+// rivenoak-screenshots OUTDIR: renders the windows offscreen to PNG files, on a demo practice:
+// the chooser, the main window ready, and the main window after a run.
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdlib>
+#include <iostream>
+
+#include "app/choose_pract.h"
+#include "app/demo_practice.h"
+#include "app/main_form.h"
+#include "app/root_data_path.h"
+#include "app/window_style.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: rivenoak-screenshots OUTDIR\n";
+    return 2;
+  }
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication application(argc, argv);
+  QApplication::setApplicationDisplayName(app::ApplicationTitle());
+  QDir out(QString::fromLocal8Bit(argv[1]));
+  if (!out.mkpath(".")) {
+    std::cerr << "cannot make " << argv[1] << "\n";
+    return 1;
+  }
+  QTemporaryDir root;
+  app::MakeDemoRoot(root.path().toStdString(), app::DemoOptions{2, 300, 1});
+  app::SetRootOverride(root.path().toStdString());
+
+  app::TMainForm main_form;
+  auto* chooser = new app::TChoosePract(&main_form);
+  main_form.SetChooser(chooser);
+  auto save = [&](QWidget* window, const char* name) {
+    window->grab().save(out.filePath(name));
+    std::cout << out.filePath(name).toStdString() << "\n";
+  };
+  // While the chooser is open: picture it, then choose the first practice.
+  QTimer::singleShot(200, [&] {
+    save(chooser, "chooser.png");
+    chooser->Button1->click();
+  });
+  // Once the main window is ready: picture it, run, and picture it again. Message boxes of the
+  // run are closed as they open.
+  QTimer::singleShot(600, [&] {
+    save(&main_form, "main-ready.png");
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+      if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    });
+    closer.start(20);
+    main_form.Button2->click();
+    closer.stop();
+    save(&main_form, "main-after-run.png");
+    QApplication::quit();
+  });
+  main_form.show();
+  return QApplication::exec();
+}

@@ -1,0 +1,30 @@
+// What every window shares: the application's title, the 8-point sans-serif font, and fixed
+// client sizes.
+#ifndef RIVENOAK_APP_WINDOW_STYLE_H_
+#define RIVENOAK_APP_WINDOW_STYLE_H_
+
+#include <QFont>
+#include <QString>
+#include <QWidget>
+
+namespace app {
+
+inline QString ApplicationTitle() {
+  return QStringLiteral("Rivenoak");
+}
+
+inline void ApplyWindowFont(QWidget* window) {
+  QFont font(QStringLiteral("Sans Serif"), 8);
+  font.setStyleHint(QFont::SansSerif);
+  window->setFont(font);
+}
+
+// A fixed single border: the client area cannot be resized.
+inline void SetFixedClientSize(QWidget* window, int width, int height) {
+  window->setFixedSize(width, height);
+  window->setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+}
+
+}  // namespace app
+
+#endif  // RIVENOAK_APP_WINDOW_STYLE_H_
