@@ -9,6 +9,8 @@
 #include "app/main_form_logic.h"
 #include "app/version_info.h"
 #include "data/errors.h"
+#include "engine/verify_tran_types.h"
+#include "engine/who_paid.h"
 
 namespace app {
 namespace {
@@ -43,10 +45,16 @@ int RunHeadless(const std::string& data_path, const HeadlessOptions& options, st
   int status = 1;
   try {
     engine::PracticeDatasets practice;
+    engine::WhoPaidDialog who_paid;
+    Phases phases;
+    phases.VerifyTranTypes = [&] { engine::VerifyTranTypes(practice, runner); };
+    phases.GetNoWhoPaid = [&](const std::string& path) {
+      return who_paid.GetNoWhoPaid(path, runner);
+    };
     std::string path = FormatDataPath(data_path);
     PreparePractice(practice, runner, runner, FolderName(data_path), path);
     runner.ApplyDateOptions();
-    Button2Click(practice, runner, runner, Phases{}, path);
+    Button2Click(practice, runner, runner, phases, path);
     status = runner.Finished() ? 0 : 1;
   } catch (const data::Exception& e) {
     runner.ShowError(e.message());

@@ -2,8 +2,8 @@
 
 namespace app {
 
-DataSetModel::DataSetModel(data::TDataSource* source, QObject* parent)
-    : QAbstractTableModel(parent), source_(source) {
+DataSetModel::DataSetModel(data::TDataSource* source, bool follow_records, QObject* parent)
+    : QAbstractTableModel(parent), source_(source), follow_records_(follow_records) {
   source_->AddLink(this);
   if (source_->DataSet() && source_->DataSet()->Active()) Reload();
 }
@@ -42,7 +42,18 @@ void DataSetModel::ActiveChanged(bool active) {
   endResetModel();
 }
 
+void DataSetModel::RecordChanged() {
+  if (follow_records_) Reload();
+}
+
 void DataSetModel::Reload() {
+  // Reading moves the dataset, which tells its links again.
+  if (reloading_) return;
+  reloading_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{reloading_};
   beginResetModel();
   headers_.clear();
   rows_.clear();

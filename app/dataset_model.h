@@ -14,7 +14,9 @@ namespace app {
 
 class DataSetModel : public QAbstractTableModel, private data::TDataLink {
  public:
-  DataSetModel(data::TDataSource* source, QObject* parent = nullptr);
+  // With follow_records, the rows are read again whenever the dataset moves (for a detail that
+  // shows the few records of its master's current row).
+  DataSetModel(data::TDataSource* source, bool follow_records = false, QObject* parent = nullptr);
   ~DataSetModel() override;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -29,9 +31,11 @@ class DataSetModel : public QAbstractTableModel, private data::TDataLink {
 
  private:
   void ActiveChanged(bool active) override;
-  void RecordChanged() override {}
+  void RecordChanged() override;
 
   data::TDataSource* source_;
+  bool follow_records_;
+  bool reloading_ = false;
   QStringList headers_;
   std::vector<QStringList> rows_;
 };

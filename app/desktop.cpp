@@ -5,6 +5,7 @@
 #include "app/choose_pract.h"
 #include "app/main_form.h"
 #include "app/root_data_path.h"
+#include "app/who_paid_window.h"
 #include "app/window_style.h"
 
 namespace app {
@@ -18,6 +19,7 @@ int RunDesktop(int& argc, char** argv, const std::string& root) {
   // The chooser belongs to the main window, which centres it.
   auto* chooser = new TChoosePract(&main_form);
   main_form.SetChooser(chooser);
+  main_form.SetWhoPaid(new TWhoPaid(&main_form));
   main_form.show();
   return QApplication::exec();
 }

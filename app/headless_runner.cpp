@@ -1,6 +1,10 @@
 #include "app/headless_runner.h"
 
 #include <algorithm>
+#include <sstream>
+
+#include "data/errors.h"
+#include "engine/who_paid.h"
 
 namespace app {
 
@@ -60,8 +64,80 @@ bool HeadlessRunner::AskYesNo(const std::string& text) {
   return options_.answer_missing_payor;
 }
 
-void HeadlessRunner::ShowWhoPaid(engine::WhoPaidDialog&) {
-  // The who-paid dialog's presses come with its own logic.
+namespace {
+
+// The dialog as the headless runner shows it: presses come from the --who-paid lines.
+class PressedWhoPaidWindow : public engine::WhoPaidWindow {
+ public:
+  PressedWhoPaidWindow(engine::WhoPaidDialog& dialog, HeadlessRunner& runner)
+      : dialog_(dialog), runner_(runner) {}
+  void ProcessMessages() override {}
+  void CloseDialog() override {
+    if (closed_) return;
+    closed_ = true;
+    dialog_.FormClose();
+  }
+  void ShowCouldNotUpdate() override { runner_.ShowError("Could Not Update Record."); }
+  void ButtonsChanged() override {}
+  bool closed() const { return closed_; }
+
+ private:
+  engine::WhoPaidDialog& dialog_;
+  HeadlessRunner& runner_;
+  bool closed_ = false;
+};
+
+// "this L", "all L" or "close": the choice and button a line names; false when it names none.
+bool ReadPress(const std::string& line, int* choice, int* button) {
+  std::istringstream in(line);
+  std::string word, letter, rest;
+  in >> word >> letter >> rest;
+  if (word == "close" && letter.empty()) {
+    *button = -1;
+    return true;
+  }
+  if ((word != "this" && word != "all") || letter.empty() || !rest.empty()) return false;
+  *choice = word == "all" ? engine::kApplyToAll : engine::kApplyToThis;
+  for (int i = 0; i < 5; ++i) {
+    if (letter == engine::kPayerLetters[static_cast<size_t>(i)]) *button = i;
+  }
+  return *button >= 0;
+}
+
+}  // namespace
+
+void HeadlessRunner::ShowWhoPaid(engine::WhoPaidDialog& dialog) {
+  PressedWhoPaidWindow window(dialog, *this);
+  dialog.SetWindow(&window);
+  struct Detach {
+    engine::WhoPaidDialog& dialog;
+    ~Detach() { dialog.SetWindow(nullptr); }
+  } detach{dialog};
+  dialog.FormShow();
+  while (!window.closed()) {
+    if (next_press_ >= options_.who_paid_presses.size()) {
+      window.CloseDialog();  // the presses ran out: Close
+      break;
+    }
+    const std::string& line = options_.who_paid_presses[next_press_++];
+    int choice = dialog.Choice, button = -2;
+    bool readable = ReadPress(line, &choice, &button);
+    if (readable && button == -1) {
+      window.CloseDialog();
+      break;
+    }
+    if (!readable || !dialog.PayerEnabled(static_cast<engine::PayerButton>(button))) {
+      out_ << "warning: " << line << " not offered\n";
+      window.CloseDialog();
+      break;
+    }
+    dialog.Choice = choice;
+    try {
+      dialog.PayerButtonClick(static_cast<engine::PayerButton>(button));
+    } catch (const data::Exception& e) {
+      ShowError(e.message());  // the dialog stays open, as in the window
+    }
+  }
 }
 
 }  // namespace app

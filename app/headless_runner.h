@@ -97,6 +97,7 @@ class HeadlessRunner : public engine::RunView, public MainControls {
   int types_changed_ = 0;
   bool stop_ = false;
   bool finished_ = false;
+  size_t next_press_ = 0;
 };
 
 }  // namespace app

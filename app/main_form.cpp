@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "app/window_style.h"
+#include "engine/verify_tran_types.h"
 
 namespace app {
 namespace {
@@ -293,7 +294,22 @@ bool TMainForm::AskYesNo(const std::string& text) {
   return Box(QMessageBox::Critical, "Error", text, true) == QMessageBox::Yes;
 }
 
-void TMainForm::ShowWhoPaid(engine::WhoPaidDialog&) {}
+void TMainForm::SetWhoPaid(TWhoPaid* who_paid) {
+  who_paid_ = who_paid;
+  phases.VerifyTranTypes = [this] { engine::VerifyTranTypes(practice, *this); };
+  phases.GetNoWhoPaid = [this](const std::string& path) {
+    return who_paid_->logic.GetNoWhoPaid(path, *this);
+  };
+}
+
+void TMainForm::ShowWhoPaid(engine::WhoPaidDialog& dialog) {
+  // While the program ends the dialog closes at once.
+  if (ending_ || !who_paid_) {
+    dialog.FormClose();
+    return;
+  }
+  who_paid_->ShowModal();
+}
 
 void TMainForm::SetPracticeNameText(const std::string& text) {
   SetLabelText(Label4, text);

@@ -21,6 +21,7 @@
 #include "app/main_controls.h"
 #include "app/main_form_logic.h"
 #include "app/qt_gauge.h"
+#include "app/who_paid_window.h"
 #include "engine/practice_datasets.h"
 #include "engine/run_view.h"
 
@@ -34,6 +35,8 @@ class TMainForm : public QWidget,
   explicit TMainForm(QWidget* parent = nullptr);
   // The chooser is made after the main window and shown by its show handler.
   void SetChooser(TChoosePract* chooser) { chooser_ = chooser; }
+  // The who-paid dialog, made after the chooser; the run's phases are wired to it here.
+  void SetWhoPaid(TWhoPaid* who_paid);
   ~TMainForm() override;
 
   // ---- handlers ----
@@ -119,6 +122,7 @@ class TMainForm : public QWidget,
   void EndProgram();
 
   TChoosePract* chooser_ = nullptr;
+  TWhoPaid* who_paid_ = nullptr;
   std::unique_ptr<QtGauge> gauge1_, gauge2_;
   std::unique_ptr<DataSetModel> grid3_model_;
   bool shown_ = false;

@@ -1,0 +1,56 @@
+// TWhoPaid: the "Correct Who Paid Fields" dialog. The logic is the engine's WhoPaidDialog; this
+// window lays out its grid, buttons, radio group and data texts and passes presses on.
+#ifndef RIVENOAK_APP_WHO_PAID_WINDOW_H_
+#define RIVENOAK_APP_WHO_PAID_WINDOW_H_
+
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <array>
+#include <memory>
+
+#include "app/dataset_model.h"
+#include "engine/who_paid.h"
+
+namespace app {
+
+class TWhoPaid : public QDialog, public engine::WhoPaidWindow {
+ public:
+  explicit TWhoPaid(QWidget* parent = nullptr);
+  ~TWhoPaid() override;
+
+  engine::WhoPaidDialog logic;
+  // Shows the dialog modally, as the run asks.
+  void ShowModal();
+
+  // ---- WhoPaidWindow ----
+  void ProcessMessages() override;
+  void CloseDialog() override { reject(); }
+  void ShowCouldNotUpdate() override;
+  void ButtonsChanged() override;
+
+  QTableView* DBGrid2;
+  QPushButton* Button1;
+  std::array<QPushButton*, 5> PayerButtons;  // Button2 to Button6
+  QGroupBox* RadioGroup1;
+  QRadioButton *RadioAll, *RadioThis;
+  QGroupBox* GroupBox1;
+  QLabel *DBText1, *DBText2, *DBText3;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void reject() override;
+
+ private:
+  template <typename F>
+  void Handle(F&& handler);
+  std::unique_ptr<DataSetModel> model_;
+  bool closing_ = false;
+};
+
+}  // namespace app
+
+#endif  // RIVENOAK_APP_WHO_PAID_WINDOW_H_

@@ -1,0 +1,71 @@
+#include "engine/verify_tran_types.h"
+
+namespace engine {
+namespace {
+
+// A new procedure-code row for the transaction's code, filled from the transaction. A failure
+// while filling or posting cancels the row, so that no half-filled code is posted later.
+void AddProcedureCode(data::TIsamTable& codes, const data::TIsamTable& transaction) {
+  auto text = [&](const char* field) { return transaction.FieldByName(field).AsString(); };
+  codes.Append();
+  try {
+    std::string code = text("Procedure Code");
+    codes.FieldByName("Code 1").SetAsString(code);
+    codes.FieldByName("Code 2").SetAsString(code);
+    codes.FieldByName("Code 3").SetAsString(code);
+    codes.FieldByName("Type").SetAsString(text("Transaction Type"));
+    codes.FieldByName("Type Of Service").SetAsString(text("Type Of Service"));
+    codes.FieldByName("Default Place Service 1").SetAsString(text("Place Of Service"));
+    codes.FieldByName("Insurance Category").SetAsString(text("Insurance Category"));
+    codes.FieldByName("Patient Only Responsible").SetAsBoolean(false);
+    codes.FieldByName("Inactive").SetAsBoolean(true);
+    codes.FieldByName("Taxable").SetAsBoolean(false);
+    codes.FieldByName("Adjustment Amount Negativ").SetAsBoolean(false);
+    codes.FieldByName("Prepayment").SetAsBoolean(false);
+    codes.FieldByName("Description").SetAsString(kAddedCodeDescription);
+    codes.Post();
+  } catch (...) {
+    codes.Cancel();
+    throw;
+  }
+}
+
+}  // namespace
+
+void VerifyTranTypes(PracticeDatasets& practice, RunView& view) {
+  data::TIsamTable& transactions = practice.MWtrnType;
+  data::TIsamTable& codes = practice.MWproType;
+  int changed = 0;
+  // The count is shown however the walk ends, an error included.
+  struct ShowCount {
+    RunView& view;
+    int& changed;
+    ~ShowCount() { view.SetTypesChanged(changed); }
+  } show{view, changed};
+  view.Gauge1().SetPosition(0);
+  view.Gauge2().SetMax(codes.RecordCount());
+  transactions.First();
+  view.Gauge1().SetMax(transactions.RecordCount());
+  while (!transactions.Eof()) {
+    if (view.StopFlag()) break;
+    view.Gauge1().Advance();
+    view.ProcessMessages();
+    std::string code = transactions.FieldByName("Procedure Code").AsString();
+    if (codes.FindKey({code})) {
+      view.Gauge2().SetPosition(codes.RecNo());
+      std::string type = codes.FieldByName("Type").AsString();
+      if (transactions.FieldByName("Transaction Type").AsString() != type &&
+          codes.FieldByName("Code 1").AsString() == code) {
+        transactions.Edit();
+        transactions.FieldByName("Transaction Type").SetAsString(type);
+        transactions.Post();
+        ++changed;
+      }
+    } else {
+      AddProcedureCode(codes, transactions);
+    }
+    transactions.Next();
+  }
+}
+
+}  // namespace engine
