@@ -36,11 +36,28 @@ class RunCommand : public ::testing::Test {
     MakeDemoRoot(root_.path(), DemoOptions{1, 60, 7});
     practice_ = root_.File("Practice1");
   }
+  // Gives every payment and adjustment a payer, so that the run goes past the who-paid check.
+  void PayAll() {
+    isam::testing::RunSql(practice_ + "/MWTRN.ADT",
+                          "UPDATE records SET \"Who Paid\" = 'G' WHERE \"Who Paid\" IS NULL");
+  }
   TempFolder root_;
   std::string practice_;
 };
 
+TEST_F(RunCommand, PaymentsWithoutAPayerStopTheRunAfterTheWhoPaidCheck) {
+  Outcome o = Rivenoak({"run", practice_, "--quiet", "--no-match-types"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out,
+            "status: Verifying Who Paid\n"
+            "information: This Program cannot continue while there are payments or adjustments "
+            "that have no who paid indicator.\n"
+            "information: Finished.\n"
+            "types changed: 0\n");
+}
+
 TEST_F(RunCommand, DefaultRunCoversTheConversionDayAndEndsFinished) {
+  PayAll();
   Outcome o = Rivenoak({"run", practice_, "--quiet"});
   EXPECT_EQ(o.status, 0) << o.out << o.err;
   EXPECT_EQ(o.out,
@@ -49,10 +66,11 @@ TEST_F(RunCommand, DefaultRunCoversTheConversionDayAndEndsFinished) {
             "status: Applying Payments\n"
             "status: Adjusting Payment Amounts\n"
             "information: Finished.\n"
-            "types changed: 0\n");
+            "types changed: 3\n");
 }
 
 TEST_F(RunCommand, WithoutConvertLogBothDatesMustBeGiven) {
+  PayAll();
   std::filesystem::remove(practice_ + "/Convert.log");
   Outcome o = Rivenoak({"run", practice_, "--quiet"});
   EXPECT_EQ(o.status, 0);
@@ -67,6 +85,7 @@ TEST_F(RunCommand, WithoutConvertLogBothDatesMustBeGiven) {
 }
 
 TEST_F(RunCommand, AllOptionsOffStillChecksWhoPaid) {
+  PayAll();
   Outcome o =
       Rivenoak({"run", practice_, "--quiet", "--no-match-types", "--no-apply", "--no-adjust"});
   EXPECT_EQ(o.status, 0);
