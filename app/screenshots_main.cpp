@@ -1,5 +1,5 @@
 // rivenoak-screenshots OUTDIR: renders the windows offscreen to PNG files, on a demo practice:
-// the chooser, the main window ready, and the main window after a run.
+// the chooser, the main window ready, the who-paid dialog, and the main window after a run.
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -11,6 +11,7 @@
 #include "app/demo_practice.h"
 #include "app/main_form.h"
 #include "app/root_data_path.h"
+#include "app/who_paid_window.h"
 #include "app/window_style.h"
 
 int main(int argc, char** argv) {
@@ -33,6 +34,8 @@ int main(int argc, char** argv) {
   app::TMainForm main_form;
   auto* chooser = new app::TChoosePract(&main_form);
   main_form.SetChooser(chooser);
+  auto* who_paid = new app::TWhoPaid(&main_form);
+  main_form.SetWhoPaid(who_paid);
   auto save = [&](QWidget* window, const char* name) {
     window->grab().save(out.filePath(name));
     std::cout << out.filePath(name).toStdString() << "\n";
@@ -47,8 +50,15 @@ int main(int argc, char** argv) {
   QTimer::singleShot(600, [&] {
     save(&main_form, "main-ready.png");
     QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [] {
-      if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    bool who_paid_saved = false;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+      QWidget* box = QApplication::activeModalWidget();
+      if (!box) return;
+      if (box == who_paid && !who_paid_saved) {
+        save(who_paid, "who-paid.png");
+        who_paid_saved = true;
+      }
+      box->close();
     });
     closer.start(20);
     main_form.Button2->click();
