@@ -46,11 +46,7 @@ int RunHeadless(const std::string& data_path, const HeadlessOptions& options, st
   try {
     engine::PracticeDatasets practice;
     engine::WhoPaidDialog who_paid;
-    Phases phases;
-    phases.VerifyTranTypes = [&] { engine::VerifyTranTypes(practice, runner); };
-    phases.GetNoWhoPaid = [&](const std::string& path) {
-      return who_paid.GetNoWhoPaid(path, runner);
-    };
+    Phases phases = MakePhases(practice, runner, runner, who_paid);
     std::string path = FormatDataPath(data_path);
     PreparePractice(practice, runner, runner, FolderName(data_path), path);
     runner.ApplyDateOptions();

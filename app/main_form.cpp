@@ -296,10 +296,7 @@ bool TMainForm::AskYesNo(const std::string& text) {
 
 void TMainForm::SetWhoPaid(TWhoPaid* who_paid) {
   who_paid_ = who_paid;
-  phases.VerifyTranTypes = [this] { engine::VerifyTranTypes(practice, *this); };
-  phases.GetNoWhoPaid = [this](const std::string& path) {
-    return who_paid_->logic.GetNoWhoPaid(path, *this);
-  };
+  phases = MakePhases(practice, *this, *this, who_paid_->logic);
 }
 
 void TMainForm::ShowWhoPaid(engine::WhoPaidDialog& dialog) {

@@ -9,6 +9,9 @@
 #include <iterator>
 
 #include "data/date_time.h"
+#include "engine/adjust_payments.h"
+#include "engine/apply_payments.h"
+#include "engine/verify_tran_types.h"
 
 namespace app {
 
@@ -95,6 +98,20 @@ void PreparePractice(engine::PracticeDatasets& practice, engine::RunView& view,
     view.ProcessMessages();
   }
   practice.OpenTables();
+}
+
+Phases MakePhases(engine::PracticeDatasets& practice, engine::RunView& view, MainControls& controls,
+                  engine::WhoPaidDialog& who_paid) {
+  Phases phases;
+  phases.VerifyTranTypes = [&] { engine::VerifyTranTypes(practice, view); };
+  phases.GetNoWhoPaid = [&](const std::string& path) { return who_paid.GetNoWhoPaid(path, view); };
+  phases.ApplyPayAdj = [&](bool over_apply, data::TDateTime from, data::TDateTime to) {
+    engine::ApplyPayAdj(practice, view, over_apply, from, to);
+  };
+  phases.AdjustPayments = [&] {
+    engine::AdjustPayments(practice, view, [&] { return controls.StrictTypeRules(); });
+  };
+  return phases;
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include "app/main_controls.h"
 #include "engine/practice_datasets.h"
 #include "engine/run_view.h"
+#include "engine/who_paid.h"
 
 namespace app {
 
@@ -41,6 +42,10 @@ struct Phases {
   std::function<void(bool over_apply, data::TDateTime from, data::TDateTime to)> ApplyPayAdj;
   std::function<void()> AdjustPayments;
 };
+
+// The four phases over the practice, reporting to the view; the who-paid check uses `who_paid`.
+Phases MakePhases(engine::PracticeDatasets& practice, engine::RunView& view, MainControls& controls,
+                  engine::WhoPaidDialog& who_paid);
 
 // Start: checks the dates, runs the phases in order, ends with "Finished.". An exception from a
 // phase or a bad date ends it at once and propagates.

@@ -1,1 +1,326 @@
+// The transaction-type phase over small practices written as files: types made to agree with
+// their codes, missing codes added, the count shown however the walk ends.
+#include "engine/verify_tran_types.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "isam/testing/test_support.h"
+
+namespace engine {
+namespace {
+
+using isam::testing::CreateTable;
+using isam::testing::RunSql;
+using isam::testing::TempFolder;
+
+class FakeGauge : public Gauge {
+ public:
+  void SetMax(int max) override {
+    max_ = max < 0 ? 0 : max;
+    if (position_ > max_) position_ = max_;
+  }
+  void SetPosition(int position) override {
+    position_ = position < 0 ? 0 : (position > max_ ? max_ : position);
+    positions.push_back(position);
+  }
+  int Max() const override { return max_; }
+  int Position() const override { return position_; }
+  std::vector<int> positions;  // every position asked for, before clamping
+
+ private:
+  int max_ = 100;
+  int position_ = 0;
+};
+
+class FakeView : public RunView {
+ public:
+  Gauge& Gauge1() override { return gauge1; }
+  Gauge& Gauge2() override { return gauge2; }
+  void SetStatus(const std::string&) override {}
+  void SetTypesChanged(int count) override { shown.push_back(count); }
+  void ProcessMessages() override {
+    if (++messages == stop_after_messages) stop = true;
+  }
+  bool StopFlag() const override { return stop; }
+  void SetStopFlag(bool value) override { stop = value; }
+  std::string Title() const override { return ""; }
+  void SetTitle(const std::string&) override {}
+  void ShowPlain(const std::string&) override {}
+  void ShowInformation(const std::string&) override {}
+  void ShowError(const std::string& text) override { errors.push_back(text); }
+  bool AskYesNo(const std::string&) override { return false; }
+  void ShowWhoPaid(WhoPaidDialog&) override { ADD_FAILURE() << "no dialog in this phase"; }
+
+  FakeGauge gauge1, gauge2;
+  std::vector<int> shown;
+  std::vector<std::string> errors;
+  int messages = 0;
+  int stop_after_messages = -1;
+  bool stop = false;
+};
+
+const std::vector<std::string> kProFields = {"Code 1 CHAR(10)",
+                                             "Code 2 CHAR(10)",
+                                             "Code 3 CHAR(10)",
+                                             "Type CHAR(1)",
+                                             "Description CHAR(40)",
+                                             "Type Of Service CHAR(3)",
+                                             "Default Place Service 1 CHAR(2)",
+                                             "Insurance Category CHAR(2)",
+                                             "Patient Only Responsible LOGICAL",
+                                             "Inactive LOGICAL",
+                                             "Taxable LOGICAL",
+                                             "Adjustment Amount Negativ LOGICAL",
+                                             "Prepayment LOGICAL"};
+
+std::string Quote(const std::string& text) {
+  return text.empty() ? "NULL" : "'" + text + "'";
+}
+
+class VerifyTranTypesTest : public ::testing::Test {
+ protected:
+  // The three tables of a practice; Mwpro's fields may be given to vary them.
+  void MakePractice(const std::vector<std::string>& pro_fields = kProFields) {
+    CreateTable(folder_.File("MWTRN.ADT"),
+                {"Entry Number AUTOINC",           "Chart Number CHAR(8)",
+                 "Case Number INTEGER",            "Date From DATE",
+                 "Document Number CHAR(10)",       "Procedure Code CHAR(10)",
+                 "Transaction Type CHAR(1)",       "Amount DOUBLE",
+                 "Who Paid CHAR(1)",               "Guarantor Amount Paid DOUBLE",
+                 "Insurance 1 Amount Paid DOUBLE", "Insurance 2 Amount Paid DOUBLE",
+                 "Insurance 3 Amount Paid DOUBLE", "Attorney Amount Paid DOUBLE",
+                 "Adjustment Amount DOUBLE",       "Date Created DATE",
+                 "Insurance 1 Paid LOGICAL",       "Insurance 2 Paid LOGICAL",
+                 "Insurance 3 Paid LOGICAL",       "Guarantor Paid LOGICAL",
+                 "Attorney Paid LOGICAL",          "Description CHAR(40)",
+                 "Type Of Service CHAR(3)",        "Place Of Service CHAR(2)",
+                 "Insurance Category CHAR(2)"},
+                {"PRIMARY=Entry Number", "IDXDOCUMENT=Chart Number;Document Number",
+                 "IDXCHARTDATE=Chart Number;Date From", "IDXENTRYNUMBER=Entry Number"});
+    CreateTable(folder_.File("Mwpax.adt"),
+                {"Payment Reference INTEGER", "Charge Reference INTEGER", "Payment Amount DOUBLE",
+                 "Who Paid CHAR(1)"},
+                {"PRIMARY=Payment Reference;Charge Reference",
+                 "IDXCHARGEREFERENCE=Charge Reference"});
+    CreateTable(folder_.File("Mwpro.adt"), pro_fields, {"PRIMARY=Code 1"});
+  }
+  void AddCode(const std::string& code, const std::string& type) {
+    RunSql(folder_.File("Mwpro.adt"),
+           "INSERT INTO records (\"Code 1\", \"Code 2\", \"Code 3\", \"Type\") VALUES (" +
+               Quote(code) + ", " + Quote(code) + ", " + Quote(code) + ", " + Quote(type) + ")");
+  }
+  void AddTransaction(const std::string& code, const std::string& type,
+                      const std::string& service = "1", const std::string& place = "11",
+                      const std::string& category = "A") {
+    int entry = ++entries_;
+    RunSql(folder_.File("MWTRN.ADT"),
+           "INSERT INTO records (\"Entry Number\", \"Chart Number\", \"Procedure Code\", "
+           "\"Transaction Type\", \"Type Of Service\", \"Place Of Service\", "
+           "\"Insurance Category\") VALUES (" +
+               std::to_string(entry) + ", 'CHART1', " + Quote(code) + ", " + Quote(type) + ", " +
+               Quote(service) + ", " + Quote(place) + ", " + Quote(category) + ")");
+  }
+  // Runs the phase with the practice open as the main window opens it.
+  void Run() {
+    PracticeDatasets practice;
+    practice.IsamConnection2.SetConnectPath(folder_.path() + "/");
+    practice.IsamConnection2.SetIsConnected(true);
+    practice.OpenTables();
+    VerifyTranTypes(practice, view_);
+  }
+  // One field of every record of a table, in record-number order.
+  std::vector<std::string> Column(const std::string& file, const std::string& field) {
+    isam::testing::ScopedConnection connection(folder_.path());
+    IsamHandle table = connection.Open(file);
+    uint16_t number = isam::testing::FieldNumber(table, field);
+    std::vector<std::string> values;
+    for (uint32_t recno : isam::testing::WalkForward(table)) {
+      IsamGotoRecord(table, recno);
+      values.push_back(isam::testing::FieldText(table, number));
+    }
+    return values;
+  }
+  std::vector<std::string> Types() { return Column("MWTRN.ADT", "Transaction Type"); }
+  std::vector<std::string> Codes() { return Column("Mwpro.adt", "Code 1"); }
+
+  TempFolder folder_;
+  FakeView view_;
+  int entries_ = 0;
+};
+
+using Strings = std::vector<std::string>;
+
+TEST_F(VerifyTranTypesTest, TypesThatAlreadyAgreeAreLeftAndZeroIsShown) {
+  MakePractice();
+  AddCode("Y", "I");  // record 1, second in code order
+  AddCode("X", "A");  // record 2
+  AddTransaction("X", "A");
+  AddTransaction("Y", "I");
+  AddTransaction("X", "A");
+  Run();
+  EXPECT_EQ(view_.shown, std::vector<int>{0});
+  EXPECT_EQ(Types(), (Strings{"A", "I", "A"}));
+  EXPECT_EQ(Codes(), (Strings{"Y", "X"}));
+  EXPECT_EQ(view_.gauge1.positions, (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(view_.gauge2.Max(), 2);
+  // The second bar stands on the record number of each code found.
+  EXPECT_EQ(view_.gauge2.positions, (std::vector<int>{2, 1, 2}));
+}
+
+TEST_F(VerifyTranTypesTest, ADisagreeingTypeTakesTheCodesTypeAndIsCounted) {
+  MakePractice();
+  AddCode("X", "A");
+  AddTransaction("X", "B");
+  AddTransaction("X", "A");
+  AddTransaction("X", "C");
+  Run();
+  EXPECT_EQ(Types(), (Strings{"A", "A", "A"}));
+  EXPECT_EQ(view_.shown, std::vector<int>{2});
+}
+
+TEST_F(VerifyTranTypesTest, TwoTransactionsOfOneMissingCodeAddOneRowWithTheFirstsType) {
+  MakePractice();
+  AddCode("X", "A");
+  AddTransaction("M", "J");
+  AddTransaction("M", "K");
+  Run();
+  EXPECT_EQ(Codes(), (Strings{"X", "M"}));
+  EXPECT_EQ(Column("Mwpro.adt", "Type"), (Strings{"A", "J"}));
+  EXPECT_EQ(Types(), (Strings{"J", "J"}));
+  EXPECT_EQ(view_.shown, std::vector<int>{1});
+  EXPECT_EQ(view_.gauge2.Max(), 1) << "the count of codes before the walk";
+}
+
+TEST_F(VerifyTranTypesTest, TheAddedRowTakesItsFieldsFromTheTransaction) {
+  MakePractice();
+  AddTransaction("NEWCODE", "K", "7", "22", "C");
+  Run();
+  EXPECT_EQ(view_.shown, std::vector<int>{0}) << "an added code is not a changed type";
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"Code 1", "NEWCODE"},
+      {"Code 2", "NEWCODE"},
+      {"Code 3", "NEWCODE"},
+      {"Type", "K"},
+      {"Type Of Service", "7"},
+      {"Default Place Service 1", "22"},
+      {"Insurance Category", "C"},
+      {"Description", kAddedCodeDescription},
+  };
+  for (const auto& [field, value] : expected) {
+    EXPECT_EQ(Column("Mwpro.adt", field), Strings{value}) << field;
+  }
+  Strings flags;
+  for (const char* field : {"Patient Only Responsible", "Inactive", "Taxable",
+                            "Adjustment Amount Negativ", "Prepayment"}) {
+    Strings column = Column("Mwpro.adt", field);
+    ASSERT_EQ(column.size(), 1u);
+    flags.push_back(column[0]);
+  }
+  EXPECT_EQ(flags, (Strings{"F", "T", "F", "F", "F"}));
+  EXPECT_EQ(Types(), Strings{"K"});
+}
+
+TEST_F(VerifyTranTypesTest, AKeyCutToAShorterCodeFindsThatCodeAndNothingChanges) {
+  std::vector<std::string> fields = kProFields;
+  fields[0] = "Code 1 CHAR(5)";
+  MakePractice(fields);
+  AddCode("ABCDE", "A");
+  AddTransaction("ABCDEFG", "B");
+  Run();
+  // The key "ABCDEFG" is cut to five letters and finds "ABCDE", whose "Code 1" is not the
+  // transaction's code: the type stays and no code is added.
+  EXPECT_EQ(Types(), Strings{"B"});
+  EXPECT_EQ(Codes(), Strings{"ABCDE"});
+  EXPECT_EQ(view_.shown, std::vector<int>{0});
+  EXPECT_EQ(view_.gauge2.positions, std::vector<int>{1});
+}
+
+TEST_F(VerifyTranTypesTest, LetterCaseCountsInTypesAndInCodes) {
+  MakePractice();
+  AddCode("X", "A");
+  AddTransaction("X", "a");  // same code, type differing in case only: changed
+  AddTransaction("x", "B");  // a code differing in case is another code: added
+  Run();
+  EXPECT_EQ(Types(), (Strings{"A", "B"}));
+  EXPECT_EQ(Codes(), (Strings{"X", "x"}));
+  EXPECT_EQ(Column("Mwpro.adt", "Type"), (Strings{"A", "B"}));
+  EXPECT_EQ(view_.shown, std::vector<int>{1});
+}
+
+TEST_F(VerifyTranTypesTest, AnEmptyCodeTypeEmptiesEveryTypedTransactionOfThatCode) {
+  MakePractice();
+  AddCode("E", "");
+  AddCode("X", "A");
+  AddTransaction("E", "A");
+  AddTransaction("E", "");
+  AddTransaction("X", "A");
+  AddTransaction("E", "B");
+  Run();
+  EXPECT_EQ(Types(), (Strings{"", "", "A", ""}));
+  EXPECT_EQ(view_.shown, std::vector<int>{2});
+}
+
+TEST_F(VerifyTranTypesTest, CancelStopsTheWalkAndTheCountReachedIsShown) {
+  MakePractice();
+  AddCode("X", "A");
+  for (int i = 0; i < 5; ++i) AddTransaction("X", "B");
+  view_.stop_after_messages = 2;  // Cancel is pressed while the second row is handled
+  Run();
+  EXPECT_EQ(Types(), (Strings{"A", "A", "B", "B", "B"}));
+  EXPECT_EQ(view_.shown, std::vector<int>{2});
+  EXPECT_EQ(view_.gauge1.Position(), 2);
+}
+
+TEST_F(VerifyTranTypesTest, AStopFlagSetBeforeTheWalkChangesNothingAndShowsZero) {
+  MakePractice();
+  AddCode("X", "A");
+  AddTransaction("X", "B");
+  AddTransaction("M", "B");
+  view_.stop = true;
+  Run();
+  EXPECT_EQ(Types(), (Strings{"B", "B"}));
+  EXPECT_EQ(Codes(), Strings{"X"});
+  EXPECT_EQ(view_.shown, std::vector<int>{0});
+  EXPECT_EQ(view_.messages, 0);
+}
+
+TEST_F(VerifyTranTypesTest, AnEmptyTransactionTableShowsZero) {
+  MakePractice();
+  AddCode("X", "A");
+  AddCode("Y", "B");
+  view_.gauge1.SetMax(10);
+  view_.gauge1.SetPosition(7);  // left from an earlier run
+  view_.gauge1.positions.clear();
+  Run();
+  EXPECT_EQ(view_.shown, std::vector<int>{0});
+  EXPECT_EQ(view_.gauge1.Position(), 0);
+  EXPECT_EQ(view_.gauge2.Max(), 2);
+  EXPECT_EQ(Codes(), (Strings{"X", "Y"}));
+}
+
+TEST_F(VerifyTranTypesTest, AFailingAddedRowIsCancelledAndTheCountStillShown) {
+  std::vector<std::string> fields = kProFields;
+  fields.pop_back();  // no "Prepayment": filling the added row fails at its last flag
+  MakePractice(fields);
+  AddCode("X", "A");
+  AddTransaction("X", "B");
+  AddTransaction("M", "J");
+  {
+    PracticeDatasets practice;
+    practice.IsamConnection2.SetConnectPath(folder_.path() + "/");
+    practice.IsamConnection2.SetIsConnected(true);
+    practice.OpenTables();
+    EXPECT_THROW(VerifyTranTypes(practice, view_), data::Exception);
+    EXPECT_EQ(practice.MWproType.State(), data::TDataSetState::dsBrowse)
+        << "the half-filled row must not stay pending";
+    practice.MWproType.Close();
+  }
+  EXPECT_EQ(Codes(), Strings{"X"});
+  EXPECT_EQ(view_.shown, std::vector<int>{1});
+}
+
+}  // namespace
+}  // namespace engine

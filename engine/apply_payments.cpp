@@ -1,0 +1,122 @@
+#include "engine/apply_payments.h"
+
+#include <cfloat>
+#include <cmath>
+
+namespace engine {
+
+// The share's arithmetic needs the 64-bit mantissa of x86 extended precision.
+static_assert(LDBL_MANT_DIG == 64, "shares are computed in 80-bit extended precision");
+
+namespace {
+
+data::Money Amount(const data::TDataSet& dataset, const char* field) {
+  return dataset.FieldByName(field).AsCurrency();
+}
+
+data::Money SumOfAmounts(data::TIsamDataSet& dataset) {
+  data::Money total;
+  for (dataset.First(); !dataset.Eof(); dataset.Next()) total += Amount(dataset, "Amount");
+  return total;
+}
+
+// The charge's amount column and insurance paid flag for a payer and type ("" for none).
+void ChooseColumns(const std::string& who_paid, const std::string& type, std::string* column,
+                   std::string* paid_flag) {
+  column->clear();
+  paid_flag->clear();
+  if (type == "I" && (who_paid == "1" || who_paid == "2" || who_paid == "3")) {
+    *column = "Insurance " + who_paid + " Amount Paid";
+    *paid_flag = "Insurance " + who_paid + " Paid";
+  }
+  if (who_paid == "G") *column = "Guarantor Amount Paid";
+  if (who_paid == "A") *column = "Attorney Amount Paid";
+  if (who_paid.empty() || type == "S" || type == "T") *column = "Adjustment Amount";
+  // A paid flag goes only with its own insurance column.
+  if (!paid_flag->empty() && *column != "Insurance " + who_paid + " Amount Paid")
+    paid_flag->clear();
+}
+
+}  // namespace
+
+double PaymentRatio(data::Money payment, data::Money charge_total) {
+  long double quotient =
+      static_cast<long double>(payment.count()) / static_cast<long double>(charge_total.count());
+  auto ratio = static_cast<double>(std::fabs(quotient));
+  return payment.count() <= 0 ? 0 - ratio : ratio;
+}
+
+data::Money ShareOf(data::Money charge_amount, double ratio) {
+  long double millionths =
+      static_cast<long double>(charge_amount.count()) * static_cast<long double>(ratio) * 100.0L;
+  auto m = static_cast<int64_t>(std::nearbyintl(millionths));
+  int64_t hundredths = m / 10000;  // toward zero
+  return data::Money::FromCount(hundredths * 100);
+}
+
+void ApplyPayAmount(PracticeDatasets& practice, const std::string& who_paid,
+                    const std::string& transaction_type, data::Money share) {
+  data::TIsamTable& charge = practice.MWtrnChg;
+  data::TIsamTable& payment = practice.MWtrnPayAdj;
+  data::TIsamTable& pax = practice.MWpax;
+  std::string payment_entry = payment.FieldByName("Entry Number").AsString();
+  std::string charge_entry = charge.FieldByName("Entry Number").AsString();
+  // The pair is looked up first, so that a pair already applied is not applied again.
+  if (pax.FindKey({payment_entry, charge_entry})) return;
+  std::string column, paid_flag;
+  ChooseColumns(who_paid, transaction_type, &column, &paid_flag);
+  charge.Edit();
+  if (!column.empty()) {
+    data::TField& field = charge.FieldByName(column);
+    field.SetAsCurrency(field.AsCurrency() + share);
+  }
+  if (!paid_flag.empty()) charge.FieldByName(paid_flag).SetAsBoolean(true);
+  charge.Post();
+  pax.Append();
+  pax.FieldByName("Payment Reference")
+      .SetAsInteger(payment.FieldByName("Entry Number").AsInteger());
+  pax.FieldByName("Charge Reference").SetAsInteger(charge.FieldByName("Entry Number").AsInteger());
+  pax.FieldByName("Payment Amount").SetAsCurrency(share);
+  pax.FieldByName("Who Paid").SetAsString(who_paid);
+  pax.Post();
+}
+
+void ApplyPayAdj(PracticeDatasets& practice, RunView& view, bool over_apply, data::TDateTime begin,
+                 data::TDateTime end) {
+  data::TIsamQuery& documents = practice.TrnDocQuery;
+  data::TIsamTable& charges = practice.MWtrnChg;
+  data::TIsamTable& payments = practice.MWtrnPayAdj;
+  documents.Close();
+  documents.ParamByName("bConvDate").SetAsDate(begin);
+  documents.ParamByName("eConvDate").SetAsDate(end);
+  documents.Open();
+  for (data::TIsamTable* table : {&charges, &payments, &practice.MWpaxPayAdj}) table->Open();
+  view.Gauge1().SetMax(documents.RecordCount());
+  view.Gauge1().SetPosition(0);
+  view.Gauge2().SetPosition(view.Gauge2().Max());
+  for (documents.First(); !documents.Eof(); documents.Next()) {
+    if (view.StopFlag()) return;
+    view.Gauge1().Advance();
+    view.ProcessMessages();
+    data::Money charge_total = SumOfAmounts(charges);
+    data::Money payment_total = SumOfAmounts(payments);
+    if (charge_total.count() == 0) continue;
+    payments.First();
+    if (!over_apply && (charge_total + payment_total).count() <= 0) {
+      view.ProcessMessages();
+      continue;
+    }
+    // Only the first payment is tested: a document applied before is left alone.
+    if (!practice.MWpaxPayAdj.FieldByName("Payment Reference").IsNull()) continue;
+    for (payments.First(); !payments.Eof(); payments.Next()) {
+      double ratio = PaymentRatio(Amount(payments, "Amount"), charge_total);
+      std::string who_paid = payments.FieldByName("Who Paid").AsString();
+      std::string type = payments.FieldByName("Transaction Type").AsString();
+      for (charges.First(); !charges.Eof(); charges.Next()) {
+        ApplyPayAmount(practice, who_paid, type, ShareOf(Amount(charges, "Amount"), ratio));
+      }
+    }
+  }
+}
+
+}  // namespace engine
