@@ -16,6 +16,19 @@ using isam::testing::CreateTable;
 using isam::testing::RunSql;
 using isam::testing::TempFolder;
 
+// "NAME TYPE, NAME TYPE, ..." as the field list CreateTable takes.
+std::vector<std::string> Split(const std::string& text) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t comma = text.find(", ", start);
+    if (comma == std::string::npos) comma = text.size();
+    fields.push_back(text.substr(start, comma - start));
+    start = comma + 2;
+  }
+  return fields;
+}
+
 class FakeGauge : public Gauge {
  public:
   void SetMax(int max) override {
@@ -62,19 +75,11 @@ class FakeView : public RunView {
   bool stop = false;
 };
 
-const std::vector<std::string> kProFields = {"Code 1 CHAR(10)",
-                                             "Code 2 CHAR(10)",
-                                             "Code 3 CHAR(10)",
-                                             "Type CHAR(1)",
-                                             "Description CHAR(40)",
-                                             "Type Of Service CHAR(3)",
-                                             "Default Place Service 1 CHAR(2)",
-                                             "Insurance Category CHAR(2)",
-                                             "Patient Only Responsible LOGICAL",
-                                             "Inactive LOGICAL",
-                                             "Taxable LOGICAL",
-                                             "Adjustment Amount Negativ LOGICAL",
-                                             "Prepayment LOGICAL"};
+const std::vector<std::string> kProFields = Split(
+    "Code 1 CHAR(10), Code 2 CHAR(10), Code 3 CHAR(10), Type CHAR(1), "
+    "Description CHAR(40), Type Of Service CHAR(3), Default Place Service 1 CHAR(2), "
+    "Insurance Category CHAR(2), Patient Only Responsible LOGICAL, Inactive LOGICAL, "
+    "Taxable LOGICAL, Adjustment Amount Negativ LOGICAL, Prepayment LOGICAL");
 
 std::string Quote(const std::string& text) {
   return text.empty() ? "NULL" : "'" + text + "'";
@@ -85,26 +90,23 @@ class VerifyTranTypesTest : public ::testing::Test {
   // The three tables of a practice; Mwpro's fields may be given to vary them.
   void MakePractice(const std::vector<std::string>& pro_fields = kProFields) {
     CreateTable(folder_.File("MWTRN.ADT"),
-                {"Entry Number AUTOINC",           "Chart Number CHAR(8)",
-                 "Case Number INTEGER",            "Date From DATE",
-                 "Document Number CHAR(10)",       "Procedure Code CHAR(10)",
-                 "Transaction Type CHAR(1)",       "Amount DOUBLE",
-                 "Who Paid CHAR(1)",               "Guarantor Amount Paid DOUBLE",
-                 "Insurance 1 Amount Paid DOUBLE", "Insurance 2 Amount Paid DOUBLE",
-                 "Insurance 3 Amount Paid DOUBLE", "Attorney Amount Paid DOUBLE",
-                 "Adjustment Amount DOUBLE",       "Date Created DATE",
-                 "Insurance 1 Paid LOGICAL",       "Insurance 2 Paid LOGICAL",
-                 "Insurance 3 Paid LOGICAL",       "Guarantor Paid LOGICAL",
-                 "Attorney Paid LOGICAL",          "Description CHAR(40)",
-                 "Type Of Service CHAR(3)",        "Place Of Service CHAR(2)",
-                 "Insurance Category CHAR(2)"},
+                Split("Entry Number AUTOINC, Chart Number CHAR(8), Case Number INTEGER, "
+                      "Date From DATE, Document Number CHAR(10), Procedure Code CHAR(10), "
+                      "Transaction Type CHAR(1), Amount DOUBLE, Who Paid CHAR(1), "
+                      "Guarantor Amount Paid DOUBLE, Insurance 1 Amount Paid DOUBLE, "
+                      "Insurance 2 Amount Paid DOUBLE, Insurance 3 Amount Paid DOUBLE, "
+                      "Attorney Amount Paid DOUBLE, Adjustment Amount DOUBLE, Date Created DATE, "
+                      "Insurance 1 Paid LOGICAL, Insurance 2 Paid LOGICAL, "
+                      "Insurance 3 Paid LOGICAL, Guarantor Paid LOGICAL, Attorney Paid LOGICAL, "
+                      "Description CHAR(40), Type Of Service CHAR(3), Place Of Service CHAR(2), "
+                      "Insurance Category CHAR(2)"),
                 {"PRIMARY=Entry Number", "IDXDOCUMENT=Chart Number;Document Number",
                  "IDXCHARTDATE=Chart Number;Date From", "IDXENTRYNUMBER=Entry Number"});
-    CreateTable(folder_.File("Mwpax.adt"),
-                {"Payment Reference INTEGER", "Charge Reference INTEGER", "Payment Amount DOUBLE",
-                 "Who Paid CHAR(1)"},
-                {"PRIMARY=Payment Reference;Charge Reference",
-                 "IDXCHARGEREFERENCE=Charge Reference"});
+    CreateTable(
+        folder_.File("Mwpax.adt"),
+        {"Payment Reference INTEGER", "Charge Reference INTEGER", "Payment Amount DOUBLE",
+         "Who Paid CHAR(1)"},
+        {"PRIMARY=Payment Reference;Charge Reference", "IDXCHARGEREFERENCE=Charge Reference"});
     CreateTable(folder_.File("Mwpro.adt"), pro_fields, {"PRIMARY=Code 1"});
   }
   void AddCode(const std::string& code, const std::string& type) {
@@ -200,14 +202,10 @@ TEST_F(VerifyTranTypesTest, TheAddedRowTakesItsFieldsFromTheTransaction) {
   Run();
   EXPECT_EQ(view_.shown, std::vector<int>{0}) << "an added code is not a changed type";
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"Code 1", "NEWCODE"},
-      {"Code 2", "NEWCODE"},
-      {"Code 3", "NEWCODE"},
-      {"Type", "K"},
-      {"Type Of Service", "7"},
-      {"Default Place Service 1", "22"},
-      {"Insurance Category", "C"},
-      {"Description", kAddedCodeDescription},
+      {"Code 1", "NEWCODE"},       {"Code 2", "NEWCODE"},
+      {"Code 3", "NEWCODE"},       {"Type", "K"},
+      {"Type Of Service", "7"},    {"Default Place Service 1", "22"},
+      {"Insurance Category", "C"}, {"Description", kAddedCodeDescription},
   };
   for (const auto& [field, value] : expected) {
     EXPECT_EQ(Column("Mwpro.adt", field), Strings{value}) << field;
