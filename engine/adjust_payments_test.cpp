@@ -1,1 +1,476 @@
+// Payment amount adjustment over small practices written as files: what a payment's application
+// records leave unapplied moved onto charges still carrying a balance of the other sign, charges
+// paid in full marked paid by everyone, and a payment without a column asked about.
+#include "engine/adjust_payments.h"
+
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "data/date_time.h"
+#include "engine/apply_payments.h"
+#include "isam/testing/test_support.h"
+
+namespace engine {
+namespace {
+
+using isam::testing::CreateTable;
+using isam::testing::RunSql;
+using isam::testing::TempFolder;
+using Strings = std::vector<std::string>;
+
+TEST(PaymentAmountColumn, ChoosesThePayersColumn) {
+  EXPECT_EQ(PaymentAmountColumn("1", "I", true), "Insurance 1 Amount Paid");
+  EXPECT_EQ(PaymentAmountColumn("2", "I", true), "Insurance 2 Amount Paid");
+  EXPECT_EQ(PaymentAmountColumn("3", "I", false), "Insurance 3 Amount Paid");
+  EXPECT_EQ(PaymentAmountColumn("1", "J", false), "Insurance 1 Amount Paid");
+  EXPECT_EQ(PaymentAmountColumn("1", "J", true), "");
+  EXPECT_EQ(PaymentAmountColumn("A", "I", true), "Attorney Amount Paid");
+  EXPECT_EQ(PaymentAmountColumn("G", "K", true), "Guarantor Amount Paid");
+  EXPECT_EQ(PaymentAmountColumn("G", "S", true), "Adjustment Amount");
+  EXPECT_EQ(PaymentAmountColumn("1", "T", false), "Adjustment Amount");
+  EXPECT_EQ(PaymentAmountColumn("", "S", true), "Adjustment Amount");
+  EXPECT_EQ(PaymentAmountColumn("", "I", true), "");
+  EXPECT_EQ(PaymentAmountColumn("", "I", false), "");
+  EXPECT_EQ(PaymentAmountColumn("4", "I", false), "");
+}
+
+class FakeGauge : public Gauge {
+ public:
+  void SetMax(int max) override {
+    max_ = max < 0 ? 0 : max;
+    if (position_ > max_) position_ = max_;
+  }
+  void SetPosition(int position) override {
+    position_ = position < 0 ? 0 : (position > max_ ? max_ : position);
+  }
+  int Max() const override { return max_; }
+  int Position() const override { return position_; }
+
+ private:
+  int max_ = 100;
+  int position_ = 0;
+};
+
+class FakeView : public RunView {
+ public:
+  Gauge& Gauge1() override { return gauge1; }
+  Gauge& Gauge2() override { return gauge2; }
+  void SetStatus(const std::string&) override {}
+  void SetTypesChanged(int) override {}
+  void ProcessMessages() override {}
+  bool StopFlag() const override { return stop; }
+  void SetStopFlag(bool value) override { stop = value; }
+  std::string Title() const override { return title; }
+  void SetTitle(const std::string& text) override {
+    title = text;
+    titles.push_back(text);
+  }
+  void ShowPlain(const std::string& text) override { ADD_FAILURE() << text; }
+  void ShowInformation(const std::string& text) override { ADD_FAILURE() << text; }
+  void ShowError(const std::string& text) override { ADD_FAILURE() << text; }
+  bool AskYesNo(const std::string& text) override {
+    questions.push_back(text);
+    return answer;
+  }
+  void ShowWhoPaid(WhoPaidDialog&) override { ADD_FAILURE() << "no dialog in this phase"; }
+
+  FakeGauge gauge1, gauge2;
+  std::string title = "Rivenoak";
+  Strings titles, questions;
+  bool answer = true;
+  bool stop = false;
+};
+
+// One transaction; amounts are SQL literals.
+struct Trn {
+  int entry;
+  std::string type;
+  std::string amount;
+  std::string who = "";
+  std::string doc = "D1";
+  std::string created = "2024-03-15";
+  std::vector<std::pair<std::string, std::string>> more = {};
+};
+
+// The practice's three tables, fields separated by '|'.
+constexpr const char* kTrnFields =
+    "Entry Number AUTOINC|Chart Number CHAR(8)|Case Number INTEGER|Date From DATE|"
+    "Document Number CHAR(10)|Procedure Code CHAR(10)|Transaction Type CHAR(1)|Amount DOUBLE|"
+    "Who Paid CHAR(1)|Guarantor Amount Paid DOUBLE|Insurance 1 Amount Paid DOUBLE|"
+    "Insurance 2 Amount Paid DOUBLE|Insurance 3 Amount Paid DOUBLE|Attorney Amount Paid DOUBLE|"
+    "Adjustment Amount DOUBLE|Date Created DATE|Insurance 1 Paid LOGICAL|Insurance 2 Paid LOGICAL|"
+    "Insurance 3 Paid LOGICAL|Guarantor Paid LOGICAL|Attorney Paid LOGICAL|Description CHAR(40)|"
+    "Type Of Service CHAR(3)|Place Of Service CHAR(2)|Insurance Category CHAR(2)";
+constexpr const char* kPaxFields =
+    "Payment Reference INTEGER|Charge Reference INTEGER|Payment Amount DOUBLE|Who Paid CHAR(1)";
+constexpr const char* kProFields =
+    "Code 1 CHAR(10)|Code 2 CHAR(10)|Code 3 CHAR(10)|Type CHAR(1)|Description CHAR(40)|"
+    "Type Of Service CHAR(3)|Default Place Service 1 CHAR(2)|Insurance Category CHAR(2)|"
+    "Patient Only Responsible LOGICAL|Inactive LOGICAL|Taxable LOGICAL|"
+    "Adjustment Amount Negativ LOGICAL|Prepayment LOGICAL";
+
+Strings Split(const std::string& text) {
+  Strings parts(1);
+  for (char c : text) {
+    if (c == '|')
+      parts.emplace_back();
+    else
+      parts.back() += c;
+  }
+  return parts;
+}
+
+std::string Quote(const std::string& text) {
+  return text.empty() ? "NULL" : "'" + text + "'";
+}
+
+const std::function<bool()> kStrict = [] { return true; };
+const std::function<bool()> kLoose = [] { return false; };
+
+class AdjustPaymentsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CreateTable(folder_.File("MWTRN.ADT"), Split(kTrnFields),
+                {"PRIMARY=Entry Number", "IDXDOCUMENT=Chart Number;Document Number",
+                 "IDXCHARTDATE=Chart Number;Date From", "IDXENTRYNUMBER=Entry Number"});
+    CreateTable(
+        folder_.File("Mwpax.adt"), Split(kPaxFields),
+        {"PRIMARY=Payment Reference;Charge Reference", "IDXCHARGEREFERENCE=Charge Reference"});
+    CreateTable(folder_.File("Mwpro.adt"), Split(kProFields), {"PRIMARY=Code 1"});
+  }
+
+  // The record number is the entry number, so results are read back by entry. Every
+  // transaction is of one chart with no "Date From": payments are met in record order.
+  void Add(const Trn& t) {
+    std::string columns =
+        "\"_recno\", \"Entry Number\", \"Chart Number\", \"Document Number\", "
+        "\"Transaction Type\", \"Amount\", \"Who Paid\", \"Date Created\"";
+    std::string values = std::to_string(t.entry) + ", " + std::to_string(t.entry) + ", 'CHART1', " +
+                         Quote(t.doc) + ", " + Quote(t.type) + ", " + t.amount + ", " +
+                         Quote(t.who) + ", " + Quote(t.created);
+    for (const auto& [field, literal] : t.more) {
+      columns += ", \"" + field + "\"";
+      values += ", " + literal;
+    }
+    RunSql(folder_.File("MWTRN.ADT"),
+           "INSERT INTO records (" + columns + ") VALUES (" + values + ")");
+  }
+  void AddPax(int payment, int charge, const std::string& amount, const std::string& who) {
+    RunSql(folder_.File("Mwpax.adt"),
+           "INSERT INTO records (\"Payment Reference\", \"Charge Reference\", \"Payment Amount\", "
+           "\"Who Paid\") VALUES (" +
+               std::to_string(payment) + ", " + std::to_string(charge) + ", " + amount + ", " +
+               Quote(who) + ")");
+  }
+
+  // Opens the practice as the main window does, for March 2024, and runs `phases` on it.
+  void WithPractice(const std::function<void(PracticeDatasets&)>& phases) {
+    PracticeDatasets practice;
+    practice.IsamConnection2.SetConnectPath(folder_.path() + "/");
+    practice.IsamConnection2.SetIsConnected(true);
+    practice.OpenTables();
+    practice.BeginDate = data::EncodeDate(2024, 3, 1);
+    practice.EndDate = data::EncodeDate(2024, 3, 31);
+    phases(practice);
+  }
+  void Run(const std::function<bool()>& strict = kStrict) {
+    WithPractice([&](PracticeDatasets& practice) { AdjustPayments(practice, view_, strict); });
+  }
+
+  // A field of a transaction as the engine gives it as text ("" when empty, "T"/"F").
+  std::string Get(int entry, const std::string& field) {
+    isam::testing::ScopedConnection connection(folder_.path());
+    IsamHandle table = connection.Open("MWTRN.ADT");
+    EXPECT_EQ(IsamGotoRecord(table, static_cast<uint32_t>(entry)), 0u);
+    return isam::testing::FieldText(table, isam::testing::FieldNumber(table, field));
+  }
+  Strings Get(int entry, const Strings& fields) {
+    Strings out;
+    for (const std::string& field : fields) out.push_back(Get(entry, field));
+    return out;
+  }
+  // The six amount columns a payment can move and the five paid flags, "" when empty.
+  Strings Paid(int entry) {
+    return Get(entry,
+               {"Insurance 1 Amount Paid", "Insurance 2 Amount Paid", "Insurance 3 Amount Paid",
+                "Guarantor Amount Paid", "Attorney Amount Paid", "Adjustment Amount"});
+  }
+  Strings Flags(int entry) {
+    return Get(entry, {"Insurance 1 Paid", "Insurance 2 Paid", "Insurance 3 Paid", "Guarantor Paid",
+                       "Attorney Paid"});
+  }
+  // Every application record, "payment charge amount who", in record-number order.
+  Strings Pax() {
+    isam::testing::ScopedConnection connection(folder_.path());
+    IsamHandle table = connection.Open("Mwpax.adt");
+    Strings rows;
+    for (uint32_t recno : isam::testing::WalkForward(table)) {
+      IsamGotoRecord(table, recno);
+      std::string row;
+      for (const char* f :
+           {"Payment Reference", "Charge Reference", "Payment Amount", "Who Paid"}) {
+        if (!row.empty()) row += " ";
+        row += isam::testing::FieldText(table, isam::testing::FieldNumber(table, f));
+      }
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  TempFolder folder_;
+  FakeView view_;
+};
+
+const Strings kUnpaid = {"", "", "", "", "", ""};
+const Strings kNoFlags = {"", "", "", "", ""};
+const Strings kAllFlags = {"T", "T", "T", "T", "T"};
+
+// ---------------------------------------------------------------------------------------------
+// Moving what is left.
+
+TEST_F(AdjustPaymentsTest, WorkedExampleMovesTheLeftoverCentOntoTheFirstCharge) {
+  Add({.entry = 1, .type = "A", .amount = "100.00"});
+  Add({.entry = 2, .type = "B", .amount = "50.00"});
+  Add({.entry = 3, .type = "I", .amount = "-100.00", .who = "1"});
+  WithPractice([&](PracticeDatasets& practice) {
+    ApplyPayAdj(practice, view_, false, practice.BeginDate, practice.EndDate);
+    AdjustPayments(practice, view_, kStrict);
+  });
+  // Applied: -66.66 and -33.33, leaving -0.01; the first charge still owes 33.34 and takes it.
+  EXPECT_EQ(Pax(), (Strings{"3 1 -66.67 1", "3 2 -33.33 1"}));
+  EXPECT_EQ(Paid(1), (Strings{"-66.67", "", "", "", "", ""}));
+  EXPECT_EQ(Paid(2), (Strings{"-33.33", "", "", "", "", ""}));
+  EXPECT_EQ(Flags(1), (Strings{"T", "", "", "", ""})) << "only the flag applying set";
+  EXPECT_EQ(Flags(2), (Strings{"T", "", "", "", ""}));
+  EXPECT_TRUE(view_.questions.empty());
+}
+
+TEST_F(AdjustPaymentsTest, ANegativeRemainderIsSpreadOverChargesStillOwing) {
+  // Charge 1 owes 10.00 less 6.00 paid by payment 3 (not in the range): 4.00. Charge 2 owes
+  // 20.00. Payment 4 of -10.00 has records of 0.00 on both. A record of a payment that does
+  // not exist counts in no balance.
+  Add({.entry = 1, .type = "A", .amount = "10.00", .more = {{"Insurance 1 Amount Paid", "-6.0"}}});
+  Add({.entry = 2, .type = "A", .amount = "20.00"});
+  Add({.entry = 3, .type = "I", .amount = "-6.00", .who = "1", .created = "2024-02-01"});
+  Add({.entry = 4, .type = "K", .amount = "-10.00", .who = "G"});
+  AddPax(3, 1, "-6.00", "1");
+  AddPax(4, 1, "0.00", "G");
+  AddPax(4, 2, "0.00", "G");
+  AddPax(99, 1, "-100.00", "1");
+  Run();
+  // The first charge takes its whole balance, the second what is left of the payment.
+  EXPECT_EQ(Pax(), (Strings{"3 1 -6 1", "4 1 -4 G", "4 2 -6 G", "99 1 -100 1"}));
+  EXPECT_EQ(Paid(1), (Strings{"-6", "", "", "-4", "", ""}));
+  EXPECT_EQ(Paid(2), (Strings{"", "", "", "-6", "", ""}));
+  EXPECT_EQ(Flags(1), kNoFlags);
+  EXPECT_EQ(Flags(2), kNoFlags);
+  EXPECT_EQ(Paid(4), kUnpaid);
+}
+
+TEST_F(AdjustPaymentsTest, APositiveAdjustmentMovesOntoAChargeWithACredit) {
+  // Charge 1 owes 12.00; charge 2 is 10.00 with 13.34 paid by payment 3: a credit of 3.34.
+  Add({.entry = 1, .type = "A", .amount = "12.00"});
+  Add({.entry = 2,
+       .type = "A",
+       .amount = "10.00",
+       .more = {{"Insurance 1 Amount Paid", "-13.34"}}});
+  Add({.entry = 3, .type = "I", .amount = "-13.34", .who = "1", .created = "2024-02-01"});
+  Add({.entry = 4, .type = "S", .amount = "0.01"});
+  AddPax(3, 2, "-13.34", "1");
+  AddPax(4, 1, "0.00", "");
+  AddPax(4, 2, "0.00", "");
+  Run();
+  EXPECT_EQ(Pax(), (Strings{"3 2 -13.34 1", "4 1 0 ", "4 2 0.01 "}));
+  EXPECT_EQ(Paid(1), kUnpaid);
+  EXPECT_EQ(Flags(1), kNoFlags);
+  EXPECT_EQ(Paid(2), (Strings{"-13.34", "", "", "", "", "0.01"}));
+  EXPECT_EQ(Flags(2), kAllFlags);
+  EXPECT_TRUE(view_.questions.empty()) << "an adjustment needs no payer";
+}
+
+TEST_F(AdjustPaymentsTest, APositiveRemainderLargerThanACreditMovesTheCreditThenGoesOn) {
+  // Credits of 3.34 on charge 1 and 10.00 on charge 2; adjustment 4 of +5.00.
+  Add({.entry = 1, .type = "A", .amount = "10.00"});
+  Add({.entry = 2, .type = "A", .amount = "10.00"});
+  Add({.entry = 3, .type = "I", .amount = "-33.34", .who = "1", .created = "2024-02-01"});
+  Add({.entry = 4, .type = "T", .amount = "5.00", .who = "G"});
+  AddPax(3, 1, "-13.34", "1");
+  AddPax(3, 2, "-20.00", "1");
+  AddPax(4, 1, "0.00", "G");
+  AddPax(4, 2, "0.00", "G");
+  Run();
+  EXPECT_EQ(Pax(), (Strings{"3 1 -13.34 1", "3 2 -20 1", "4 1 3.34 G", "4 2 1.66 G"}));
+  EXPECT_EQ(Paid(1), (Strings{"", "", "", "", "", "3.34"}));
+  EXPECT_EQ(Paid(2), (Strings{"", "", "", "", "", "1.66"}));
+  EXPECT_EQ(Flags(1), kAllFlags);
+  EXPECT_EQ(Flags(2), kAllFlags);
+}
+
+TEST_F(AdjustPaymentsTest, AFullyAppliedPaymentMarksItsChargePaidByEveryone) {
+  Add({.entry = 1, .type = "A", .amount = "50.00", .more = {{"Insurance 1 Amount Paid", "-50.0"}}});
+  Add({.entry = 2, .type = "A", .amount = "30.00", .more = {{"Insurance 1 Amount Paid", "-10.0"}}});
+  Add({.entry = 3, .type = "I", .amount = "-60.00", .who = "1"});
+  AddPax(3, 1, "-50.00", "1");
+  AddPax(3, 2, "-10.00", "1");
+  Run();
+  EXPECT_EQ(Flags(1), kAllFlags);
+  EXPECT_EQ(Flags(2), kNoFlags) << "20.00 still owed";
+  EXPECT_EQ(Paid(1), (Strings{"-50", "", "", "", "", ""}));
+  EXPECT_EQ(Paid(2), (Strings{"-10", "", "", "", "", ""}));
+  EXPECT_EQ(Pax(), (Strings{"3 1 -50 1", "3 2 -10 1"}));
+}
+
+TEST_F(AdjustPaymentsTest, APaymentWithoutApplicationRecordsChangesNothing) {
+  Add({.entry = 1, .type = "A", .amount = "50.00"});
+  Add({.entry = 2, .type = "K", .amount = "-25.00", .who = "G"});
+  Run();
+  EXPECT_EQ(Paid(1), kUnpaid);
+  EXPECT_EQ(Flags(1), kNoFlags);
+  EXPECT_EQ(Paid(2), kUnpaid);
+  EXPECT_TRUE(Pax().empty());
+  EXPECT_TRUE(view_.questions.empty());
+}
+
+TEST_F(AdjustPaymentsTest, ARecordWhoseChargeIsGoneIsSkippedAndCountsInNoRemainder) {
+  // Payment 2 of -10.00: -4.00 on charge 1 and -6.00 on a charge that no longer exists, so
+  // -6.00 is left, and charge 1 still owes 6.00.
+  Add({.entry = 1, .type = "A", .amount = "10.00", .more = {{"Guarantor Amount Paid", "-4.0"}}});
+  Add({.entry = 2, .type = "K", .amount = "-10.00", .who = "G"});
+  AddPax(2, 1, "-4.00", "G");
+  AddPax(2, 99, "-6.00", "G");
+  Run();
+  EXPECT_EQ(Pax(), (Strings{"2 1 -10 G", "2 99 -6 G"}));
+  EXPECT_EQ(Paid(1), (Strings{"", "", "", "-10", "", ""}));
+  EXPECT_EQ(Flags(1), kNoFlags);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Payments without a column.
+
+TEST_F(AdjustPaymentsTest, StrictRulesAskAboutAnInsurancePayerOnAnotherType) {
+  Add({.entry = 1, .type = "A", .amount = "10.00", .more = {{"Insurance 1 Amount Paid", "-4.0"}}});
+  Add({.entry = 2, .type = "J", .amount = "-10.00", .who = "1"});
+  AddPax(2, 1, "-4.00", "1");
+  Run(kStrict);
+  EXPECT_EQ(view_.questions,
+            Strings{"Payor Field not assigned: CHART1 2 Do you wish to continue?"});
+  EXPECT_FALSE(view_.stop) << "answered Yes";
+  EXPECT_EQ(Pax(), (Strings{"2 1 -4 1"}));
+  EXPECT_EQ(Paid(1), (Strings{"-4", "", "", "", "", ""}));
+}
+
+TEST_F(AdjustPaymentsTest, LooseRulesMoveAnInsurancePayerOnAnotherTypeToItsColumn) {
+  Add({.entry = 1, .type = "A", .amount = "10.00", .more = {{"Insurance 1 Amount Paid", "-4.0"}}});
+  Add({.entry = 2, .type = "J", .amount = "-10.00", .who = "1"});
+  AddPax(2, 1, "-4.00", "1");
+  Run(kLoose);
+  EXPECT_TRUE(view_.questions.empty());
+  EXPECT_EQ(Pax(), (Strings{"2 1 -10 1"}));
+  EXPECT_EQ(Paid(1), (Strings{"-10", "", "", "", "", ""}));
+}
+
+TEST_F(AdjustPaymentsTest, TheRulesAreAskedAfreshForEveryPayment) {
+  Add({.entry = 1, .type = "A", .amount = "10.00", .doc = "D1"});
+  Add({.entry = 2, .type = "J", .amount = "-10.00", .who = "1", .doc = "D1"});
+  Add({.entry = 3, .type = "A", .amount = "10.00", .doc = "D2"});
+  Add({.entry = 4, .type = "J", .amount = "-10.00", .who = "1", .doc = "D2"});
+  AddPax(2, 1, "-4.00", "1");
+  AddPax(4, 3, "-4.00", "1");
+  int asked = 0;
+  Run([&] { return ++asked == 1; });  // strict for the first payment only
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(view_.questions,
+            Strings{"Payor Field not assigned: CHART1 2 Do you wish to continue?"});
+  EXPECT_EQ(Pax(), (Strings{"2 1 -4 1", "4 3 -10 1"}));
+}
+
+TEST_F(AdjustPaymentsTest, AnInsurancePaymentWithoutPayerIsAskedAboutUnderEitherRules) {
+  Add({.entry = 1, .type = "A", .amount = "10.00"});
+  Add({.entry = 2, .type = "I", .amount = "-10.00"});
+  AddPax(2, 1, "-4.00", "");
+  Run(kStrict);
+  Run(kLoose);
+  const std::string question = "Payor Field not assigned: CHART1 2 Do you wish to continue?";
+  EXPECT_EQ(view_.questions, (Strings{question, question}));
+  EXPECT_EQ(Pax(), (Strings{"2 1 -4 "}));
+  EXPECT_EQ(Paid(1), kUnpaid);
+}
+
+TEST_F(AdjustPaymentsTest, AnsweringNoStopsBeforeTheNextPaymentAndFillsTheGauge) {
+  Add({.entry = 1, .type = "A", .amount = "10.00"});
+  Add({.entry = 2, .type = "I", .amount = "-10.00"});
+  Add({.entry = 3, .type = "K", .amount = "-10.00", .who = "G"});
+  Add({.entry = 4, .type = "A", .amount = "5.00"});
+  AddPax(3, 1, "-4.00", "G");
+  view_.answer = false;
+  Run();
+  EXPECT_EQ(view_.questions,
+            Strings{"Payor Field not assigned: CHART1 2 Do you wish to continue?"});
+  EXPECT_TRUE(view_.stop);
+  EXPECT_EQ(Pax(), (Strings{"3 1 -4 G"})) << "payment 3 is not visited";
+  EXPECT_EQ(Paid(1), kUnpaid);
+  EXPECT_EQ(view_.gauge1.Max(), 4);
+  EXPECT_EQ(view_.gauge1.Position(), 4);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Which payments are visited, and the window.
+
+TEST_F(AdjustPaymentsTest, OnlyPaymentsAndAdjustmentsCreatedInTheRangeAreVisited) {
+  // Every one of these would be asked about, or would move money, if it were visited.
+  Add({.entry = 1, .type = "A", .amount = "10.00"});
+  Add({.entry = 2, .type = "K", .amount = "-10.00", .who = "G", .created = "2024-02-29"});
+  Add({.entry = 3, .type = "K", .amount = "-10.00", .who = "G", .created = "2024-04-01"});
+  Add({.entry = 4, .type = "K", .amount = "-10.00", .who = "G", .created = ""});
+  Add({.entry = 5, .type = "i", .amount = "-10.00"});
+  Add({.entry = 6, .type = "", .amount = "-10.00"});
+  Add({.entry = 7, .type = "P", .amount = "-10.00"});
+  Add({.entry = 8, .type = "H", .amount = "-10.00"});
+  AddPax(2, 1, "-1.00", "G");
+  AddPax(3, 1, "-1.00", "G");
+  AddPax(4, 1, "-1.00", "G");
+  Run();
+  EXPECT_TRUE(view_.questions.empty());
+  EXPECT_EQ(Pax(), (Strings{"2 1 -1 G", "3 1 -1 G", "4 1 -1 G"}));
+  EXPECT_EQ(Paid(1), kUnpaid);
+  EXPECT_EQ(view_.gauge1.Max(), 8) << "every record is counted";
+  EXPECT_EQ(view_.gauge1.Position(), 8);
+}
+
+TEST_F(AdjustPaymentsTest, TheRangeIncludesItsFirstAndLastDays) {
+  Add({.entry = 1, .type = "A", .amount = "10.00"});
+  Add({.entry = 2, .type = "I", .amount = "-1.00", .created = "2024-03-01"});
+  Add({.entry = 3, .type = "I", .amount = "-1.00", .created = "2024-03-31"});
+  Run();
+  EXPECT_EQ(view_.questions,
+            (Strings{"Payor Field not assigned: CHART1 2 Do you wish to continue?",
+                     "Payor Field not assigned: CHART1 3 Do you wish to continue?"}));
+}
+
+TEST_F(AdjustPaymentsTest, TheTitleShowsFilteringWhileTheFilterIsSwitchedOn) {
+  Add({.entry = 1, .type = "A", .amount = "10.00"});
+  Add({.entry = 2, .type = "K", .amount = "-10.00", .who = "G"});
+  Run();
+  EXPECT_EQ(view_.titles, (Strings{"Rivenoak  Filtering", "Rivenoak"}));
+  EXPECT_EQ(view_.title, "Rivenoak");
+}
+
+TEST_F(AdjustPaymentsTest, AStopAlreadyPressedVisitsNothingAndFillsTheGauge) {
+  Add({.entry = 1, .type = "A", .amount = "10.00"});
+  Add({.entry = 2, .type = "I", .amount = "-10.00"});
+  Add({.entry = 3, .type = "K", .amount = "-10.00", .who = "G"});
+  AddPax(3, 1, "-4.00", "G");
+  view_.stop = true;
+  Run();
+  EXPECT_TRUE(view_.questions.empty());
+  EXPECT_EQ(Pax(), (Strings{"3 1 -4 G"}));
+  EXPECT_EQ(view_.gauge1.Max(), 3);
+  EXPECT_EQ(view_.gauge1.Position(), 3);
+}
+
+}  // namespace
+}  // namespace engine

@@ -1,1 +1,512 @@
+// Payment application over small practices written as files: each payment of a document divided
+// among its charges in proportion to their amounts, the share added to the payer's column and
+// recorded once per pair; and the arithmetic of the ratio and the share on exact values.
+#include "engine/apply_payments.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "data/date_time.h"
+#include "isam/testing/test_support.h"
+
+namespace engine {
+namespace {
+
+using data::Money;
+using isam::testing::CreateTable;
+using isam::testing::RunSql;
+using isam::testing::TempFolder;
+using Strings = std::vector<std::string>;
+
+Money Cents(int64_t cents) {
+  return Money::FromCount(cents * 100);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The ratio and the share.
+
+TEST(PaymentRatio, IsTheSizeOfThePaymentOverTheChargeTotal) {
+  EXPECT_EQ(PaymentRatio(Cents(3000), Cents(15000)), 0.2);
+  EXPECT_EQ(PaymentRatio(Cents(15000), Cents(15000)), 1.0);
+  EXPECT_EQ(PaymentRatio(Cents(-10000), Cents(15000)), -2.0 / 3.0);
+}
+
+TEST(PaymentRatio, IsNegatedForAPaymentOfZeroOrLessWhateverTheTotalsSign) {
+  EXPECT_EQ(PaymentRatio(Cents(-1000), Cents(-2000)), -0.5);
+  EXPECT_EQ(PaymentRatio(Cents(1000), Cents(-2000)), 0.5);
+  EXPECT_EQ(PaymentRatio(Cents(0), Cents(10000)), 0.0);
+}
+
+TEST(ShareOf, CutsTowardZeroToHundredths) {
+  EXPECT_EQ(ShareOf(Money::FromCount(333333), 1.0), Cents(3333));    // 33.3333 -> 33.33
+  EXPECT_EQ(ShareOf(Money::FromCount(333399), 1.0), Cents(3333));    // 33.3399 -> 33.33
+  EXPECT_EQ(ShareOf(Money::FromCount(-333399), 1.0), Cents(-3333));  // -33.3399 -> -33.33
+  EXPECT_EQ(ShareOf(Money::FromCount(-99), 1.0), Cents(0));          // -0.0099 -> 0.00
+  EXPECT_EQ(ShareOf(Money::FromCount(333333), -1.0), Cents(-3333));
+}
+
+TEST(ShareOf, GivesTheWorkedExamplesShares) {
+  double ratio = PaymentRatio(Cents(-10000), Cents(15000));
+  EXPECT_EQ(ShareOf(Cents(10000), ratio), Cents(-6666));
+  EXPECT_EQ(ShareOf(Cents(5000), ratio), Cents(-3333));
+  EXPECT_EQ(ShareOf(Cents(0), ratio), Cents(0));
+}
+
+TEST(ShareOf, RoundsToTheNearestMillionthBeforeCutting) {
+  // A third is held a little below a third: 30.00 x ratio x 100 is 9 999 999.99999999999
+  // millionths, which rounds to ten dollars where a plain cut would give 9.99.
+  EXPECT_EQ(ShareOf(Cents(3000), PaymentRatio(Cents(1000), Cents(3000))), Cents(1000));
+  EXPECT_EQ(ShareOf(Cents(3000), PaymentRatio(Cents(-1000), Cents(3000))), Cents(-1000));
+}
+
+TEST(ShareOf, AnExactHalfMillionthBelowACentRoundsUpToTheCent) {
+  // 0.0163 x ratio x 100 is exactly 9 999.5 millionths in extended precision: the tie goes to
+  // the even 10 000, a whole cent. One step below the ratio the product is under the half.
+  const double tie = 0x1.3a183fd3c5f3dp-1;
+  const double below = 0x1.3a183fd3c5f3cp-1;
+  EXPECT_EQ(ShareOf(Money::FromCount(163), tie), Cents(1));
+  EXPECT_EQ(ShareOf(Money::FromCount(-163), tie), Cents(-1));
+  EXPECT_EQ(ShareOf(Money::FromCount(163), below), Cents(0));
+  // 10 000.5 millionths: the tie goes to the even 10 000, still one cent.
+  EXPECT_EQ(ShareOf(Money::FromCount(115), 0x1.bd3d59d8495f3p-1), Cents(1));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The phase over a practice.
+
+class FakeGauge : public Gauge {
+ public:
+  void SetMax(int max) override {
+    max_ = max < 0 ? 0 : max;
+    if (position_ > max_) position_ = max_;
+  }
+  void SetPosition(int position) override {
+    position_ = position < 0 ? 0 : (position > max_ ? max_ : position);
+  }
+  int Max() const override { return max_; }
+  int Position() const override { return position_; }
+
+ private:
+  int max_ = 100;
+  int position_ = 0;
+};
+
+class FakeView : public RunView {
+ public:
+  Gauge& Gauge1() override { return gauge1; }
+  Gauge& Gauge2() override { return gauge2; }
+  void SetStatus(const std::string&) override {}
+  void SetTypesChanged(int) override {}
+  void ProcessMessages() override {
+    if (++messages == stop_at_message) stop = true;
+  }
+  bool StopFlag() const override { return stop; }
+  void SetStopFlag(bool value) override { stop = value; }
+  std::string Title() const override { return title; }
+  void SetTitle(const std::string& text) override { title = text; }
+  void ShowPlain(const std::string& text) override { ADD_FAILURE() << text; }
+  void ShowInformation(const std::string& text) override { ADD_FAILURE() << text; }
+  void ShowError(const std::string& text) override { ADD_FAILURE() << text; }
+  bool AskYesNo(const std::string& text) override {
+    questions.push_back(text);
+    return answer;
+  }
+  void ShowWhoPaid(WhoPaidDialog&) override { ADD_FAILURE() << "no dialog in this phase"; }
+
+  FakeGauge gauge1, gauge2;
+  std::string title = "Rivenoak";
+  Strings questions;
+  bool answer = true;
+  int messages = 0;
+  int stop_at_message = -1;
+  bool stop = false;
+};
+
+// One transaction; amounts are SQL literals.
+struct Trn {
+  int entry;
+  std::string type;
+  std::string amount;
+  std::string who = "";
+  std::string doc = "D1";
+  std::string chart = "CHART1";
+  std::string created = "2024-03-15";
+  std::vector<std::pair<std::string, std::string>> more = {};
+};
+
+// The practice's three tables, fields separated by '|'.
+constexpr const char* kTrnFields =
+    "Entry Number AUTOINC|Chart Number CHAR(8)|Case Number INTEGER|Date From DATE|"
+    "Document Number CHAR(10)|Procedure Code CHAR(10)|Transaction Type CHAR(1)|Amount DOUBLE|"
+    "Who Paid CHAR(1)|Guarantor Amount Paid DOUBLE|Insurance 1 Amount Paid DOUBLE|"
+    "Insurance 2 Amount Paid DOUBLE|Insurance 3 Amount Paid DOUBLE|Attorney Amount Paid DOUBLE|"
+    "Adjustment Amount DOUBLE|Date Created DATE|Insurance 1 Paid LOGICAL|Insurance 2 Paid LOGICAL|"
+    "Insurance 3 Paid LOGICAL|Guarantor Paid LOGICAL|Attorney Paid LOGICAL|Description CHAR(40)|"
+    "Type Of Service CHAR(3)|Place Of Service CHAR(2)|Insurance Category CHAR(2)";
+constexpr const char* kPaxFields =
+    "Payment Reference INTEGER|Charge Reference INTEGER|Payment Amount DOUBLE|Who Paid CHAR(1)";
+constexpr const char* kProFields =
+    "Code 1 CHAR(10)|Code 2 CHAR(10)|Code 3 CHAR(10)|Type CHAR(1)|Description CHAR(40)|"
+    "Type Of Service CHAR(3)|Default Place Service 1 CHAR(2)|Insurance Category CHAR(2)|"
+    "Patient Only Responsible LOGICAL|Inactive LOGICAL|Taxable LOGICAL|"
+    "Adjustment Amount Negativ LOGICAL|Prepayment LOGICAL";
+
+Strings Split(const std::string& text) {
+  Strings parts(1);
+  for (char c : text) {
+    if (c == '|')
+      parts.emplace_back();
+    else
+      parts.back() += c;
+  }
+  return parts;
+}
+
+std::string Quote(const std::string& text) {
+  return text.empty() ? "NULL" : "'" + text + "'";
+}
+
+class ApplyPayAdjTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CreateTable(folder_.File("MWTRN.ADT"), Split(kTrnFields),
+                {"PRIMARY=Entry Number", "IDXDOCUMENT=Chart Number;Document Number",
+                 "IDXCHARTDATE=Chart Number;Date From", "IDXENTRYNUMBER=Entry Number"});
+    CreateTable(
+        folder_.File("Mwpax.adt"), Split(kPaxFields),
+        {"PRIMARY=Payment Reference;Charge Reference", "IDXCHARGEREFERENCE=Charge Reference"});
+    CreateTable(folder_.File("Mwpro.adt"), Split(kProFields), {"PRIMARY=Code 1"});
+  }
+
+  // The record number is the entry number, so results are read back by entry.
+  void Add(const Trn& t) {
+    std::string columns =
+        "\"_recno\", \"Entry Number\", \"Chart Number\", \"Document Number\", "
+        "\"Transaction Type\", \"Amount\", \"Who Paid\", \"Date Created\"";
+    std::string values = std::to_string(t.entry) + ", " + std::to_string(t.entry) + ", " +
+                         Quote(t.chart) + ", " + Quote(t.doc) + ", " + Quote(t.type) + ", " +
+                         t.amount + ", " + Quote(t.who) + ", " + Quote(t.created);
+    for (const auto& [field, literal] : t.more) {
+      columns += ", \"" + field + "\"";
+      values += ", " + literal;
+    }
+    RunSql(folder_.File("MWTRN.ADT"),
+           "INSERT INTO records (" + columns + ") VALUES (" + values + ")");
+  }
+  void AddPax(int payment, int charge, const std::string& amount, const std::string& who) {
+    RunSql(folder_.File("Mwpax.adt"),
+           "INSERT INTO records (\"Payment Reference\", \"Charge Reference\", \"Payment Amount\", "
+           "\"Who Paid\") VALUES (" +
+               std::to_string(payment) + ", " + std::to_string(charge) + ", " + amount + ", " +
+               Quote(who) + ")");
+  }
+
+  // Runs the phase over March 2024 with the practice open as the main window opens it.
+  void Run(bool over_apply = false) {
+    PracticeDatasets practice;
+    practice.IsamConnection2.SetConnectPath(folder_.path() + "/");
+    practice.IsamConnection2.SetIsConnected(true);
+    practice.OpenTables();
+    ApplyPayAdj(practice, view_, over_apply, data::EncodeDate(2024, 3, 1),
+                data::EncodeDate(2024, 3, 31));
+  }
+
+  // A field of a transaction as the engine gives it as text ("" when empty, "T"/"F").
+  std::string Get(int entry, const std::string& field) {
+    isam::testing::ScopedConnection connection(folder_.path());
+    IsamHandle table = connection.Open("MWTRN.ADT");
+    EXPECT_EQ(IsamGotoRecord(table, static_cast<uint32_t>(entry)), 0u);
+    return isam::testing::FieldText(table, isam::testing::FieldNumber(table, field));
+  }
+  Strings Get(int entry, const Strings& fields) {
+    Strings out;
+    for (const std::string& field : fields) out.push_back(Get(entry, field));
+    return out;
+  }
+  // The six amount columns a payment can move and the five paid flags, "" when empty.
+  Strings Paid(int entry) {
+    return Get(entry,
+               {"Insurance 1 Amount Paid", "Insurance 2 Amount Paid", "Insurance 3 Amount Paid",
+                "Guarantor Amount Paid", "Attorney Amount Paid", "Adjustment Amount"});
+  }
+  Strings Flags(int entry) {
+    return Get(entry, {"Insurance 1 Paid", "Insurance 2 Paid", "Insurance 3 Paid", "Guarantor Paid",
+                       "Attorney Paid"});
+  }
+  // Every application record, "payment charge amount who", in record-number order.
+  Strings Pax() {
+    isam::testing::ScopedConnection connection(folder_.path());
+    IsamHandle table = connection.Open("Mwpax.adt");
+    Strings rows;
+    for (uint32_t recno : isam::testing::WalkForward(table)) {
+      IsamGotoRecord(table, recno);
+      std::string row;
+      for (const char* f :
+           {"Payment Reference", "Charge Reference", "Payment Amount", "Who Paid"}) {
+        if (!row.empty()) row += " ";
+        row += isam::testing::FieldText(table, isam::testing::FieldNumber(table, f));
+      }
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  TempFolder folder_;
+  FakeView view_;
+};
+
+const Strings kUnpaid = {"", "", "", "", "", ""};
+const Strings kNoFlags = {"", "", "", "", ""};
+
+TEST_F(ApplyPayAdjTest, WorkedExampleSplitsAnInsurancePaymentInProportionToTheCharges) {
+  Add({.entry = 1, .type = "A", .amount = "100.00"});
+  Add({.entry = 2, .type = "B", .amount = "50.00"});
+  Add({.entry = 3, .type = "I", .amount = "-100.00", .who = "1"});
+  view_.gauge2.SetMax(7);
+  Run();
+  EXPECT_EQ(Paid(1), (Strings{"-66.66", "", "", "", "", ""}));
+  EXPECT_EQ(Paid(2), (Strings{"-33.33", "", "", "", "", ""}));
+  EXPECT_EQ(Flags(1), (Strings{"T", "", "", "", ""}));
+  EXPECT_EQ(Flags(2), (Strings{"T", "", "", "", ""}));
+  EXPECT_EQ(Pax(), (Strings{"3 1 -66.66 1", "3 2 -33.33 1"}));
+  EXPECT_EQ(Paid(3), kUnpaid) << "the payment itself is not changed";
+  EXPECT_EQ(Get(3, "Amount"), "-100");
+  EXPECT_EQ(view_.gauge1.Max(), 1);
+  EXPECT_EQ(view_.gauge1.Position(), 1);
+  EXPECT_EQ(view_.gauge2.Position(), 7) << "the second bar is set full";
+}
+
+TEST_F(ApplyPayAdjTest, EveryPayerColumnAndItsFlag) {
+  // One document per payer, each with one charge of 10.00 and a payment of -4.00.
+  const std::vector<std::pair<std::string, std::string>> payers = {
+      {"I", "2"}, {"I", "3"}, {"K", "G"}, {"I", "A"}};
+  int entry = 0;
+  for (const auto& [type, who] : payers) {
+    std::string doc = "D" + std::to_string(entry);
+    Add({.entry = ++entry, .type = "A", .amount = "10.00", .doc = doc});
+    Add({.entry = ++entry, .type = type, .amount = "-4.00", .who = who, .doc = doc});
+  }
+  Run();
+  EXPECT_EQ(Paid(1), (Strings{"", "-4", "", "", "", ""}));
+  EXPECT_EQ(Flags(1), (Strings{"", "T", "", "", ""}));
+  EXPECT_EQ(Paid(3), (Strings{"", "", "-4", "", "", ""}));
+  EXPECT_EQ(Flags(3), (Strings{"", "", "T", "", ""}));
+  EXPECT_EQ(Paid(5), (Strings{"", "", "", "-4", "", ""}));
+  EXPECT_EQ(Flags(5), kNoFlags) << "no flag goes with the guarantor's column";
+  EXPECT_EQ(Paid(7), (Strings{"", "", "", "", "-4", ""}));
+  EXPECT_EQ(Flags(7), kNoFlags) << "an attorney on an insurance type sets no flag";
+  EXPECT_EQ(Pax(), (Strings{"2 1 -4 2", "4 3 -4 3", "6 5 -4 G", "8 7 -4 A"}));
+}
+
+TEST_F(ApplyPayAdjTest, AdjustmentTypesSAndTGoToAdjustmentAmountWhoeverPaid) {
+  Add({.entry = 1, .type = "A", .amount = "100.00"});
+  Add({.entry = 2, .type = "S", .amount = "-10.00", .who = "1"});
+  Add({.entry = 3, .type = "T", .amount = "-20.00", .who = "G"});
+  Run();
+  EXPECT_EQ(Paid(1), (Strings{"", "", "", "", "", "-30"}));
+  EXPECT_EQ(Flags(1), kNoFlags);
+  EXPECT_EQ(Pax(), (Strings{"2 1 -10 1", "3 1 -20 G"}));
+}
+
+TEST_F(ApplyPayAdjTest, APaymentWithoutPayerGoesToAdjustmentAmount) {
+  Add({.entry = 1, .type = "A", .amount = "40.00"});
+  Add({.entry = 2, .type = "I", .amount = "-10.00"});
+  Run();
+  EXPECT_EQ(Paid(1), (Strings{"", "", "", "", "", "-10"}));
+  EXPECT_EQ(Flags(1), kNoFlags);
+  EXPECT_EQ(Pax(), (Strings{"2 1 -10 "}));
+}
+
+TEST_F(ApplyPayAdjTest, AnInsurancePayerOnAnotherTypeMovesNoColumnButIsRecorded) {
+  Add({.entry = 1, .type = "A", .amount = "100.00", .more = {{"Description", "'kept'"}}});
+  Add({.entry = 2, .type = "J", .amount = "-25.00", .who = "1"});
+  Run();
+  EXPECT_EQ(Paid(1), kUnpaid);
+  EXPECT_EQ(Flags(1), kNoFlags);
+  EXPECT_EQ(Get(1, "Description"), "kept");
+  EXPECT_EQ(Pax(), (Strings{"2 1 -25 1"}));
+}
+
+TEST_F(ApplyPayAdjTest, APositivePaymentGivesPositiveShares) {
+  Add({.entry = 1, .type = "A", .amount = "100.00"});
+  Add({.entry = 2, .type = "C", .amount = "50.00"});
+  Add({.entry = 3, .type = "K", .amount = "30.00", .who = "G"});
+  Run();
+  EXPECT_EQ(Paid(1), (Strings{"", "", "", "20", "", ""}));
+  EXPECT_EQ(Paid(2), (Strings{"", "", "", "10", "", ""}));
+  EXPECT_EQ(Pax(), (Strings{"3 1 20 G", "3 2 10 G"}));
+}
+
+TEST_F(ApplyPayAdjTest, TwoPaymentsOfADocumentAddTheirSharesToTheSameCharges) {
+  Add({.entry = 1, .type = "A", .amount = "100.00"});
+  Add({.entry = 2, .type = "H", .amount = "50.00"});
+  Add({.entry = 3, .type = "I", .amount = "-30.00", .who = "1"});
+  Add({.entry = 4, .type = "I", .amount = "-15.00", .who = "1"});
+  Run();
+  EXPECT_EQ(Paid(1), (Strings{"-30", "", "", "", "", ""}));
+  EXPECT_EQ(Paid(2), (Strings{"-15", "", "", "", "", ""}));
+  EXPECT_EQ(Pax(), (Strings{"3 1 -20 1", "3 2 -10 1", "4 1 -10 1", "4 2 -5 1"}));
+}
+
+TEST_F(ApplyPayAdjTest, AZeroChargeGetsApplicationRecordsOfZero) {
+  Add({.entry = 1, .type = "A", .amount = "80.00"});
+  Add({.entry = 2, .type = "B", .amount = "0.00"});
+  Add({.entry = 3, .type = "I", .amount = "-40.00", .who = "1"});
+  Run();
+  EXPECT_EQ(Paid(1), (Strings{"-40", "", "", "", "", ""}));
+  EXPECT_EQ(Paid(2), (Strings{"0", "", "", "", "", ""}));
+  EXPECT_EQ(Flags(2), (Strings{"T", "", "", "", ""}));
+  EXPECT_EQ(Pax(), (Strings{"3 1 -40 1", "3 2 0 1"}));
+}
+
+TEST_F(ApplyPayAdjTest, LowerCaseAndEmptyTypesAreNeitherChargesNorPayments) {
+  Add({.entry = 1, .type = "A", .amount = "100.00"});
+  Add({.entry = 2, .type = "a", .amount = "100.00"});
+  Add({.entry = 3, .type = "", .amount = "100.00"});
+  Add({.entry = 4, .type = "I", .amount = "-50.00", .who = "1"});
+  Add({.entry = 5, .type = "i", .amount = "-50.00", .who = "1"});
+  Run();
+  EXPECT_EQ(Paid(1), (Strings{"-50", "", "", "", "", ""})) << "the whole payment on one charge";
+  EXPECT_EQ(Paid(2), kUnpaid);
+  EXPECT_EQ(Paid(3), kUnpaid);
+  EXPECT_EQ(Pax(), (Strings{"4 1 -50 1"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Documents left alone.
+
+TEST_F(ApplyPayAdjTest, ADocumentWhoseChargesSumToZeroIsLeftAlone) {
+  Add({.entry = 1, .type = "A", .amount = "50.00"});
+  Add({.entry = 2, .type = "B", .amount = "-50.00"});
+  Add({.entry = 3, .type = "I", .amount = "-10.00", .who = "1"});
+  Run(/*over_apply=*/true);
+  EXPECT_EQ(Paid(1), kUnpaid);
+  EXPECT_EQ(Paid(2), kUnpaid);
+  EXPECT_TRUE(Pax().empty());
+  EXPECT_EQ(view_.gauge1.Position(), 1) << "the document is still counted";
+}
+
+TEST_F(ApplyPayAdjTest, WithoutOverApplyOnlyDocumentsStillOwingAreApplied) {
+  // Charges plus payments: 0.00 in D1, -20.00 in D2, +40.00 in D3.
+  Add({.entry = 1, .type = "A", .amount = "20.00", .doc = "D1"});
+  Add({.entry = 2, .type = "I", .amount = "-20.00", .who = "1", .doc = "D1"});
+  Add({.entry = 3, .type = "A", .amount = "20.00", .doc = "D2"});
+  Add({.entry = 4, .type = "I", .amount = "-40.00", .who = "1", .doc = "D2"});
+  Add({.entry = 5, .type = "A", .amount = "60.00", .doc = "D3"});
+  Add({.entry = 6, .type = "I", .amount = "-20.00", .who = "1", .doc = "D3"});
+  Run(/*over_apply=*/false);
+  EXPECT_EQ(Paid(1), kUnpaid);
+  EXPECT_EQ(Paid(3), kUnpaid);
+  EXPECT_EQ(Paid(5), (Strings{"-20", "", "", "", "", ""}));
+  EXPECT_EQ(Pax(), (Strings{"6 5 -20 1"}));
+  EXPECT_EQ(view_.gauge1.Max(), 3);
+  EXPECT_EQ(view_.gauge1.Position(), 3);
+}
+
+TEST_F(ApplyPayAdjTest, WithOverApplyDocumentsPaidInFullOrMoreAreAppliedToo) {
+  Add({.entry = 1, .type = "A", .amount = "20.00", .doc = "D1"});
+  Add({.entry = 2, .type = "I", .amount = "-20.00", .who = "1", .doc = "D1"});
+  Add({.entry = 3, .type = "A", .amount = "20.00", .doc = "D2"});
+  Add({.entry = 4, .type = "I", .amount = "-40.00", .who = "1", .doc = "D2"});
+  Run(/*over_apply=*/true);
+  EXPECT_EQ(Paid(1), (Strings{"-20", "", "", "", "", ""}));
+  EXPECT_EQ(Paid(3), (Strings{"-40", "", "", "", "", ""}));
+  EXPECT_EQ(Pax(), (Strings{"2 1 -20 1", "4 3 -40 1"}));
+}
+
+TEST_F(ApplyPayAdjTest, ADocumentWhoseFirstPaymentIsAlreadyAppliedIsLeftAlone) {
+  Add({.entry = 1, .type = "A", .amount = "100.00"});
+  Add({.entry = 2, .type = "A", .amount = "50.00"});
+  Add({.entry = 3, .type = "I", .amount = "-30.00", .who = "1"});
+  Add({.entry = 4, .type = "K", .amount = "-15.00", .who = "G"});
+  AddPax(3, 1, "-20.00", "1");
+  Run();
+  EXPECT_EQ(Paid(1), kUnpaid);
+  EXPECT_EQ(Paid(2), kUnpaid);
+  EXPECT_EQ(Pax(), (Strings{"3 1 -20 1"})) << "the second payment is not applied either";
+}
+
+TEST_F(ApplyPayAdjTest, AnAlreadyAppliedPairIsNeitherRecordedAgainNorAddedToTheCharge) {
+  Add({.entry = 1, .type = "A", .amount = "100.00"});
+  Add({.entry = 2, .type = "A", .amount = "50.00"});
+  Add({.entry = 3, .type = "I", .amount = "-30.00", .who = "1"});
+  Add({.entry = 4, .type = "K", .amount = "-15.00", .who = "G"});
+  AddPax(4, 1, "-7.00", "G");
+  Run();
+  EXPECT_EQ(Paid(1), (Strings{"-20", "", "", "", "", ""})) << "only the first payment's share";
+  EXPECT_EQ(Paid(2), (Strings{"-10", "", "", "-5", "", ""}));
+  EXPECT_EQ(Pax(), (Strings{"4 1 -7 G", "3 1 -20 1", "3 2 -10 1", "4 2 -5 G"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Which documents are visited.
+
+TEST_F(ApplyPayAdjTest, OnlyDocumentsWithATransactionCreatedInTheRangeAreApplied) {
+  // D1: nothing created in March. D2: the payment is, its charge is not.
+  Add({.entry = 1, .type = "A", .amount = "10.00", .doc = "D1", .created = "2024-02-29"});
+  Add({.entry = 2,
+       .type = "I",
+       .amount = "-4.00",
+       .who = "1",
+       .doc = "D1",
+       .created = "2024-04-01"});
+  Add({.entry = 3, .type = "A", .amount = "10.00", .doc = "D2", .created = "2024-01-10"});
+  Add({.entry = 4,
+       .type = "I",
+       .amount = "-4.00",
+       .who = "1",
+       .doc = "D2",
+       .created = "2024-03-31"});
+  Add({.entry = 5, .type = "A", .amount = "10.00", .doc = "D3", .created = ""});
+  Add({.entry = 6, .type = "I", .amount = "-4.00", .who = "1", .doc = "D3", .created = ""});
+  Run();
+  EXPECT_EQ(Paid(1), kUnpaid);
+  EXPECT_EQ(Paid(3), (Strings{"-4", "", "", "", "", ""}));
+  EXPECT_EQ(Paid(5), kUnpaid);
+  EXPECT_EQ(Pax(), (Strings{"4 3 -4 1"}));
+  EXPECT_EQ(view_.gauge1.Max(), 1);
+}
+
+TEST_F(ApplyPayAdjTest, ADocumentIsAChartAndDocumentNumberPair) {
+  Add({.entry = 1, .type = "A", .amount = "10.00", .chart = "CHART1"});
+  Add({.entry = 2, .type = "A", .amount = "30.00", .chart = "CHART2"});
+  Add({.entry = 3, .type = "I", .amount = "-20.00", .who = "1", .chart = "CHART2"});
+  Run();
+  EXPECT_EQ(Paid(1), kUnpaid) << "another chart's document of the same number";
+  EXPECT_EQ(Paid(2), (Strings{"-20", "", "", "", "", ""}));
+  EXPECT_EQ(Pax(), (Strings{"3 2 -20 1"}));
+  EXPECT_EQ(view_.gauge1.Max(), 2);
+}
+
+TEST_F(ApplyPayAdjTest, StoppingDuringADocumentFinishesItAndEndsThePhase) {
+  Add({.entry = 1, .type = "A", .amount = "100.00", .doc = "D1"});
+  Add({.entry = 2, .type = "A", .amount = "50.00", .doc = "D1"});
+  Add({.entry = 3, .type = "I", .amount = "-30.00", .who = "1", .doc = "D1"});
+  Add({.entry = 4, .type = "A", .amount = "10.00", .doc = "D2"});
+  Add({.entry = 5, .type = "I", .amount = "-10.00", .who = "1", .doc = "D2"});
+  view_.stop_at_message = 1;  // the stop is pressed while the first document is worked on
+  Run();
+  EXPECT_TRUE(view_.stop);
+  EXPECT_EQ(Paid(1), (Strings{"-20", "", "", "", "", ""}));
+  EXPECT_EQ(Paid(2), (Strings{"-10", "", "", "", "", ""}));
+  EXPECT_EQ(Paid(4), kUnpaid);
+  EXPECT_EQ(Pax(), (Strings{"3 1 -20 1", "3 2 -10 1"}));
+  EXPECT_EQ(view_.gauge1.Max(), 2);
+  EXPECT_EQ(view_.gauge1.Position(), 1);
+}
+
+TEST_F(ApplyPayAdjTest, AStopAlreadyPressedAppliesNothing) {
+  Add({.entry = 1, .type = "A", .amount = "10.00"});
+  Add({.entry = 2, .type = "I", .amount = "-10.00", .who = "1"});
+  view_.stop = true;
+  Run();
+  EXPECT_EQ(Paid(1), kUnpaid);
+  EXPECT_TRUE(Pax().empty());
+  EXPECT_EQ(view_.gauge1.Position(), 0);
+}
+
+}  // namespace
+}  // namespace engine
