@@ -1,6 +1,10 @@
 #include "app/command_line.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
 
 #include <CLI/CLI.hpp>
 #include <fstream>
@@ -14,6 +18,53 @@
 
 namespace app {
 namespace {
+
+// With RIVENOAK_PHASE_TIMINGS naming a file, each phase's wall time and engine calls, and the
+// run's peak memory, are written there for the scale benchmark.
+class PhaseTimings {
+ public:
+  PhaseTimings() {
+    if (const char* file = std::getenv("RIVENOAK_PHASE_TIMINGS")) file_ = file;
+  }
+  ~PhaseTimings() {
+    if (file_.empty()) return;
+    std::ofstream out(file_);
+    for (const std::string& line : lines_) out << line << "\n";
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    out << "peak_kb\t" << usage.ru_maxrss << "\n";
+  }
+  // Wraps a phase so that its time and calls are recorded under `name`.
+  template <typename R, typename... A>
+  std::function<R(A...)> Wrap(const char* name, std::function<R(A...)> phase) {
+    if (file_.empty() || !phase) return phase;
+    return [this, name, phase](A... args) -> R {
+      uint64_t calls_before = Calls();
+      auto start = std::chrono::steady_clock::now();
+      struct Record {
+        PhaseTimings* timings;
+        const char* name;
+        uint64_t calls_before;
+        std::chrono::steady_clock::time_point start;
+        ~Record() {
+          std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+          timings->lines_.push_back(std::string(name) + "\t" + std::to_string(seconds.count()) +
+                                    "\t" + std::to_string(Calls() - calls_before));
+        }
+      } record{this, name, calls_before, start};
+      return phase(args...);
+    };
+  }
+
+ private:
+  static uint64_t Calls() {
+    uint64_t calls = 0;
+    IsamGetCallCount(&calls);
+    return calls;
+  }
+  std::string file_;
+  std::vector<std::string> lines_;
+};
 
 // Who-paid presses, one a line; blank lines and lines starting with '#' are left out.
 std::vector<std::string> ReadPresses(const std::string& file) {
@@ -42,11 +93,16 @@ std::string FolderName(const std::string& path) {
 int RunHeadless(const std::string& data_path, const HeadlessOptions& options, std::ostream& out,
                 std::ostream& err) {
   HeadlessRunner runner(out, err, options);
+  PhaseTimings timings;
   int status = 1;
   try {
     engine::PracticeDatasets practice;
     engine::WhoPaidDialog who_paid;
     Phases phases = MakePhases(practice, runner, runner, who_paid);
+    phases.VerifyTranTypes = timings.Wrap("VerifyTranTypes", phases.VerifyTranTypes);
+    phases.GetNoWhoPaid = timings.Wrap("GetNoWhoPaid", phases.GetNoWhoPaid);
+    phases.ApplyPayAdj = timings.Wrap("ApplyPayAdj", phases.ApplyPayAdj);
+    phases.AdjustPayments = timings.Wrap("AdjustPayments", phases.AdjustPayments);
     std::string path = FormatDataPath(data_path);
     PreparePractice(practice, runner, runner, FolderName(data_path), path);
     runner.ApplyDateOptions();

@@ -240,6 +240,13 @@ IsamResult IsamGetVersion(uint32_t* major, uint32_t* minor, char* letter) {
   });
 }
 
+IsamResult IsamGetCallCount(uint64_t* calls) {
+  return Guard([&] {
+    Need(calls, "output");
+    *calls = R().calls();
+  });
+}
+
 // ---- errors ----
 
 IsamResult IsamGetLastError(uint32_t* code, char* buffer, uint16_t* length) {

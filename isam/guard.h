@@ -23,6 +23,7 @@ template <typename F>
 IsamResult Guard(F&& body) {
   try {
     std::lock_guard<std::recursive_mutex> lock(Registry::Get().mutex());
+    Registry::Get().CountCall();
     body();
     return ISAM_SUCCESS;
   } catch (const Failure& failure) {

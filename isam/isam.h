@@ -108,6 +108,8 @@ IsamResult IsamCacheOpenTables(uint16_t count);
 IsamResult IsamCacheOpenCursors(uint16_t count);
 IsamResult IsamCacheRecords(IsamHandle table, uint16_t count);
 IsamResult IsamGetVersion(uint32_t* major, uint32_t* minor, char* letter);
+// How many interface calls this process has made (this one included).
+IsamResult IsamGetCallCount(uint64_t* calls);
 
 // ---- Errors ----
 // The last error of this thread. length is the buffer's size on entry and the text's length on

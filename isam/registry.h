@@ -38,6 +38,9 @@ class Registry {
 
   std::recursive_mutex& mutex() { return mutex_; }
   EngineSettings& settings() { return settings_; }
+  // Calls of the interface so far, for measuring what a run asks of the engine.
+  void CountCall() { ++calls_; }
+  uint64_t calls() const { return calls_; }
 
   IsamHandle AddConnection(std::unique_ptr<Connection> connection);
   Connection& GetConnection(IsamHandle handle);
@@ -83,6 +86,7 @@ class Registry {
   std::recursive_mutex mutex_;
   EngineSettings settings_;
   IsamHandle next_handle_ = 1;
+  uint64_t calls_ = 0;
   std::unordered_map<IsamHandle, ConnectionEntry> connections_;
   std::unordered_map<IsamHandle, TableEntry> tables_;
   std::unordered_map<IsamHandle, IndexEntry> indexes_;
