@@ -334,9 +334,10 @@ void TIsamDataSet::SelectOrder() {
       IsamHandle index = 0;
       Check(IsamGetIndexHandle(handle_, name, &index));
       order_ = index;
-      std::vector<std::string> segments = IndexSegments();
+      std::vector<std::string> segments = QuerySegments();
       if (segments.size() == wanted.size() &&
           std::equal(segments.begin(), segments.end(), wanted.begin(), SameText)) {
+        LoadSegments();
         return;
       }
     }
@@ -345,14 +346,38 @@ void TIsamDataSet::SelectOrder() {
   }
   if (index_name_.empty()) {
     order_ = handle_;
+    LoadSegments();
     return;
   }
   IsamHandle index = 0;
   Check(IsamGetIndexHandle(handle_, index_name_.c_str(), &index));
   order_ = index;
+  LoadSegments();
 }
 
 std::vector<std::string> TIsamDataSet::IndexSegments() const {
+  std::vector<std::string> out;
+  for (const Segment& segment : segments_) out.push_back(segment.name);
+  return out;
+}
+
+void TIsamDataSet::LoadSegments() {
+  segments_.clear();
+  key_length_ = 0;
+  Check(IsamGetNumFields(handle_, &field_count_));
+  if (order_ == handle_) return;
+  Check(IsamGetKeyLength(order_, &key_length_));
+  for (const std::string& name : QuerySegments()) {
+    Segment segment{name, 0, 0, 0, 0};
+    Check(IsamGetFieldNum(handle_, name.c_str(), &segment.number));
+    Check(IsamGetFieldType(handle_, segment.number, &segment.type));
+    Check(IsamGetFieldLength(handle_, segment.number, &segment.length));
+    Check(IsamGetFieldOffset(handle_, segment.number, &segment.offset));
+    segments_.push_back(segment);
+  }
+}
+
+std::vector<std::string> TIsamDataSet::QuerySegments() const {
   std::vector<std::string> out;
   if (order_ == handle_) return out;
   uint16_t count = 0;
@@ -752,8 +777,7 @@ void TIsamDataSet::Refresh() {
 void TIsamDataSet::ResetKey(KeyBuffer& key) {
   key.record.assign(record_length_, 0);
   // An empty record: every field empty.
-  uint16_t count = 0;
-  Check(IsamGetNumFields(handle_, &count));
+  uint16_t count = field_count_;
   for (uint16_t i = 0; i < count && i < record_length_; ++i) key.record[i] = 1;
   key.assigned.assign(count, false);
   key.count = 0;
@@ -776,36 +800,26 @@ void TIsamDataSet::AssignKeyField(KeyBuffer& key, TField& detail_field,
 }
 
 std::vector<uint8_t> TIsamDataSet::BuildRawKey(const KeyBuffer& key, bool) {
-  uint16_t key_length = 0;
-  Check(IsamGetKeyLength(order_, &key_length));
   Check(IsamInitRawKey(order_));
-  std::vector<std::string> segments = IndexSegments();
   bool any_assigned = key.count > 0;
-  for (const std::string& name : segments) {
-    TField* field = FindField(name);
-    uint16_t number = 0;
-    Check(IsamGetFieldNum(handle_, name.c_str(), &number));
+  for (const Segment& segment : segments_) {
+    uint16_t number = segment.number;
     bool assigned = number > 0 && key.assigned[number - 1u];
     if (!assigned) {
       if (!any_assigned) Check(IsamSetEmpty(order_, number));
       continue;
     }
-    uint16_t type = 0;
-    uint32_t length = 0, offset = 0;
-    Check(IsamGetFieldType(handle_, number, &type));
-    Check(IsamGetFieldLength(handle_, number, &length));
-    Check(IsamGetFieldOffset(handle_, number, &offset));
-    (void)field;
     if (key.record[number - 1u]) {
       Check(IsamSetEmpty(order_, number));
-    } else if (type == ISAM_TEXT) {
-      std::string text(reinterpret_cast<const char*>(key.record.data() + offset), length);
+    } else if (segment.type == ISAM_TEXT) {
+      std::string text(reinterpret_cast<const char*>(key.record.data() + segment.offset),
+                       segment.length);
       Check(IsamSetField(order_, number, text.c_str()));
     } else {
-      Check(IsamSetFieldRaw(order_, number, key.record.data() + offset, length));
+      Check(IsamSetFieldRaw(order_, number, key.record.data() + segment.offset, segment.length));
     }
   }
-  std::vector<uint8_t> raw(std::max<uint16_t>(key_length, 1));
+  std::vector<uint8_t> raw(std::max<uint16_t>(key_length_, 1));
   uint16_t length = static_cast<uint16_t>(raw.size());
   Check(IsamBuildRawKey(order_, raw.data(), &length));
   raw.resize(length);

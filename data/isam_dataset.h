@@ -158,7 +158,11 @@ class TIsamDataSet : public TDataSet {
   void MasterChanged();
   void MasterDisabled();
   std::vector<TField*> MasterFieldList() const;
+  // The active order's key fields, as the engine gives them (QuerySegments) and as kept for the
+  // open order (segments_, filled when the order is chosen).
+  std::vector<std::string> QuerySegments() const;
   std::vector<std::string> IndexSegments() const;
+  void LoadSegments();
   void AssignKeyField(KeyBuffer& key, TField& detail_field, const TField& master_field);
   std::vector<uint8_t> BuildRawKey(const KeyBuffer& key, bool partial_allowed);
   void ResetKey(KeyBuffer& key);
@@ -192,6 +196,16 @@ class TIsamDataSet : public TDataSet {
   KeyBuffer range_start_, range_end_, applied_start_, applied_end_, find_key_;
   bool range_set_ = false;
   KeyBuffer* set_key_buffer_ = nullptr;
+  struct Segment {
+    std::string name;
+    uint16_t number;
+    uint16_t type;
+    uint32_t length;
+    uint32_t offset;
+  };
+  std::vector<Segment> segments_;
+  uint16_t key_length_ = 0;
+  uint16_t field_count_ = 0;
 };
 
 class TIsamExtendedDataSet : public TIsamDataSet {
