@@ -180,6 +180,7 @@ Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>
   recno_ = scratch_recno_;
   values_.swap(scratch_);
   read_version_ = version;
+  first_of_order_ = kNoOrder;
   state_ = State::kRecord;
   record_gone_ = false;
   qualifies_ = true;
@@ -221,6 +222,7 @@ void Table::DropPending() {
 }
 
 void Table::GoEmpty() {
+  first_of_order_ = kNoOrder;
   state_ = State::kEOF;
   bof_ = true;
 }
@@ -232,7 +234,11 @@ void Table::GotoTop(int order) {
   if (order >= 0 && indexes_[static_cast<size_t>(order)].top) {
     bound = *indexes_[static_cast<size_t>(order)].top;
   }
-  if (ReadBeyond(order, Direction::kForward, bound, true) != Read::kFound) GoEmpty();
+  if (ReadBeyond(order, Direction::kForward, bound, true) != Read::kFound) {
+    GoEmpty();
+    return;
+  }
+  first_of_order_ = order;
 }
 
 void Table::GotoBottom(int order) {
@@ -268,6 +274,11 @@ void Table::Skip(int order, int32_t count) {
       GotoBottom(order);
       continue;
     }
+    // Just after a move to the top nothing lies before, while the file is unchanged since.
+    if (first_of_order_ == order && DataVersion() == read_version_) {
+      bof_ = true;
+      return;
+    }
     if (!StepOnce(order, Direction::kBackward)) {
       bof_ = true;  // stays on the first record
       return;
@@ -286,6 +297,7 @@ void Table::GotoRecord(uint32_t recno) {
   recno_ = recno;
   values_ = std::move(values);
   read_version_ = step_version_;
+  first_of_order_ = kNoOrder;
   state_ = State::kRecord;
   bof_ = false;
   record_gone_ = false;
@@ -663,6 +675,7 @@ bool Table::RunWrite(sqlite3_stmt* stmt) {
     if (!use.Step()) return false;
     // The statement gives back the record as stored, so no second read is needed.
     ReadRow(stmt, *source_, &recno_, &values_);
+    first_of_order_ = kNoOrder;
     while (use.Step()) {
     }
   }
