@@ -5,12 +5,15 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 
 #include <CLI/CLI.hpp>
 #include <fstream>
 
+#include "app/change_report.h"
 #include "app/demo_practice.h"
 #include "app/main_form_logic.h"
+#include "app/practice_copy.h"
 #include "app/version_info.h"
 #include "data/errors.h"
 #include "engine/verify_tran_types.h"
@@ -88,6 +91,63 @@ std::string FolderName(const std::string& path) {
   return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
+// Runs a copy with a progress bar on `err` when `progress` is set; the bar's line ends with it.
+int CopyWithProgress(bool progress, std::ostream& err,
+                     const std::function<int(engine::Gauge*)>& copy) {
+  TextGauge gauge(progress ? &err : nullptr, "copy ");
+  struct EndLine {
+    std::ostream* terminal;
+    ~EndLine() {
+      if (terminal) *terminal << "\n";
+    }
+  } end_line{progress ? &err : nullptr};
+  return copy(&gauge);
+}
+
+int CommandFailed(const char* command, const std::exception& e, std::ostream& err) {
+  err << "rivenoak " << command << ": " << e.what() << "\n";
+  return 1;
+}
+
+// `rivenoak backup` and `rivenoak restore`: the copy, then "<done> N tables to <to>".
+int CopyCommand(const char* command, const char* done, const std::string& to, std::ostream& out,
+                std::ostream& err, const std::function<int(engine::Gauge*)>& copy) {
+  try {
+    int tables = CopyWithProgress(isatty(STDERR_FILENO) != 0, err, copy);
+    out << done << " " << tables << " tables to " << to << "\n";
+    return 0;
+  } catch (const std::exception& e) {
+    return CommandFailed(command, e, err);
+  }
+}
+
+// `rivenoak run` with --backup or --dry-run: the backup first; then the run, on the practice or,
+// for a dry run, on a temporary copy followed by the change report from the practice to the
+// copy. The copy's folder has the practice folder's name, so that the run prints what it would
+// print for the practice itself; the practice is only read.
+int RunWithCopies(const std::string& data_path, const std::string& backup, bool dry_run,
+                  const HeadlessOptions& options, std::ostream& out, std::ostream& err) {
+  try {
+    if (!backup.empty()) {
+      CopyWithProgress(options.progress, err, [&](engine::Gauge* gauge) {
+        return BackUpPractice(data_path, backup, gauge);
+      });
+    }
+    if (!dry_run) return RunHeadless(data_path, options, out, err);
+    TemporaryFolder scratch("rivenoak-dry-run");
+    std::string name = std::filesystem::weakly_canonical(data_path).filename().string();
+    std::string copy = scratch.path() + "/" + (name.empty() ? "practice" : name);
+    CopyWithProgress(options.progress, err,
+                     [&](engine::Gauge* gauge) { return BackUpPractice(data_path, copy, gauge); });
+    int status = RunHeadless(copy, options, out, err);
+    WriteChangeReport(data_path, copy, out);
+    return status;
+  } catch (const std::exception& e) {
+    out << "error: " << e.what() << "\n";
+    return 1;
+  }
+}
+
 }  // namespace
 
 int RunHeadless(const std::string& data_path, const HeadlessOptions& options, std::ostream& out,
@@ -147,6 +207,26 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
       ->check(CLI::IsMember({"yes", "no"}));
   auto* progress_flag = run->add_flag("--progress", progress, "Progress bars on standard error");
   run->add_flag("--quiet", quiet, "No progress bars")->excludes(progress_flag);
+  std::string run_backup;
+  bool dry_run = false;
+  run->add_option("--backup", run_backup, "Copy the practice's tables to this folder first");
+  run->add_flag("--dry-run", dry_run,
+                "Run on a temporary copy and print the changes the run would make");
+
+  CLI::App* backup = cli.add_subcommand("backup", "Copy a practice's tables to a new folder");
+  std::string backup_from, backup_to;
+  backup->add_option("DATA_PATH", backup_from, "The practice's data folder")->required();
+  backup->add_option("DEST", backup_to, "The folder to make the backup in")->required();
+
+  CLI::App* restore = cli.add_subcommand("restore", "Copy a backup's tables back to a practice");
+  std::string restore_from, restore_to;
+  restore->add_option("DEST", restore_from, "The backup's folder")->required();
+  restore->add_option("DATA_PATH", restore_to, "The practice's data folder")->required();
+
+  CLI::App* diff = cli.add_subcommand("diff", "The changes between two copies of a practice");
+  std::string diff_before, diff_after;
+  diff->add_option("BEFORE_PATH", diff_before, "The earlier copy")->required();
+  diff->add_option("AFTER_PATH", diff_after, "The later copy")->required();
 
   CLI::App* demo = cli.add_subcommand("demo", "Make demo practices");
   std::string demo_root;
@@ -178,7 +258,28 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
     options.answer_missing_payor = on_missing == "yes";
     if (progress) options.progress = true;
     if (quiet) options.progress = false;
+    if (!run_backup.empty() || dry_run) {
+      return RunWithCopies(data_path, run_backup, dry_run, options, out, err);
+    }
     return RunHeadless(data_path, options, out, err);
+  }
+  if (backup->parsed()) {
+    return CopyCommand("backup", "backed up", backup_to, out, err, [&](engine::Gauge* gauge) {
+      return BackUpPractice(backup_from, backup_to, gauge);
+    });
+  }
+  if (restore->parsed()) {
+    return CopyCommand("restore", "restored", restore_to, out, err, [&](engine::Gauge* gauge) {
+      return RestorePractice(restore_from, restore_to, gauge);
+    });
+  }
+  if (diff->parsed()) {
+    try {
+      WriteChangeReport(diff_before, diff_after, out);
+      return 0;
+    } catch (const std::exception& e) {
+      return CommandFailed("diff", e, err);
+    }
   }
   if (demo->parsed()) {
     try {

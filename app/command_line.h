@@ -1,4 +1,5 @@
-// The command line of rivenoak: `run`, `demo`, `--version`, `--help`, and the desktop program.
+// The command line of rivenoak: `run`, `demo`, `backup`, `restore`, `diff`, `--version`,
+// `--help`, and the desktop program.
 #ifndef RIVENOAK_APP_COMMAND_LINE_H_
 #define RIVENOAK_APP_COMMAND_LINE_H_
 
