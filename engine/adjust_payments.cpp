@@ -1,6 +1,7 @@
 #include "engine/adjust_payments.h"
 
 #include "data/money.h"
+#include "engine/change_unit.h"
 
 namespace engine {
 namespace {
@@ -94,30 +95,32 @@ void AdjustPayments(PracticeDatasets& practice, RunView& view,
       view.ProcessMessages();
       continue;
     }
-    Money remainder = amount;
-    for (applications.First(); !applications.Eof(); applications.Next()) {
-      if (Exists(charge)) remainder -= MoneyOf(applications, "Payment Amount");
-    }
-    for (applications.First(); !applications.Eof(); applications.Next()) {
-      if (!Exists(charge)) continue;
-      Money balance = MoneyOf(charge, "Amount");
-      for (charge_applications.First(); !charge_applications.Eof(); charge_applications.Next()) {
-        if (Exists(other_payment)) balance += MoneyOf(charge_applications, "Payment Amount");
+    AsOneUnit(practice, [&] {
+      Money remainder = amount;
+      for (applications.First(); !applications.Eof(); applications.Next()) {
+        if (Exists(charge)) remainder -= MoneyOf(applications, "Payment Amount");
       }
-      view.ProcessMessages();
-      if (balance.count() <= 0) MarkPaidByEveryone(charge);
-      if (remainder.count() == 0) continue;
-      // A payment that reduces what is owed, onto a charge that still carries a balance.
-      if (balance.count() > 0 && amount.count() < 0 && remainder.count() < 0) {
-        bool covers = balance >= -remainder;
-        Move(applications, charge, column, covers ? remainder : -balance, &remainder, balance);
+      for (applications.First(); !applications.Eof(); applications.Next()) {
+        if (!Exists(charge)) continue;
+        Money balance = MoneyOf(charge, "Amount");
+        for (charge_applications.First(); !charge_applications.Eof(); charge_applications.Next()) {
+          if (Exists(other_payment)) balance += MoneyOf(charge_applications, "Payment Amount");
+        }
+        view.ProcessMessages();
+        if (balance.count() <= 0) MarkPaidByEveryone(charge);
+        if (remainder.count() == 0) continue;
+        // A payment that reduces what is owed, onto a charge that still carries a balance.
+        if (balance.count() > 0 && amount.count() < 0 && remainder.count() < 0) {
+          bool covers = balance >= -remainder;
+          Move(applications, charge, column, covers ? remainder : -balance, &remainder, balance);
+        }
+        // A payment that increases what is owed, onto a charge with a credit.
+        if (balance.count() < 0 && amount.count() > 0 && remainder.count() > 0) {
+          bool within = remainder <= -balance;
+          Move(applications, charge, column, within ? remainder : -balance, &remainder, balance);
+        }
       }
-      // A payment that increases what is owed, onto a charge with a credit.
-      if (balance.count() < 0 && amount.count() > 0 && remainder.count() > 0) {
-        bool within = remainder <= -balance;
-        Move(applications, charge, column, within ? remainder : -balance, &remainder, balance);
-      }
-    }
+    });
     view.ProcessMessages();
   }
 }

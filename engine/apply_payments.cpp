@@ -3,6 +3,8 @@
 #include <cfloat>
 #include <cmath>
 
+#include "engine/change_unit.h"
+
 namespace engine {
 
 // The share's arithmetic needs the 64-bit mantissa of x86 extended precision.
@@ -108,14 +110,16 @@ void ApplyPayAdj(PracticeDatasets& practice, RunView& view, bool over_apply, dat
     }
     // Only the first payment is tested: a document applied before is left alone.
     if (!practice.MWpaxPayAdj.FieldByName("Payment Reference").IsNull()) continue;
-    for (payments.First(); !payments.Eof(); payments.Next()) {
-      double ratio = PaymentRatio(Amount(payments, "Amount"), charge_total);
-      std::string who_paid = payments.FieldByName("Who Paid").AsString();
-      std::string type = payments.FieldByName("Transaction Type").AsString();
-      for (charges.First(); !charges.Eof(); charges.Next()) {
-        ApplyPayAmount(practice, who_paid, type, ShareOf(Amount(charges, "Amount"), ratio));
+    AsOneUnit(practice, [&] {
+      for (payments.First(); !payments.Eof(); payments.Next()) {
+        double ratio = PaymentRatio(Amount(payments, "Amount"), charge_total);
+        std::string who_paid = payments.FieldByName("Who Paid").AsString();
+        std::string type = payments.FieldByName("Transaction Type").AsString();
+        for (charges.First(); !charges.Eof(); charges.Next()) {
+          ApplyPayAmount(practice, who_paid, type, ShareOf(Amount(charges, "Amount"), ratio));
+        }
       }
-    }
+    });
   }
 }
 

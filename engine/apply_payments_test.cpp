@@ -510,3 +510,25 @@ TEST_F(ApplyPayAdjTest, AStopAlreadyPressedAppliesNothing) {
 
 }  // namespace
 }  // namespace engine
+
+namespace engine {
+namespace {
+
+TEST_F(ApplyPayAdjTest, ADocumentThatFailsMidwayKeepsNoneOfItsChanges) {
+  Add({1, "A", "100.00", "", "D1"});
+  Add({2, "I", "-50.00", "1", "D1"});
+  Add({3, "A", "100.00", "", "D2"});
+  Add({4, "A", "50.00", "", "D2"});
+  Add({5, "I", "-60.00", "1", "D2"});
+  // Another program holds the second charge of D2: D2 fails after its first charge was written.
+  isam::testing::ScopedConnection other(folder_.path());
+  IsamHandle table = other.Open("MWTRN.ADT");
+  ASSERT_EQ(IsamLockRecord(table, 4), 0u);
+  EXPECT_THROW(Run(), data::EIsamDatabaseError);
+  for (const std::string& row : Pax()) EXPECT_NE(row.rfind("5 ", 0), 0u) << row;
+  EXPECT_EQ(Paid(3), kUnpaid);
+  EXPECT_EQ(Flags(3), kNoFlags);
+}
+
+}  // namespace
+}  // namespace engine

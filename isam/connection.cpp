@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 
 #include "isam/codepage.h"
@@ -204,15 +205,32 @@ void Connection::Commit() {
   for (Slot& slot : slots_) {
     if (!sqlite3_get_autocommit(slot.db.get())) Exec(slot.db.get(), "COMMIT", folder_);
   }
-  in_transaction_ = false;
-  DetachPending();
+  EndTransaction();
 }
 
 void Connection::Rollback() {
   if (!in_transaction_) Fail(ISAM_ERR_TRANSACTION, "No transaction is active on " + folder_);
   for (Slot& slot : slots_) sqlite3_exec(slot.db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  EndTransaction();
+}
+
+void Connection::EndTransaction() {
   in_transaction_ = false;
   DetachPending();
+  std::vector<TransactionEndListener*> listeners;
+  listeners.swap(end_listeners_);
+  for (TransactionEndListener* listener : listeners) listener->TransactionEnded();
+}
+
+void Connection::AddEndListener(TransactionEndListener* listener) {
+  if (std::find(end_listeners_.begin(), end_listeners_.end(), listener) == end_listeners_.end()) {
+    end_listeners_.push_back(listener);
+  }
+}
+
+void Connection::RemoveEndListener(TransactionEndListener* listener) {
+  end_listeners_.erase(std::remove(end_listeners_.begin(), end_listeners_.end(), listener),
+                       end_listeners_.end());
 }
 
 }  // namespace isam

@@ -19,6 +19,13 @@ namespace isam {
 
 class Connection;
 
+// Told when the connection's transaction ends, committed or rolled back.
+class TransactionEndListener {
+ public:
+  virtual ~TransactionEndListener() = default;
+  virtual void TransactionEnded() = 0;
+};
+
 // One table file attached to a slot of a connection.
 class Attachment {
  public:
@@ -71,6 +78,9 @@ class Connection {
   void Commit();
   void Rollback();
   bool in_transaction() const { return in_transaction_; }
+  // Listeners are told once, when the current transaction ends.
+  void AddEndListener(TransactionEndListener* listener);
+  void RemoveEndListener(TransactionEndListener* listener);
   // A number for naming a query's result table, unique on this connection.
   int NextResultId() { return ++result_tables_; }
 
@@ -92,6 +102,7 @@ class Connection {
     std::string key;
   };
   void DetachPending();
+  void EndTransaction();
 
   std::string folder_;
   std::vector<Slot> slots_;
@@ -99,6 +110,7 @@ class Connection {
   bool in_transaction_ = false;
   int result_tables_ = 0;
   std::vector<PendingDetach> pending_detach_;  // files closed during a transaction
+  std::vector<TransactionEndListener*> end_listeners_;
 };
 
 }  // namespace isam

@@ -283,3 +283,35 @@ TEST_F(ChangedTable, CommittedWritesStayAndOthersSeeThemOnlyAfterCommit) {
 
 }  // namespace
 }  // namespace isam::testing
+
+namespace isam::testing {
+namespace {
+
+TEST(TransactionLocks, ALockReleasedInsideATransactionIsHeldUntilItEnds) {
+  TempFolder folder;
+  CreateTable(folder.File("t.adt"), {"Name CHAR(10)"});
+  ScopedConnection mine(folder.path()), theirs(folder.path());
+  IsamHandle t = mine.Open("t.adt");
+  WriteFields(t, {{"Name", "a"}}, true);
+  IsamHandle other = theirs.Open("t.adt");
+  ISAM_ASSERT_OK(IsamBeginTransaction(mine.handle()));
+  ISAM_ASSERT_OK(IsamLockRecord(t, 1));
+  WriteFields(t, {{"Name", "b"}}, false);
+  ISAM_ASSERT_OK(IsamUnlockRecord(t, 1));
+  // The change is not committed: no other handle may lock the record yet.
+  EXPECT_EQ(IsamLockRecord(other, 1), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  ISAM_ASSERT_OK(IsamCommitTransaction(mine.handle()));
+  ISAM_ASSERT_OK(IsamLockRecord(other, 1));
+  ISAM_ASSERT_OK(IsamUnlockRecord(other, 1));
+  // A write without a lock of its own inside a transaction holds the record the same way.
+  ISAM_ASSERT_OK(IsamBeginTransaction(mine.handle()));
+  WriteFields(t, {{"Name", "c"}}, false);
+  EXPECT_EQ(IsamLockRecord(other, 1), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  ISAM_ASSERT_OK(IsamRollbackTransaction(mine.handle()));
+  ISAM_ASSERT_OK(IsamLockRecord(other, 1));
+  ISAM_ASSERT_OK(IsamGotoRecord(other, 1));
+  EXPECT_EQ(FieldText(other, 1), "b");
+}
+
+}  // namespace
+}  // namespace isam::testing

@@ -74,7 +74,16 @@ Table::Table(Connection* connection, std::shared_ptr<RecordSource> source, bool 
   }
 }
 
-Table::~Table() = default;
+Table::~Table() {
+  connection_->RemoveEndListener(this);
+}
+
+void Table::TransactionEnded() {
+  for (uint32_t recno : unlock_at_end_) {
+    if (held_locks_.erase(recno)) lock_file_->Unlock(recno);
+  }
+  unlock_at_end_.clear();
+}
 
 std::string Table::Title() const {
   size_t slash = path().find_last_of('/');
@@ -531,7 +540,14 @@ void Table::Lock(uint32_t recno) {
 }
 
 void Table::Unlock(uint32_t recno) {
-  if (held_locks_.erase(recno)) lock_file_->Unlock(recno);
+  if (!held_locks_.count(recno)) return;
+  if (connection_->in_transaction()) {
+    unlock_at_end_.insert(recno);
+    connection_->AddEndListener(this);
+    return;
+  }
+  held_locks_.erase(recno);
+  lock_file_->Unlock(recno);
 }
 
 bool Table::LockedElsewhere(uint32_t recno) {
@@ -576,6 +592,13 @@ Table::BorrowedLock::BorrowedLock(Table* table, uint32_t recno) {
   if (!table->lock_file_->TryLock(recno, true)) {
     Fail(ISAM_ERR_RECORD_LOCKED, "Record " + std::to_string(recno) + " of " + table->Title() +
                                      " is locked by another user");
+  }
+  if (table->connection_->in_transaction()) {
+    // Held until the transaction ends, like any lock taken inside it.
+    table->held_locks_.insert(recno);
+    table->unlock_at_end_.insert(recno);
+    table->connection_->AddEndListener(table);
+    return;
   }
   file_ = table->lock_file_.get();
   recno_ = recno;

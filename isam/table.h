@@ -23,13 +23,16 @@ namespace isam {
 
 struct EngineSettings;
 
-class Table {
+class Table : public TransactionEndListener {
  public:
   static constexpr int kNaturalOrder = -1;
 
   Table(Connection* connection, std::shared_ptr<RecordSource> source, bool read_only,
         bool exclusive);
-  ~Table();
+  ~Table() override;
+  // Inside a transaction of the connection, record locks are released only when it ends, so that
+  // no other program changes a record whose change is not yet committed.
+  void TransactionEnded() override;
 
   const TableSchema& schema() const { return source_->schema(); }
   const std::string& path() const { return source_->path(); }
@@ -135,6 +138,7 @@ class Table {
   bool read_only_;
   std::unique_ptr<LockFile> lock_file_;
   std::set<uint32_t> held_locks_;
+  std::set<uint32_t> unlock_at_end_;  // released when the connection's transaction ends
 
   State state_ = State::kBefore;
   bool bof_ = false;
