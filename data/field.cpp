@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "data/dataset.h"
+#include "isam/field.h"
 #include "isam/isam.h"
 
 namespace data {
@@ -26,19 +27,6 @@ std::string FloatToStr(double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.15g", v);
   return buf;
-}
-
-std::optional<double> ParseFloat(const std::string& text) {
-  size_t b = text.find_first_not_of(' ');
-  size_t e = text.find_last_not_of(' ');
-  if (b == std::string::npos) return std::nullopt;
-  const char* first = text.data() + b;
-  const char* last = text.data() + e + 1;
-  if (*first == '+') ++first;
-  double v = 0;
-  auto [end, ec] = std::from_chars(first, last, v);
-  if (ec != std::errc() || end != last) return std::nullopt;
-  return v;
 }
 
 }  // namespace
@@ -160,7 +148,7 @@ double TField::AsFloat() const {
     case ISAM_LOGICAL:
       return AsBoolean() ? 1 : 0;
     case ISAM_NUMERIC:
-      return ParseFloat(RawText()).value_or(0);
+      return isam::ParseDouble(RawText()).value_or(0);
     case ISAM_DOUBLE:
     case ISAM_MONEY:
       return Load<double>(p);
@@ -174,7 +162,7 @@ double TField::AsFloat() const {
     case ISAM_TIMESTAMP:
       return AsDateTime();
     default: {
-      auto v = ParseFloat(RawText());
+      auto v = isam::ParseDouble(RawText());
       if (!v) throw EConvertError("'" + RawText() + "' is not a valid floating point value");
       return *v;
     }
@@ -434,7 +422,7 @@ void TField::SetAsString(const std::string& value) {
         Clear();
         return;
       }
-      auto v = ParseFloat(value);
+      auto v = isam::ParseDouble(value);
       if (!v) throw EConvertError("'" + value + "' is not a valid floating point value");
       SetAsFloat(*v);
       return;

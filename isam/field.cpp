@@ -83,19 +83,6 @@ void Store(uint8_t* data, T v) {
   std::memcpy(data, &v, sizeof v);
 }
 
-std::optional<double> ParseDouble(const std::string& text) {
-  size_t b = text.find_first_not_of(' ');
-  size_t e = text.find_last_not_of(' ');
-  if (b == std::string::npos) return std::nullopt;
-  const char* first = text.data() + b;
-  const char* last = text.data() + e + 1;
-  if (*first == '+') ++first;
-  double v = 0;
-  auto [end, ec] = std::from_chars(first, last, v);
-  if (ec != std::errc() || end != last || !std::isfinite(v)) return std::nullopt;
-  return v;
-}
-
 std::optional<int64_t> ParseInteger(const std::string& text) {
   size_t b = text.find_first_not_of(' ');
   size_t e = text.find_last_not_of(' ');
@@ -136,6 +123,19 @@ std::optional<int64_t> AsInteger(const Value& v) {
 }
 
 }  // namespace
+
+std::optional<double> ParseDouble(const std::string& text) {
+  size_t b = text.find_first_not_of(' ');
+  size_t e = text.find_last_not_of(' ');
+  if (b == std::string::npos) return std::nullopt;
+  const char* first = text.data() + b;
+  const char* last = text.data() + e + 1;
+  if (*first == '+') ++first;
+  double v = 0;
+  auto [end, ec] = std::from_chars(first, last, v);
+  if (ec != std::errc() || end != last || !std::isfinite(v)) return std::nullopt;
+  return v;
+}
 
 bool ParseDeclaredType(const std::string& declared, FieldDef* f) {
   std::string t = Upper(WithoutBlanks(declared));

@@ -5,6 +5,7 @@
 #define RIVENOAK_ISAM_FIELD_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "isam/calendar.h"
@@ -48,6 +49,9 @@ std::string TextFromStored(const FieldDef& field, const Value& stored, const Dat
 // Stored value from a text form; throws ISAM_ERR_VALUE_TOO_LONG or ISAM_ERR_INVALID_VALUE.
 Value StoredFromText(const FieldDef& field, const std::string& text, const DateFormat& format,
                      const std::string& table);
+
+// A number written with "." decimals, blanks around it allowed; nullopt when not one.
+std::optional<double> ParseDouble(const std::string& text);
 
 // Shortest decimal text that reads back as the same double.
 std::string ShortestNumberText(double v);
