@@ -1,26 +1,31 @@
-// The isam tool: looks into table files from the command line.
+// The isam tool: looks into table files from the command line, makes them and fills them.
 //   isam info TABLE_FILE
 //   isam dump TABLE_FILE [--index NAME]
 //   isam sql FOLDER STATEMENT [--date NAME=MM/DD/YYYY] [--param NAME=TEXT]
+//   isam create TABLE_FILE --field "NAME TYPE" ... [--index "NAME=FIELD;FIELD"] ...
+//   isam import TABLE_FILE CSV_FILE
+//   isam export TABLE_FILE [--index NAME]
 #include <CLI/CLI.hpp>
 
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "isam/codepage.h"
 #include "isam/failure.h"
 #include "isam/file_lookup.h"
 #include "isam/sql_parser.h"
+#include "isam/tool/table_import.h"
 #include "isam/tool/table_printer.h"
 
 namespace {
 
 using isam::tool::Check;
 
-// A table opened read-only through a connection to its folder, closed on scope exit.
+// A table opened through a connection to its folder, closed on scope exit.
 class OpenTable {
  public:
-  explicit OpenTable(const std::string& file) {
+  OpenTable(const std::string& file, uint32_t open_mode) {
     std::string path = isam::NormalisePath(file);
     size_t slash = path.find_last_of('/');
     std::string folder = slash == std::string::npos ? "."
@@ -28,14 +33,14 @@ class OpenTable {
                                                     : path.substr(0, slash);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     Check(IsamConnect(folder.c_str(), &connection_));
-    Check(IsamOpenTable(connection_, name.c_str(), nullptr, 3, 1, 1, 1, ISAM_OPEN_READ_ONLY,
-                        &table_));
+    Check(IsamOpenTable(connection_, name.c_str(), nullptr, 3, 1, 1, 1, open_mode, &table_));
   }
   ~OpenTable() {
     if (connection_) IsamDisconnect(connection_);
   }
   OpenTable(const OpenTable&) = delete;
   OpenTable& operator=(const OpenTable&) = delete;
+  IsamHandle connection() const { return connection_; }
   IsamHandle table() const { return table_; }
 
  private:
@@ -118,6 +123,35 @@ void RunSql(const std::string& folder, const std::string& text,
   isam::tool::PrintCsv(cursor, cursor, true, std::cout);
 }
 
+// The definitions as the engine takes them: the command line's UTF-8 in Windows-1252.
+void CreateTable(const std::string& file, const std::vector<std::string>& fields,
+                 const std::vector<std::string>& indexes) {
+  auto engine_texts = [](const std::vector<std::string>& texts) {
+    std::vector<std::string> out;
+    for (const std::string& t : texts) out.push_back(isam::AnsiFromUtf8(t));
+    return out;
+  };
+  std::vector<std::string> field_texts = engine_texts(fields);
+  std::vector<std::string> index_texts = engine_texts(indexes);
+  std::vector<const char*> field_ptrs, index_ptrs;
+  for (const std::string& t : field_texts) field_ptrs.push_back(t.c_str());
+  for (const std::string& t : index_texts) index_ptrs.push_back(t.c_str());
+  if (field_ptrs.size() > UINT16_MAX || index_ptrs.size() > UINT16_MAX) {
+    throw isam::tool::ToolError{"too many fields or indexes"};
+  }
+  Check(IsamCreateTable(file.c_str(), static_cast<uint16_t>(field_ptrs.size()), field_ptrs.data(),
+                        static_cast<uint16_t>(index_ptrs.size()), index_ptrs.data()));
+}
+
+void PrintRecords(const OpenTable& table, const std::string& index) {
+  IsamHandle order = table.table();
+  if (!index.empty()) Check(IsamGetIndexHandle(table.table(), index.c_str(), &order));
+  uint32_t count = 0;
+  Check(IsamGetRecordCount(order, ISAM_COUNT_IGNORE_FILTERS, &count));
+  isam::tool::ProgressBar progress("exporting", count);
+  isam::tool::PrintCsv(table.table(), order, false, std::cout, &progress);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,6 +163,20 @@ int main(int argc, char** argv) {
   CLI::App* dump = app.add_subcommand("dump", "Print the records of a table as CSV");
   dump->add_option("TABLE_FILE", file, "The table file")->required();
   dump->add_option("--index", index, "Print in the order of this index");
+  CLI::App* exporter = app.add_subcommand("export", "Write the records of a table as CSV, as dump");
+  exporter->add_option("TABLE_FILE", file, "The table file")->required();
+  exporter->add_option("--index", index, "Write in the order of this index");
+  std::vector<std::string> fields, indexes;
+  CLI::App* create = app.add_subcommand("create", "Make a new, empty table file");
+  create->add_option("TABLE_FILE", file, "The table file")->required();
+  create->add_option("--field", fields, "A field: \"NAME TYPE\", e.g. \"Amount NUMERIC(10,2)\"")
+      ->allow_extra_args(false);
+  create->add_option("--index", indexes, "An index: \"NAME=FIELD;FIELD\"")->allow_extra_args(false);
+  std::string csv;
+  CLI::App* import = app.add_subcommand("import", "Append the records of a CSV file to a table");
+  import->add_option("TABLE_FILE", file, "The table file")->required();
+  import->add_option("CSV_FILE", csv, "The CSV file, with a header line of field names")
+      ->required();
   std::string folder, text;
   std::vector<std::string> dates, params;
   CLI::App* sql = app.add_subcommand("sql", "Run a SELECT statement and print its rows as CSV");
@@ -148,13 +196,22 @@ int main(int argc, char** argv) {
       std::cout.flush();
       return 0;
     }
-    OpenTable table(file);
+    if (create->parsed()) {
+      CreateTable(file, fields, indexes);
+      return 0;
+    }
+    if (import->parsed()) {
+      OpenTable table(file, 0);
+      uint64_t count = isam::tool::ImportCsv(table.connection(), table.table(), csv);
+      std::cout << "imported " << count << " records into " << file << "\n";
+      std::cout.flush();
+      return 0;
+    }
+    OpenTable table(file, ISAM_OPEN_READ_ONLY);
     if (info->parsed()) {
       isam::tool::PrintInfo(table.table(), std::cout);
     } else {
-      IsamHandle order = table.table();
-      if (!index.empty()) Check(IsamGetIndexHandle(table.table(), index.c_str(), &order));
-      isam::tool::PrintCsv(table.table(), order, false, std::cout);
+      PrintRecords(table, index);
     }
     std::cout.flush();
   } catch (const isam::tool::ToolError& e) {

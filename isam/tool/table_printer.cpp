@@ -1,6 +1,11 @@
 #include "isam/tool/table_printer.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
+#include <iostream>
+#include <utility>
 #include <vector>
 
 #include "isam/calendar.h"
@@ -9,13 +14,6 @@
 
 namespace isam::tool {
 namespace {
-
-struct Column {
-  std::string name;
-  uint16_t type;
-  uint32_t length;
-  uint16_t decimals;
-};
 
 const char* TypeName(uint16_t type) {
   switch (type) {
@@ -54,21 +52,6 @@ std::string Text(IsamResult (*get)(IsamHandle, uint16_t, char*, uint16_t*), Isam
   uint16_t len = sizeof buf;
   Check(get(h, n, buf, &len));
   return std::string(buf, len);
-}
-
-std::vector<Column> Columns(IsamHandle table) {
-  uint16_t count = 0;
-  Check(IsamGetNumFields(table, &count));
-  std::vector<Column> columns;
-  for (uint16_t i = 1; i <= count; ++i) {
-    Column c;
-    c.name = Text(IsamGetFieldName, table, i);
-    Check(IsamGetFieldType(table, i, &c.type));
-    Check(IsamGetFieldLength(table, i, &c.length));
-    Check(IsamGetFieldDecimals(table, i, &c.decimals));
-    columns.push_back(c);
-  }
-  return columns;
 }
 
 template <typename T>
@@ -122,6 +105,43 @@ std::string ValueText(IsamHandle order, uint16_t field, const Column& c) {
 
 }  // namespace
 
+std::vector<Column> Columns(IsamHandle table) {
+  uint16_t count = 0;
+  Check(IsamGetNumFields(table, &count));
+  std::vector<Column> columns;
+  for (uint16_t i = 1; i <= count; ++i) {
+    Column c;
+    c.name = Text(IsamGetFieldName, table, i);
+    Check(IsamGetFieldType(table, i, &c.type));
+    Check(IsamGetFieldLength(table, i, &c.length));
+    Check(IsamGetFieldDecimals(table, i, &c.decimals));
+    columns.push_back(c);
+  }
+  return columns;
+}
+
+ProgressBar::ProgressBar(std::string label, uint64_t total)
+    : ProgressBar(std::move(label), total, isatty(STDERR_FILENO) ? &std::cerr : nullptr) {}
+
+ProgressBar::ProgressBar(std::string label, uint64_t total, std::ostream* out)
+    : label_(std::move(label)), total_(total), out_(out) {}
+
+ProgressBar::~ProgressBar() {
+  if (out_ && shown_ >= 0) *out_ << "\n" << std::flush;
+}
+
+void ProgressBar::Update(uint64_t done) {
+  if (!out_ || total_ == 0) return;
+  int percent = static_cast<int>(std::min<uint64_t>(done, total_) * 100 / total_);
+  if (percent == shown_) return;
+  shown_ = percent;
+  constexpr int kWidth = 40;
+  int filled = percent * kWidth / 100;
+  *out_ << '\r' << label_ << " [" << std::string(static_cast<size_t>(filled), '#')
+        << std::string(static_cast<size_t>(kWidth - filled), ' ') << "] " << percent << '%'
+        << std::flush;
+}
+
 void Check(IsamResult rc) {
   if (rc == ISAM_SUCCESS) return;
   uint32_t code = 0;
@@ -165,13 +185,15 @@ void PrintInfo(IsamHandle table, std::ostream& out) {
   }
 }
 
-void PrintCsv(IsamHandle table, IsamHandle order, bool number_rows, std::ostream& out) {
+void PrintCsv(IsamHandle table, IsamHandle order, bool number_rows, std::ostream& out,
+              ProgressBar* progress) {
   std::vector<Column> columns = Columns(table);
   out << "recno";
   for (const Column& c : columns) out << ',' << CsvField(Utf8FromAnsi(c.name));
   out << "\r\n";
   Check(IsamGotoTop(order));
   uint32_t row = 0;
+  uint64_t done = 0;
   for (;;) {
     uint16_t eof = 0;
     Check(IsamAtEOF(order, &eof));
@@ -183,6 +205,7 @@ void PrintCsv(IsamHandle table, IsamHandle order, bool number_rows, std::ostream
       out << ',' << CsvField(ValueText(order, i, columns[i - 1u]));
     }
     out << "\r\n";
+    if (progress) progress->Update(++done);
     Check(IsamSkip(order, 1));
   }
 }
