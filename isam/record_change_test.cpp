@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "isam/testing/test_support.h"
 
 namespace isam::testing {
@@ -311,6 +313,36 @@ TEST(TransactionLocks, ALockReleasedInsideATransactionIsHeldUntilItEnds) {
   ISAM_ASSERT_OK(IsamLockRecord(other, 1));
   ISAM_ASSERT_OK(IsamGotoRecord(other, 1));
   EXPECT_EQ(FieldText(other, 1), "b");
+}
+
+}  // namespace
+}  // namespace isam::testing
+
+namespace isam::testing {
+namespace {
+
+TEST(Autoincrement, AppendsKeepAnIndexOfTheirOwnWhenNoIndexLeadsWithTheColumn) {
+  TempFolder folder;
+  CreateTable(folder.File("t.adt"), {"Id AUTOINC", "Name CHAR(10)"});
+  {
+    ScopedConnection c(folder.path());
+    IsamHandle t = c.Open("t.adt");
+    WriteFields(t, {{"Name", "a"}}, true);
+    WriteFields(t, {{"Name", "b"}}, true);
+    EXPECT_EQ(FieldText(t, 1), "2");
+    uint16_t indexes = 0;
+    ISAM_ASSERT_OK(IsamGetNumIndexes(t, &indexes));
+    EXPECT_EQ(indexes, 0) << "the engine's own index is not one of the table's";
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(folder.File("t.adt").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE name = '_autoinc_Id'", -1, &stmt,
+                     nullptr);
+  ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(stmt, 0), 1);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
 }
 
 }  // namespace

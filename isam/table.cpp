@@ -658,6 +658,7 @@ void Table::Write() {
            "Record " + std::to_string(recno_) + " no longer exists in " + Title());
     }
   } else {
+    EnsureAutoincIndexes();
     sqlite3_stmt* stmt = source_->Statement("I" + mask, [&] {
       std::string columns, values;
       int n = 0;
@@ -704,6 +705,28 @@ bool Table::RunWrite(sqlite3_stmt* stmt) {
   }
   read_version_ = DataVersion();
   return true;
+}
+
+void Table::EnsureAutoincIndexes() {
+  if (autoinc_indexed_) return;
+  // An appended record's number is the largest in its column plus one; without an index led by
+  // that column, finding the largest would read the whole table at every append. The index is
+  // the engine's own (its name begins with "_").
+  const TableSchema& s = schema();
+  for (int field : s.autoinc_fields) {
+    bool indexed = false;
+    for (const IndexDef& index : s.indexes) indexed |= index.segments.front() == field;
+    if (indexed) continue;
+    const std::string& column = source_->column(static_cast<size_t>(field));
+    std::string name = "_autoinc_" + s.fields[static_cast<size_t>(field)].name;
+    std::string from = source_->from();
+    std::string schema_name = from.substr(0, from.find('.'));
+    Exec(source_->db(),
+         "CREATE INDEX IF NOT EXISTS " + schema_name + "." + QuoteIdentifier(name) +
+             " ON records (" + column + ")",
+         path());
+  }
+  autoinc_indexed_ = true;
 }
 
 void Table::CancelUpdate() {

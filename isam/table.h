@@ -131,6 +131,7 @@ class Table : public TransactionEndListener {
   void RequireWritable() const;
   void RequireRecord() const;
   void DropPending();
+  void EnsureAutoincIndexes();
   void GoEmpty();
 
   Connection* connection_;
@@ -138,7 +139,8 @@ class Table : public TransactionEndListener {
   bool read_only_;
   std::unique_ptr<LockFile> lock_file_;
   std::set<uint32_t> held_locks_;
-  std::set<uint32_t> unlock_at_end_;  // released when the connection's transaction ends
+  std::set<uint32_t> unlock_at_end_;
+  bool autoinc_indexed_ = false;  // released when the connection's transaction ends
 
   State state_ = State::kBefore;
   bool bof_ = false;
