@@ -47,6 +47,7 @@ void DataSetModel::RecordChanged() {
 }
 
 void DataSetModel::Reload() {
+  if (!source_) return;
   // Reading moves the dataset, which tells its links again.
   if (reloading_) return;
   reloading_ = true;
@@ -80,7 +81,7 @@ void DataSetModel::Reload() {
 }
 
 void DataSetModel::MoveTo(int row) {
-  data::TDataSet* dataset = source_->DataSet();
+  data::TDataSet* dataset = source_ ? source_->DataSet() : nullptr;
   if (!dataset || !dataset->Active()) return;
   dataset->First();
   for (int i = 0; i < row && !dataset->Eof(); ++i) dataset->Next();

@@ -32,6 +32,7 @@ class DataSetModel : public QAbstractTableModel, private data::TDataLink {
  private:
   void ActiveChanged(bool active) override;
   void RecordChanged() override;
+  void SourceGone() override { source_ = nullptr; }
 
   data::TDataSource* source_;
   bool follow_records_;

@@ -12,7 +12,8 @@ namespace app {
 
 int RunDesktop(int& argc, char** argv, const std::string& root) {
   QApplication application(argc, argv);
-  QApplication::setApplicationDisplayName(ApplicationTitle());
+  // The name only: a display name would be added to every window title.
+  QApplication::setApplicationName(ApplicationTitle());
   SetRootOverride(root);
   // The main window is created first: its settings fix the date format for everything after.
   TMainForm main_form;

@@ -175,8 +175,8 @@ void TMainForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (shown_) return;
   shown_ = true;
-  // The chooser runs once the event loop has shown the window's first frame.
-  QTimer::singleShot(0, this, [this] { Handle([this] { FormShow(); }); });
+  // Runs before the window reaches the screen: while the chooser is open it is the only window.
+  Handle([this] { FormShow(); });
 }
 
 void TMainForm::FormShow() {

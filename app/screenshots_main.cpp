@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
-  QApplication::setApplicationDisplayName(app::ApplicationTitle());
+  QApplication::setApplicationName(app::ApplicationTitle());
   QDir out(QString::fromLocal8Bit(argv[1]));
   if (!out.mkpath(".")) {
     std::cerr << "cannot make " << argv[1] << "\n";

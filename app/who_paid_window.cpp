@@ -72,6 +72,8 @@ void TWhoPaid::Handle(F&& handler) {
     handler();
   } catch (const data::Exception& e) {
     QMessageBox::critical(this, ApplicationTitle(), QString::fromLatin1(e.message().c_str()));
+  } catch (const std::exception& e) {
+    QMessageBox::critical(this, ApplicationTitle(), QString::fromLatin1(e.what()));
   }
 }
 

@@ -30,6 +30,8 @@ class TDataLink {
   virtual void RecordChanged() = 0;
   // A field of the current record changed (a master key field, for details).
   virtual void FieldChanged(TField& field) { (void)field; }
+  // The data source is being destroyed: forget it.
+  virtual void SourceGone() = 0;
 };
 
 class TDataSource : public TComponent {

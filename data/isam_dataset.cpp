@@ -113,6 +113,7 @@ class TIsamDataSet::MasterLink : public TDataLink {
   void RecordChanged() override {
     if (detail_->Active() && detail_->State() != TDataSetState::dsSetKey) detail_->MasterChanged();
   }
+  void SourceGone() override { detail_->master_source_ = nullptr; }
   void FieldChanged(TField& field) override {
     if (!detail_->Active()) return;
     for (TField* f : detail_->MasterFieldList()) {

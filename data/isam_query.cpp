@@ -111,6 +111,7 @@ class TIsamQuery::SourceLink : public TDataLink {
     if (active) Rerun();
   }
   void RecordChanged() override { Rerun(); }
+  void SourceGone() override { query_->data_source_ = nullptr; }
 
  private:
   void Rerun() {

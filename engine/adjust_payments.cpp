@@ -74,10 +74,6 @@ void AdjustPayments(PracticeDatasets& practice, RunView& view,
   payments.First();
   view.Gauge1().SetMax(payments.RecordCount());
   view.Gauge1().SetPosition(0);
-  struct FillGauge {
-    RunView& view;
-    ~FillGauge() { view.Gauge1().SetPosition(view.Gauge1().Max()); }
-  } fill{view};
   for (; !payments.Eof(); payments.Next()) {
     view.Gauge1().Advance();
     if (view.StopFlag()) break;
@@ -123,6 +119,8 @@ void AdjustPayments(PracticeDatasets& practice, RunView& view,
     });
     view.ProcessMessages();
   }
+  // Full whether the loop ran to the end or was left for the stop flag.
+  view.Gauge1().SetPosition(view.Gauge1().Max());
 }
 
 }  // namespace engine

@@ -36,12 +36,6 @@ void VerifyTranTypes(PracticeDatasets& practice, RunView& view) {
   data::TIsamTable& transactions = practice.MWtrnType;
   data::TIsamTable& codes = practice.MWproType;
   int changed = 0;
-  // The count is shown however the walk ends, an error included.
-  struct ShowCount {
-    RunView& view;
-    int& changed;
-    ~ShowCount() { view.SetTypesChanged(changed); }
-  } show{view, changed};
   view.Gauge1().SetPosition(0);
   view.Gauge2().SetMax(codes.RecordCount());
   transactions.First();
@@ -66,6 +60,8 @@ void VerifyTranTypes(PracticeDatasets& practice, RunView& view) {
     }
     transactions.Next();
   }
+  // Shown whether the walk ended or was left for the stop flag.
+  view.SetTypesChanged(changed);
 }
 
 }  // namespace engine
