@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QShortcut>
-#include <QTimer>
 
 #include "app/window_style.h"
 #include "engine/verify_tran_types.h"
