@@ -6,6 +6,10 @@
 namespace data {
 
 TDataSource::~TDataSource() {
+  // Whatever still follows this source forgets it.
+  std::vector<TDataLink*> links;
+  links.swap(links_);
+  for (TDataLink* link : links) link->SourceGone();
   SetDataSet(nullptr);
 }
 
