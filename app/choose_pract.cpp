@@ -50,11 +50,9 @@ TChoosePract::~TChoosePract() {
 
 template <typename F>
 void TChoosePract::Handle(F&& handler) {
-  try {
-    handler();
-  } catch (const data::Exception& e) {
-    QMessageBox::critical(this, ApplicationTitle(), QString::fromLatin1(e.message().c_str()));
-  }
+  RunHandler(handler, [this](const std::string& text) {
+    QMessageBox::critical(this, ApplicationTitle(), QString::fromLatin1(text.c_str()));
+  });
 }
 
 void TChoosePract::showEvent(QShowEvent* event) {

@@ -161,13 +161,9 @@ void TMainForm::BuildWindow() {
 
 template <typename F>
 void TMainForm::Handle(F&& handler) {
-  try {
-    handler();
-  } catch (const data::Exception& e) {
-    Box(QMessageBox::Critical, ApplicationTitle(), e.message(), false);
-  } catch (const std::exception& e) {
-    Box(QMessageBox::Critical, ApplicationTitle(), e.what(), false);
-  }
+  RunHandler(handler, [this](const std::string& text) {
+    Box(QMessageBox::Critical, ApplicationTitle(), text, false);
+  });
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

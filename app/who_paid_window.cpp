@@ -68,13 +68,9 @@ TWhoPaid::~TWhoPaid() {
 
 template <typename F>
 void TWhoPaid::Handle(F&& handler) {
-  try {
-    handler();
-  } catch (const data::Exception& e) {
-    QMessageBox::critical(this, ApplicationTitle(), QString::fromLatin1(e.message().c_str()));
-  } catch (const std::exception& e) {
-    QMessageBox::critical(this, ApplicationTitle(), QString::fromLatin1(e.what()));
-  }
+  RunHandler(handler, [this](const std::string& text) {
+    QMessageBox::critical(this, ApplicationTitle(), QString::fromLatin1(text.c_str()));
+  });
 }
 
 void TWhoPaid::ShowModal() {

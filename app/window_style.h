@@ -6,6 +6,10 @@
 #include <QFont>
 #include <QString>
 #include <QWidget>
+#include <exception>
+#include <string>
+
+#include "data/errors.h"
 
 namespace app {
 
@@ -17,6 +21,19 @@ inline void ApplyWindowFont(QWidget* window) {
   QFont font(QStringLiteral("Sans Serif"), 8);
   font.setStyleHint(QFont::SansSerif);
   window->setFont(font);
+}
+
+// Runs a window's handler; an exception gives its message to `show_error` (an error box titled
+// with the application's title), and the window goes on.
+template <typename F, typename ShowError>
+void RunHandler(F&& handler, ShowError&& show_error) {
+  try {
+    handler();
+  } catch (const data::Exception& e) {
+    show_error(e.message());
+  } catch (const std::exception& e) {
+    show_error(std::string(e.what()));
+  }
 }
 
 // A fixed single border: the client area cannot be resized.

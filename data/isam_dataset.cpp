@@ -611,33 +611,16 @@ bool TIsamDataSet::Accept() {
   return accept;
 }
 
-bool TIsamDataSet::ReadForward() {
+bool TIsamDataSet::ReadToward(int32_t step) {
   candidate_.resize(record_length_);
   for (;;) {
-    uint16_t eof = 0;
-    Check(IsamAtEOF(order_, &eof));
-    if (eof || !EngineVisible()) return false;
+    uint16_t at_end = 0;
+    Check(step > 0 ? IsamAtEOF(order_, &at_end) : IsamAtBOF(order_, &at_end));
+    if (at_end || !EngineVisible()) return false;
     uint32_t length = record_length_;
     Check(IsamGetRecord(order_, candidate_.data(), &length));
     if (Accept()) break;
-    Check(IsamSkip(order_, 1));
-  }
-  record_.swap(candidate_);
-  Check(IsamGetRecordNum(order_, kRecordNumberPhysical, &recno_));
-  has_record_ = true;
-  return true;
-}
-
-bool TIsamDataSet::ReadBackward() {
-  candidate_.resize(record_length_);
-  for (;;) {
-    uint16_t bof = 0;
-    Check(IsamAtBOF(order_, &bof));
-    if (bof || !EngineVisible()) return false;
-    uint32_t length = record_length_;
-    Check(IsamGetRecord(order_, candidate_.data(), &length));
-    if (Accept()) break;
-    Check(IsamSkip(order_, -1));
+    Check(IsamSkip(order_, step));  // a rejected record is passed in the direction of travel
   }
   record_.swap(candidate_);
   Check(IsamGetRecordNum(order_, kRecordNumberPhysical, &recno_));
@@ -655,7 +638,7 @@ void TIsamDataSet::First() {
   Fire(BeforeScroll);
   Check(IsamGotoTop(order_));
   Check(IsamSkip(order_, -1));
-  bool found = ReadForward();
+  bool found = ReadToward(1);
   if (!found) has_record_ = false;
   SetBof(true);
   SetEof(!found);
@@ -667,7 +650,7 @@ void TIsamDataSet::Next() {
   if (Eof()) return;
   Fire(BeforeScroll);
   Check(IsamSkip(order_, 1));
-  if (ReadForward()) {
+  if (ReadToward(1)) {
     SetBof(false);
   } else {
     SetEof(true);  // the last record read stays current
@@ -682,7 +665,7 @@ void TIsamDataSet::Prior() {
   // At the end the engine stands past the last record; the move back starts from the current one.
   if (Eof() && has_record_) Check(IsamGotoRecord(handle_, recno_));
   Check(IsamSkip(order_, -1));
-  if (ReadBackward()) {
+  if (ReadToward(-1)) {
     SetEof(false);
   } else {
     SetBof(true);
@@ -727,14 +710,14 @@ void TIsamDataSet::SettleAround() {
     }
   }
   Check(IsamSkip(order_, 1));
-  if (ReadForward()) {
+  if (ReadToward(1)) {
     SetEof(false);
     SetBof(false);
     return;
   }
   // No record follows: the previous one is the last of the order.
   Check(IsamGotoBottom(order_));
-  if (ReadBackward()) {
+  if (ReadToward(-1)) {
     SetEof(false);
     SetBof(false);
     return;
@@ -756,7 +739,7 @@ void TIsamDataSet::Refresh() {
     rc = IsamRefreshRecord(order_);
     if (rc == ISAM_ERR_NO_CURRENT_RECORD) {
       Check(IsamGotoBottom(order_));
-      if (!ReadBackward()) {
+      if (!ReadToward(-1)) {
         has_record_ = false;
         SetBof(true);
       }
@@ -992,7 +975,7 @@ void TIsamDataSet::Cancel() {
     // The new record never reached the engine: the dataset stands on its last record.
     new_record_ = false;
     Check(IsamGotoBottom(order_));
-    if (!ReadBackward()) {
+    if (!ReadToward(-1)) {
       has_record_ = false;
       SetEof(true);
       SetBof(true);
@@ -1043,7 +1026,7 @@ bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
   if (!has_record_) return false;
   if (was_eof) {
     Check(IsamGotoBottom(order_));
-    ReadBackward();
+    ReadToward(-1);
     SetEof(true);
   } else if (was_bof) {
     First();
@@ -1051,7 +1034,7 @@ bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
     SettleAround();
   } else {
     Check(IsamGotoBottom(order_));
-    ReadBackward();
+    ReadToward(-1);
   }
   return false;
 }

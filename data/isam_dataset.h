@@ -149,8 +149,9 @@ class TIsamDataSet : public TDataSet {
   void BuildFields();
   void SelectOrder();
   void ApplyEngineFilter();
-  bool ReadForward();
-  bool ReadBackward();
+  // Reads the record the engine stands on, or the next one that way (+1 or -1) that the record
+  // filter accepts; false at the end.
+  bool ReadToward(int32_t step);
   bool Accept();  // the record filter on the candidate buffer
   bool EngineVisible();
   void SettleAround();  // current if visible, else next, else previous, else none
