@@ -11,6 +11,7 @@
 #include "data/date_time.h"
 #include "data/engine_call.h"
 #include "data/errors.h"
+#include "engine/practice_tables.h"
 #include "isam/calendar.h"
 #include "isam/isam.h"
 
@@ -38,8 +39,15 @@ void Check(IsamResult rc) {
   if (rc != ISAM_SUCCESS) throw data::Exception(data::LastEngineError().text);
 }
 
-void Create(const std::string& path, const std::vector<const char*>& fields,
-            const std::vector<const char*>& indexes) {
+std::vector<const char*> CStrings(const std::vector<std::string>& texts) {
+  std::vector<const char*> pointers;
+  for (const std::string& text : texts) pointers.push_back(text.c_str());
+  return pointers;
+}
+
+void Create(const std::string& path, const std::vector<std::string>& field_texts,
+            const std::vector<std::string>& index_texts) {
+  std::vector<const char*> fields = CStrings(field_texts), indexes = CStrings(index_texts);
   Check(IsamCreateTable(path.c_str(), static_cast<uint16_t>(fields.size()), fields.data(),
                         static_cast<uint16_t>(indexes.size()), indexes.data()));
 }
@@ -105,44 +113,8 @@ std::string Money(int cents) {
 }
 
 void MakeTables(const std::string& folder) {
-  Create(folder + "/MWTRN.ADT",
-         {"Entry Number AUTOINC",
-          "Chart Number CHAR(8)",
-          "Case Number INTEGER",
-          "Date From DATE",
-          "Document Number CHAR(10)",
-          "Procedure Code CHAR(10)",
-          "Transaction Type CHAR(1)",
-          "Amount DOUBLE",
-          "Who Paid CHAR(1)",
-          "Guarantor Amount Paid DOUBLE",
-          "Insurance 1 Amount Paid DOUBLE",
-          "Insurance 2 Amount Paid DOUBLE",
-          "Insurance 3 Amount Paid DOUBLE",
-          "Attorney Amount Paid DOUBLE",
-          "Adjustment Amount DOUBLE",
-          "Date Created DATE",
-          "Insurance 1 Paid LOGICAL",
-          "Insurance 2 Paid LOGICAL",
-          "Insurance 3 Paid LOGICAL",
-          "Guarantor Paid LOGICAL",
-          "Attorney Paid LOGICAL",
-          "Description CHAR(40)",
-          "Type Of Service CHAR(3)",
-          "Place Of Service CHAR(2)",
-          "Insurance Category CHAR(2)"},
-         {"PRIMARY=Entry Number", "IDXDOCUMENT=Chart Number;Document Number",
-          "IDXCHARTDATE=Chart Number;Date From", "IDXENTRYNUMBER=Entry Number"});
-  Create(folder + "/Mwpax.adt",
-         {"Payment Reference INTEGER", "Charge Reference INTEGER", "Payment Amount DOUBLE",
-          "Who Paid CHAR(1)"},
-         {"PRIMARY=Payment Reference;Charge Reference", "IDXCHARGEREFERENCE=Charge Reference"});
-  Create(folder + "/Mwpro.adt",
-         {"Code 1 CHAR(10)", "Code 2 CHAR(10)", "Code 3 CHAR(10)", "Type CHAR(1)",
-          "Description CHAR(40)", "Type Of Service CHAR(3)", "Default Place Service 1 CHAR(2)",
-          "Insurance Category CHAR(2)", "Patient Only Responsible LOGICAL", "Inactive LOGICAL",
-          "Taxable LOGICAL", "Adjustment Amount Negativ LOGICAL", "Prepayment LOGICAL"},
-         {"PRIMARY=Code 1"});
+  for (const engine::TableLayout& table : engine::PracticeTables())
+    Create(folder + "/" + table.file, table.fields, table.indexes);
 }
 
 void FillCodes(const std::string& folder) {

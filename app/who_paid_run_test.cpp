@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "engine/practice_tables.h"
 #include "isam/testing/test_support.h"
 
 namespace app {
@@ -17,19 +18,6 @@ using isam::testing::CreateTable;
 using isam::testing::RunSql;
 using isam::testing::TempFolder;
 using Strings = std::vector<std::string>;
-
-// "NAME TYPE, NAME TYPE, ..." as the field list CreateTable takes.
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t comma = text.find(", ", start);
-    if (comma == std::string::npos) comma = text.size();
-    fields.push_back(text.substr(start, comma - start));
-    start = comma + 2;
-  }
-  return fields;
-}
 
 struct Outcome {
   int status;
@@ -43,31 +31,8 @@ const char kRefusal[] =
 class WhoPaidRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    CreateTable(folder_.File("MWTRN.ADT"),
-                Split("Entry Number AUTOINC, Chart Number CHAR(8), Case Number INTEGER, "
-                      "Date From DATE, Document Number CHAR(10), Procedure Code CHAR(10), "
-                      "Transaction Type CHAR(1), Amount DOUBLE, Who Paid CHAR(1), "
-                      "Guarantor Amount Paid DOUBLE, Insurance 1 Amount Paid DOUBLE, "
-                      "Insurance 2 Amount Paid DOUBLE, Insurance 3 Amount Paid DOUBLE, "
-                      "Attorney Amount Paid DOUBLE, Adjustment Amount DOUBLE, Date Created DATE, "
-                      "Insurance 1 Paid LOGICAL, Insurance 2 Paid LOGICAL, "
-                      "Insurance 3 Paid LOGICAL, Guarantor Paid LOGICAL, Attorney Paid LOGICAL, "
-                      "Description CHAR(40), Type Of Service CHAR(3), Place Of Service CHAR(2), "
-                      "Insurance Category CHAR(2)"),
-                {"PRIMARY=Entry Number", "IDXDOCUMENT=Chart Number;Document Number",
-                 "IDXCHARTDATE=Chart Number;Date From", "IDXENTRYNUMBER=Entry Number"});
-    CreateTable(
-        folder_.File("Mwpax.adt"),
-        {"Payment Reference INTEGER", "Charge Reference INTEGER", "Payment Amount DOUBLE",
-         "Who Paid CHAR(1)"},
-        {"PRIMARY=Payment Reference;Charge Reference", "IDXCHARGEREFERENCE=Charge Reference"});
-    CreateTable(folder_.File("Mwpro.adt"),
-                Split("Code 1 CHAR(10), Code 2 CHAR(10), Code 3 CHAR(10), Type CHAR(1), "
-                      "Description CHAR(40), Type Of Service CHAR(3), Default Place Service 1 "
-                      "CHAR(2), Insurance Category CHAR(2), Patient Only Responsible LOGICAL, "
-                      "Inactive LOGICAL, Taxable LOGICAL, Adjustment Amount Negativ LOGICAL, "
-                      "Prepayment LOGICAL"),
-                {"PRIMARY=Code 1"});
+    for (const engine::TableLayout& table : engine::PracticeTables())
+      CreateTable(folder_.File(table.file), table.fields, table.indexes);
     RunSql(folder_.File("Mwpro.adt"),
            "INSERT INTO records (\"Code 1\", \"Code 2\", \"Code 3\", \"Type\") VALUES "
            "('CHG', 'CHG', 'CHG', 'A'), ('INS', 'INS', 'INS', 'I'), ('PAT', 'PAT', 'PAT', 'J')");

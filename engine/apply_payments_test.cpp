@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "data/date_time.h"
+#include "engine/practice_tables.h"
 #include "isam/testing/test_support.h"
 
 namespace engine {
@@ -137,34 +138,6 @@ struct Trn {
   std::vector<std::pair<std::string, std::string>> more = {};
 };
 
-// The practice's three tables, fields separated by '|'.
-constexpr const char* kTrnFields =
-    "Entry Number AUTOINC|Chart Number CHAR(8)|Case Number INTEGER|Date From DATE|"
-    "Document Number CHAR(10)|Procedure Code CHAR(10)|Transaction Type CHAR(1)|Amount DOUBLE|"
-    "Who Paid CHAR(1)|Guarantor Amount Paid DOUBLE|Insurance 1 Amount Paid DOUBLE|"
-    "Insurance 2 Amount Paid DOUBLE|Insurance 3 Amount Paid DOUBLE|Attorney Amount Paid DOUBLE|"
-    "Adjustment Amount DOUBLE|Date Created DATE|Insurance 1 Paid LOGICAL|Insurance 2 Paid LOGICAL|"
-    "Insurance 3 Paid LOGICAL|Guarantor Paid LOGICAL|Attorney Paid LOGICAL|Description CHAR(40)|"
-    "Type Of Service CHAR(3)|Place Of Service CHAR(2)|Insurance Category CHAR(2)";
-constexpr const char* kPaxFields =
-    "Payment Reference INTEGER|Charge Reference INTEGER|Payment Amount DOUBLE|Who Paid CHAR(1)";
-constexpr const char* kProFields =
-    "Code 1 CHAR(10)|Code 2 CHAR(10)|Code 3 CHAR(10)|Type CHAR(1)|Description CHAR(40)|"
-    "Type Of Service CHAR(3)|Default Place Service 1 CHAR(2)|Insurance Category CHAR(2)|"
-    "Patient Only Responsible LOGICAL|Inactive LOGICAL|Taxable LOGICAL|"
-    "Adjustment Amount Negativ LOGICAL|Prepayment LOGICAL";
-
-Strings Split(const std::string& text) {
-  Strings parts(1);
-  for (char c : text) {
-    if (c == '|')
-      parts.emplace_back();
-    else
-      parts.back() += c;
-  }
-  return parts;
-}
-
 std::string Quote(const std::string& text) {
   return text.empty() ? "NULL" : "'" + text + "'";
 }
@@ -172,13 +145,8 @@ std::string Quote(const std::string& text) {
 class ApplyPayAdjTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CreateTable(folder_.File("MWTRN.ADT"), Split(kTrnFields),
-                {"PRIMARY=Entry Number", "IDXDOCUMENT=Chart Number;Document Number",
-                 "IDXCHARTDATE=Chart Number;Date From", "IDXENTRYNUMBER=Entry Number"});
-    CreateTable(
-        folder_.File("Mwpax.adt"), Split(kPaxFields),
-        {"PRIMARY=Payment Reference;Charge Reference", "IDXCHARGEREFERENCE=Charge Reference"});
-    CreateTable(folder_.File("Mwpro.adt"), Split(kProFields), {"PRIMARY=Code 1"});
+    for (const engine::TableLayout& table : engine::PracticeTables())
+      CreateTable(folder_.File(table.file), table.fields, table.indexes);
   }
 
   // The record number is the entry number, so results are read back by entry.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/practice_tables.h"
 #include "isam/testing/test_support.h"
 
 namespace engine {
@@ -15,19 +16,6 @@ namespace {
 using isam::testing::CreateTable;
 using isam::testing::RunSql;
 using isam::testing::TempFolder;
-
-// "NAME TYPE, NAME TYPE, ..." as the field list CreateTable takes.
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t comma = text.find(", ", start);
-    if (comma == std::string::npos) comma = text.size();
-    fields.push_back(text.substr(start, comma - start));
-    start = comma + 2;
-  }
-  return fields;
-}
 
 class FakeGauge : public Gauge {
  public:
@@ -75,11 +63,12 @@ class FakeView : public RunView {
   bool stop = false;
 };
 
-const std::vector<std::string> kProFields = Split(
-    "Code 1 CHAR(10), Code 2 CHAR(10), Code 3 CHAR(10), Type CHAR(1), "
-    "Description CHAR(40), Type Of Service CHAR(3), Default Place Service 1 CHAR(2), "
-    "Insurance Category CHAR(2), Patient Only Responsible LOGICAL, Inactive LOGICAL, "
-    "Taxable LOGICAL, Adjustment Amount Negativ LOGICAL, Prepayment LOGICAL");
+// Mwpro.adt's fields as the run expects them, for the tests that vary them.
+std::vector<std::string> ProFields() {
+  for (const TableLayout& table : PracticeTables())
+    if (table.file == "Mwpro.adt") return table.fields;
+  return {};
+}
 
 std::string Quote(const std::string& text) {
   return text.empty() ? "NULL" : "'" + text + "'";
@@ -88,26 +77,11 @@ std::string Quote(const std::string& text) {
 class VerifyTranTypesTest : public ::testing::Test {
  protected:
   // The three tables of a practice; Mwpro's fields may be given to vary them.
-  void MakePractice(const std::vector<std::string>& pro_fields = kProFields) {
-    CreateTable(folder_.File("MWTRN.ADT"),
-                Split("Entry Number AUTOINC, Chart Number CHAR(8), Case Number INTEGER, "
-                      "Date From DATE, Document Number CHAR(10), Procedure Code CHAR(10), "
-                      "Transaction Type CHAR(1), Amount DOUBLE, Who Paid CHAR(1), "
-                      "Guarantor Amount Paid DOUBLE, Insurance 1 Amount Paid DOUBLE, "
-                      "Insurance 2 Amount Paid DOUBLE, Insurance 3 Amount Paid DOUBLE, "
-                      "Attorney Amount Paid DOUBLE, Adjustment Amount DOUBLE, Date Created DATE, "
-                      "Insurance 1 Paid LOGICAL, Insurance 2 Paid LOGICAL, "
-                      "Insurance 3 Paid LOGICAL, Guarantor Paid LOGICAL, Attorney Paid LOGICAL, "
-                      "Description CHAR(40), Type Of Service CHAR(3), Place Of Service CHAR(2), "
-                      "Insurance Category CHAR(2)"),
-                {"PRIMARY=Entry Number", "IDXDOCUMENT=Chart Number;Document Number",
-                 "IDXCHARTDATE=Chart Number;Date From", "IDXENTRYNUMBER=Entry Number"});
-    CreateTable(
-        folder_.File("Mwpax.adt"),
-        {"Payment Reference INTEGER", "Charge Reference INTEGER", "Payment Amount DOUBLE",
-         "Who Paid CHAR(1)"},
-        {"PRIMARY=Payment Reference;Charge Reference", "IDXCHARGEREFERENCE=Charge Reference"});
-    CreateTable(folder_.File("Mwpro.adt"), pro_fields, {"PRIMARY=Code 1"});
+  void MakePractice(const std::vector<std::string>& pro_fields = ProFields()) {
+    for (const TableLayout& table : PracticeTables()) {
+      CreateTable(folder_.File(table.file), table.file == "Mwpro.adt" ? pro_fields : table.fields,
+                  table.indexes);
+    }
   }
   void AddCode(const std::string& code, const std::string& type) {
     RunSql(folder_.File("Mwpro.adt"),
@@ -222,7 +196,7 @@ TEST_F(VerifyTranTypesTest, TheAddedRowTakesItsFieldsFromTheTransaction) {
 }
 
 TEST_F(VerifyTranTypesTest, AKeyCutToAShorterCodeFindsThatCodeAndNothingChanges) {
-  std::vector<std::string> fields = kProFields;
+  std::vector<std::string> fields = ProFields();
   fields[0] = "Code 1 CHAR(5)";
   MakePractice(fields);
   AddCode("ABCDE", "A");
@@ -300,7 +274,7 @@ TEST_F(VerifyTranTypesTest, AnEmptyTransactionTableShowsZero) {
 }
 
 TEST_F(VerifyTranTypesTest, AFailingAddedRowIsCancelledAndTheErrorEndsThePhase) {
-  std::vector<std::string> fields = kProFields;
+  std::vector<std::string> fields = ProFields();
   fields.pop_back();  // no "Prepayment": filling the added row fails at its last flag
   MakePractice(fields);
   AddCode("X", "A");
