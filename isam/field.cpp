@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <type_traits>
 
 #include "isam/codepage.h"
 #include "isam/failure.h"
@@ -83,17 +84,27 @@ void Store(uint8_t* data, T v) {
   std::memcpy(data, &v, sizeof v);
 }
 
-std::optional<int64_t> ParseInteger(const std::string& text) {
+// The number a text holds, blanks around it and a leading '+' allowed; nullopt unless the
+// whole text is one finite number of the type.
+template <typename Number>
+std::optional<Number> ParseNumber(const std::string& text) {
   size_t b = text.find_first_not_of(' ');
   size_t e = text.find_last_not_of(' ');
   if (b == std::string::npos) return std::nullopt;
   const char* first = text.data() + b;
   const char* last = text.data() + e + 1;
   if (*first == '+') ++first;
-  int64_t v = 0;
+  Number v{};
   auto [end, ec] = std::from_chars(first, last, v);
   if (ec != std::errc() || end != last) return std::nullopt;
+  if constexpr (std::is_floating_point_v<Number>) {
+    if (!std::isfinite(v)) return std::nullopt;
+  }
   return v;
+}
+
+std::optional<int64_t> ParseInteger(const std::string& text) {
+  return ParseNumber<int64_t>(text);
 }
 
 // The numeric field's text: the number with its decimals, right-aligned; nullopt when too wide.
@@ -125,16 +136,7 @@ std::optional<int64_t> AsInteger(const Value& v) {
 }  // namespace
 
 std::optional<double> ParseDouble(const std::string& text) {
-  size_t b = text.find_first_not_of(' ');
-  size_t e = text.find_last_not_of(' ');
-  if (b == std::string::npos) return std::nullopt;
-  const char* first = text.data() + b;
-  const char* last = text.data() + e + 1;
-  if (*first == '+') ++first;
-  double v = 0;
-  auto [end, ec] = std::from_chars(first, last, v);
-  if (ec != std::errc() || end != last || !std::isfinite(v)) return std::nullopt;
-  return v;
+  return ParseNumber<double>(text);
 }
 
 bool ParseDeclaredType(const std::string& declared, FieldDef* f) {
