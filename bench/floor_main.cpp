@@ -151,6 +151,36 @@ struct Row {
   int64_t amount;
 };
 
+// Adds an amount, in ten-thousandths, to one money column of a transaction, with a read and
+// a write statement kept per column.
+class ColumnAdder {
+ public:
+  explicit ColumnAdder(Db& db) : db_(db) {}
+  void Add(const std::string& column, int64_t recno, int64_t amount) {
+    Stmt& read =
+        Statement(reads_, column, "SELECT \"" + column + "\" FROM trn.records WHERE _recno = ?1");
+    read.Reset().Bind(1, recno);
+    double value = read.Step() ? read.Real(0) : 0;
+    read.Reset();
+    Statement(writes_, column, "UPDATE trn.records SET \"" + column + "\" = ?1 WHERE _recno = ?2")
+        .Reset()
+        .Bind(1, static_cast<double>(Money(value) + amount) / 10000.0)
+        .Bind(2, recno)
+        .Run();
+  }
+
+ private:
+  Stmt& Statement(std::map<std::string, std::unique_ptr<Stmt>>& cache, const std::string& column,
+                  const std::string& sql) {
+    auto& stmt = cache[column];
+    if (!stmt) stmt = std::make_unique<Stmt>(db_, sql);
+    return *stmt;
+  }
+
+  Db& db_;
+  std::map<std::string, std::unique_ptr<Stmt>> reads_, writes_;
+};
+
 void ApplyPayAdj(Db& db, const std::string& from, const std::string& to) {
   Stmt documents(db,
                  "SELECT DISTINCT \"Chart Number\", \"Document Number\" FROM trn.records "
@@ -166,7 +196,7 @@ void ApplyPayAdj(Db& db, const std::string& from, const std::string& to) {
   Stmt append(db,
               "INSERT INTO pax.records (\"Payment Reference\", \"Charge Reference\", "
               "\"Payment Amount\", \"Who Paid\") VALUES (?1, ?2, ?3, ?4)");
-  std::map<std::string, std::unique_ptr<Stmt>> reads, writes;
+  ColumnAdder amounts(db);
   documents.Bind(1, from).Bind(2, to);
   while (documents.Step()) {
     std::string chart = documents.Text(0), number = documents.Text(1);
@@ -205,23 +235,7 @@ void ApplyPayAdj(Db& db, const std::string& from, const std::string& to) {
         if (p.who == "G") column = "Guarantor Amount Paid";
         if (p.who == "A") column = "Attorney Amount Paid";
         if (p.who.empty() || p.type == "S" || p.type == "T") column = "Adjustment Amount";
-        if (!column.empty()) {
-          auto& read = reads[column];
-          if (!read)
-            read = std::make_unique<Stmt>(
-                db, "SELECT \"" + column + "\" FROM trn.records WHERE _recno = ?1");
-          read->Reset().Bind(1, c.recno);
-          double value = read->Step() ? read->Real(0) : 0;
-          read->Reset();
-          auto& write = writes[column];
-          if (!write)
-            write = std::make_unique<Stmt>(
-                db, "UPDATE trn.records SET \"" + column + "\" = ?1 WHERE _recno = ?2");
-          write->Reset()
-              .Bind(1, static_cast<double>(Money(value) + share) / 10000.0)
-              .Bind(2, c.recno)
-              .Run();
-        }
+        if (!column.empty()) amounts.Add(column, c.recno, share);
         append.Reset()
             .Bind(1, p.entry)
             .Bind(2, c.entry)
@@ -251,7 +265,7 @@ void AdjustPayments(Db& db, const std::string& from, const std::string& to) {
                    "WHERE \"Charge Reference\" = ?1 ORDER BY \"Charge Reference\", _recno");
   Stmt payment_exists(db, "SELECT 1 FROM trn.records WHERE \"Entry Number\" = ?1 LIMIT 1");
   Stmt move_app(db, "UPDATE pax.records SET \"Payment Amount\" = ?1 WHERE _recno = ?2");
-  std::map<std::string, std::unique_ptr<Stmt>> reads, writes;
+  ColumnAdder amounts(db);
   Stmt flags(
       db,
       "UPDATE trn.records SET \"Insurance 1 Paid\" = 1, \"Insurance 2 Paid\" = 1, "
@@ -312,22 +326,8 @@ void AdjustPayments(Db& db, const std::string& from, const std::string& to) {
           .Bind(1, static_cast<double>(paid + delta) / 10000.0)
           .Bind(2, app_recno)
           .Run();
-      auto& read = reads[column];
-      if (!read)
-        read = std::make_unique<Stmt>(
-            db, "SELECT \"" + column + "\" FROM trn.records WHERE _recno = ?1");
-      read->Reset().Bind(1, charge_recno);
-      double value = read->Step() ? read->Real(0) : 0;
-      read->Reset();
-      auto& write = writes[column];
-      if (!write)
-        write = std::make_unique<Stmt>(
-            db, "UPDATE trn.records SET \"" + column + "\" = ?1 WHERE _recno = ?2");
+      amounts.Add(column, charge_recno, delta);
       remainder += balance;
-      write->Reset()
-          .Bind(1, static_cast<double>(Money(value) + delta) / 10000.0)
-          .Bind(2, charge_recno)
-          .Run();
     }
   }
   walk.Reset();
