@@ -12,7 +12,7 @@ namespace {
 
 constexpr int kMaxAttachedPerSlot = 10;  // SQLite's limit as Debian builds it
 constexpr int kBusyTimeoutMs = 10000;
-constexpr int kWalRetryMs = 2;
+constexpr int kJournalRetryMs = 2;
 
 std::string FileUri(const std::string& path, bool read_only) {
   std::string uri = "file:";
@@ -27,6 +27,24 @@ std::string FileUri(const std::string& path, bool read_only) {
     }
   }
   return uri + (read_only ? "?mode=ro" : "?mode=rw");
+}
+
+// Opens `path` through `open` (a URI). A read-only open of a file in write-ahead mode needs the
+// log's shared-memory file; in a folder where that cannot be made (`check` fails), an empty log
+// means the file itself is whole, and it is opened as immutable after `undo`.
+template <typename Open, typename Check, typename Undo>
+void OpenWithFallback(const std::string& path, bool read_only, Open open, Check check,
+                      Undo undo) {
+  try {
+    open(FileUri(path, read_only));
+    if (read_only) check();
+  } catch (const Failure&) {
+    undo();
+    struct stat wal {};
+    bool log_has_pages = stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+    if (!read_only || log_has_pages) throw;
+    open(FileUri(path, read_only) + "&immutable=1");
+  }
 }
 
 }  // namespace
@@ -45,27 +63,27 @@ Attachment::~Attachment() {
   connection_->Detach(slot_, schema_name_, (read_only_ ? "r:" : "w:") + path_);
 }
 
-void Attachment::EnsureWal() {
-  if (wal_) return;
+void Attachment::EnsureRollbackJournal() {
+  if (journal_ready_) return;
   std::string pragma = "PRAGMA " + QuoteIdentifier(schema_name_) + ".journal_mode";
   StmtPtr stmt = Prepare(db(), pragma, path_);
   {
     StatementUse use(stmt.get(), path_);
     if (use.Step()) {
       const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
-      wal_ = mode && std::string(mode) == "wal";
+      journal_ready_ = !mode || std::string(mode) != "wal";
     }
   }
-  // Switching needs the file to itself; another program in the middle of a change makes SQLite
-  // answer busy at once rather than wait, so the switch is tried again for a while.
-  for (int waited = 0; !wal_; waited += kWalRetryMs) {
-    int rc = sqlite3_exec(db(), (pragma + "=WAL").c_str(), nullptr, nullptr, nullptr);
+  // Leaving write-ahead mode needs the file to itself; while another program has it open in that
+  // mode SQLite answers busy at once rather than wait, so the switch is tried again for a while.
+  for (int waited = 0; !journal_ready_; waited += kJournalRetryMs) {
+    int rc = sqlite3_exec(db(), (pragma + "=DELETE").c_str(), nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) {
-      wal_ = true;
+      journal_ready_ = true;
     } else if ((rc & 0xff) != SQLITE_BUSY || waited >= kBusyTimeoutMs) {
       FailFromSqlite(db(), rc, path_);
     } else {
-      sqlite3_sleep(kWalRetryMs);
+      sqlite3_sleep(kJournalRetryMs);
     }
   }
 }
@@ -84,16 +102,36 @@ Connection::~Connection() {
   if (in_transaction_) Rollback();
 }
 
-size_t Connection::SlotWithRoom() {
+std::optional<size_t> Connection::SlotWithRoom() const {
+  if (in_transaction_) return std::nullopt;
   for (size_t i = 0; i < slots_.size(); ++i) {
-    if (slots_[i].attached < kMaxAttachedPerSlot && !in_transaction_) return i;
+    if (slots_[i].attached < kMaxAttachedPerSlot) return i;
   }
+  return std::nullopt;
+}
+
+size_t Connection::OpenSlot(const std::string& path, const std::string& key, bool read_only) {
   Slot slot;
-  slot.db = OpenDb(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                   "the connection to " + folder_);
+  OpenWithFallback(
+      path, read_only,
+      [&](const std::string& uri) {
+        slot.db = OpenDb(uri, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, path);
+      },
+      [&] { ReadSchema(slot.db.get(), "main", path); }, [&] { slot.db.reset(); });
   sqlite3_busy_timeout(slot.db.get(), kBusyTimeoutMs);
+  slot.main_key = key;
+  slot.main_in_use = true;
   slots_.push_back(std::move(slot));
   return slots_.size() - 1;
+}
+
+std::shared_ptr<Attachment> Connection::Reuse(size_t slot, const std::string& schema_name,
+                                              const std::string& path, const std::string& key,
+                                              bool read_only) {
+  auto attachment = std::make_shared<Attachment>(this, slot, schema_name, path, read_only);
+  attachment->set_schema(ReadSchema(attachment->db(), schema_name, path));
+  attachments_[key] = attachment;
+  return attachment;
 }
 
 std::shared_ptr<Attachment> Connection::Attach(const std::string& path, bool read_only) {
@@ -105,32 +143,45 @@ std::shared_ptr<Attachment> Connection::Attach(const std::string& path, bool rea
   // A file closed during this transaction is still attached, with its changes: take it up again.
   for (auto it = pending_detach_.begin(); it != pending_detach_.end(); ++it) {
     if (it->key != key) continue;
-    auto attachment =
-        std::make_shared<Attachment>(this, it->slot, it->schema_name, path, read_only);
+    PendingDetach pending = *it;
     pending_detach_.erase(it);
-    attachment->set_schema(ReadSchema(attachment->db(), attachment->schema_name(), path));
-    attachments_[key] = attachment;
+    return Reuse(pending.slot, pending.schema_name, path, key, read_only);
+  }
+  // A slot's main database stays open when its table is closed: take it up again.
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i].main_key != key || slots_[i].main_in_use) continue;
+    auto attachment = Reuse(i, "main", path, key, read_only);
+    slots_[i].main_in_use = true;
     return attachment;
   }
   CheckTableFileHeader(path);
 
-  // In a transaction, a new file gets a slot of its own whose transaction starts after ATTACH.
+  // In a transaction, a new file gets a slot of its own whose transaction starts after it opens.
   bool was_in_transaction = in_transaction_;
-  size_t slot_index = SlotWithRoom();
-  Slot& slot = slots_[slot_index];
-  std::string schema_name = "t" + std::to_string(slot.next_schema++);
-  AttachFile(slot.db.get(), path, schema_name, read_only);
-  ++slot.attached;
+  std::optional<size_t> room = SlotWithRoom();
+  size_t slot_index = 0;
+  std::string schema_name = "main";
+  if (room) {
+    slot_index = *room;
+    Slot& slot = slots_[slot_index];
+    schema_name = "t" + std::to_string(slot.next_schema++);
+    AttachFile(slot.db.get(), path, schema_name, read_only);
+    ++slot.attached;
+  } else {
+    slot_index = OpenSlot(path, key, read_only);
+  }
+  sqlite3* db = slots_[slot_index].db.get();
   auto attachment = std::make_shared<Attachment>(this, slot_index, schema_name, path, read_only);
   try {
-    attachment->set_schema(ReadSchema(slot.db.get(), schema_name, path));
-    Exec(slot.db.get(), "PRAGMA " + QuoteIdentifier(schema_name) + ".synchronous=NORMAL", path);
+    attachment->set_schema(ReadSchema(db, schema_name, path));
+    Exec(db, "PRAGMA " + QuoteIdentifier(schema_name) + ".synchronous=NORMAL", path);
     if (was_in_transaction) {
-      if (!read_only) attachment->EnsureWal();
-      Exec(slot.db.get(), "BEGIN IMMEDIATE", folder_);
+      if (!read_only) attachment->EnsureRollbackJournal();
+      Exec(db, "BEGIN IMMEDIATE", folder_);
     }
   } catch (...) {
     attachment.reset();  // detaches
+    if (!room) slots_.pop_back();
     throw;
   }
   attachments_[key] = attachment;
@@ -139,30 +190,29 @@ std::shared_ptr<Attachment> Connection::Attach(const std::string& path, bool rea
 
 void Connection::AttachFile(sqlite3* db, const std::string& path, const std::string& schema_name,
                             bool read_only) {
-  auto attach = [&](const std::string& uri) {
-    StmtPtr stmt = Prepare(db, "ATTACH DATABASE ?1 AS " + QuoteIdentifier(schema_name), path);
-    sqlite3_bind_text(stmt.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
-    StatementUse use(stmt.get(), path);
-    use.Step();
-  };
-  try {
-    attach(FileUri(path, read_only));
-    // A read-only connection to a file in write-ahead mode needs its shared-memory file; in a
-    // folder where that cannot be made, an empty log means the file itself is whole.
-    if (read_only) ReadSchema(db, schema_name, path);
-  } catch (const Failure&) {
-    sqlite3_exec(db, ("DETACH DATABASE " + QuoteIdentifier(schema_name)).c_str(), nullptr, nullptr,
-                 nullptr);
-    struct stat wal {};
-    bool log_has_pages = stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
-    if (!read_only || log_has_pages) throw;
-    attach(FileUri(path, read_only) + "&immutable=1");
-  }
+  OpenWithFallback(
+      path, read_only,
+      [&](const std::string& uri) {
+        StmtPtr stmt =
+            Prepare(db, "ATTACH DATABASE ?1 AS " + QuoteIdentifier(schema_name), path);
+        sqlite3_bind_text(stmt.get(), 1, uri.c_str(), -1, SQLITE_TRANSIENT);
+        StatementUse use(stmt.get(), path);
+        use.Step();
+      },
+      [&] { ReadSchema(db, schema_name, path); },
+      [&] {
+        sqlite3_exec(db, ("DETACH DATABASE " + QuoteIdentifier(schema_name)).c_str(), nullptr,
+                     nullptr, nullptr);
+      });
 }
 
 void Connection::Detach(size_t slot, const std::string& schema_name, const std::string& key) {
   auto found = attachments_.find(key);
   if (found != attachments_.end() && found->second.expired()) attachments_.erase(found);
+  if (schema_name == "main") {  // a handle's main database cannot be detached
+    slots_[slot].main_in_use = false;
+    return;
+  }
   if (in_transaction_) {
     pending_detach_.push_back(PendingDetach{slot, schema_name, key});
     return;
@@ -177,7 +227,7 @@ void Connection::Begin() {
   // The journal mode cannot change inside a transaction: writable files switch now.
   for (auto& [key, weak] : attachments_) {
     auto attachment = weak.lock();
-    if (attachment && !attachment->read_only()) attachment->EnsureWal();
+    if (attachment && !attachment->read_only()) attachment->EnsureRollbackJournal();
   }
   for (size_t i = 0; i < slots_.size(); ++i) {
     try {

@@ -2,12 +2,20 @@
 // A table file opened twice on one connection is attached once (an Attachment, shared by the
 // table handles). SQLite allows ten attached files per handle, so a connection grows another
 // handle (a slot) when the first ones are full. A transaction of the connection spans all slots.
+//
+// Files are written in rollback-journal mode, and the first file of each slot is the handle's
+// main database: SQLite then commits a transaction that changed several files of one slot with
+// a super-journal next to that file, so that a process killed in the middle of the commit
+// leaves every file as it was before (the next opener rolls the journals back) or every file
+// changed. In write-ahead mode each file would commit on its own. Transactions that span slots
+// (more than eleven files) are atomic per slot only.
 #ifndef RIVENOAK_ISAM_CONNECTION_H_
 #define RIVENOAK_ISAM_CONNECTION_H_
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -47,8 +55,11 @@ class Attachment {
   size_t slot() const { return slot_; }
   const std::string& schema_name() const { return schema_name_; }
   Connection* connection() const { return connection_; }
-  // Puts the file in write-ahead mode before its first change (opening alone writes nothing).
-  void EnsureWal();
+  // Takes the file out of write-ahead mode (which another program may have left it in) before
+  // its first change; opening alone writes nothing.
+  void EnsureRollbackJournal();
+  // True for the file that its slot's handle opened as its main database.
+  bool is_main() const { return schema_name_ == "main"; }
 
  private:
   Connection* connection_;
@@ -58,7 +69,7 @@ class Attachment {
   bool read_only_;
   TableSchema schema_;
   std::string from_;
-  bool wal_ = false;
+  bool journal_ready_ = false;
 };
 
 class Connection {
@@ -90,10 +101,17 @@ class Connection {
  private:
   struct Slot {
     DbPtr db;
-    int attached = 0;
+    int attached = 0;  // files attached besides the main database
     int next_schema = 1;
+    std::string main_key;  // the main database's file, as keys of attachments_
+    bool main_in_use = false;
   };
-  size_t SlotWithRoom();
+  // A slot that can attach one more file, or none.
+  std::optional<size_t> SlotWithRoom() const;
+  size_t OpenSlot(const std::string& path, const std::string& key, bool read_only);
+  std::shared_ptr<Attachment> Reuse(size_t slot, const std::string& schema_name,
+                                    const std::string& path, const std::string& key,
+                                    bool read_only);
   static void AttachFile(sqlite3* db, const std::string& path, const std::string& schema_name,
                          bool read_only);
   struct PendingDetach {

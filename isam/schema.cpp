@@ -14,6 +14,11 @@
 namespace isam {
 namespace {
 
+bool FileHasContent(const std::string& path) {
+  struct stat file {};
+  return stat(path.c_str(), &file) == 0 && file.st_size > 0;
+}
+
 uint32_t BigEndian(const unsigned char* p, int bytes) {
   uint32_t v = 0;
   for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
@@ -71,9 +76,9 @@ void CheckTableFileHeader(const std::string& path) {
   if (page_size < 512 || (page_size & (page_size - 1)) != 0) {
     Fail(ISAM_ERR_TABLE_DAMAGED, "The table " + path + " is damaged: bad page size");
   }
-  struct stat wal {};
-  bool wal_has_pages = stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
-  if (wal_has_pages) return;  // the first page and the size may be newer in the log
+  // The first page and the size may be newer in a write-ahead log, or half written by a commit
+  // that a rollback journal (SQLite rolls it back at the first read) undoes.
+  if (FileHasContent(path + "-wal") || FileHasContent(path + "-journal")) return;
   if (static_cast<int32_t>(BigEndian(header + 68, 4)) != kApplicationId ||
       static_cast<int32_t>(BigEndian(header + 60, 4)) != kUserVersion) {
     NotATable(path, "it lacks the table marks (application_id and user_version)");

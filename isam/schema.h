@@ -35,7 +35,7 @@ struct TableSchema {
 
 // Checks the file's first bytes (SQLite header, marks, size) without SQLite; throws
 // ISAM_ERR_NOT_A_TABLE or ISAM_ERR_TABLE_DAMAGED naming `path`. Marks are checked here only
-// when no write-ahead log could hold a newer first page.
+// when no write-ahead log or rollback journal could change the first page.
 void CheckTableFileHeader(const std::string& path);
 
 // Reads the schema through a database handle; `schema_name` is "main" or an attached name.

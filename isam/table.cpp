@@ -610,7 +610,7 @@ Table::BorrowedLock::~BorrowedLock() {
 
 void Table::Delete(uint32_t recno) {
   RequireWritable();
-  source_->attachment()->EnsureWal();
+  source_->attachment()->EnsureRollbackJournal();
   BorrowedLock lock(this, recno);
   sqlite3_stmt* stmt = source_->Statement(
       "D", [&] { return "DELETE FROM " + source_->from() + " WHERE _recno = ?1"; });
@@ -623,7 +623,7 @@ void Table::Delete(uint32_t recno) {
 void Table::Write() {
   if (pending_ == Pending::kNone) return;
   RequireWritable();
-  source_->attachment()->EnsureWal();
+  source_->attachment()->EnsureRollbackJournal();
   const TableSchema& s = schema();
   std::string mask(s.fields.size(), '0');
   for (size_t i = 0; i < s.fields.size(); ++i) {
