@@ -251,6 +251,18 @@ void TIsamConnection::Rollback() {
   if (AfterRollback) AfterRollback(*this);
 }
 
+void TIsamConnection::Savepoint() {
+  if (IsamSavepoint(handle_) != ISAM_SUCCESS) RaiseEngineError();
+}
+
+void TIsamConnection::RollbackToSavepoint() {
+  if (IsamRollbackToSavepoint(handle_) != ISAM_SUCCESS) RaiseEngineError();
+}
+
+void TIsamConnection::ReleaseSavepoint() {
+  if (IsamReleaseSavepoint(handle_) != ISAM_SUCCESS) RaiseEngineError();
+}
+
 bool TIsamConnection::InTransaction() const {
   uint16_t in = 0;
   return connected_ && IsamInTransaction(handle_, &in) == ISAM_SUCCESS && in;

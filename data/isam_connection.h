@@ -68,6 +68,10 @@ class TIsamConnection : public TComponent {
   void Commit();
   void Rollback();
   bool InTransaction() const;
+  // Nested marks inside the transaction (see IsamSavepoint).
+  void Savepoint();
+  void RollbackToSavepoint();
+  void ReleaseSavepoint();
 
   // Bound datasets, in the order they bound.
   void AddDataSet(TIsamDataSet* dataset);

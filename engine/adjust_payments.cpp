@@ -74,6 +74,7 @@ void AdjustPayments(PracticeDatasets& practice, RunView& view,
   payments.First();
   view.Gauge1().SetMax(payments.RecordCount());
   view.Gauge1().SetPosition(0);
+  ChangeBatch batch(practice);
   for (; !payments.Eof(); payments.Next()) {
     view.Gauge1().Advance();
     if (view.StopFlag()) break;
@@ -87,11 +88,12 @@ void AdjustPayments(PracticeDatasets& practice, RunView& view,
           "Payor Field not assigned: " + payments.FieldByName("Chart Number").AsString() + " " +
           std::to_string(payments.FieldByName("Entry Number").AsInteger()) +
           " Do you wish to continue?";
+      batch.Commit();  // nothing stays locked while the user thinks
       if (!view.AskYesNo(question)) view.SetStopFlag(true);
       view.ProcessMessages();
       continue;
     }
-    AsOneUnit(practice, [&] {
+    batch.Run([&] {
       Money remainder = amount;
       for (applications.First(); !applications.Eof(); applications.Next()) {
         if (Exists(charge)) remainder -= MoneyOf(applications, "Payment Amount");
@@ -119,6 +121,7 @@ void AdjustPayments(PracticeDatasets& practice, RunView& view,
     });
     view.ProcessMessages();
   }
+  batch.Commit();
   // Full whether the loop ran to the end or was left for the stop flag.
   view.Gauge1().SetPosition(view.Gauge1().Max());
 }

@@ -96,8 +96,9 @@ void ApplyPayAdj(PracticeDatasets& practice, RunView& view, bool over_apply, dat
   view.Gauge1().SetMax(documents.RecordCount());
   view.Gauge1().SetPosition(0);
   view.Gauge2().SetPosition(view.Gauge2().Max());
+  ChangeBatch batch(practice);
   for (documents.First(); !documents.Eof(); documents.Next()) {
-    if (view.StopFlag()) return;
+    if (view.StopFlag()) break;
     view.Gauge1().Advance();
     view.ProcessMessages();
     data::Money charge_total = SumOfAmounts(charges);
@@ -110,7 +111,7 @@ void ApplyPayAdj(PracticeDatasets& practice, RunView& view, bool over_apply, dat
     }
     // Only the first payment is tested: a document applied before is left alone.
     if (!practice.MWpaxPayAdj.FieldByName("Payment Reference").IsNull()) continue;
-    AsOneUnit(practice, [&] {
+    batch.Run([&] {
       for (payments.First(); !payments.Eof(); payments.Next()) {
         double ratio = PaymentRatio(Amount(payments, "Amount"), charge_total);
         std::string who_paid = payments.FieldByName("Who Paid").AsString();
@@ -121,6 +122,7 @@ void ApplyPayAdj(PracticeDatasets& practice, RunView& view, bool over_apply, dat
       }
     });
   }
+  batch.Commit();
 }
 
 }  // namespace engine

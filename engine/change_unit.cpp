@@ -12,4 +12,61 @@ void CancelPendingChanges(PracticeDatasets& practice) {
   }
 }
 
+ChangeBatch::ChangeBatch(PracticeDatasets& practice)
+    : practice_(practice), connection_(practice.IsamConnection2) {}
+
+ChangeBatch::~ChangeBatch() {
+  try {
+    Commit();
+  } catch (const data::Exception&) {
+    // Commit has rolled the batch back; the error that ended the phase is the one to report.
+  }
+}
+
+void ChangeBatch::BeginUnit() {
+  if (!open_) {
+    connection_.StartTransaction();
+    open_ = true;
+    opened_at_ = std::chrono::steady_clock::now();
+  }
+  connection_.Savepoint();
+}
+
+void ChangeBatch::EndUnit() {
+  connection_.ReleaseSavepoint();
+  if (std::chrono::steady_clock::now() - opened_at_ >= kInterval) Commit();
+}
+
+void ChangeBatch::FailUnit() {
+  CancelPendingChanges(practice_);
+  try {
+    connection_.RollbackToSavepoint();
+    Commit();
+  } catch (const data::Exception&) {
+    // The unit's own failure is the one to report; Commit has rolled back what it could not keep.
+    if (connection_.InTransaction()) {
+      try {
+        connection_.Rollback();
+      } catch (const data::Exception&) {
+      }
+    }
+    open_ = false;
+  }
+}
+
+void ChangeBatch::Commit() {
+  if (!open_) return;
+  open_ = false;
+  try {
+    connection_.Commit();
+  } catch (const data::Exception&) {
+    try {
+      connection_.Rollback();
+    } catch (const data::Exception&) {
+      // The commit's failure is the one to report.
+    }
+    throw;
+  }
+}
+
 }  // namespace engine

@@ -1,5 +1,7 @@
 #include "engine/verify_tran_types.h"
 
+#include "engine/change_unit.h"
+
 namespace engine {
 namespace {
 
@@ -40,6 +42,7 @@ void VerifyTranTypes(PracticeDatasets& practice, RunView& view) {
   view.Gauge2().SetMax(codes.RecordCount());
   transactions.First();
   view.Gauge1().SetMax(transactions.RecordCount());
+  ChangeBatch batch(practice);
   while (!transactions.Eof()) {
     if (view.StopFlag()) break;
     view.Gauge1().Advance();
@@ -50,16 +53,19 @@ void VerifyTranTypes(PracticeDatasets& practice, RunView& view) {
       std::string type = codes.FieldByName("Type").AsString();
       if (transactions.FieldByName("Transaction Type").AsString() != type &&
           codes.FieldByName("Code 1").AsString() == code) {
-        transactions.Edit();
-        transactions.FieldByName("Transaction Type").SetAsString(type);
-        transactions.Post();
+        batch.Run([&] {
+          transactions.Edit();
+          transactions.FieldByName("Transaction Type").SetAsString(type);
+          transactions.Post();
+        });
         ++changed;
       }
     } else {
-      AddProcedureCode(codes, transactions);
+      batch.Run([&] { AddProcedureCode(codes, transactions); });
     }
     transactions.Next();
   }
+  batch.Commit();
   // Shown whether the walk ended or was left for the stop flag.
   view.SetTypesChanged(changed);
 }

@@ -346,6 +346,18 @@ IsamResult IsamRollbackTransaction(IsamHandle connection) {
   return Guard([&] { R().GetConnection(connection).Rollback(); });
 }
 
+IsamResult IsamSavepoint(IsamHandle connection) {
+  return Guard([&] { R().GetConnection(connection).Savepoint(); });
+}
+
+IsamResult IsamRollbackToSavepoint(IsamHandle connection) {
+  return Guard([&] { R().GetConnection(connection).RollbackToSavepoint(); });
+}
+
+IsamResult IsamReleaseSavepoint(IsamHandle connection) {
+  return Guard([&] { R().GetConnection(connection).ReleaseSavepoint(); });
+}
+
 IsamResult IsamInTransaction(IsamHandle connection, uint16_t* in_transaction) {
   return Guard([&] {
     Need(in_transaction, "output");

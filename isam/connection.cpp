@@ -178,6 +178,9 @@ std::shared_ptr<Attachment> Connection::Attach(const std::string& path, bool rea
     if (was_in_transaction) {
       if (!read_only) attachment->EnsureRollbackJournal();
       Exec(db, "BEGIN IMMEDIATE", folder_);
+      for (int depth = 1; depth <= savepoints_; ++depth) {
+        Exec(db, "SAVEPOINT " + SavepointName(depth), folder_);
+      }
     }
   } catch (...) {
     attachment.reset();  // detaches
@@ -250,8 +253,44 @@ void Connection::DetachPending() {
   pending_detach_.clear();
 }
 
-void Connection::Commit() {
+void Connection::RequireTransaction() const {
   if (!in_transaction_) Fail(ISAM_ERR_TRANSACTION, "No transaction is active on " + folder_);
+}
+
+void Connection::RequireSavepoint() const {
+  RequireTransaction();
+  if (savepoints_ == 0) Fail(ISAM_ERR_TRANSACTION, "No savepoint is set on " + folder_);
+}
+
+std::string Connection::SavepointName(int depth) {
+  return "isam_mark_" + std::to_string(depth);
+}
+
+void Connection::ExecOnSlots(const std::string& sql) {
+  for (Slot& slot : slots_) Exec(slot.db.get(), sql, folder_);
+}
+
+void Connection::Savepoint() {
+  RequireTransaction();
+  ExecOnSlots("SAVEPOINT " + SavepointName(savepoints_ + 1));
+  ++savepoints_;
+}
+
+void Connection::RollbackToSavepoint() {
+  RequireSavepoint();
+  std::string name = SavepointName(savepoints_);
+  ExecOnSlots("ROLLBACK TO " + name + "; RELEASE " + name);
+  --savepoints_;
+}
+
+void Connection::ReleaseSavepoint() {
+  RequireSavepoint();
+  ExecOnSlots("RELEASE " + SavepointName(savepoints_));
+  --savepoints_;
+}
+
+void Connection::Commit() {
+  RequireTransaction();
   for (Slot& slot : slots_) {
     if (!sqlite3_get_autocommit(slot.db.get())) Exec(slot.db.get(), "COMMIT", folder_);
   }
@@ -259,13 +298,14 @@ void Connection::Commit() {
 }
 
 void Connection::Rollback() {
-  if (!in_transaction_) Fail(ISAM_ERR_TRANSACTION, "No transaction is active on " + folder_);
+  RequireTransaction();
   for (Slot& slot : slots_) sqlite3_exec(slot.db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   EndTransaction();
 }
 
 void Connection::EndTransaction() {
   in_transaction_ = false;
+  savepoints_ = 0;
   DetachPending();
   std::vector<TransactionEndListener*> listeners;
   listeners.swap(end_listeners_);

@@ -89,6 +89,10 @@ class Connection {
   void Commit();
   void Rollback();
   bool in_transaction() const { return in_transaction_; }
+  // Nested marks inside the transaction, on every slot.
+  void Savepoint();
+  void RollbackToSavepoint();
+  void ReleaseSavepoint();
   // Listeners are told once, when the current transaction ends.
   void AddEndListener(TransactionEndListener* listener);
   void RemoveEndListener(TransactionEndListener* listener);
@@ -121,11 +125,16 @@ class Connection {
   };
   void DetachPending();
   void EndTransaction();
+  void RequireTransaction() const;
+  void RequireSavepoint() const;
+  void ExecOnSlots(const std::string& sql);
+  static std::string SavepointName(int depth);
 
   std::string folder_;
   std::vector<Slot> slots_;
   std::map<std::string, std::weak_ptr<Attachment>> attachments_;
   bool in_transaction_ = false;
+  int savepoints_ = 0;
   int result_tables_ = 0;
   std::vector<PendingDetach> pending_detach_;  // files closed during a transaction
   std::vector<TransactionEndListener*> end_listeners_;

@@ -131,6 +131,13 @@ IsamResult IsamBeginTransaction(IsamHandle connection);
 IsamResult IsamCommitTransaction(IsamHandle connection);
 IsamResult IsamRollbackTransaction(IsamHandle connection);
 IsamResult IsamInTransaction(IsamHandle connection, uint16_t* in_transaction);
+// Marks inside the connection's transaction, nested: IsamSavepoint marks the changes made so
+// far; IsamRollbackToSavepoint undoes every change since the latest mark and removes it;
+// IsamReleaseSavepoint keeps those changes and removes the mark. Record locks stay held until
+// the transaction ends either way.
+IsamResult IsamSavepoint(IsamHandle connection);
+IsamResult IsamRollbackToSavepoint(IsamHandle connection);
+IsamResult IsamReleaseSavepoint(IsamHandle connection);
 
 // ---- Tables ----
 // name: a file name in the connection's folder, or a path ("/" or "\" separate its parts).
