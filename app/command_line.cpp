@@ -71,6 +71,11 @@ class PhaseTimings {
 
 // Who-paid presses, one a line; blank lines and lines starting with '#' are left out.
 std::vector<std::string> ReadPresses(const std::string& file) {
+  if (file.empty()) throw CLI::ValidationError("--who-paid", "no file named");
+  std::error_code error;
+  if (std::filesystem::is_directory(file, error)) {
+    throw CLI::ValidationError("--who-paid", file + " is a folder, not a file of presses");
+  }
   std::ifstream in(file);
   if (!in) throw CLI::ValidationError("--who-paid", "cannot read " + file);
   std::vector<std::string> presses;
@@ -202,7 +207,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   run->add_flag("--no-over-apply", no_over, "Do not over-apply payments");
   run->add_flag("--no-adjust", no_adjust, "Do not adjust payment amounts");
   run->add_flag("--no-strict", no_strict, "Strict transaction type rules off");
-  run->add_option("--who-paid", who_paid_file, "Presses to make in the who-paid dialog");
+  CLI::Option* who_paid_option =
+      run->add_option("--who-paid", who_paid_file, "Presses to make in the who-paid dialog");
   run->add_option("--on-missing-payor", on_missing, "Answer to the missing payor question")
       ->check(CLI::IsMember({"yes", "no"}));
   auto* progress_flag = run->add_flag("--progress", progress, "Progress bars on standard error");
@@ -240,7 +246,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
 
   try {
     cli.parse(argc, argv);
-    if (!who_paid_file.empty()) options.who_paid_presses = ReadPresses(who_paid_file);
+    if (who_paid_option->count() > 0) options.who_paid_presses = ReadPresses(who_paid_file);
   } catch (const CLI::ParseError& e) {
     int code = cli.exit(e, out, err);
     return code == 0 ? 0 : 2;

@@ -42,7 +42,8 @@ void HeadlessRunner::ApplyDateOptions() {
 }
 
 void HeadlessRunner::SetStatus(const std::string& text) {
-  out_ << "status: " << text << "\n";
+  // Flushed at once, so that whoever watches the run knows the phase it is in.
+  out_ << "status: " << text << "\n" << std::flush;
 }
 
 void HeadlessRunner::ShowPlain(const std::string& text) {

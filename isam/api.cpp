@@ -674,8 +674,13 @@ IsamResult IsamGetKeyLength(IsamHandle index, uint16_t* length) {
   return Guard([&] {
     Need(length, "output");
     OrderRef o = R().GetIndex(index);
-    *length =
-        static_cast<uint16_t>(o.table->schema().indexes[static_cast<size_t>(o.index)].key_length);
+    size_t key_length = o.table->schema().indexes[static_cast<size_t>(o.index)].key_length;
+    if (key_length > UINT16_MAX) {
+      Fail(ISAM_ERR_NOT_SUPPORTED, "The keys of an index of " + o.table->path() + " are " +
+                                       std::to_string(key_length) +
+                                       " bytes long, more than a key length can say");
+    }
+    *length = static_cast<uint16_t>(key_length);
   });
 }
 

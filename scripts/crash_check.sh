@@ -1,32 +1,68 @@
 #!/usr/bin/env bash
-# Kills headless runs at random moments and checks what the kill left: every table passes
-# SQLite's integrity check, every payment has application records for all of its document's
-# charges or for none, each charge's paid columns add up to its application records, and a
-# following complete run ends exactly where one uninterrupted run ends.
+# Kills headless runs with SIGKILL at random moments of each phase and checks what each kill
+# left: every table passes SQLite's integrity check and reads whole through the engine
+# (`isam dump`), every payment has application records for all of its document's charges or for
+# none, and each charge's paid columns add up to its application records. Then a following
+# complete run must end where one uninterrupted run ends.
 #
-#   scripts/crash_check.sh [KILLS] [TRANSACTIONS]
+# Payment amount adjustment decides a charge's paid flags on the balance it finds before it
+# moves cents onto the charge, so a charge that a move brings to zero is marked paid only when
+# the phase passes it again. After a kill in that phase, the following run passes again over
+# the payments done before the kill: it may set such paid flags, and nothing else, beyond one
+# uninterrupted run: exactly flags that a second uninterrupted run sets too.
+#
+#   scripts/crash_check.sh [KILLS_PER_PHASE] [TRANSACTIONS]
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bin="${RIVENOAK_BUILD_DIR:-$top/build}/bin"
-kills="${1:-20}"
+per_phase="${1:-5}"
 size="${2:-3000}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-range=(--from 01/01/2004 --to 12/31/2006 --quiet)
+phases=("Verifying Transaction Types" "Verifying Who Paid" "Applying Payments"
+        "Adjusting Payment Amounts")
+timing_names=(VerifyTranTypes GetNoWhoPaid ApplyPayAdj AdjustPayments)
 
 "$bin/rivenoak" demo "$work/root" --practices 1 --transactions "$size" --seed 7 >/dev/null
-sqlite3 "$work/root/Practice1/MWTRN.ADT" "UPDATE records SET \"Who Paid\" = 'G' WHERE \"Who Paid\" IS NULL;"
-cp -a "$work/root/Practice1" "$work/reference"
-"$bin/rivenoak" run "$work/reference" "${range[@]}" >/dev/null
+range=(--from 01/01/2004 --to 12/31/2006 --quiet)
+
+run() { "$bin/rivenoak" run "$1" "${range[@]}" --who-paid "$work/presses"; }
+fresh() { rm -rf "$1" && cp -a "$work/root/Practice1" "$1"; }
+changes() { "$bin/rivenoak" diff "$1" "$2" | grep -v '^#' | tail -n +2 || true; }
+# The presses that give every row the who-paid dialog shows, in its order, a payer: the first
+# insurer to an insurance payment, the guarantor to the others.
+presses() {
+  sqlite3 "$1/MWTRN.ADT" "SELECT CASE \"Transaction Type\" WHEN 'I' THEN 'this 1' ELSE 'this G' END
+    FROM records WHERE \"Transaction Type\" BETWEEN 'I' AND 'O' AND coalesce(\"Who Paid\", '') = ''
+    ORDER BY \"Procedure Code\", _recno;" >"$work/presses"
+}
+# The rows the dialog shows are those left after type verification.
+fresh "$work/types" && "$bin/rivenoak" run "$work/types" "${range[@]}" --no-apply --no-adjust >/dev/null
+presses "$work/types" && cp "$work/presses" "$work/first-presses"
+
+fresh "$work/reference" && run "$work/reference" >/dev/null
+fresh "$work/twice" && run "$work/twice" >/dev/null && run "$work/twice" >/dev/null
+changes "$work/reference" "$work/twice" | sort >"$work/second-run-changes"
+# When each phase begins, in ms from the start of the process, from a run watched line by line.
+fresh "$work/timing"
 start=$(date +%s%N)
-cp -a "$work/root/Practice1" "$work/timing"
-"$bin/rivenoak" run "$work/timing" "${range[@]}" >/dev/null
+run "$work/timing" | while IFS= read -r line; do
+  echo "$(( ($(date +%s%N) - start) / 1000000 )) $line"
+done >"$work/timed.out"
 run_ms=$(( ($(date +%s%N) - start) / 1000000 ))
+declare -a phase_start phase_end
+for p in 0 1 2 3; do
+  phase_start[p]=$(awk -v s="status: ${phases[p]}" 'substr($0, index($0, " ") + 1) == s { print $1 }' "$work/timed.out")
+done
+for p in 0 1 2; do phase_end[p]=${phase_start[p + 1]}; done
+phase_end[3]=$run_ms
 
 check() {
   local folder=$1
   for table in MWTRN.ADT Mwpax.adt Mwpro.adt; do
-    [ "$(sqlite3 "$folder/$table" 'PRAGMA integrity_check;')" = ok ] || { echo "integrity: $table"; return 1; }
+    [ "$(sqlite3 "$folder/$table" 'PRAGMA integrity_check;')" = ok ] || echo "integrity: $table"
+    "$bin/isam" dump "$folder/$table" >/dev/null 2>"$work/dump.err" ||
+      echo "engine read: $table: $(head -1 "$work/dump.err")"
   done
   sqlite3 "$folder/MWTRN.ADT" "
     ATTACH '$folder/Mwpax.adt' AS pax;
@@ -45,22 +81,55 @@ check() {
                             WHERE a.\"Charge Reference\" = c.\"Entry Number\"), 0), 2);" | head -3
 }
 
-survived=0
-for i in $(seq 1 "$kills"); do
-  rm -rf "$work/run" && cp -a "$work/root/Practice1" "$work/run"
-  delay_ms=$(( (RANDOM * 32768 + RANDOM) % (run_ms > 0 ? run_ms : 1) ))
-  "$bin/rivenoak" run "$work/run" "${range[@]}" >/dev/null 2>&1 &
-  pid=$!
-  sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
-  kill -9 "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-  problems=$(check "$work/run")
-  "$bin/rivenoak" run "$work/run" "${range[@]}" >/dev/null
-  differences=$("$bin/rivenoak" diff "$work/reference" "$work/run" | grep -v '^#' | tail -n +2 | head -3)
-  if [ -z "$problems$differences" ]; then
-    survived=$((survived + 1))
-  else
-    echo "kill $i at ${delay_ms} ms: ${problems}${differences}"
-  fi
+declare -a kills=(0 0 0 0) survived=(0 0 0 0)
+failures=0
+attempts=0
+# Aims at each phase in turn until every phase has been killed often enough, within a bound.
+while [ "$attempts" -lt $((per_phase * 16)) ]; do
+  for target in 0 1 2 3; do
+    [ "${kills[target]}" -lt "$per_phase" ] || continue
+    attempts=$((attempts + 1))
+    length=$((phase_end[target] - phase_start[target]))
+    length=$((length > 0 ? length : 1))
+    delay_ms=$((phase_start[target] + (RANDOM * 32768 + RANDOM) % length))
+    fresh "$work/run"
+    "$bin/rivenoak" run "$work/run" "${range[@]}" --who-paid "$work/first-presses" >"$work/killed.out" 2>&1 &
+    pid=$!
+    sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    if grep -q "^information: Finished" "$work/killed.out"; then
+      continue
+    fi
+    # The phase the run was in: the last status line it wrote (each is flushed).
+    killed_in=-1
+    last=$({ grep '^status: ' "$work/killed.out" || true; } | tail -1 | sed 's/^status: //')
+    for p in 0 1 2 3; do [ "$last" = "${phases[p]}" ] && killed_in=$p; done
+    [ "$killed_in" -ge 0 ] || killed_in=0  # killed while starting: before the first phase
+    kills[killed_in]=$((kills[killed_in] + 1))
+    problems=$(check "$work/run")
+    # A kill in the who-paid dialog leaves rows with a payer: the user would press for the rest.
+    if [ "$killed_in" -eq 1 ]; then presses "$work/run"; else cp "$work/first-presses" "$work/presses"; fi
+    run "$work/run" >/dev/null
+    if [ "$killed_in" -eq 3 ]; then
+      extra=$(changes "$work/reference" "$work/run" | sort | comm -23 - "$work/second-run-changes")
+    else
+      extra=$(changes "$work/reference" "$work/run")
+    fi
+    if [ -z "$problems$extra" ]; then
+      survived[killed_in]=$((survived[killed_in] + 1))
+    else
+      failures=$((failures + 1))
+      echo "killed at ${delay_ms} ms in ${phases[killed_in]}:"
+      printf '%s\n' "$problems" "$extra" | grep -v '^$' | head -5
+    fi
+  done
+  done=1
+  for p in 0 1 2 3; do [ "${kills[p]}" -ge "$per_phase" ] || done=0; done
+  [ "$done" -eq 0 ] || break
 done
-echo "runs of ${run_ms} ms killed ${kills} times: ${survived} left consistent tables and ended as one run"
+echo "runs of ${run_ms} ms over ${size} transactions, ${attempts} kills aimed:"
+for p in 0 1 2 3; do
+  echo "  ${phases[p]}: killed ${kills[p]}, ${survived[p]} left whole tables and ended as one run"
+done
+[ "$failures" -eq 0 ]

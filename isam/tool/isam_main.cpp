@@ -217,6 +217,9 @@ int main(int argc, char** argv) {
   } catch (const isam::tool::ToolError& e) {
     std::cerr << "isam: " << e.message << "\n";
     return 1;
+  } catch (const std::exception& e) {  // a read the system refused half way, memory run out
+    std::cerr << "isam: " << e.what() << "\n";
+    return 1;
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <vector>
@@ -58,6 +59,9 @@ std::string TableTitle(IsamHandle table) {
 class CsvFile {
  public:
   CsvFile(const std::string& path, IsamHandle table) : in_(path, std::ios::binary) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+      throw ToolError{path + " is a folder, not a file"};
     if (!in_) throw ToolError{"cannot read " + path};
     in_.seekg(0, std::ios::end);
     size_ = static_cast<uint64_t>(in_.tellg());
