@@ -1,5 +1,7 @@
 #include "engine/change_unit.h"
 
+#include <thread>
+
 namespace engine {
 
 void CancelPendingChanges(PracticeDatasets& practice) {
@@ -25,6 +27,8 @@ ChangeBatch::~ChangeBatch() {
 
 void ChangeBatch::BeginUnit() {
   if (!open_) {
+    auto since_commit = std::chrono::steady_clock::now() - committed_at_;
+    if (since_commit < kGap) std::this_thread::sleep_for(kGap - since_commit);
     connection_.StartTransaction();
     open_ = true;
     opened_at_ = std::chrono::steady_clock::now();
@@ -57,6 +61,7 @@ void ChangeBatch::FailUnit() {
 void ChangeBatch::Commit() {
   if (!open_) return;
   open_ = false;
+  committed_at_ = std::chrono::steady_clock::now();
   try {
     connection_.Commit();
   } catch (const data::Exception&) {

@@ -5,9 +5,10 @@
 // units. A failing unit is undone alone, the units before it are committed, and any change a
 // dataset still holds is cancelled, so that no rolled-back value is posted later. The batch is
 // committed once it has been open for a short while, before the run waits for the user, and at
-// the end: a commit syncs each changed file and its journal, which would cost far more than
-// the unit's own work if every unit paid it. A process killed in the middle of a batch loses the
-// batch whole and never part of a unit; the next run does that work again.
+// the end, and the next batch leaves other programs a moment to write first: a commit syncs each
+// changed file and its journal, which would cost far more than the unit's own work if every unit
+// paid it. A process killed in the middle of a batch loses the batch whole and never part of a
+// unit; the next run does that work again.
 #ifndef RIVENOAK_ENGINE_CHANGE_UNIT_H_
 #define RIVENOAK_ENGINE_CHANGE_UNIT_H_
 
@@ -22,7 +23,10 @@ void CancelPendingChanges(PracticeDatasets& practice);
 class ChangeBatch {
  public:
   // How long a batch may stay open: record locks and the files' write locks are held that long.
-  static constexpr std::chrono::milliseconds kInterval{50};
+  static constexpr std::chrono::milliseconds kInterval{100};
+  // How long the files are left to other programs between two batches: a program waiting to
+  // write polls, and would rarely find the files free if the next batch began at once.
+  static constexpr std::chrono::milliseconds kGap{4};
 
   explicit ChangeBatch(PracticeDatasets& practice);
   // Commits the units done; a failure there rolls them back (the next run does them again).
@@ -54,6 +58,7 @@ class ChangeBatch {
   data::TIsamConnection& connection_;
   bool open_ = false;
   std::chrono::steady_clock::time_point opened_at_;
+  std::chrono::steady_clock::time_point committed_at_;
 };
 
 }  // namespace engine

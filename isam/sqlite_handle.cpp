@@ -14,6 +14,12 @@ void FailFromSqlite(sqlite3* db, int rc, const std::string& what) {
     case SQLITE_LOCKED:
       Fail(ISAM_ERR_BUSY, what + " is kept busy by another program: " + detail);
     case SQLITE_READONLY:
+      if (rc == SQLITE_READONLY_DBMOVED) {
+        Fail(ISAM_ERR_READ_ONLY, what +
+                                     " was deleted, moved or replaced by another program while "
+                                     "it was open: nothing more is written to it");
+      }
+      [[fallthrough]];
     case SQLITE_PERM:
       Fail(ISAM_ERR_READ_ONLY, what + " cannot be written: " + detail);
     case SQLITE_CANTOPEN:

@@ -598,5 +598,37 @@ TEST(TableFiles, AutoincrementValuesAreOneMoreThanTheLargestInTheColumn) {
             (std::vector<std::string>{"1|500", "2|2", "3|100", "4|101", "5|501"}));
 }
 
+TEST(TableFiles, ATableDeletedOrReplacedWhileOpenRefusesChangesSayingSoAndKeepsReading) {
+  TempFolder folder;
+  for (bool replace : {false, true}) {
+    std::string path = folder.File("T.adt");
+    std::filesystem::remove(path);
+    CreateTable(path, {"Code CHAR(4)"});
+    ScopedConnection c(folder.path());
+    IsamHandle t = c.Open("T.adt");
+    WriteFields(t, {{"Code", "a"}}, true);
+    std::string replacement;
+    if (replace) {
+      CreateTable(folder.File("New.adt"), {"Code CHAR(4)"});
+      replacement = ReadBytes(folder.File("New.adt"));
+      std::filesystem::rename(folder.File("New.adt"), path);
+    } else {
+      std::filesystem::remove(path);
+    }
+    ISAM_ASSERT_OK(IsamGotoTop(t));
+    EXPECT_EQ(FieldText(t, 1), "a") << "what was open reads on";
+    ISAM_ASSERT_OK(IsamAppendRecord(t));
+    ISAM_ASSERT_OK(IsamSetField(t, 1, "b"));
+    EXPECT_EQ(IsamWriteRecord(t), uint32_t{ISAM_ERR_READ_ONLY});
+    EXPECT_NE(LastErrorText().find("deleted, moved or replaced"), std::string::npos)
+        << LastErrorText();
+    if (replace) {
+      EXPECT_TRUE(FileHolds(path, replacement)) << "the file put in its place is not written";
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(path));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace isam::testing

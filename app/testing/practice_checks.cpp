@@ -1,0 +1,95 @@
+#include "app/testing/practice_checks.h"
+
+#include <sqlite3.h>
+
+#include <sstream>
+
+#include "app/command_line.h"
+
+namespace app::testing {
+namespace {
+
+constexpr const char* kChargeTypes =
+    "(c.\"Transaction Type\" BETWEEN 'A' AND 'D' OR c.\"Transaction Type\" = 'H')";
+
+}  // namespace
+
+std::vector<std::string> QueryColumn(const std::string& file, const std::string& sql,
+                                     const std::string& attach) {
+  std::vector<std::string> rows;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return {"cannot open " + file};
+  }
+  std::string attach_sql = "ATTACH '" + attach + "' AS pax";
+  sqlite3_stmt* stmt = nullptr;
+  if ((!attach.empty() && sqlite3_exec(db, attach_sql.c_str(), nullptr, nullptr, nullptr)) ||
+      sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    rows.push_back(file + ": " + sqlite3_errmsg(db));
+  } else {
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(stmt, 0);
+      rows.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
+    }
+    if (rc != SQLITE_DONE) rows.push_back(file + ": " + sqlite3_errmsg(db));
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return rows;
+}
+
+std::vector<std::string> PracticeFaults(const std::string& practice) {
+  std::vector<std::string> faults;
+  for (const char* table : {"MWTRN.ADT", "Mwpax.adt", "Mwpro.adt"}) {
+    std::vector<std::string> verdict =
+        QueryColumn(practice + "/" + table, "PRAGMA integrity_check");
+    if (verdict != std::vector<std::string>{"ok"})
+      faults.push_back(std::string(table) + " is damaged");
+  }
+  std::string torn =
+      "SELECT 'document of payment ' || p.\"Entry Number\" || ' is half applied' FROM records p"
+      " WHERE p.\"Transaction Type\" BETWEEN 'I' AND 'U' AND"
+      " (SELECT count(*) FROM pax.records a WHERE a.\"Payment Reference\" = p.\"Entry Number\")"
+      " NOT IN (0, (SELECT count(*) FROM records c WHERE c.\"Chart Number\" = p.\"Chart Number\""
+      " AND c.\"Document Number\" = p.\"Document Number\" AND " +
+      std::string(kChargeTypes) +
+      "))"
+      " UNION ALL "
+      "SELECT 'charge ' || c.\"Entry Number\" || ' disagrees with its application records'"
+      " FROM records c WHERE " +
+      kChargeTypes +
+      " AND round(coalesce(c.\"Insurance 1 Amount Paid\", 0) + coalesce(c.\"Insurance 2 Amount"
+      " Paid\", 0) + coalesce(c.\"Insurance 3 Amount Paid\", 0) + coalesce(c.\"Guarantor Amount"
+      " Paid\", 0) + coalesce(c.\"Attorney Amount Paid\", 0) + coalesce(c.\"Adjustment Amount\","
+      " 0), 2) <> round(coalesce((SELECT sum(a.\"Payment Amount\") FROM pax.records a"
+      " WHERE a.\"Charge Reference\" = c.\"Entry Number\"), 0), 2)";
+  for (std::string& fault : QueryColumn(practice + "/MWTRN.ADT", torn, practice + "/Mwpax.adt")) {
+    faults.push_back(std::move(fault));
+  }
+  return faults;
+}
+
+std::vector<std::string> Differences(const std::string& before, const std::string& after) {
+  std::string program = "rivenoak", command = "diff", a = before, b = after;
+  char* argv[] = {program.data(), command.data(), a.data(), b.data()};
+  std::ostringstream out, err;
+  RunCommandLine(4, argv, out, err);
+  std::vector<std::string> lines;
+  std::istringstream in(out.str());
+  std::string line;
+  bool header = true;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (header || line.empty() || line[0] == '#') {
+      header = false;
+      continue;
+    }
+    lines.push_back(line);
+  }
+  if (!err.str().empty()) lines.push_back("diff: " + err.str());
+  return lines;
+}
+
+}  // namespace app::testing

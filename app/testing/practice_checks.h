@@ -1,0 +1,27 @@
+// Checks of a practice's tables after a run that something broke off: the files are whole, and
+// no document or charge is half applied.
+#ifndef RIVENOAK_APP_TESTING_PRACTICE_CHECKS_H_
+#define RIVENOAK_APP_TESTING_PRACTICE_CHECKS_H_
+
+#include <string>
+#include <vector>
+
+namespace app::testing {
+
+// One line per fault found, empty when none: a table failing SQLite's integrity check; a payment
+// with application records for some but not all of its document's charges; a charge whose paid
+// columns do not add up to its application records.
+std::vector<std::string> PracticeFaults(const std::string& practice);
+
+// The first column of each row a query gives, as text, read with a plain SQLite handle (which
+// also rolls back whatever a broken commit left, as any program opening the file would);
+// `attach` (a file, or nothing) is attached as "pax". A failure is a row that says so.
+std::vector<std::string> QueryColumn(const std::string& file, const std::string& sql,
+                                     const std::string& attach = "");
+
+// The changes `rivenoak diff` reports between two copies of a practice, one line each.
+std::vector<std::string> Differences(const std::string& before, const std::string& after);
+
+}  // namespace app::testing
+
+#endif  // RIVENOAK_APP_TESTING_PRACTICE_CHECKS_H_
