@@ -55,8 +55,8 @@ struct BackupFinisher {
 using BackupPtr = std::unique_ptr<sqlite3_backup, BackupFinisher>;
 
 // Copies the table that `source` reads into the file `target` (made when missing) with SQLite's
-// online backup. A new copy is left in rollback-journal mode, so that it can be read even where
-// no write-ahead log can be made; the engine switches it back when it writes.
+// online backup. A new copy is left in rollback-journal mode, the mode the engine writes in, so
+// that it can also be read where no write-ahead log can be made.
 void CopyTable(sqlite3* source, const std::string& target, bool new_copy, engine::Gauge* gauge) {
   isam::DbPtr dest = isam::OpenDb(target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, target);
   sqlite3_busy_timeout(dest.get(), kBusyTimeoutMs);

@@ -24,9 +24,9 @@ class PracticeDataError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A table file opened read-only, so that it can be read while other programs use it. The
-// write-ahead log and its index, which SQLite makes for a read-only reader and leaves behind,
-// are removed again when no other program has them open.
+// A table file opened read-only, so that it can be read while other programs use it. For a file
+// that another program left in write-ahead mode, the log and its index, which SQLite makes for
+// a read-only reader and leaves behind, are removed again when no other program has them open.
 class TableReader {
  public:
   explicit TableReader(const std::string& path);
