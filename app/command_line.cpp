@@ -70,6 +70,13 @@ class PhaseTimings {
 };
 
 // Who-paid presses, one a line; blank lines and lines starting with '#' are left out.
+// Refuses an empty text, which the shell passes for '' or an unset variable.
+CLI::Validator NotEmpty() {
+  return CLI::Validator(
+      [](std::string& value) { return value.empty() ? std::string("empty") : std::string(); },
+      "NOT EMPTY");
+}
+
 std::vector<std::string> ReadPresses(const std::string& file) {
   if (file.empty()) throw CLI::ValidationError("--who-paid", "no file named");
   std::error_code error;
@@ -198,7 +205,9 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   std::string who_paid_file, on_missing = "yes";
   bool no_match = false, no_apply = false, no_over = false, no_adjust = false, no_strict = false;
   bool progress = false, quiet = false;
-  run->add_option("DATA_PATH", data_path, "The practice's data folder")->required();
+  run->add_option("DATA_PATH", data_path, "The practice's data folder")
+      ->required()
+      ->check(NotEmpty());
   run->add_option("--from", options.from, "From date, MM/DD/YYYY");
   run->add_option("--to", options.to, "To date, MM/DD/YYYY");
   run->add_flag("--no-match-types", no_match,

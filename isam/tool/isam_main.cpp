@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : 2;
+    return app.exit(e) == 0 ? 0 : 1;  // every error of the tool exits 1
   }
   try {
     std::ios::sync_with_stdio(false);
