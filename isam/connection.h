@@ -58,6 +58,13 @@ class Attachment {
   // Takes the file out of write-ahead mode (which another program may have left it in) before
   // its first change; opening alone writes nothing.
   void EnsureRollbackJournal();
+  // Called before every change of the file through this connection: readies the journal and
+  // counts the change, so that a move served by a running statement knows it is out of date.
+  void PrepareChange() {
+    EnsureRollbackJournal();
+    ++changes_;
+  }
+  uint64_t changes() const { return changes_; }
   // True for the file that its slot's handle opened as its main database.
   bool is_main() const { return schema_name_ == "main"; }
 
@@ -70,6 +77,7 @@ class Attachment {
   TableSchema schema_;
   std::string from_;
   bool journal_ready_ = false;
+  uint64_t changes_ = 0;
 };
 
 class Connection {

@@ -63,7 +63,10 @@ std::string OrderByText(const OrderColumns& columns, Direction dir) {
 
 std::string NextRecordSql(const std::string& select, const std::string& from,
                           const std::string& condition, const OrderColumns& columns, Direction dir,
-                          const Bound& bound) {
+                          const Bound& bound, Rows rows) {
+  // The branches follow one another, nearest first, so their rows together are the order from
+  // the bound on. A branch keeps its ORDER BY only with a LIMIT (-1 is none).
+  bool all = rows == Rows::kAll;
   std::string order = OrderByText(columns, dir);
   std::string where = condition.empty() ? "" : "(" + condition + ")";
   std::string sql;
@@ -71,11 +74,16 @@ std::string NextRecordSql(const std::string& select, const std::string& from,
     std::string cond = where;
     if (!branch.empty()) cond += (cond.empty() ? "" : " AND ") + branch;
     if (!sql.empty()) sql += " UNION ALL ";
-    sql += "SELECT * FROM (SELECT " + select + " FROM " + from +
-           (cond.empty() ? "" : " WHERE " + cond) + " ORDER BY " + order + " LIMIT 1)";
+    sql +=
+        all ? "SELECT k_recno FROM (SELECT _recno AS k_recno" : "SELECT * FROM (SELECT " + select;
+    sql += " FROM " + from + (cond.empty() ? "" : " WHERE " + cond) + " ORDER BY " + order +
+           (all ? " LIMIT -1)" : " LIMIT 1)");
   }
   if (sql.empty()) return "SELECT " + select + " FROM " + from + " WHERE 0";
-  return sql + " LIMIT 1";
+  if (!all) return sql + " LIMIT 1";
+  // Only record numbers pass through the branches; each row is then read by its number, in
+  // the branches' order (CROSS JOIN keeps them the outer loop).
+  return "SELECT " + select + " FROM (" + sql + ") CROSS JOIN " + from + " ON _recno = k_recno";
 }
 
 std::string BeyondCondition(const OrderColumns& columns, Direction dir, const Bound& bound,

@@ -46,10 +46,12 @@ std::vector<std::string> BoundBranches(const OrderColumns& columns, Direction di
 std::string OrderByText(const OrderColumns& columns, Direction dir);
 
 // The first record beyond the bound in the direction: `select` columns from `from`, among the
-// records meeting `condition` ("" for all).
+// records meeting `condition` ("" for all). With `Rows::kAll`, every record beyond the bound,
+// in order, for a statement stepped on from one record to the next.
+enum class Rows { kFirst, kAll };
 std::string NextRecordSql(const std::string& select, const std::string& from,
                           const std::string& condition, const OrderColumns& columns, Direction dir,
-                          const Bound& bound);
+                          const Bound& bound, Rows rows = Rows::kFirst);
 
 // A condition true for the records beyond the bound (the branches or-ed), "1" without one.
 // Parameters are numbered from first_parameter.

@@ -55,7 +55,7 @@ class OrderSqlPlan : public ::testing::Test {
   }
 
   std::string Sql(const OrderColumns& columns, Direction dir, const Bound& bound) {
-    return NextRecordSql("_recno, \"Name\"", "\"t1\".records", "", columns, dir, bound);
+    return NextRecordSql("_recno, \"Name\"", "\"t1\".records", "", columns, dir, bound, rows_);
   }
 
   // Every statement a move can run on the order: each access to the records must be a seek,
@@ -100,13 +100,18 @@ class OrderSqlPlan : public ::testing::Test {
 
   TempFolder folder_;
   sqlite3* db_ = nullptr;
+  Rows rows_ = Rows::kFirst;
 };
 
 TEST_F(OrderSqlPlan, EveryIndexMoveIsPlannedAsSeeks) {
   ExpectEveryMoveSeeks(kKeyColumns);
+  rows_ = Rows::kAll;  // the statements that moves inside a transaction step on
+  ExpectEveryMoveSeeks(kKeyColumns);
 }
 
 TEST_F(OrderSqlPlan, EveryNaturalOrderMoveIsPlannedAsSeeks) {
+  ExpectEveryMoveSeeks(kNatural);
+  rows_ = Rows::kAll;
   ExpectEveryMoveSeeks(kNatural);
 }
 

@@ -327,7 +327,7 @@ int64_t SqlStatement::RunChanges(const std::shared_ptr<Attachment>& attachment) 
 
   // The statement's changes stand or fall together. The journal mode cannot change inside the
   // savepoint, so the file is switched before it.
-  attachment->EnsureRollbackJournal();
+  attachment->PrepareChange();
   sqlite3* db = attachment->db();
   Exec(db, "SAVEPOINT isam_statement", attachment->path());
   try {

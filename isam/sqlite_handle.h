@@ -1,6 +1,7 @@
 // RAII owners of SQLite connections and prepared statements, and the mapping of SQLite's result
 // codes to the engine's. A statement is reset as soon as its caller is done with it
-// (StatementUse), so that no read transaction stays open between engine calls.
+// (StatementUse), so that no read transaction stays open between engine calls, unless its owner
+// keeps it running inside a transaction of its own.
 #ifndef RIVENOAK_ISAM_SQLITE_HANDLE_H_
 #define RIVENOAK_ISAM_SQLITE_HANDLE_H_
 
@@ -39,6 +40,7 @@ class StatementUse {
  public:
   StatementUse(sqlite3_stmt* stmt, std::string what) : stmt_(stmt), what_(std::move(what)) {}
   ~StatementUse() {
+    if (kept_) return;
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
   }
@@ -48,10 +50,13 @@ class StatementUse {
   // True when a row is ready, false when done; a failure throws.
   bool Step();
   sqlite3_stmt* get() const { return stmt_; }
+  // Leaves the statement running for its owner to step on and reset.
+  void Keep() { kept_ = true; }
 
  private:
   sqlite3_stmt* stmt_;
   std::string what_;
+  bool kept_ = false;
 };
 
 // SQL text of an identifier in double quotes.

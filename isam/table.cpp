@@ -79,6 +79,7 @@ Table::~Table() {
 }
 
 void Table::TransactionEnded() {
+  StopStream();
   for (uint32_t recno : unlock_at_end_) {
     if (held_locks_.erase(recno)) lock_file_->Unlock(recno);
   }
@@ -164,15 +165,68 @@ std::vector<Value> Table::FreshKey(int order) {
   return KeyOf(order, values_, recno_);
 }
 
+bool Table::CanStream() const {
+  return connection_->in_transaction() && source_->condition().empty();
+}
+
+void Table::StopStream() {
+  if (!stream_.stmt) return;
+  sqlite3_reset(stream_.stmt);
+  stream_.stmt = nullptr;
+}
+
+std::optional<Table::Read> Table::ContinueStream(int order, Direction dir) {
+  if (!stream_.stmt) return std::nullopt;
+  if (!CanStream() || stream_.order != order || stream_.dir != dir || state_ != State::kRecord ||
+      recno_ != stream_.recno || source_->attachment()->changes() != stream_.changes) {
+    StopStream();
+    return std::nullopt;
+  }
+  int rc = sqlite3_step(stream_.stmt);
+  if (rc != SQLITE_ROW) {
+    sqlite3_stmt* stmt = stream_.stmt;
+    StopStream();
+    if (rc == SQLITE_DONE) return Read::kNone;
+    FailFromSqlite(sqlite3_db_handle(stmt), rc, path());
+  }
+  ReadRow(stream_.stmt, *source_, &scratch_recno_, &scratch_);
+  if (order >= 0 && HasScope(order) && !InScope(order, KeyOf(order, scratch_, scratch_recno_))) {
+    StopStream();
+    return Read::kNone;
+  }
+  recno_ = stream_.recno = scratch_recno_;
+  values_.swap(scratch_);
+  read_version_ = DataVersion();
+  first_of_order_ = kNoOrder;
+  record_gone_ = false;
+  qualifies_ = true;
+  return Read::kFound;
+}
+
 Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>& bound,
                               bool inclusive, const unsigned int* expected_version) {
   const OrderColumns& columns = ColumnsOf(order);
   Bound b{bound.size(), inclusive, NullMask(bound)};
   StatementKind kind = dir == Direction::kForward ? kNextForward : kNextBackward;
-  sqlite3_stmt* stmt = source_->Statement(StatementKey(kind, order, b), [&] {
-    return NextRecordSql(source_->select_list(), source_->from(), source_->condition(), columns,
-                         dir, b);
-  });
+  uint64_t key = StatementKey(kind, order, b);
+  StopStream();
+  bool streaming = CanStream();
+  sqlite3_stmt* stmt = nullptr;
+  if (streaming) {
+    StmtPtr& owned = stream_statements_[key];
+    if (!owned) {
+      owned = Prepare(source_->db(),
+                      NextRecordSql(source_->select_list(), source_->from(), source_->condition(),
+                                    columns, dir, b, Rows::kAll),
+                      path());
+    }
+    stmt = owned.get();
+  } else {
+    stmt = source_->Statement(key, [&] {
+      return NextRecordSql(source_->select_list(), source_->from(), source_->condition(), columns,
+                           dir, b);
+    });
+  }
   StatementUse use(stmt, path());
   BindAll(stmt, bound, 1);
   source_->BindCondition(stmt);
@@ -193,6 +247,11 @@ Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>
   state_ = State::kRecord;
   record_gone_ = false;
   qualifies_ = true;
+  if (streaming) {
+    use.Keep();  // stepped on by the moves that follow
+    stream_ = Stream{stmt, order, dir, recno_, source_->attachment()->changes()};
+    connection_->AddEndListener(this);
+  }
   return Read::kFound;
 }
 
@@ -207,6 +266,7 @@ bool Table::StepOnce(int order, Direction dir) {
   };
   // The place the record was read at serves while the file is unchanged since; a record number
   // never changes, so the natural order always trusts it.
+  if (std::optional<Read> streamed = ContinueStream(order, dir)) return *streamed == Read::kFound;
   std::vector<Value> key = KeyOf(order, values_, recno_);
   bool trusted = ColumnsOf(order).size() == 1;
   Read read = Read::kStale;
@@ -506,11 +566,13 @@ bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
 
 void Table::SetScope(int index, bool top, const uint8_t* key, uint16_t length) {
   std::vector<Value> values = DecodeKey(index, key, length);
+  StopStream();
   IndexState& state = indexes_[static_cast<size_t>(index)];
   (top ? state.top : state.bottom) = std::move(values);
 }
 
 void Table::ClearScope(int index, bool top) {
+  StopStream();
   IndexState& state = indexes_[static_cast<size_t>(index)];
   auto& scope = top ? state.top : state.bottom;
   if (!scope) Fail(ISAM_ERR_NO_SCOPE, "No scope is set on the index of " + Title());
@@ -518,6 +580,7 @@ void Table::ClearScope(int index, bool top) {
 }
 
 void Table::ClearAllScopes() {
+  StopStream();
   for (IndexState& state : indexes_) {
     state.top.reset();
     state.bottom.reset();
@@ -610,7 +673,7 @@ Table::BorrowedLock::~BorrowedLock() {
 
 void Table::Delete(uint32_t recno) {
   RequireWritable();
-  source_->attachment()->EnsureRollbackJournal();
+  source_->attachment()->PrepareChange();
   BorrowedLock lock(this, recno);
   sqlite3_stmt* stmt = source_->Statement(
       "D", [&] { return "DELETE FROM " + source_->from() + " WHERE _recno = ?1"; });
@@ -623,7 +686,7 @@ void Table::Delete(uint32_t recno) {
 void Table::Write() {
   if (pending_ == Pending::kNone) return;
   RequireWritable();
-  source_->attachment()->EnsureRollbackJournal();
+  source_->attachment()->PrepareChange();
   const TableSchema& s = schema();
   std::string mask(s.fields.size(), '0');
   for (size_t i = 0; i < s.fields.size(); ++i) {

@@ -8,6 +8,7 @@
 #define RIVENOAK_ISAM_TABLE_H_
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -133,6 +134,15 @@ class Table : public TransactionEndListener {
   void DropPending();
   void EnsureAutoincIndexes();
   void GoEmpty();
+  // Moves inside a transaction of the connection are served by a statement kept stepping (a
+  // stream): no other program can change the file meanwhile, so the next record in the order is
+  // the stream's next row as long as this connection changed nothing in the file since it began
+  // and the handle still stands on the row it gave last. Outside a transaction every move is a
+  // statement of its own, which holds no lock between calls.
+  bool CanStream() const;
+  // The next row of the running stream, if it serves this move; nullopt when it does not.
+  std::optional<Read> ContinueStream(int order, Direction dir);
+  void StopStream();
 
   Connection* connection_;
   std::shared_ptr<RecordSource> source_;
@@ -161,6 +171,16 @@ class Table : public TransactionEndListener {
 
   std::vector<IndexState> indexes_;
   std::vector<OrderColumns> order_columns_;  // [0] natural, [i+1] index i
+
+  // Declared last, so that the statements are finalized before the source they read goes.
+  std::map<uint64_t, StmtPtr> stream_statements_;
+  struct Stream {
+    sqlite3_stmt* stmt = nullptr;  // running; owned by stream_statements_
+    int order = 0;
+    Direction dir = Direction::kForward;
+    int64_t recno = 0;     // the row it gave last
+    uint64_t changes = 0;  // the file's change count when it began
+  } stream_;
 };
 
 }  // namespace isam

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -489,6 +490,78 @@ TEST_F(KeyedTable, SeededRandomChangesKeepEveryOrderInStep) {
           << "round " << round << " seek " << i;
     }
   }
+}
+
+// Inside a transaction moves step on a statement kept running; changes made on the way, by this
+// handle or another on the same connection, and scopes set on the way must still show.
+TEST_F(KeyedTable, InsideATransactionMovesFollowChangesAndScopesMadeOnTheWay) {
+  std::mt19937 rng(99);
+  auto random_code = [&]() -> Text {
+    int v = int(rng() % 5);
+    return v == 0 ? Text() : Text(std::string(1, static_cast<char>('a' + v - 1)));
+  };
+  auto random_n = [&]() -> Num { return rng() % 4 == 0 ? Num() : Num(int(rng() % 5)); };
+  std::vector<Row> rows;
+  for (uint32_t i = 1; i <= 300; ++i) rows.push_back({i, random_code(), random_n()});
+  InsertRows(rows);
+  ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+  for (Order order : {Order::kNatural, Order::kCode, Order::kCodeN, Order::kNCode}) {
+    ExpectWalksMatchModel(order);
+  }
+  IsamHandle other = connection_.Open("keyed.adt");
+  std::set<uint32_t> by_table, by_other;
+  for (Order order : {Order::kNatural, Order::kCode, Order::kCodeN, Order::kNCode}) {
+    IsamHandle handle = Handle(order);
+    ISAM_ASSERT_OK(IsamGotoTop(handle));
+    for (int step = 1; !AtEof(handle); ++step) {
+      uint32_t at = RecordNumber(handle);
+      // A record written inside the transaction stays locked to the handle that wrote it.
+      if (step % 11 == 0 && !by_other.count(at)) {  // the current record changes its key
+        by_table.insert(at);
+        Row& row = rows_[at - 1];
+        row.code = random_code();
+        ISAM_ASSERT_OK(row.code ? IsamSetField(table_, 1, row.code->c_str())
+                                : IsamSetEmpty(table_, 1));
+        ISAM_ASSERT_OK(IsamWriteRecord(table_));
+      } else if (step % 7 == 0) {  // another record changes its key
+        Row& row = rows_[rng() % rows_.size()];
+        if (row.recno != at && !by_table.count(row.recno)) {
+          by_other.insert(row.recno);
+          row.code = random_code();
+          ISAM_ASSERT_OK(IsamGotoRecord(other, row.recno));
+          ISAM_ASSERT_OK(row.code ? IsamSetField(other, 1, row.code->c_str())
+                                  : IsamSetEmpty(other, 1));
+          ISAM_ASSERT_OK(IsamWriteRecord(other));
+        }
+      }
+      std::vector<uint32_t> model = ModelWalk(rows_, order);
+      auto next = std::find(model.begin(), model.end(), at) + 1;
+      ISAM_ASSERT_OK(IsamSkip(handle, 1));
+      if (next == model.end()) {
+        EXPECT_TRUE(AtEof(handle)) << "order " << int(order) << " after " << at;
+      } else {
+        ASSERT_FALSE(AtEof(handle)) << "order " << int(order) << " after " << at;
+        ASSERT_EQ(RecordNumber(handle), *next) << "order " << int(order) << " after " << at;
+      }
+    }
+  }
+  // A scope set during a walk, beyond the record the walk stands on: the next move goes to the
+  // scope's first record.
+  std::vector<uint32_t> scoped;
+  for (uint32_t recno : ModelWalk(rows_, Order::kCodeN)) {
+    const Text& code = rows_[recno - 1].code;
+    if (code == Text("b") || code == Text("c")) scoped.push_back(recno);
+  }
+  ASSERT_FALSE(scoped.empty());
+  ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+  ISAM_ASSERT_OK(IsamSkip(by_code_n_, 1));
+  SetScope(ISAM_SCOPE_TOP, Probe{1, Text("b"), Num()});
+  SetScope(ISAM_SCOPE_BOTTOM, Probe{1, Text("c"), Num()});
+  ISAM_ASSERT_OK(IsamSkip(by_code_n_, 1));
+  EXPECT_EQ(RecordNumber(by_code_n_), scoped.front());
+  EXPECT_EQ(WalkForward(by_code_n_), scoped);
+  EXPECT_EQ(WalkBackward(by_code_n_), Reversed(scoped));
+  ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 }
 
 TEST(RecordImage, EmptyMarksComeFirstThenEachFieldAtItsOffset) {
