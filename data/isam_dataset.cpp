@@ -116,6 +116,9 @@ class TIsamDataSet::MasterLink : public TDataLink {
   void SourceGone() override { detail_->master_source_ = nullptr; }
   void FieldChanged(TField& field) override {
     if (!detail_->Active()) return;
+    // A value written to the master's key buffer (set-key state) changes none of its records.
+    TDataSet* master = detail_->master_source_ ? detail_->master_source_->DataSet() : nullptr;
+    if (master && master->State() == TDataSetState::dsSetKey) return;
     for (TField* f : detail_->MasterFieldList()) {
       if (f == &field) {
         detail_->MasterChanged();

@@ -716,6 +716,18 @@ TEST_F(MasterDetailTest, DetailShowsTheRecordsMatchingTheMasterKeyFields) {
   EXPECT_EQ(detail_.FieldByName("Document Number").AsString(), "210401002");
 }
 
+TEST_F(MasterDetailTest, KeysTheMasterLooksForLeaveTheDetailOnTheMastersRecord) {
+  master_.Open();
+  detail_.Open();
+  master_.Next();
+  master_.Next();
+  ASSERT_EQ(master_.RecNo(), 1);
+  ASSERT_EQ(Walk(detail_), (std::vector<int>{1, 3}));
+  EXPECT_FALSE(master_.FindKey({"NOBODY", "999"}));
+  EXPECT_EQ(master_.RecNo(), 1);
+  EXPECT_EQ(Walk(detail_), (std::vector<int>{1, 3}));
+}
+
 TEST_F(MasterDetailTest, MasterWithFewerFieldsLimitsByTheLeadingSegments) {
   detail_.SetMasterFields("Chart Number");
   master_.SetIndexName("");

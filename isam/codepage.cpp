@@ -1,5 +1,6 @@
 #include "isam/codepage.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace isam {
@@ -54,6 +55,8 @@ std::string Utf8FromAnsi(const std::string& ansi) {
 }
 
 std::string AnsiFromUtf8(const std::string& utf8) {
+  // Most texts are plain ASCII, the same bytes in both.
+  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; })) return utf8;
   std::string out;
   out.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
