@@ -288,6 +288,9 @@ void Connection::RollbackToSavepoint() {
   std::string name = SavepointName(savepoints_);
   ExecOnSlots("ROLLBACK TO " + name + "; RELEASE " + name);
   --savepoints_;
+  for (auto& [key, weak] : attachments_) {
+    if (auto attachment = weak.lock()) attachment->CountChange();
+  }
 }
 
 void Connection::ReleaseSavepoint() {

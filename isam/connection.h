@@ -62,8 +62,10 @@ class Attachment {
   // counts the change, so that a move served by a running statement knows it is out of date.
   void PrepareChange() {
     EnsureRollbackJournal();
-    ++changes_;
+    CountChange();
   }
+  // Counts a change made otherwise: a rollback to a savepoint, which undoes changes.
+  void CountChange() { ++changes_; }
   uint64_t changes() const { return changes_; }
   // True for the file that its slot's handle opened as its main database.
   bool is_main() const { return schema_name_ == "main"; }
