@@ -69,8 +69,15 @@ std::string NextRecordSql(const std::string& select, const std::string& from,
   bool all = rows == Rows::kAll;
   std::string order = OrderByText(columns, dir);
   std::string where = condition.empty() ? "" : "(" + condition + ")";
+  std::vector<std::string> branches = Branches(columns, dir, bound, 1);
+  if (branches.size() == 1) {  // one range of the order: read straight from it
+    std::string cond = where;
+    if (!branches[0].empty()) cond += (cond.empty() ? "" : " AND ") + branches[0];
+    return "SELECT " + select + " FROM " + from + (cond.empty() ? "" : " WHERE " + cond) +
+           " ORDER BY " + order + (all ? "" : " LIMIT 1");
+  }
   std::string sql;
-  for (const std::string& branch : Branches(columns, dir, bound, 1)) {
+  for (const std::string& branch : branches) {
     std::string cond = where;
     if (!branch.empty()) cond += (cond.empty() ? "" : " AND ") + branch;
     if (!sql.empty()) sql += " UNION ALL ";
