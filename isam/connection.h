@@ -67,8 +67,6 @@ class Attachment {
   // Counts a change made otherwise: a rollback to a savepoint, which undoes changes.
   void CountChange() { ++changes_; }
   uint64_t changes() const { return changes_; }
-  // True for the file that its slot's handle opened as its main database.
-  bool is_main() const { return schema_name_ == "main"; }
 
  private:
   Connection* connection_;
