@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/demo_practice.h"
+#include "app/testing/practice_checks.h"
 #include "isam/testing/test_support.h"
 
 namespace app {
@@ -15,20 +16,8 @@ namespace {
 
 using isam::testing::TempFolder;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Outcome Rivenoak(std::vector<std::string> args) {
-  args.insert(args.begin(), "rivenoak");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  std::ostringstream out, err;
-  int status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
-}
+using testing::Outcome;
+using testing::Rivenoak;
 
 class RunCommand : public ::testing::Test {
  protected:

@@ -10,6 +10,7 @@
 
 #include "app/command_line.h"
 #include "app/demo_practice.h"
+#include "app/testing/practice_checks.h"
 #include "isam/testing/test_support.h"
 
 namespace app {
@@ -22,20 +23,8 @@ using isam::testing::RunSql;
 using isam::testing::ScopedConnection;
 using isam::testing::TempFolder;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Outcome Rivenoak(std::vector<std::string> args) {
-  args.insert(args.begin(), "rivenoak");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  std::ostringstream out, err;
-  int status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
-}
+using testing::Outcome;
+using testing::Rivenoak;
 
 // Every file of a folder by name: its size, a hash of its bytes and its last-write time.
 std::map<std::string, std::string> FolderState(const std::string& folder) {

@@ -25,19 +25,14 @@ using isam::testing::FaultVfs;
 using isam::testing::TempFolder;
 using Strings = std::vector<std::string>;
 
-struct Outcome {
-  int status;
-  std::string out;
-};
+using testing::Outcome;
 
+// The run's lines, then anything on standard error.
 Outcome RunOn(const std::string& practice) {
-  std::string program = "rivenoak", command = "run", path = practice, quiet = "--quiet";
-  std::string from = "--from", from_date = "01/01/2000", to = "--to", to_date = "12/31/2030";
-  char* argv[] = {program.data(), command.data(),   path.data(), quiet.data(),
-                  from.data(),    from_date.data(), to.data(),   to_date.data()};
-  std::ostringstream out, err;
-  int status = RunCommandLine(8, argv, out, err);
-  return {status, out.str() + err.str()};
+  Outcome outcome =
+      testing::Rivenoak({"run", practice, "--quiet", "--from", "01/01/2000", "--to", "12/31/2030"});
+  outcome.out += outcome.err;
+  return outcome;
 }
 
 std::string Bytes(const std::string& path) {
@@ -83,9 +78,8 @@ TEST_F(RunFaults, ADiskFillingUpAtAnyMomentEndsTheRunSayingSoAndLosesNothing) {
     }
     ++faults;
     EXPECT_EQ(outcome.status, 1) << "write " << at << ":\n" << outcome.out;
-    EXPECT_NE(outcome.out.find("The disk is full"), std::string::npos)
-        << "write " << at << ":\n"
-        << outcome.out;
+    EXPECT_NE(outcome.out.find("The disk is full"), std::string::npos) << "write " << at << ":\n"
+                                                                       << outcome.out;
     EXPECT_EQ(testing::PracticeFaults(practice), Strings{}) << "write " << at;
     // The disk has room again: the next run does what the broken one could not.
     Outcome next = RunOn(practice);

@@ -71,13 +71,19 @@ std::vector<std::string> PracticeFaults(const std::string& practice) {
   return faults;
 }
 
-std::vector<std::string> Differences(const std::string& before, const std::string& after) {
-  std::string program = "rivenoak", command = "diff", a = before, b = after;
-  char* argv[] = {program.data(), command.data(), a.data(), b.data()};
+Outcome Rivenoak(std::vector<std::string> args) {
+  args.insert(args.begin(), "rivenoak");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
   std::ostringstream out, err;
-  RunCommandLine(4, argv, out, err);
+  int status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {status, out.str(), err.str()};
+}
+
+std::vector<std::string> Differences(const std::string& before, const std::string& after) {
+  Outcome diff = Rivenoak({"diff", before, after});
   std::vector<std::string> lines;
-  std::istringstream in(out.str());
+  std::istringstream in(diff.out);
   std::string line;
   bool header = true;
   while (std::getline(in, line)) {
@@ -88,7 +94,7 @@ std::vector<std::string> Differences(const std::string& before, const std::strin
     }
     lines.push_back(line);
   }
-  if (!err.str().empty()) lines.push_back("diff: " + err.str());
+  if (!diff.err.empty()) lines.push_back("diff: " + diff.err);
   return lines;
 }
 

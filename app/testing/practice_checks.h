@@ -1,5 +1,6 @@
-// Checks of a practice's tables after a run that something broke off: the files are whole, and
-// no document or charge is half applied.
+// For the program's tests: its command line run in this process, and checks of a practice's
+// tables after a run that something broke off (the files are whole, no document or charge is
+// half applied).
 #ifndef RIVENOAK_APP_TESTING_PRACTICE_CHECKS_H_
 #define RIVENOAK_APP_TESTING_PRACTICE_CHECKS_H_
 
@@ -7,6 +8,15 @@
 #include <vector>
 
 namespace app::testing {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// `rivenoak` with these arguments, run in this process.
+Outcome Rivenoak(std::vector<std::string> args);
 
 // One line per fault found, empty when none: a table failing SQLite's integrity check; a payment
 // with application records for some but not all of its document's charges; a charge whose paid
