@@ -12,16 +12,16 @@
 
 #include "data/date_time.h"
 #include "engine/apply_payments.h"
-#include "engine/practice_tables.h"
-#include "isam/testing/test_support.h"
+#include "engine/testing/practice_files.h"
 
 namespace engine {
 namespace {
 
-using isam::testing::CreateTable;
-using isam::testing::RunSql;
-using isam::testing::TempFolder;
-using Strings = std::vector<std::string>;
+using testing::kAllFlags;
+using testing::kNoFlags;
+using testing::kUnpaid;
+using testing::Strings;
+using testing::Trn;
 
 TEST(PaymentAmountColumn, ChoosesThePayersColumn) {
   EXPECT_EQ(PaymentAmountColumn("1", "I", true), "Insurance 1 Amount Paid");
@@ -39,163 +39,15 @@ TEST(PaymentAmountColumn, ChoosesThePayersColumn) {
   EXPECT_EQ(PaymentAmountColumn("4", "I", false), "");
 }
 
-class FakeGauge : public Gauge {
- public:
-  void SetMax(int max) override {
-    max_ = max < 0 ? 0 : max;
-    if (position_ > max_) position_ = max_;
-  }
-  void SetPosition(int position) override {
-    position_ = position < 0 ? 0 : (position > max_ ? max_ : position);
-  }
-  int Max() const override { return max_; }
-  int Position() const override { return position_; }
-
- private:
-  int max_ = 100;
-  int position_ = 0;
-};
-
-class FakeView : public RunView {
- public:
-  Gauge& Gauge1() override { return gauge1; }
-  Gauge& Gauge2() override { return gauge2; }
-  void SetStatus(const std::string&) override {}
-  void SetTypesChanged(int) override {}
-  void ProcessMessages() override {}
-  bool StopFlag() const override { return stop; }
-  void SetStopFlag(bool value) override { stop = value; }
-  std::string Title() const override { return title; }
-  void SetTitle(const std::string& text) override {
-    title = text;
-    titles.push_back(text);
-  }
-  void ShowPlain(const std::string& text) override { ADD_FAILURE() << text; }
-  void ShowInformation(const std::string& text) override { ADD_FAILURE() << text; }
-  void ShowError(const std::string& text) override { ADD_FAILURE() << text; }
-  bool AskYesNo(const std::string& text) override {
-    questions.push_back(text);
-    return answer;
-  }
-  void ShowWhoPaid(WhoPaidDialog&) override { ADD_FAILURE() << "no dialog in this phase"; }
-
-  FakeGauge gauge1, gauge2;
-  std::string title = "Rivenoak";
-  Strings titles, questions;
-  bool answer = true;
-  bool stop = false;
-};
-
-// One transaction; amounts are SQL literals.
-struct Trn {
-  int entry;
-  std::string type;
-  std::string amount;
-  std::string who = "";
-  std::string doc = "D1";
-  std::string created = "2024-03-15";
-  std::vector<std::pair<std::string, std::string>> more = {};
-};
-
-std::string Quote(const std::string& text) {
-  return text.empty() ? "NULL" : "'" + text + "'";
-}
-
 const std::function<bool()> kStrict = [] { return true; };
 const std::function<bool()> kLoose = [] { return false; };
 
-class AdjustPaymentsTest : public ::testing::Test {
+class AdjustPaymentsTest : public testing::PracticeFilesTest {
  protected:
-  void SetUp() override {
-    for (const engine::TableLayout& table : engine::PracticeTables())
-      CreateTable(folder_.File(table.file), table.fields, table.indexes);
-  }
-
-  // The record number is the entry number, so results are read back by entry. Every
-  // transaction is of one chart with no "Date From": payments are met in record order.
-  void Add(const Trn& t) {
-    std::string columns =
-        "\"_recno\", \"Entry Number\", \"Chart Number\", \"Document Number\", "
-        "\"Transaction Type\", \"Amount\", \"Who Paid\", \"Date Created\"";
-    std::string values = std::to_string(t.entry) + ", " + std::to_string(t.entry) + ", 'CHART1', " +
-                         Quote(t.doc) + ", " + Quote(t.type) + ", " + t.amount + ", " +
-                         Quote(t.who) + ", " + Quote(t.created);
-    for (const auto& [field, literal] : t.more) {
-      columns += ", \"" + field + "\"";
-      values += ", " + literal;
-    }
-    RunSql(folder_.File("MWTRN.ADT"),
-           "INSERT INTO records (" + columns + ") VALUES (" + values + ")");
-  }
-  void AddPax(int payment, int charge, const std::string& amount, const std::string& who) {
-    RunSql(folder_.File("Mwpax.adt"),
-           "INSERT INTO records (\"Payment Reference\", \"Charge Reference\", \"Payment Amount\", "
-           "\"Who Paid\") VALUES (" +
-               std::to_string(payment) + ", " + std::to_string(charge) + ", " + amount + ", " +
-               Quote(who) + ")");
-  }
-
-  // Opens the practice as the main window does, for March 2024, and runs `phases` on it.
-  void WithPractice(const std::function<void(PracticeDatasets&)>& phases) {
-    PracticeDatasets practice;
-    practice.IsamConnection2.SetConnectPath(folder_.path() + "/");
-    practice.IsamConnection2.SetIsConnected(true);
-    practice.OpenTables();
-    practice.BeginDate = data::EncodeDate(2024, 3, 1);
-    practice.EndDate = data::EncodeDate(2024, 3, 31);
-    phases(practice);
-  }
   void Run(const std::function<bool()>& strict = kStrict) {
     WithPractice([&](PracticeDatasets& practice) { AdjustPayments(practice, view_, strict); });
   }
-
-  // A field of a transaction as the engine gives it as text ("" when empty, "T"/"F").
-  std::string Get(int entry, const std::string& field) {
-    isam::testing::ScopedConnection connection(folder_.path());
-    IsamHandle table = connection.Open("MWTRN.ADT");
-    EXPECT_EQ(IsamGotoRecord(table, static_cast<uint32_t>(entry)), 0u);
-    return isam::testing::FieldText(table, isam::testing::FieldNumber(table, field));
-  }
-  Strings Get(int entry, const Strings& fields) {
-    Strings out;
-    for (const std::string& field : fields) out.push_back(Get(entry, field));
-    return out;
-  }
-  // The six amount columns a payment can move and the five paid flags, "" when empty.
-  Strings Paid(int entry) {
-    return Get(entry,
-               {"Insurance 1 Amount Paid", "Insurance 2 Amount Paid", "Insurance 3 Amount Paid",
-                "Guarantor Amount Paid", "Attorney Amount Paid", "Adjustment Amount"});
-  }
-  Strings Flags(int entry) {
-    return Get(entry, {"Insurance 1 Paid", "Insurance 2 Paid", "Insurance 3 Paid", "Guarantor Paid",
-                       "Attorney Paid"});
-  }
-  // Every application record, "payment charge amount who", in record-number order.
-  Strings Pax() {
-    isam::testing::ScopedConnection connection(folder_.path());
-    IsamHandle table = connection.Open("Mwpax.adt");
-    Strings rows;
-    for (uint32_t recno : isam::testing::WalkForward(table)) {
-      IsamGotoRecord(table, recno);
-      std::string row;
-      for (const char* f :
-           {"Payment Reference", "Charge Reference", "Payment Amount", "Who Paid"}) {
-        if (!row.empty()) row += " ";
-        row += isam::testing::FieldText(table, isam::testing::FieldNumber(table, f));
-      }
-      rows.push_back(row);
-    }
-    return rows;
-  }
-
-  TempFolder folder_;
-  FakeView view_;
 };
-
-const Strings kUnpaid = {"", "", "", "", "", ""};
-const Strings kNoFlags = {"", "", "", "", ""};
-const Strings kAllFlags = {"T", "T", "T", "T", "T"};
 
 // ---------------------------------------------------------------------------------------------
 // Moving what is left.

@@ -10,17 +10,16 @@
 #include <vector>
 
 #include "data/date_time.h"
-#include "engine/practice_tables.h"
-#include "isam/testing/test_support.h"
+#include "engine/testing/practice_files.h"
 
 namespace engine {
 namespace {
 
 using data::Money;
-using isam::testing::CreateTable;
-using isam::testing::RunSql;
-using isam::testing::TempFolder;
-using Strings = std::vector<std::string>;
+using testing::kNoFlags;
+using testing::kUnpaid;
+using testing::Strings;
+using testing::Trn;
 
 Money Cents(int64_t cents) {
   return Money::FromCount(cents * 100);
@@ -78,156 +77,16 @@ TEST(ShareOf, AnExactHalfMillionthBelowACentRoundsUpToTheCent) {
 // ---------------------------------------------------------------------------------------------
 // The phase over a practice.
 
-class FakeGauge : public Gauge {
- public:
-  void SetMax(int max) override {
-    max_ = max < 0 ? 0 : max;
-    if (position_ > max_) position_ = max_;
-  }
-  void SetPosition(int position) override {
-    position_ = position < 0 ? 0 : (position > max_ ? max_ : position);
-  }
-  int Max() const override { return max_; }
-  int Position() const override { return position_; }
-
- private:
-  int max_ = 100;
-  int position_ = 0;
-};
-
-class FakeView : public RunView {
- public:
-  Gauge& Gauge1() override { return gauge1; }
-  Gauge& Gauge2() override { return gauge2; }
-  void SetStatus(const std::string&) override {}
-  void SetTypesChanged(int) override {}
-  void ProcessMessages() override {
-    if (++messages == stop_at_message) stop = true;
-  }
-  bool StopFlag() const override { return stop; }
-  void SetStopFlag(bool value) override { stop = value; }
-  std::string Title() const override { return title; }
-  void SetTitle(const std::string& text) override { title = text; }
-  void ShowPlain(const std::string& text) override { ADD_FAILURE() << text; }
-  void ShowInformation(const std::string& text) override { ADD_FAILURE() << text; }
-  void ShowError(const std::string& text) override { ADD_FAILURE() << text; }
-  bool AskYesNo(const std::string& text) override {
-    questions.push_back(text);
-    return answer;
-  }
-  void ShowWhoPaid(WhoPaidDialog&) override { ADD_FAILURE() << "no dialog in this phase"; }
-
-  FakeGauge gauge1, gauge2;
-  std::string title = "Rivenoak";
-  Strings questions;
-  bool answer = true;
-  int messages = 0;
-  int stop_at_message = -1;
-  bool stop = false;
-};
-
-// One transaction; amounts are SQL literals.
-struct Trn {
-  int entry;
-  std::string type;
-  std::string amount;
-  std::string who = "";
-  std::string doc = "D1";
-  std::string chart = "CHART1";
-  std::string created = "2024-03-15";
-  std::vector<std::pair<std::string, std::string>> more = {};
-};
-
-std::string Quote(const std::string& text) {
-  return text.empty() ? "NULL" : "'" + text + "'";
-}
-
-class ApplyPayAdjTest : public ::testing::Test {
+class ApplyPayAdjTest : public testing::PracticeFilesTest {
  protected:
-  void SetUp() override {
-    for (const engine::TableLayout& table : engine::PracticeTables())
-      CreateTable(folder_.File(table.file), table.fields, table.indexes);
-  }
-
-  // The record number is the entry number, so results are read back by entry.
-  void Add(const Trn& t) {
-    std::string columns =
-        "\"_recno\", \"Entry Number\", \"Chart Number\", \"Document Number\", "
-        "\"Transaction Type\", \"Amount\", \"Who Paid\", \"Date Created\"";
-    std::string values = std::to_string(t.entry) + ", " + std::to_string(t.entry) + ", " +
-                         Quote(t.chart) + ", " + Quote(t.doc) + ", " + Quote(t.type) + ", " +
-                         t.amount + ", " + Quote(t.who) + ", " + Quote(t.created);
-    for (const auto& [field, literal] : t.more) {
-      columns += ", \"" + field + "\"";
-      values += ", " + literal;
-    }
-    RunSql(folder_.File("MWTRN.ADT"),
-           "INSERT INTO records (" + columns + ") VALUES (" + values + ")");
-  }
-  void AddPax(int payment, int charge, const std::string& amount, const std::string& who) {
-    RunSql(folder_.File("Mwpax.adt"),
-           "INSERT INTO records (\"Payment Reference\", \"Charge Reference\", \"Payment Amount\", "
-           "\"Who Paid\") VALUES (" +
-               std::to_string(payment) + ", " + std::to_string(charge) + ", " + amount + ", " +
-               Quote(who) + ")");
-  }
-
   // Runs the phase over March 2024 with the practice open as the main window opens it.
   void Run(bool over_apply = false) {
-    PracticeDatasets practice;
-    practice.IsamConnection2.SetConnectPath(folder_.path() + "/");
-    practice.IsamConnection2.SetIsConnected(true);
-    practice.OpenTables();
-    ApplyPayAdj(practice, view_, over_apply, data::EncodeDate(2024, 3, 1),
-                data::EncodeDate(2024, 3, 31));
+    WithPractice([&](PracticeDatasets& practice) {
+      ApplyPayAdj(practice, view_, over_apply, data::EncodeDate(2024, 3, 1),
+                  data::EncodeDate(2024, 3, 31));
+    });
   }
-
-  // A field of a transaction as the engine gives it as text ("" when empty, "T"/"F").
-  std::string Get(int entry, const std::string& field) {
-    isam::testing::ScopedConnection connection(folder_.path());
-    IsamHandle table = connection.Open("MWTRN.ADT");
-    EXPECT_EQ(IsamGotoRecord(table, static_cast<uint32_t>(entry)), 0u);
-    return isam::testing::FieldText(table, isam::testing::FieldNumber(table, field));
-  }
-  Strings Get(int entry, const Strings& fields) {
-    Strings out;
-    for (const std::string& field : fields) out.push_back(Get(entry, field));
-    return out;
-  }
-  // The six amount columns a payment can move and the five paid flags, "" when empty.
-  Strings Paid(int entry) {
-    return Get(entry,
-               {"Insurance 1 Amount Paid", "Insurance 2 Amount Paid", "Insurance 3 Amount Paid",
-                "Guarantor Amount Paid", "Attorney Amount Paid", "Adjustment Amount"});
-  }
-  Strings Flags(int entry) {
-    return Get(entry, {"Insurance 1 Paid", "Insurance 2 Paid", "Insurance 3 Paid", "Guarantor Paid",
-                       "Attorney Paid"});
-  }
-  // Every application record, "payment charge amount who", in record-number order.
-  Strings Pax() {
-    isam::testing::ScopedConnection connection(folder_.path());
-    IsamHandle table = connection.Open("Mwpax.adt");
-    Strings rows;
-    for (uint32_t recno : isam::testing::WalkForward(table)) {
-      IsamGotoRecord(table, recno);
-      std::string row;
-      for (const char* f :
-           {"Payment Reference", "Charge Reference", "Payment Amount", "Who Paid"}) {
-        if (!row.empty()) row += " ";
-        row += isam::testing::FieldText(table, isam::testing::FieldNumber(table, f));
-      }
-      rows.push_back(row);
-    }
-    return rows;
-  }
-
-  TempFolder folder_;
-  FakeView view_;
 };
-
-const Strings kUnpaid = {"", "", "", "", "", ""};
-const Strings kNoFlags = {"", "", "", "", ""};
 
 TEST_F(ApplyPayAdjTest, WorkedExampleSplitsAnInsurancePaymentInProportionToTheCharges) {
   Add({.entry = 1, .type = "A", .amount = "100.00"});

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/practice_tables.h"
-#include "isam/testing/test_support.h"
+#include "engine/testing/practice_files.h"
 
 namespace engine {
 namespace {
@@ -16,52 +16,8 @@ namespace {
 using isam::testing::CreateTable;
 using isam::testing::RunSql;
 using isam::testing::TempFolder;
-
-class FakeGauge : public Gauge {
- public:
-  void SetMax(int max) override {
-    max_ = max < 0 ? 0 : max;
-    if (position_ > max_) position_ = max_;
-  }
-  void SetPosition(int position) override {
-    position_ = position < 0 ? 0 : (position > max_ ? max_ : position);
-    positions.push_back(position);
-  }
-  int Max() const override { return max_; }
-  int Position() const override { return position_; }
-  std::vector<int> positions;  // every position asked for, before clamping
-
- private:
-  int max_ = 100;
-  int position_ = 0;
-};
-
-class FakeView : public RunView {
- public:
-  Gauge& Gauge1() override { return gauge1; }
-  Gauge& Gauge2() override { return gauge2; }
-  void SetStatus(const std::string&) override {}
-  void SetTypesChanged(int count) override { shown.push_back(count); }
-  void ProcessMessages() override {
-    if (++messages == stop_after_messages) stop = true;
-  }
-  bool StopFlag() const override { return stop; }
-  void SetStopFlag(bool value) override { stop = value; }
-  std::string Title() const override { return ""; }
-  void SetTitle(const std::string&) override {}
-  void ShowPlain(const std::string&) override {}
-  void ShowInformation(const std::string&) override {}
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-  bool AskYesNo(const std::string&) override { return false; }
-  void ShowWhoPaid(WhoPaidDialog&) override { ADD_FAILURE() << "no dialog in this phase"; }
-
-  FakeGauge gauge1, gauge2;
-  std::vector<int> shown;
-  std::vector<std::string> errors;
-  int messages = 0;
-  int stop_after_messages = -1;
-  bool stop = false;
-};
+using testing::FakeView;
+using testing::Quote;
 
 // Mwpro.adt's fields as the run expects them, for the tests that vary them.
 std::vector<std::string> ProFields() {
@@ -70,8 +26,12 @@ std::vector<std::string> ProFields() {
   return {};
 }
 
-std::string Quote(const std::string& text) {
-  return text.empty() ? "NULL" : "'" + text + "'";
+// Boxes are taken as they come (errors kept), and every question is answered No.
+FakeView QuietView() {
+  FakeView view;
+  view.boxes_fail = false;
+  view.answer = false;
+  return view;
 }
 
 class VerifyTranTypesTest : public ::testing::Test {
@@ -123,7 +83,7 @@ class VerifyTranTypesTest : public ::testing::Test {
   std::vector<std::string> Codes() { return Column("Mwpro.adt", "Code 1"); }
 
   TempFolder folder_;
-  FakeView view_;
+  FakeView view_ = QuietView();
   int entries_ = 0;
 };
 
@@ -239,7 +199,7 @@ TEST_F(VerifyTranTypesTest, CancelStopsTheWalkAndTheCountReachedIsShown) {
   MakePractice();
   AddCode("X", "A");
   for (int i = 0; i < 5; ++i) AddTransaction("X", "B");
-  view_.stop_after_messages = 2;  // Cancel is pressed while the second row is handled
+  view_.stop_at_message = 2;  // Cancel is pressed while the second row is handled
   Run();
   EXPECT_EQ(Types(), (Strings{"A", "A", "B", "B", "B"}));
   EXPECT_EQ(view_.shown, std::vector<int>{2});
