@@ -85,16 +85,19 @@ TField& TDataSet::AddField(std::unique_ptr<TField> field) {
   return *declared_.back();
 }
 
-TField* TDataSet::FindField(const std::string& name) const {
+TField* TDataSet::FindField(std::string_view name) const {
   for (TField* f : fields_) {
-    if (strcasecmp(f->FieldName().c_str(), name.c_str()) == 0) return f;
+    const std::string& own = f->FieldName();
+    if (own.size() == name.size() && strncasecmp(own.data(), name.data(), name.size()) == 0) {
+      return f;
+    }
   }
   return nullptr;
 }
 
-TField& TDataSet::FieldByName(const std::string& name) const {
+TField& TDataSet::FieldByName(std::string_view name) const {
   TField* field = FindField(name);
-  if (!field) DatabaseError("Field '" + name + "' not found");
+  if (!field) DatabaseError("Field '" + std::string(name) + "' not found");
   return *field;
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/component.h"
@@ -89,8 +90,8 @@ class TDataSet : public TComponent {
 
   // Fields: declared ones stay for the dataset's life; the others are made at each open.
   TField& AddField(std::unique_ptr<TField> field);
-  TField* FindField(const std::string& name) const;
-  TField& FieldByName(const std::string& name) const;
+  TField* FindField(std::string_view name) const;
+  TField& FieldByName(std::string_view name) const;
   const std::vector<TField*>& Fields() const { return fields_; }
 
   bool Filtered() const { return filtered_; }

@@ -54,9 +54,12 @@ std::string Utf8FromAnsi(const std::string& ansi) {
   return out;
 }
 
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
 std::string AnsiFromUtf8(const std::string& utf8) {
-  // Most texts are plain ASCII, the same bytes in both.
-  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; })) return utf8;
+  if (IsAscii(utf8)) return utf8;  // most texts
   std::string out;
   out.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {

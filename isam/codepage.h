@@ -4,6 +4,7 @@
 #define RIVENOAK_ISAM_CODEPAGE_H_
 
 #include <string>
+#include <string_view>
 
 namespace isam {
 
@@ -11,6 +12,8 @@ std::string Utf8FromAnsi(const std::string& ansi);
 // Characters that Windows-1252 cannot hold become '?'; malformed UTF-8 bytes are taken as
 // Windows-1252 bytes, so that nothing is dropped.
 std::string AnsiFromUtf8(const std::string& utf8);
+// Plain ASCII is the same bytes in both.
+bool IsAscii(std::string_view text);
 
 }  // namespace isam
 

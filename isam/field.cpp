@@ -223,6 +223,11 @@ bool RawFromStored(const FieldDef& f, const Value& stored, uint8_t* data) {
     }
     case ISAM_TEXT: {
       std::string text;
+      if (auto* s = std::get_if<std::string>(&stored); s && IsAscii(*s)) {
+        size_t n = std::min<size_t>(s->size(), f.length);
+        std::memcpy(data, s->data(), n);
+        return n == s->size();
+      }
       if (auto* s = std::get_if<std::string>(&stored))
         text = AnsiFromUtf8(*s);
       else if (auto* i = std::get_if<int64_t>(&stored))

@@ -1,5 +1,7 @@
 #include "isam/sqlite_handle.h"
 
+#include <mutex>
+
 namespace isam {
 
 void FailFromSqlite(sqlite3* db, int rc, const std::string& what) {
@@ -32,7 +34,19 @@ void FailFromSqlite(sqlite3* db, int rc, const std::string& what) {
   }
 }
 
+namespace {
+
+// SQLite's allocation statistics take a process-wide lock on every allocation; the engine reads
+// none of them. This holds only when set before SQLite's first use in the process.
+void TurnOffAllocationStatistics() {
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+
+}  // namespace
+
 DbPtr OpenDb(const std::string& uri, int flags, const std::string& what) {
+  TurnOffAllocationStatistics();
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI, nullptr);
   DbPtr db(raw);

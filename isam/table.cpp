@@ -44,7 +44,7 @@ void ReadRow(sqlite3_stmt* stmt, const RecordSource& source, int64_t* recno,
   *recno = sqlite3_column_int64(stmt, 0);
   values->resize(source.values_per_row());
   for (size_t i = 0; i < values->size(); ++i) {
-    (*values)[i] = ColumnValue(stmt, static_cast<int>(i) + 1);
+    ReadColumn(stmt, static_cast<int>(i) + 1, &(*values)[i]);
   }
 }
 
@@ -117,11 +117,27 @@ std::vector<Value> Table::KeyOf(int order, const std::vector<Value>& values, int
   return key;
 }
 
-bool Table::InScope(int order, const std::vector<Value>& key) const {
+int Table::CompareRowWithKey(int order, const std::vector<Value>& values, int64_t recno,
+                             const std::vector<Value>& key, size_t n) const {
+  const OrderColumns& columns = ColumnsOf(order);
+  for (size_t i = 0; i < n && i < columns.size(); ++i) {
+    int index = columns[i].value_index;
+    int c = index == OrderColumn::kRecnoValue
+                ? CompareValues(Value{recno}, key[i])
+                : CompareValues(values[static_cast<size_t>(index)], key[i]);
+    if (c != 0) return c;
+  }
+  return 0;
+}
+
+bool Table::RowInScope(int order, const std::vector<Value>& values, int64_t recno) const {
   if (order < 0) return true;
   const IndexState& index = indexes_[static_cast<size_t>(order)];
-  if (index.top && CompareKeys(key, *index.top, index.top->size()) < 0) return false;
-  if (index.bottom && CompareKeys(key, *index.bottom, index.bottom->size()) > 0) return false;
+  if (index.top && CompareRowWithKey(order, values, recno, *index.top, index.top->size()) < 0)
+    return false;
+  if (index.bottom &&
+      CompareRowWithKey(order, values, recno, *index.bottom, index.bottom->size()) > 0)
+    return false;
   return true;
 }
 
@@ -190,7 +206,7 @@ std::optional<Table::Read> Table::ContinueStream(int order, Direction dir) {
     FailFromSqlite(sqlite3_db_handle(stmt), rc, path());
   }
   ReadRow(stream_.stmt, *source_, &scratch_recno_, &scratch_);
-  if (order >= 0 && HasScope(order) && !InScope(order, KeyOf(order, scratch_, scratch_recno_))) {
+  if (order >= 0 && HasScope(order) && !RowInScope(order, scratch_, scratch_recno_)) {
     StopStream();
     return Read::kNone;
   }
@@ -237,7 +253,7 @@ Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>
   if (expected_version && version != *expected_version) return Read::kStale;
   if (!row) return Read::kNone;
   ReadRow(stmt, *source_, &scratch_recno_, &scratch_);
-  if (order >= 0 && HasScope(order) && !InScope(order, KeyOf(order, scratch_, scratch_recno_))) {
+  if (order >= 0 && HasScope(order) && !RowInScope(order, scratch_, scratch_recno_)) {
     return Read::kNone;
   }
   recno_ = scratch_recno_;
@@ -375,7 +391,7 @@ void Table::GotoRecord(uint32_t recno) {
 
 bool Table::IsVisible(int order) {
   RequireRecord();
-  return !record_gone_ && qualifies_ && InScope(order, KeyOf(order, values_, recno_));
+  return !record_gone_ && qualifies_ && RowInScope(order, values_, recno_);
 }
 
 void Table::Refresh() {
@@ -548,18 +564,18 @@ bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
   DropPending();
   bof_ = false;
   const IndexState& state = indexes_[static_cast<size_t>(index)];
-  std::vector<Value> bound = wanted;
+  const std::vector<Value>* bound = &wanted;
   if (state.top) {
     // A key that sorts before the top scope, or is a shorter start of it, searches from the top.
     int c = CompareKeys(wanted, *state.top, std::min(wanted.size(), state.top->size()));
-    if (c < 0 || (c == 0 && wanted.size() < state.top->size())) bound = *state.top;
+    if (c < 0 || (c == 0 && wanted.size() < state.top->size())) bound = &*state.top;
   }
   // Remember where the handle stood: an exact seek that finds nothing leaves it at the end.
-  if (ReadBeyond(index, Direction::kForward, bound, true) != Read::kFound) {
+  if (ReadBeyond(index, Direction::kForward, *bound, true) != Read::kFound) {
     state_ = State::kEOF;
     return false;
   }
-  bool found = CompareKeys(KeyOf(index, values_, recno_), wanted, wanted.size()) == 0;
+  bool found = CompareRowWithKey(index, values_, recno_, wanted, wanted.size()) == 0;
   if (!found && exact) state_ = State::kEOF;
   return found;
 }

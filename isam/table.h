@@ -107,7 +107,11 @@ class Table : public TransactionEndListener {
   const OrderColumns& ColumnsOf(int order) const;
   std::vector<Value> KeyOf(int order, const std::vector<Value>& values, int64_t recno) const;
   std::vector<Value> DecodeKey(int index, const uint8_t* key, uint16_t length) const;
-  bool InScope(int order, const std::vector<Value>& key) const;
+  // <0, 0 or >0 as a row's place in the order is before, equal to or after the first n values
+  // of a key, compared in place.
+  int CompareRowWithKey(int order, const std::vector<Value>& values, int64_t recno,
+                        const std::vector<Value>& key, size_t n) const;
+  bool RowInScope(int order, const std::vector<Value>& values, int64_t recno) const;
   // Records inside the order's scopes, and with `before` only those before that key.
   uint32_t CountInScope(int order, const std::vector<Value>* before);
   // Reads the first record beyond `bound` in the order and makes it current. With an expected

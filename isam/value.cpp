@@ -74,19 +74,36 @@ void BindConditionValues(sqlite3_stmt* stmt, const std::vector<Value>& values) {
   }
 }
 
-Value ColumnValue(sqlite3_stmt* stmt, int column) {
-  switch (sqlite3_column_type(stmt, column)) {
+void ReadColumn(sqlite3_stmt* stmt, int column, Value* out) {
+  // One look-up of the column's value serves its type and content. The value is unprotected,
+  // which is safe here: the engine's lock keeps every other thread off the connection.
+  sqlite3_value* value = sqlite3_column_value(stmt, column);
+  switch (sqlite3_value_type(value)) {
     case SQLITE_INTEGER:
-      return static_cast<int64_t>(sqlite3_column_int64(stmt, column));
+      *out = static_cast<int64_t>(sqlite3_value_int64(value));
+      return;
     case SQLITE_FLOAT:
-      return sqlite3_column_double(stmt, column);
+      *out = sqlite3_value_double(value);
+      return;
     case SQLITE_NULL:
-      return std::monostate{};
+      *out = std::monostate{};
+      return;
     default: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-      return std::string(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      auto size = static_cast<size_t>(sqlite3_value_bytes(value));
+      // A text read over a text keeps its storage: no allocation per row.
+      if (auto* s = std::get_if<std::string>(out))
+        s->assign(text ? text : "", size);
+      else
+        *out = std::string(text ? text : "", size);
     }
   }
+}
+
+Value ColumnValue(sqlite3_stmt* stmt, int column) {
+  Value v;
+  ReadColumn(stmt, column, &v);
+  return v;
 }
 
 }  // namespace isam

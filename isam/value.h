@@ -27,6 +27,8 @@ int CompareKeys(const std::vector<Value>& a, const std::vector<Value>& b, size_t
 
 void BindValue(sqlite3_stmt* stmt, int position, const Value& v);
 Value ColumnValue(sqlite3_stmt* stmt, int column);
+// The same into an existing value, reusing its storage.
+void ReadColumn(sqlite3_stmt* stmt, int column, Value* out);
 
 // Conditions of queries number their values from kConditionParameterBase, so that they never
 // meet the parameters of the statement they are part of.
