@@ -123,6 +123,12 @@ const uint8_t* TField::Data() const {
   return buffer + engine_.offset;
 }
 
+std::string_view TField::Stored() const {
+  const uint8_t* p = Data();
+  return p ? std::string_view(reinterpret_cast<const char*>(p), engine_.length)
+           : std::string_view();
+}
+
 bool TField::IsNull() const {
   return Data() == nullptr;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "data/date_time.h"
 #include "data/money.h"
@@ -80,6 +81,8 @@ class TField {
   void Unbind();
   const EngineField& Engine() const { return engine_; }
   void SetChanged(bool changed) { changed_ = changed; }
+  // The value's bytes as the active record buffer holds them; an empty view for no value.
+  std::string_view Stored() const;
   void AttachTo(TDataSet* dataset) { dataset_ = dataset; }
 
  private:

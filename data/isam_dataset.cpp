@@ -293,6 +293,7 @@ void TIsamDataSet::SetIndexName(const std::string& name) {
   }
   if (master_source_ && master_source_->DataSet() && master_source_->DataSet()->Active()) {
     applied_start_ = KeyBuffer{};
+    applied_master_key_.clear();
     MasterChanged();
   }
 }
@@ -406,6 +407,7 @@ void TIsamDataSet::SetMasterSource(TDataSource* source) {
   if (master_source_ && master_link_) master_source_->RemoveLink(master_link_.get());
   bool had_range = range_set_;
   master_source_ = source;
+  applied_master_key_.clear();
   if (!source) {
     master_fields_.clear();
     if (Active() && had_range) MasterDisabled();
@@ -418,6 +420,7 @@ void TIsamDataSet::SetMasterSource(TDataSource* source) {
 
 void TIsamDataSet::SetMasterFields(const std::string& fields) {
   master_fields_ = fields;
+  applied_master_key_.clear();  // other fields may hold the same bytes
   if (!Active() || !master_source_ || !master_source_->DataSet()) return;
   if (master_source_->DataSet()->Active() && !MasterFieldList().empty())
     MasterChanged();
@@ -483,6 +486,7 @@ void TIsamDataSet::InternalOpen() {
     SetState(TDataSetState::dsBrowse);
     range_set_ = false;
     applied_start_ = applied_end_ = KeyBuffer{};
+    applied_master_key_.clear();
     std::vector<TField*> master = MasterFieldList();
     if (!master.empty()) {
       MasterChanged();
@@ -820,6 +824,11 @@ void TIsamDataSet::MasterChanged() {
     MasterDisabled();
     return;
   }
+  std::string master_key = MasterKeyOf(master);
+  if (range_set_ && !master_key.empty() && master_key == applied_master_key_) {
+    if (Scoped) LayerError("Cannot set range on table when there is an active scope.");
+    return;  // the same range as applied: the detail keeps its current record
+  }
   std::vector<std::string> segments = IndexSegments();
   ResetKey(range_start_);
   for (size_t i = 0; i < master.size() && i < segments.size(); ++i) {
@@ -829,7 +838,11 @@ void TIsamDataSet::MasterChanged() {
   range_start_.count = static_cast<int>(master.size());
   range_end_ = range_start_;
   if (Scoped) LayerError("Cannot set range on table when there is an active scope.");
-  if (range_set_ && range_start_ == applied_start_ && range_end_ == applied_end_) return;
+  if (range_set_ && range_start_ == applied_start_ && range_end_ == applied_end_) {
+    applied_master_key_ = master_key;
+    return;
+  }
+  applied_master_key_.clear();  // until the new range is applied
   std::vector<uint8_t> top = BuildRawKey(range_start_, true);
   Check(IsamSetScope(order_, ISAM_SCOPE_TOP, top.data(), static_cast<uint16_t>(top.size()), 1));
   std::vector<uint8_t> bottom = BuildRawKey(range_end_, true);
@@ -837,8 +850,20 @@ void TIsamDataSet::MasterChanged() {
                      1));
   applied_start_ = range_start_;
   applied_end_ = range_end_;
+  applied_master_key_ = master_key;
   range_set_ = true;
   First();
+}
+
+std::string TIsamDataSet::MasterKeyOf(const std::vector<TField*>& master) {
+  std::string key;
+  for (const TField* field : master) {
+    if (field->Engine().length == 0) return "";  // not a stored field
+    std::string_view stored = field->Stored();
+    key += stored.data() ? '\1' : '\0';
+    key += stored;
+  }
+  return key;
 }
 
 void TIsamDataSet::MasterDisabled() {
@@ -851,6 +876,7 @@ void TIsamDataSet::MasterDisabled() {
     if (eof && bof) Check(IsamGotoTop(order_));
     range_set_ = false;
     applied_start_ = applied_end_ = KeyBuffer{};
+    applied_master_key_.clear();
   }
   First();
 }

@@ -159,6 +159,8 @@ class TIsamDataSet : public TDataSet {
   void MasterChanged();
   void MasterDisabled();
   std::vector<TField*> MasterFieldList() const;
+  // The master fields' stored values, one after another; empty when a field is not stored.
+  static std::string MasterKeyOf(const std::vector<TField*>& master);
   // The active order's key fields, as the engine gives them (QuerySegments) and as kept for the
   // open order (segments_, filled when the order is chosen).
   std::vector<std::string> QuerySegments() const;
@@ -196,6 +198,9 @@ class TIsamDataSet : public TDataSet {
   bool new_record_ = false;
   KeyBuffer range_start_, range_end_, applied_start_, applied_end_, find_key_;
   bool range_set_ = false;
+  // The master's key values (as stored) that the applied range was built from; empty when
+  // none is known. Equal values build an equal range, so they need not be built again.
+  std::string applied_master_key_;
   KeyBuffer* set_key_buffer_ = nullptr;
   struct Segment {
     std::string name;

@@ -80,6 +80,7 @@ Table::~Table() {
 
 void Table::TransactionEnded() {
   StopStream();
+  tops_.clear();
   for (uint32_t recno : unlock_at_end_) {
     if (held_locks_.erase(recno)) lock_file_->Unlock(recno);
   }
@@ -315,15 +316,65 @@ void Table::GoEmpty() {
 void Table::GotoTop(int order) {
   DropPending();
   bof_ = false;
+  if (TopFromMemory(order)) return;
   std::vector<Value> bound;
   if (order >= 0 && indexes_[static_cast<size_t>(order)].top) {
     bound = *indexes_[static_cast<size_t>(order)].top;
   }
   if (ReadBeyond(order, Direction::kForward, bound, true) != Read::kFound) {
     GoEmpty();
-    return;
+  } else {
+    first_of_order_ = order;
   }
-  first_of_order_ = order;
+  RememberTop(order);
+}
+
+namespace {
+constexpr size_t kRememberedTops = 8;
+}  // namespace
+
+bool Table::TopFromMemory(int order) {
+  if (!CanStream()) return false;
+  uint64_t changes = source_->attachment()->changes();
+  const IndexState* scope = order >= 0 ? &indexes_[static_cast<size_t>(order)] : nullptr;
+  for (auto it = tops_.rbegin(); it != tops_.rend(); ++it) {
+    if (it->order != order || it->changes != changes) continue;
+    if (scope && (it->top != scope->top || it->bottom != scope->bottom)) continue;
+    if (!it->found) {
+      GoEmpty();
+      return true;
+    }
+    // A stream left standing on this record goes on from it; any other is stopped by the next
+    // move, which finds it elsewhere.
+    recno_ = it->recno;
+    values_ = it->values;
+    state_ = State::kRecord;
+    read_version_ = DataVersion();
+    first_of_order_ = order;
+    record_gone_ = false;
+    qualifies_ = true;
+    return true;
+  }
+  return false;
+}
+
+void Table::RememberTop(int order) {
+  if (!CanStream()) return;
+  if (tops_.size() == kRememberedTops) tops_.erase(tops_.begin());
+  RememberedTop entry;
+  entry.order = order;
+  if (order >= 0) {
+    entry.top = indexes_[static_cast<size_t>(order)].top;
+    entry.bottom = indexes_[static_cast<size_t>(order)].bottom;
+  }
+  entry.found = state_ == State::kRecord;
+  if (entry.found) {
+    entry.recno = recno_;
+    entry.values = values_;
+  }
+  entry.changes = source_->attachment()->changes();
+  tops_.push_back(std::move(entry));
+  connection_->AddEndListener(this);
 }
 
 void Table::GotoBottom(int order) {

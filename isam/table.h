@@ -144,6 +144,11 @@ class Table : public TransactionEndListener {
   // and the handle still stands on the row it gave last. Outside a transaction every move is a
   // statement of its own, which holds no lock between calls.
   bool CanStream() const;
+  // Inside a transaction, the first record of a scope is remembered until the connection changes
+  // the file: a move to the top of a scope met again (as a detail going back to an earlier
+  // master record does) is served without a statement.
+  bool TopFromMemory(int order);
+  void RememberTop(int order);
   // The next row of the running stream, if it serves this move; nullopt when it does not.
   std::optional<Read> ContinueStream(int order, Direction dir);
   void StopStream();
@@ -185,6 +190,15 @@ class Table : public TransactionEndListener {
     int64_t recno = 0;     // the row it gave last
     uint64_t changes = 0;  // the file's change count when it began
   } stream_;
+  struct RememberedTop {
+    int order = 0;
+    std::optional<std::vector<Value>> top, bottom;  // the scope
+    bool found = false;
+    int64_t recno = 0;
+    std::vector<Value> values;
+    uint64_t changes = 0;  // the file's change count when it was read
+  };
+  std::vector<RememberedTop> tops_;  // newest last; emptied when the transaction ends
 };
 
 }  // namespace isam
