@@ -1,6 +1,7 @@
 // Moves, keys, seeks and scopes, checked against orders computed here from the data written.
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <random>
 #include <set>
@@ -561,6 +562,80 @@ TEST_F(KeyedTable, InsideATransactionMovesFollowChangesAndScopesMadeOnTheWay) {
   EXPECT_EQ(RecordNumber(by_code_n_), scoped.front());
   EXPECT_EQ(WalkForward(by_code_n_), scoped);
   EXPECT_EQ(WalkBackward(by_code_n_), Reversed(scoped));
+  ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+}
+
+TEST_F(KeyedTable, AScopeMetAgainStartsAtItsFirstRecordAsItIsNow) {
+  std::mt19937 rng(7);
+  const std::vector<std::string> codes = {"a", "b", "c", "d"};
+  auto random_code = [&] { return codes[rng() % codes.size()]; };
+  std::vector<Row> rows;
+  for (uint32_t i = 1; i <= 60; ++i) rows.push_back({i, random_code(), Num(int(rng() % 5))});
+  InsertRows(rows);
+  std::map<uint32_t, std::string> names;  // written names, by record
+  auto model_top = [&](const std::string& code) -> uint32_t {
+    for (uint32_t recno : ModelWalk(rows_, Order::kCodeN)) {
+      if (rows_[recno - 1].code == Text(code)) return recno;
+    }
+    return 0;
+  };
+  IsamHandle other = connection_.Open("keyed.adt");
+  ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+  for (int round = 1; round <= 400; ++round) {
+    std::string code = random_code();
+    SetScope(ISAM_SCOPE_TOP, Probe{1, Text(code), Num()});
+    SetScope(ISAM_SCOPE_BOTTOM, Probe{1, Text(code), Num()});
+    ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+    uint32_t expected = model_top(code);
+    if (expected == 0) {
+      EXPECT_TRUE(AtEof(by_code_n_)) << "round " << round << ", scope " << code;
+    } else {
+      ASSERT_FALSE(AtEof(by_code_n_)) << "round " << round << ", scope " << code;
+      ASSERT_EQ(RecordNumber(by_code_n_), expected) << "round " << round << ", scope " << code;
+      EXPECT_EQ(FieldText(by_code_n_, 3), names[expected]) << "round " << round;
+    }
+    // Changes through another handle of the connection.
+    Row& row = rows_[rng() % rows_.size()];
+    switch (rng() % 4) {
+      case 0:  // a key changes
+        row.code = random_code();
+        ISAM_ASSERT_OK(IsamGotoRecord(other, row.recno));
+        ISAM_ASSERT_OK(IsamSetField(other, 1, row.code->c_str()));
+        ISAM_ASSERT_OK(IsamWriteRecord(other));
+        break;
+      case 1: {  // a value outside the key changes
+        std::string name = "n" + std::to_string(round);
+        names[row.recno] = name;
+        ISAM_ASSERT_OK(IsamGotoRecord(other, row.recno));
+        ISAM_ASSERT_OK(IsamSetField(other, 3, name.c_str()));
+        ISAM_ASSERT_OK(IsamWriteRecord(other));
+        break;
+      }
+      case 2: {  // a record is added
+        Row added{static_cast<uint32_t>(rows_.size() + 1), random_code(), Num(0)};
+        ISAM_ASSERT_OK(IsamAppendRecord(other));
+        ISAM_ASSERT_OK(IsamSetField(other, 1, added.code->c_str()));
+        ISAM_ASSERT_OK(IsamSetField(other, 2, "0"));
+        ISAM_ASSERT_OK(IsamWriteRecord(other));
+        ASSERT_EQ(RecordNumber(other), added.recno);
+        rows_.push_back(added);
+        break;
+      }
+      default:
+        break;  // nothing: the same scope may be met unchanged
+    }
+    if (round % 50 == 0) {
+      // Another program puts a new first record into a scope met just before.
+      SetScope(ISAM_SCOPE_TOP, Probe{1, Text("a"), Num()});
+      SetScope(ISAM_SCOPE_BOTTOM, Probe{1, Text("a"), Num()});
+      ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+      ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+      InsertRows({{static_cast<uint32_t>(rows_.size() + 1), Text("a"), Num(-round)}});
+      ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+      ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+      EXPECT_EQ(RecordNumber(by_code_n_), rows_.size()) << "round " << round;
+    }
+  }
   ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 }
 
