@@ -410,6 +410,7 @@ void TIsamDataSet::SetMasterSource(TDataSource* source) {
   applied_master_key_.clear();
   if (!source) {
     master_fields_.clear();
+    master_field_names_.clear();
     if (Active() && had_range) MasterDisabled();
     return;
   }
@@ -420,6 +421,7 @@ void TIsamDataSet::SetMasterSource(TDataSource* source) {
 
 void TIsamDataSet::SetMasterFields(const std::string& fields) {
   master_fields_ = fields;
+  master_field_names_ = SplitNames(fields);
   applied_master_key_.clear();  // other fields may hold the same bytes
   if (!Active() || !master_source_ || !master_source_->DataSet()) return;
   if (master_source_->DataSet()->Active() && !MasterFieldList().empty())
@@ -433,7 +435,7 @@ std::vector<TField*> TIsamDataSet::MasterFieldList() const {
   if (!master_source_ || !master_source_->DataSet() || !master_source_->DataSet()->Active()) {
     return out;
   }
-  for (const std::string& name : SplitNames(master_fields_)) {
+  for (const std::string& name : master_field_names_) {
     out.push_back(&master_source_->DataSet()->FieldByName(name));
   }
   return out;
@@ -829,10 +831,9 @@ void TIsamDataSet::MasterChanged() {
     if (Scoped) LayerError("Cannot set range on table when there is an active scope.");
     return;  // the same range as applied: the detail keeps its current record
   }
-  std::vector<std::string> segments = IndexSegments();
   ResetKey(range_start_);
-  for (size_t i = 0; i < master.size() && i < segments.size(); ++i) {
-    TField& detail_field = FieldByName(segments[i]);
+  for (size_t i = 0; i < master.size() && i < segments_.size(); ++i) {
+    TField& detail_field = FieldByName(segments_[i].name);
     AssignKeyField(range_start_, detail_field, *master[i]);
   }
   range_start_.count = static_cast<int>(master.size());
@@ -1026,14 +1027,14 @@ void TIsamDataSet::Cancel() {
 
 bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
   CheckBrowseMode();
-  std::vector<std::string> segments = IndexSegments();
-  if (segments.empty()) LayerError("No parseable expressions in setting key fields");
-  if (values.size() > segments.size()) LayerError("Too many values given for current index");
+  if (segments_.empty()) LayerError("No parseable expressions in setting key fields");
+  if (values.size() > segments_.size()) LayerError("Too many values given for current index");
   ResetKey(find_key_);
   set_key_buffer_ = &find_key_;
   SetState(TDataSetState::dsSetKey);
   try {
-    for (size_t i = 0; i < values.size(); ++i) FieldByName(segments[i]).SetAsString(values[i]);
+    for (size_t i = 0; i < values.size(); ++i)
+      FieldByName(segments_[i].name).SetAsString(values[i]);
   } catch (...) {
     SetState(TDataSetState::dsBrowse);
     set_key_buffer_ = nullptr;

@@ -179,6 +179,7 @@ class TIsamDataSet : public TDataSet {
   std::string index_field_names_;
   TDataSource* master_source_ = nullptr;
   std::string master_fields_;
+  std::vector<std::string> master_field_names_;  // master_fields_ split at the semicolons
   std::unique_ptr<MasterLink> master_link_;
 
   IsamHandle handle_ = 0;
