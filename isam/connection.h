@@ -60,13 +60,20 @@ class Attachment {
   void EnsureRollbackJournal();
   // Called before every change of the file through this connection: readies the journal and
   // counts the change, so that a move served by a running statement knows it is out of date.
-  void PrepareChange() {
+  // `keeps_places` tells an update that changes no field of any index: every record keeps its
+  // place in every order.
+  void PrepareChange(bool keeps_places = false) {
     EnsureRollbackJournal();
-    CountChange();
+    CountChange(keeps_places);
   }
   // Counts a change made otherwise: a rollback to a savepoint, which undoes changes.
-  void CountChange() { ++changes_; }
+  void CountChange(bool keeps_places = false) {
+    ++changes_;
+    if (!keeps_places) ++place_changes_;
+  }
+  // Every change; and the changes that may have added, removed or moved records in an order.
   uint64_t changes() const { return changes_; }
+  uint64_t place_changes() const { return place_changes_; }
 
  private:
   Connection* connection_;
@@ -78,6 +85,7 @@ class Attachment {
   std::string from_;
   bool journal_ready_ = false;
   uint64_t changes_ = 0;
+  uint64_t place_changes_ = 0;
 };
 
 class Connection {

@@ -195,7 +195,7 @@ void Table::StopStream() {
 std::optional<Table::Read> Table::ContinueStream(int order, Direction dir) {
   if (!stream_.stmt) return std::nullopt;
   if (!CanStream() || stream_.order != order || stream_.dir != dir || state_ != State::kRecord ||
-      recno_ != stream_.recno || source_->attachment()->changes() != stream_.changes) {
+      recno_ != stream_.recno || source_->attachment()->place_changes() != stream_.place_changes) {
     StopStream();
     return std::nullopt;
   }
@@ -266,7 +266,7 @@ Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>
   qualifies_ = true;
   if (streaming) {
     use.Keep();  // stepped on by the moves that follow
-    stream_ = Stream{stmt, order, dir, recno_, source_->attachment()->changes()};
+    stream_ = Stream{stmt, order, dir, recno_, source_->attachment()->place_changes()};
     connection_->AddEndListener(this);
   }
   return Read::kFound;
@@ -335,14 +335,19 @@ constexpr size_t kRememberedTops = 8;
 
 bool Table::TopFromMemory(int order) {
   if (!CanStream()) return false;
-  uint64_t changes = source_->attachment()->changes();
+  const Attachment& file = *source_->attachment();
   const IndexState* scope = order >= 0 ? &indexes_[static_cast<size_t>(order)] : nullptr;
   for (auto it = tops_.rbegin(); it != tops_.rend(); ++it) {
-    if (it->order != order || it->changes != changes) continue;
+    if (it->order != order || it->place_changes != file.place_changes()) continue;
     if (scope && (it->top != scope->top || it->bottom != scope->bottom)) continue;
     if (!it->found) {
       GoEmpty();
       return true;
+    }
+    // The first record is the same; its values are read again if the file changed since.
+    if (it->changes != file.changes()) {
+      if (!ReadRecord(it->recno, &it->values)) return false;
+      it->changes = file.changes();
     }
     // A stream left standing on this record goes on from it; any other is stopped by the next
     // move, which finds it elsewhere.
@@ -373,6 +378,7 @@ void Table::RememberTop(int order) {
     entry.values = values_;
   }
   entry.changes = source_->attachment()->changes();
+  entry.place_changes = source_->attachment()->place_changes();
   tops_.push_back(std::move(entry));
   connection_->AddEndListener(this);
 }
@@ -750,10 +756,19 @@ void Table::Delete(uint32_t recno) {
   if (state_ == State::kRecord && recno_ == recno) record_gone_ = true;
 }
 
+bool Table::ChangesAnyKey() const {
+  for (const IndexDef& index : schema().indexes) {
+    for (int field : index.segments) {
+      if (dirty_[static_cast<size_t>(field)]) return true;
+    }
+  }
+  return false;
+}
+
 void Table::Write() {
   if (pending_ == Pending::kNone) return;
   RequireWritable();
-  source_->attachment()->PrepareChange();
+  source_->attachment()->PrepareChange(pending_ == Pending::kEdit && !ChangesAnyKey());
   const TableSchema& s = schema();
   std::string mask(s.fields.size(), '0');
   for (size_t i = 0; i < s.fields.size(); ++i) {

@@ -134,15 +134,18 @@ class Table : public TransactionEndListener {
   // The current record's key in the order as stored now (its old key if it is gone).
   std::vector<Value> FreshKey(int order);
   void RequireWritable() const;
+  // Whether the pending change assigns a field of some index.
+  bool ChangesAnyKey() const;
   void RequireRecord() const;
   void DropPending();
   void EnsureAutoincIndexes();
   void GoEmpty();
   // Moves inside a transaction of the connection are served by a statement kept stepping (a
   // stream): no other program can change the file meanwhile, so the next record in the order is
-  // the stream's next row as long as this connection changed nothing in the file since it began
-  // and the handle still stands on the row it gave last. Outside a transaction every move is a
-  // statement of its own, which holds no lock between calls.
+  // the stream's next row as long as this connection, since it began, has added, removed or
+  // re-keyed no record of the file (a change of other fields moves no record, and the stream
+  // reads each row as it reaches it) and the handle still stands on the row it gave last. Outside a
+  // transaction every move is a statement of its own, which holds no lock between calls.
   bool CanStream() const;
   // Inside a transaction, the first record of a scope is remembered until the connection changes
   // the file: a move to the top of a scope met again (as a detail going back to an earlier
@@ -187,8 +190,8 @@ class Table : public TransactionEndListener {
     sqlite3_stmt* stmt = nullptr;  // running; owned by stream_statements_
     int order = 0;
     Direction dir = Direction::kForward;
-    int64_t recno = 0;     // the row it gave last
-    uint64_t changes = 0;  // the file's change count when it began
+    int64_t recno = 0;           // the row it gave last
+    uint64_t place_changes = 0;  // the file's count of such changes when it began
   } stream_;
   struct RememberedTop {
     int order = 0;
@@ -196,7 +199,8 @@ class Table : public TransactionEndListener {
     bool found = false;
     int64_t recno = 0;
     std::vector<Value> values;
-    uint64_t changes = 0;  // the file's change count when it was read
+    uint64_t changes = 0;  // the file's change counts when it was read
+    uint64_t place_changes = 0;
   };
   std::vector<RememberedTop> tops_;  // newest last; emptied when the transaction ends
 };

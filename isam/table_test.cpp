@@ -511,11 +511,23 @@ TEST_F(KeyedTable, InsideATransactionMovesFollowChangesAndScopesMadeOnTheWay) {
   }
   IsamHandle other = connection_.Open("keyed.adt");
   std::set<uint32_t> by_table, by_other;
+  std::map<uint32_t, std::string> names;  // names written, by record
   for (Order order : {Order::kNatural, Order::kCode, Order::kCodeN, Order::kNCode}) {
     IsamHandle handle = Handle(order);
     ISAM_ASSERT_OK(IsamGotoTop(handle));
     for (int step = 1; !AtEof(handle); ++step) {
       uint32_t at = RecordNumber(handle);
+      EXPECT_EQ(FieldText(handle, 3), names[at]) << "order " << int(order) << " at " << at;
+      if (step % 5 == 0) {  // a record ahead changes a field outside every key
+        uint32_t ahead = rows_[rng() % rows_.size()].recno;
+        if (!by_table.count(ahead)) {
+          by_other.insert(ahead);
+          names[ahead] = "s" + std::to_string(step);
+          ISAM_ASSERT_OK(IsamGotoRecord(other, ahead));
+          ISAM_ASSERT_OK(IsamSetField(other, 3, names[ahead].c_str()));
+          ISAM_ASSERT_OK(IsamWriteRecord(other));
+        }
+      }
       // A record written inside the transaction stays locked to the handle that wrote it.
       if (step % 11 == 0 && !by_other.count(at)) {  // the current record changes its key
         by_table.insert(at);
