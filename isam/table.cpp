@@ -325,6 +325,7 @@ void Table::GotoTop(int order) {
     GoEmpty();
   } else {
     first_of_order_ = order;
+    top_place_changes_ = source_->attachment()->place_changes();
   }
   RememberTop(order);
 }
@@ -356,6 +357,7 @@ bool Table::TopFromMemory(int order) {
     state_ = State::kRecord;
     read_version_ = DataVersion();
     first_of_order_ = order;
+    top_place_changes_ = file.place_changes();
     record_gone_ = false;
     qualifies_ = true;
     return true;
@@ -416,8 +418,9 @@ void Table::Skip(int order, int32_t count) {
       GotoBottom(order);
       continue;
     }
-    // Just after a move to the top nothing lies before, while the file is unchanged since.
-    if (first_of_order_ == order && DataVersion() == read_version_) {
+    // Just after a move to the top nothing lies before, while no record has come before since.
+    if (first_of_order_ == order && DataVersion() == read_version_ &&
+        source_->attachment()->place_changes() == top_place_changes_) {
       bof_ = true;
       return;
     }
@@ -430,14 +433,13 @@ void Table::Skip(int order, int32_t count) {
 }
 
 void Table::GotoRecord(uint32_t recno) {
-  std::vector<Value> values;
-  if (!ReadRecord(recno, &values)) {
+  if (!ReadRecord(recno, &scratch_)) {
     Fail(ISAM_ERR_RECORD_NOT_FOUND,
          "Record " + std::to_string(recno) + " does not exist in " + Title());
   }
   DropPending();
   recno_ = recno;
-  values_ = std::move(values);
+  values_.swap(scratch_);
   read_version_ = step_version_;
   first_of_order_ = kNoOrder;
   state_ = State::kRecord;

@@ -651,6 +651,22 @@ TEST_F(KeyedTable, AScopeMetAgainStartsAtItsFirstRecordAsItIsNow) {
   ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 }
 
+TEST_F(KeyedTable, AStepBackFromTheTopMeetsARecordAddedBeforeIt) {
+  InsertRows({{1, Text("b"), Num(1)}, {2, Text("c"), Num(2)}});
+  IsamHandle other = connection_.Open("keyed.adt");
+  // Each added code sorts before every one stored.
+  for (auto [in_transaction, code] : {std::pair{false, "a"}, std::pair{true, "0"}}) {
+    if (in_transaction) ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+    ISAM_ASSERT_OK(IsamGotoTop(by_code_));
+    WriteFields(other, {{"Code", code}, {"N", "0"}}, true);
+    uint32_t added = RecordNumber(other);
+    ISAM_ASSERT_OK(IsamSkip(by_code_, -1));
+    EXPECT_FALSE(AtBof(by_code_)) << "in a transaction: " << in_transaction;
+    EXPECT_EQ(RecordNumber(by_code_), added) << "in a transaction: " << in_transaction;
+    if (in_transaction) ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+  }
+}
+
 TEST(RecordImage, EmptyMarksComeFirstThenEachFieldAtItsOffset) {
   TempFolder folder;
   CreateTable(folder.File("image.adt"),
