@@ -792,15 +792,14 @@ void Table::Write() {
         if (n++) sql += ", ";
         sql += source_->column(i) + " = ?" + std::to_string(n);
       }
-      return sql + " WHERE _recno = ?" + std::to_string(n + 1) + " RETURNING " +
-             source_->select_list();
+      return sql + " WHERE _recno = ?" + std::to_string(n + 1);
     });
     int n = 0;
     for (size_t i = 0; i < s.fields.size(); ++i) {
       if (dirty_[i]) BindValue(stmt, ++n, buffer_[i]);
     }
     sqlite3_bind_int64(stmt, n + 1, recno_);
-    if (!RunWrite(stmt)) {
+    if (!RunWrite(stmt, recno_)) {
       Fail(ISAM_ERR_RECORD_NOT_FOUND,
            "Record " + std::to_string(recno_) + " no longer exists in " + Title());
     }
@@ -822,16 +821,14 @@ void Table::Write() {
                             : "(SELECT coalesce(max(" + source_->column(i) + "), 0) + 1 FROM " +
                                   source_->from() + ")";
       }
-      std::string returning = " RETURNING " + source_->select_list();
-      if (columns.empty()) return "INSERT INTO " + source_->from() + " DEFAULT VALUES" + returning;
-      return "INSERT INTO " + source_->from() + " (" + columns + ") VALUES (" + values + ")" +
-             returning;
+      if (columns.empty()) return "INSERT INTO " + source_->from() + " DEFAULT VALUES";
+      return "INSERT INTO " + source_->from() + " (" + columns + ") VALUES (" + values + ")";
     });
     int n = 0;
     for (size_t i = 0; i < s.fields.size(); ++i) {
       if (dirty_[i]) BindValue(stmt, ++n, buffer_[i]);
     }
-    RunWrite(stmt);
+    RunWrite(stmt, 0);
   }
   DropPending();
   state_ = State::kRecord;
@@ -840,16 +837,19 @@ void Table::Write() {
   qualifies_ = true;
 }
 
-bool Table::RunWrite(sqlite3_stmt* stmt) {
+bool Table::RunWrite(sqlite3_stmt* stmt, int64_t recno) {
   {
     StatementUse use(stmt, path());
-    if (!use.Step()) return false;
-    // The statement gives back the record as stored, so no second read is needed.
-    ReadRow(stmt, *source_, &recno_, &values_);
-    first_of_order_ = kNoOrder;
-    while (use.Step()) {
-    }
+    use.Step();
   }
+  sqlite3* db = source_->db();
+  if (sqlite3_changes(db) == 0) return false;
+  if (recno == 0) recno = sqlite3_last_insert_rowid(db);
+  // The record is read back as stored, which also shows what the file made of the values. A
+  // statement of its own costs less than returning the row from the write.
+  if (!ReadRecord(recno, &values_)) return false;
+  recno_ = recno;
+  first_of_order_ = kNoOrder;
   read_version_ = DataVersion();
   return true;
 }

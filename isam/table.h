@@ -119,9 +119,9 @@ class Table : public TransactionEndListener {
   enum class Read { kFound, kNone, kStale };
   Read ReadBeyond(int order, Direction dir, const std::vector<Value>& bound, bool inclusive,
                   const unsigned int* expected_version = nullptr);
-  // Runs an UPDATE or INSERT that returns the written record, and makes that record current;
-  // false when it wrote nothing.
-  bool RunWrite(sqlite3_stmt* stmt);
+  // Runs an UPDATE of the record `recno` or an INSERT (recno 0) and makes the written record
+  // current; false when it wrote nothing.
+  bool RunWrite(sqlite3_stmt* stmt, int64_t recno);
   // One step from the current record; false when there is no record that way.
   bool StepOnce(int order, Direction dir);
   // The file's data version: it changes with every commit, by any connection or program.
