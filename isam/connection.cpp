@@ -277,6 +277,26 @@ void Connection::ExecOnSlots(const std::string& sql) {
   for (Slot& slot : slots_) Exec(slot.db.get(), sql, folder_);
 }
 
+void Attachment::CountChange(int64_t changed_record) {
+  ++changes_;
+  if (changed_record == 0) {
+    ++place_changes_;
+    return;
+  }
+  constexpr size_t kRecordsKnown = 4096;  // a bound on the memory kept
+  if (record_changes_.size() >= kRecordsKnown) {
+    record_changes_.clear();
+    forgotten_before_ = changes_;
+  }
+  record_changes_[changed_record] = changes_;
+}
+
+bool Attachment::RecordChangedSince(int64_t recno, uint64_t since) const {
+  if (since < forgotten_before_) return true;
+  auto it = record_changes_.find(recno);
+  return it != record_changes_.end() && it->second > since;
+}
+
 void Connection::Savepoint() {
   RequireTransaction();
   ExecOnSlots("SAVEPOINT " + SavepointName(savepoints_ + 1));

@@ -60,20 +60,19 @@ class Attachment {
   void EnsureRollbackJournal();
   // Called before every change of the file through this connection: readies the journal and
   // counts the change, so that a move served by a running statement knows it is out of date.
-  // `keeps_places` tells an update that changes no field of any index: every record keeps its
-  // place in every order.
-  void PrepareChange(bool keeps_places = false) {
+  // `changed_record` names the one record an update changes and tells that it changes no field
+  // of any index (every record keeps its place in every order); 0 for any other change.
+  void PrepareChange(int64_t changed_record = 0) {
     EnsureRollbackJournal();
-    CountChange(keeps_places);
+    CountChange(changed_record);
   }
   // Counts a change made otherwise: a rollback to a savepoint, which undoes changes.
-  void CountChange(bool keeps_places = false) {
-    ++changes_;
-    if (!keeps_places) ++place_changes_;
-  }
+  void CountChange(int64_t changed_record = 0);
   // Every change; and the changes that may have added, removed or moved records in an order.
   uint64_t changes() const { return changes_; }
   uint64_t place_changes() const { return place_changes_; }
+  // Whether the record may have changed since the change count was `since`.
+  bool RecordChangedSince(int64_t recno, uint64_t since) const;
 
  private:
   Connection* connection_;
@@ -86,6 +85,10 @@ class Attachment {
   bool journal_ready_ = false;
   uint64_t changes_ = 0;
   uint64_t place_changes_ = 0;
+  // The change count at each record's last change, for the records updated in place lately;
+  // changes before `forgotten_before_` are no longer known record by record.
+  std::unordered_map<int64_t, uint64_t> record_changes_;
+  uint64_t forgotten_before_ = 0;
 };
 
 class Connection {

@@ -345,8 +345,8 @@ bool Table::TopFromMemory(int order) {
       GoEmpty();
       return true;
     }
-    // The first record is the same; its values are read again if the file changed since.
-    if (it->changes != file.changes()) {
+    // The first record is the same; its values are read again if it changed since.
+    if (file.RecordChangedSince(it->recno, it->changes)) {
       if (!ReadRecord(it->recno, &it->values)) return false;
       it->changes = file.changes();
     }
@@ -770,7 +770,7 @@ bool Table::ChangesAnyKey() const {
 void Table::Write() {
   if (pending_ == Pending::kNone) return;
   RequireWritable();
-  source_->attachment()->PrepareChange(pending_ == Pending::kEdit && !ChangesAnyKey());
+  source_->attachment()->PrepareChange(pending_ == Pending::kEdit && !ChangesAnyKey() ? recno_ : 0);
   const TableSchema& s = schema();
   std::string mask(s.fields.size(), '0');
   for (size_t i = 0; i < s.fields.size(); ++i) {
