@@ -846,7 +846,8 @@ void TIsamDataSet::MasterChanged() {
   applied_master_key_.clear();  // until the new range is applied
   std::vector<uint8_t> top = BuildRawKey(range_start_, true);
   Check(IsamSetScope(order_, ISAM_SCOPE_TOP, top.data(), static_cast<uint16_t>(top.size()), 1));
-  std::vector<uint8_t> bottom = BuildRawKey(range_end_, true);
+  // The end buffer is a copy of the start, so it builds the same key.
+  std::vector<uint8_t> bottom = range_end_ == range_start_ ? top : BuildRawKey(range_end_, true);
   Check(IsamSetScope(order_, ISAM_SCOPE_BOTTOM, bottom.data(), static_cast<uint16_t>(bottom.size()),
                      1));
   applied_start_ = range_start_;
