@@ -80,7 +80,7 @@ Table::~Table() {
 
 void Table::TransactionEnded() {
   StopStream();
-  tops_.clear();
+  firsts_.clear();
   for (uint32_t recno : unlock_at_end_) {
     if (held_locks_.erase(recno)) lock_file_->Unlock(recno);
   }
@@ -316,38 +316,41 @@ void Table::GoEmpty() {
 void Table::GotoTop(int order) {
   DropPending();
   bof_ = false;
-  if (TopFromMemory(order)) return;
   std::vector<Value> bound;
   if (order >= 0 && indexes_[static_cast<size_t>(order)].top) {
     bound = *indexes_[static_cast<size_t>(order)].top;
   }
-  if (ReadBeyond(order, Direction::kForward, bound, true) != Read::kFound) {
+  if (FirstFrom(order, bound) != Read::kFound) {
     GoEmpty();
-  } else {
-    first_of_order_ = order;
-    top_place_changes_ = source_->attachment()->place_changes();
+    return;
   }
-  RememberTop(order);
+  first_of_order_ = order;
+  top_place_changes_ = source_->attachment()->place_changes();
+}
+
+Table::Read Table::FirstFrom(int order, const std::vector<Value>& bound) {
+  if (std::optional<Read> remembered = FirstFromMemory(order, bound)) return *remembered;
+  Read read = ReadBeyond(order, Direction::kForward, bound, true);
+  RememberFirst(order, bound, read == Read::kFound);
+  return read;
 }
 
 namespace {
-constexpr size_t kRememberedTops = 8;
+constexpr size_t kRememberedFirsts = 8;
 }  // namespace
 
-bool Table::TopFromMemory(int order) {
-  if (!CanStream()) return false;
+std::optional<Table::Read> Table::FirstFromMemory(int order, const std::vector<Value>& bound) {
+  if (!CanStream()) return std::nullopt;
   const Attachment& file = *source_->attachment();
   const IndexState* scope = order >= 0 ? &indexes_[static_cast<size_t>(order)] : nullptr;
-  for (auto it = tops_.rbegin(); it != tops_.rend(); ++it) {
+  for (auto it = firsts_.rbegin(); it != firsts_.rend(); ++it) {
     if (it->order != order || it->place_changes != file.place_changes()) continue;
     if (scope && (it->top != scope->top || it->bottom != scope->bottom)) continue;
-    if (!it->found) {
-      GoEmpty();
-      return true;
-    }
-    // The first record is the same; its values are read again if it changed since.
+    if (it->bound != bound) continue;
+    if (!it->found) return Read::kNone;
+    // The record is the same; its values are read again if it changed since.
     if (file.RecordChangedSince(it->recno, it->changes)) {
-      if (!ReadRecord(it->recno, &it->values)) return false;
+      if (!ReadRecord(it->recno, &it->values)) return std::nullopt;
       it->changes = file.changes();
     }
     // A stream left standing on this record goes on from it; any other is stopped by the next
@@ -356,32 +359,32 @@ bool Table::TopFromMemory(int order) {
     values_ = it->values;
     state_ = State::kRecord;
     read_version_ = DataVersion();
-    first_of_order_ = order;
-    top_place_changes_ = file.place_changes();
+    first_of_order_ = kNoOrder;
     record_gone_ = false;
     qualifies_ = true;
-    return true;
+    return Read::kFound;
   }
-  return false;
+  return std::nullopt;
 }
 
-void Table::RememberTop(int order) {
+void Table::RememberFirst(int order, const std::vector<Value>& bound, bool found) {
   if (!CanStream()) return;
-  if (tops_.size() == kRememberedTops) tops_.erase(tops_.begin());
-  RememberedTop entry;
+  if (firsts_.size() == kRememberedFirsts) firsts_.erase(firsts_.begin());
+  RememberedFirst entry;
   entry.order = order;
   if (order >= 0) {
     entry.top = indexes_[static_cast<size_t>(order)].top;
     entry.bottom = indexes_[static_cast<size_t>(order)].bottom;
   }
-  entry.found = state_ == State::kRecord;
-  if (entry.found) {
+  entry.bound = bound;
+  entry.found = found;
+  if (found) {
     entry.recno = recno_;
     entry.values = values_;
   }
   entry.changes = source_->attachment()->changes();
   entry.place_changes = source_->attachment()->place_changes();
-  tops_.push_back(std::move(entry));
+  firsts_.push_back(std::move(entry));
   connection_->AddEndListener(this);
 }
 
@@ -630,7 +633,7 @@ bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
     if (c < 0 || (c == 0 && wanted.size() < state.top->size())) bound = &*state.top;
   }
   // Remember where the handle stood: an exact seek that finds nothing leaves it at the end.
-  if (ReadBeyond(index, Direction::kForward, *bound, true) != Read::kFound) {
+  if (FirstFrom(index, *bound) != Read::kFound) {
     state_ = State::kEOF;
     return false;
   }

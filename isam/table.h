@@ -147,11 +147,13 @@ class Table : public TransactionEndListener {
   // reads each row as it reaches it) and the handle still stands on the row it gave last. Outside a
   // transaction every move is a statement of its own, which holds no lock between calls.
   bool CanStream() const;
-  // Inside a transaction, the first record of a scope is remembered until the connection changes
-  // the file: a move to the top of a scope met again (as a detail going back to an earlier
-  // master record does) is served without a statement.
-  bool TopFromMemory(int order);
-  void RememberTop(int order);
+  // The first record at or beyond a bound in the order, inside its scope (a move to the top, a
+  // seek). Inside a transaction the answer is remembered until the connection adds, removes or
+  // re-keys a record of the file: a read met again (a detail going back to an earlier master
+  // record, a look-up of the same key) is served without a statement.
+  Read FirstFrom(int order, const std::vector<Value>& bound);
+  std::optional<Read> FirstFromMemory(int order, const std::vector<Value>& bound);
+  void RememberFirst(int order, const std::vector<Value>& bound, bool found);
   // The next row of the running stream, if it serves this move; nullopt when it does not.
   std::optional<Read> ContinueStream(int order, Direction dir);
   void StopStream();
@@ -194,16 +196,17 @@ class Table : public TransactionEndListener {
     int64_t recno = 0;           // the row it gave last
     uint64_t place_changes = 0;  // the file's count of such changes when it began
   } stream_;
-  struct RememberedTop {
+  struct RememberedFirst {
     int order = 0;
     std::optional<std::vector<Value>> top, bottom;  // the scope
+    std::vector<Value> bound;
     bool found = false;
     int64_t recno = 0;
     std::vector<Value> values;
     uint64_t changes = 0;  // the file's change counts when it was read
     uint64_t place_changes = 0;
   };
-  std::vector<RememberedTop> tops_;  // newest last; emptied when the transaction ends
+  std::vector<RememberedFirst> firsts_;  // newest last; emptied when the transaction ends
 };
 
 }  // namespace isam

@@ -577,7 +577,7 @@ TEST_F(KeyedTable, InsideATransactionMovesFollowChangesAndScopesMadeOnTheWay) {
   ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 }
 
-TEST_F(KeyedTable, AScopeMetAgainStartsAtItsFirstRecordAsItIsNow) {
+TEST_F(KeyedTable, AScopeOrKeyMetAgainFindsItsRecordAsItIsNow) {
   std::mt19937 rng(7);
   const std::vector<std::string> codes = {"a", "b", "c", "d"};
   auto random_code = [&] { return codes[rng() % codes.size()]; };
@@ -646,6 +646,20 @@ TEST_F(KeyedTable, AScopeMetAgainStartsAtItsFirstRecordAsItIsNow) {
       ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
       ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
       EXPECT_EQ(RecordNumber(by_code_n_), rows_.size()) << "round " << round;
+    }
+  }
+  // Seeks met again, with keys changing on the way.
+  ISAM_ASSERT_OK(IsamClearAllScopes(table_));
+  for (int round = 1; round <= 300; ++round) {
+    Probe probe{2, Text(random_code()), Num(int(rng() % 5))};
+    uint16_t type = round % 2 ? ISAM_SEEK_EXACT : ISAM_SEEK_SOFT;
+    EXPECT_EQ(Seek(probe, type), ModelSeek(probe, type == ISAM_SEEK_EXACT)) << "round " << round;
+    if (rng() % 3 == 0) {
+      Row& row = rows_[rng() % rows_.size()];
+      row.code = random_code();
+      ISAM_ASSERT_OK(IsamGotoRecord(other, row.recno));
+      ISAM_ASSERT_OK(IsamSetField(other, 1, row.code->c_str()));
+      ISAM_ASSERT_OK(IsamWriteRecord(other));
     }
   }
   ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
