@@ -336,7 +336,7 @@ Table::Read Table::FirstFrom(int order, const std::vector<Value>& bound) {
 }
 
 namespace {
-constexpr size_t kRememberedFirsts = 8;
+constexpr size_t kRememberedFirsts = 32;
 }  // namespace
 
 std::optional<Table::Read> Table::FirstFromMemory(int order, const std::vector<Value>& bound) {
