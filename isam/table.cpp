@@ -1,5 +1,7 @@
 #include "isam/table.h"
 
+#include <cstring>
+
 #include "isam/codepage.h"
 #include "isam/field.h"
 #include "isam/isam.h"
@@ -81,6 +83,7 @@ Table::~Table() {
 void Table::TransactionEnded() {
   StopStream();
   firsts_.clear();
+  image_entry_ = kNoEntry;
   for (uint32_t recno : unlock_at_end_) {
     if (held_locks_.erase(recno)) lock_file_->Unlock(recno);
   }
@@ -213,6 +216,7 @@ std::optional<Table::Read> Table::ContinueStream(int order, Direction dir) {
   }
   recno_ = stream_.recno = scratch_recno_;
   values_.swap(scratch_);
+  ValuesChanged();
   read_version_ = DataVersion();
   first_of_order_ = kNoOrder;
   record_gone_ = false;
@@ -259,6 +263,7 @@ Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>
   }
   recno_ = scratch_recno_;
   values_.swap(scratch_);
+  ValuesChanged();
   read_version_ = version;
   first_of_order_ = kNoOrder;
   state_ = State::kRecord;
@@ -350,6 +355,7 @@ std::optional<Table::Read> Table::FirstFromMemory(int order, const std::vector<V
     if (!it->found) return Read::kNone;
     // The record is the same; its values are read again if it changed since.
     if (file.RecordChangedSince(it->recno, it->changes)) {
+      it->image.clear();
       if (!ReadRecord(it->recno, &it->values)) return std::nullopt;
       it->changes = file.changes();
     }
@@ -357,6 +363,12 @@ std::optional<Table::Read> Table::FirstFromMemory(int order, const std::vector<V
     // move, which finds it elsewhere.
     recno_ = it->recno;
     values_ = it->values;
+    ValuesChanged();
+    image_entry_ = static_cast<size_t>(firsts_.rend() - it) - 1;
+    if (!it->image.empty()) {
+      image_ = it->image;
+      image_current_ = true;
+    }
     state_ = State::kRecord;
     read_version_ = DataVersion();
     first_of_order_ = kNoOrder;
@@ -370,6 +382,7 @@ std::optional<Table::Read> Table::FirstFromMemory(int order, const std::vector<V
 void Table::RememberFirst(int order, const std::vector<Value>& bound, bool found) {
   if (!CanStream()) return;
   if (firsts_.size() == kRememberedFirsts) firsts_.erase(firsts_.begin());
+  image_entry_ = kNoEntry;
   RememberedFirst entry;
   entry.order = order;
   if (order >= 0) {
@@ -385,6 +398,7 @@ void Table::RememberFirst(int order, const std::vector<Value>& bound, bool found
   entry.changes = source_->attachment()->changes();
   entry.place_changes = source_->attachment()->place_changes();
   firsts_.push_back(std::move(entry));
+  if (found) image_entry_ = firsts_.size() - 1;
   connection_->AddEndListener(this);
 }
 
@@ -443,6 +457,7 @@ void Table::GotoRecord(uint32_t recno) {
   DropPending();
   recno_ = recno;
   values_.swap(scratch_);
+  ValuesChanged();
   read_version_ = step_version_;
   first_of_order_ = kNoOrder;
   state_ = State::kRecord;
@@ -464,6 +479,7 @@ void Table::Refresh() {
     qualifies_ = Qualifies(recno_);
     if (qualifies_ || !source_->is_view()) {
       values_ = std::move(values);
+      ValuesChanged();
       read_version_ = step_version_;
       return;
     }
@@ -551,13 +567,34 @@ const std::vector<Value>& Table::Values() const {
   return values_;
 }
 
-void Table::RecordImage(uint8_t* buffer) const {
-  const std::vector<Value>& values = Values();
+void Table::ValuesChanged() {
+  image_current_ = false;
+  image_entry_ = kNoEntry;
+}
+
+void Table::BuildImage(const std::vector<Value>& values, uint8_t* buffer) const {
   const TableSchema& s = schema();
   for (size_t i = 0; i < s.fields.size(); ++i) {
     buffer[i] = IsEmptyStored(s.fields[i], values[i]) ? 1 : 0;
     RawFromStored(s.fields[i], values[i], buffer + s.fields[i].offset);
   }
+}
+
+void Table::RecordImage(uint8_t* buffer) {
+  const std::vector<Value>& values = Values();
+  if (pending_ != Pending::kNone) {
+    BuildImage(values, buffer);
+    return;
+  }
+  size_t length = schema().record_length;
+  if (!image_current_) {
+    image_.assign(length, 0);
+    BuildImage(values, image_.data());
+    image_current_ = true;
+    // A remembered first record keeps its image too.
+    if (image_entry_ < firsts_.size()) firsts_[image_entry_].image = image_;
+  }
+  std::memcpy(buffer, image_.data(), length);
 }
 
 // ---- keys and scopes ----
@@ -850,7 +887,9 @@ bool Table::RunWrite(sqlite3_stmt* stmt, int64_t recno) {
   if (recno == 0) recno = sqlite3_last_insert_rowid(db);
   // The record is read back as stored, which also shows what the file made of the values. A
   // statement of its own costs less than returning the row from the write.
-  if (!ReadRecord(recno, &values_)) return false;
+  bool read = ReadRecord(recno, &values_);
+  ValuesChanged();
+  if (!read) return false;
   recno_ = recno;
   first_of_order_ = kNoOrder;
   read_version_ = DataVersion();

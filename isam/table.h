@@ -56,7 +56,7 @@ class Table : public TransactionEndListener {
 
   // The values shown: those of the pending change, else of the current record.
   const std::vector<Value>& Values() const;
-  void RecordImage(uint8_t* buffer) const;
+  void RecordImage(uint8_t* buffer);
 
   // ---- keys and scopes (index positions) ----
   void InitKey(int index);
@@ -136,6 +136,9 @@ class Table : public TransactionEndListener {
   void RequireWritable() const;
   // Whether the pending change assigns a field of some index.
   bool ChangesAnyKey() const;
+  // values_ was read or replaced: its image is built again when asked for.
+  void ValuesChanged();
+  void BuildImage(const std::vector<Value>& values, uint8_t* buffer) const;
   void RequireRecord() const;
   void DropPending();
   void EnsureAutoincIndexes();
@@ -203,10 +206,17 @@ class Table : public TransactionEndListener {
     bool found = false;
     int64_t recno = 0;
     std::vector<Value> values;
-    uint64_t changes = 0;  // the file's change counts when it was read
+    std::vector<uint8_t> image;  // once built
+    uint64_t changes = 0;        // the file's change counts when it was read
     uint64_t place_changes = 0;
   };
   std::vector<RememberedFirst> firsts_;  // newest last; emptied when the transaction ends
+  // The record image of values_, built when first asked for; and the remembered first record
+  // values_ came from, which keeps a copy.
+  static constexpr size_t kNoEntry = static_cast<size_t>(-1);
+  std::vector<uint8_t> image_;
+  bool image_current_ = false;
+  size_t image_entry_ = kNoEntry;
 };
 
 }  // namespace isam
