@@ -104,6 +104,26 @@ void Attachment::set_schema(TableSchema schema) {
   schema_ = std::move(schema);
 }
 
+void Attachment::CountChange(int64_t changed_record) {
+  ++changes_;
+  if (changed_record == 0) {
+    ++place_changes_;
+    return;
+  }
+  constexpr size_t kRecordsKnown = 4096;  // a bound on the memory kept
+  if (record_changes_.size() >= kRecordsKnown) {
+    record_changes_.clear();
+    forgotten_before_ = changes_;
+  }
+  record_changes_[changed_record] = changes_;
+}
+
+bool Attachment::RecordChangedSince(int64_t recno, uint64_t since) const {
+  if (since < forgotten_before_) return true;
+  auto it = record_changes_.find(recno);
+  return it != record_changes_.end() && it->second > since;
+}
+
 Connection::Connection(std::string folder) : folder_(std::move(folder)) {}
 
 Connection::~Connection() {
@@ -275,26 +295,6 @@ std::string Connection::SavepointName(int depth) {
 
 void Connection::ExecOnSlots(const std::string& sql) {
   for (Slot& slot : slots_) Exec(slot.db.get(), sql, folder_);
-}
-
-void Attachment::CountChange(int64_t changed_record) {
-  ++changes_;
-  if (changed_record == 0) {
-    ++place_changes_;
-    return;
-  }
-  constexpr size_t kRecordsKnown = 4096;  // a bound on the memory kept
-  if (record_changes_.size() >= kRecordsKnown) {
-    record_changes_.clear();
-    forgotten_before_ = changes_;
-  }
-  record_changes_[changed_record] = changes_;
-}
-
-bool Attachment::RecordChangedSince(int64_t recno, uint64_t since) const {
-  if (since < forgotten_before_) return true;
-  auto it = record_changes_.find(recno);
-  return it != record_changes_.end() && it->second > since;
 }
 
 void Connection::Savepoint() {

@@ -214,14 +214,20 @@ std::optional<Table::Read> Table::ContinueStream(int order, Direction dir) {
     StopStream();
     return Read::kNone;
   }
-  recno_ = stream_.recno = scratch_recno_;
+  stream_.recno = scratch_recno_;
   values_.swap(scratch_);
+  BecomeCurrent(scratch_recno_, DataVersion());
+  return Read::kFound;
+}
+
+void Table::BecomeCurrent(int64_t recno, unsigned int version) {
+  recno_ = recno;
   ValuesChanged();
-  read_version_ = DataVersion();
+  read_version_ = version;
   first_of_order_ = kNoOrder;
+  state_ = State::kRecord;
   record_gone_ = false;
   qualifies_ = true;
-  return Read::kFound;
 }
 
 Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>& bound,
@@ -261,14 +267,8 @@ Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>
   if (order >= 0 && HasScope(order) && !RowInScope(order, scratch_, scratch_recno_)) {
     return Read::kNone;
   }
-  recno_ = scratch_recno_;
   values_.swap(scratch_);
-  ValuesChanged();
-  read_version_ = version;
-  first_of_order_ = kNoOrder;
-  state_ = State::kRecord;
-  record_gone_ = false;
-  qualifies_ = true;
+  BecomeCurrent(scratch_recno_, version);
   if (streaming) {
     use.Keep();  // stepped on by the moves that follow
     stream_ = Stream{stmt, order, dir, recno_, source_->attachment()->place_changes()};
@@ -286,9 +286,9 @@ bool Table::StepOnce(int order, Direction dir) {
     if (forward) return index->top && CompareKeys(key, *index->top, index->top->size()) < 0;
     return index->bottom && CompareKeys(key, *index->bottom, index->bottom->size()) > 0;
   };
+  if (std::optional<Read> streamed = ContinueStream(order, dir)) return *streamed == Read::kFound;
   // The place the record was read at serves while the file is unchanged since; a record number
   // never changes, so the natural order always trusts it.
-  if (std::optional<Read> streamed = ContinueStream(order, dir)) return *streamed == Read::kFound;
   std::vector<Value> key = KeyOf(order, values_, recno_);
   bool trusted = ColumnsOf(order).size() == 1;
   Read read = Read::kStale;
@@ -361,19 +361,13 @@ std::optional<Table::Read> Table::FirstFromMemory(int order, const std::vector<V
     }
     // A stream left standing on this record goes on from it; any other is stopped by the next
     // move, which finds it elsewhere.
-    recno_ = it->recno;
     values_ = it->values;
-    ValuesChanged();
+    BecomeCurrent(it->recno, DataVersion());
     image_entry_ = static_cast<size_t>(firsts_.rend() - it) - 1;
     if (!it->image.empty()) {
       image_ = it->image;
       image_current_ = true;
     }
-    state_ = State::kRecord;
-    read_version_ = DataVersion();
-    first_of_order_ = kNoOrder;
-    record_gone_ = false;
-    qualifies_ = true;
     return Read::kFound;
   }
   return std::nullopt;

@@ -138,6 +138,8 @@ class Table : public TransactionEndListener {
   bool ChangesAnyKey() const;
   // values_ was read or replaced: its image is built again when asked for.
   void ValuesChanged();
+  // values_, just read at the file's data version, is the record `recno`, now current.
+  void BecomeCurrent(int64_t recno, unsigned int version);
   void BuildImage(const std::vector<Value>& values, uint8_t* buffer) const;
   void RequireRecord() const;
   void DropPending();
