@@ -15,7 +15,9 @@
 #include "app/main_form_logic.h"
 #include "app/practice_copy.h"
 #include "app/version_info.h"
+#include "data/engine_call.h"
 #include "data/errors.h"
+#include "engine/practice_tables.h"
 #include "engine/verify_tran_types.h"
 #include "engine/who_paid.h"
 
@@ -133,6 +135,16 @@ int CopyCommand(const char* command, const char* done, const std::string& to, st
   }
 }
 
+// A dry run works on a copy: what would keep the run itself from writing the practice's tables
+// is found out first, without writing, so that the dry run promises nothing the run cannot do.
+void CheckPracticeFree(const std::string& data_path) {
+  for (const engine::TableLayout& table : engine::PracticeTables()) {
+    if (IsamCheckTableFree(data_path.c_str(), table.file.c_str()) != 0) {
+      throw PracticeDataError(data::LastEngineError().text);
+    }
+  }
+}
+
 // `rivenoak run` with --backup or --dry-run: the backup first; then the run, on the practice or,
 // for a dry run, on a temporary copy followed by the change report from the practice to the
 // copy. The copy's folder has the practice folder's name, so that the run prints what it would
@@ -146,6 +158,7 @@ int RunWithCopies(const std::string& data_path, const std::string& backup, bool 
       });
     }
     if (!dry_run) return RunHeadless(data_path, options, out, err);
+    CheckPracticeFree(data_path);
     TemporaryFolder scratch("rivenoak-dry-run");
     std::string name = std::filesystem::weakly_canonical(data_path).filename().string();
     std::string copy = scratch.path() + "/" + (name.empty() ? "practice" : name);

@@ -81,6 +81,8 @@ const char* DefaultText(uint32_t code) {
       return "The table is in use";
     case ISAM_ERR_BUSY:
       return "The table is busy";
+    case ISAM_ERR_AMBIGUOUS_TABLE:
+      return "Several files hold the same table";
     case ISAM_ERR_FIELD_NOT_FOUND:
       return "Field not found";
     case ISAM_ERR_INDEX_NOT_FOUND:
@@ -378,9 +380,19 @@ IsamResult IsamOpenTable(IsamHandle connection, const char* name, const char*, u
     bool read_only = (open_mode & ISAM_OPEN_READ_ONLY) != 0 || !file_writable;
     bool exclusive = (open_mode & ISAM_OPEN_EXCLUSIVE) != 0;
     auto attachment = conn.Attach(path, !file_writable);
+    if (!read_only) attachment->EnsureRollbackJournal();
     auto source = std::make_shared<RecordSource>(std::move(attachment));
     *table = R().AddTable(connection,
                           std::make_unique<Table>(&conn, std::move(source), read_only, exclusive));
+  });
+}
+
+IsamResult IsamCheckTableFree(const char* folder, const char* name) {
+  return Guard([&] {
+    Need(folder, "folder");
+    Need(name, "table name");
+    std::string path = FindTableFile(NormalisePath(folder), name);
+    if (HeldInWalModeElsewhere(path)) Fail(ISAM_ERR_BUSY, HeldInWalModeText(path));
   });
 }
 

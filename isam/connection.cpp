@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "isam/codepage.h"
+#include "isam/file_lookup.h"
 
 namespace isam {
 namespace {
@@ -83,13 +84,16 @@ void Attachment::EnsureRollbackJournal() {
     }
   }
   // Leaving write-ahead mode needs the file to itself; while another program has it open in that
-  // mode SQLite answers busy at once rather than wait, so the switch is tried again for a while.
+  // mode SQLite answers busy at once rather than wait, so the switch is tried again for a while:
+  // a reader's short transaction is waited out, a program that keeps the file open is named.
   for (int waited = 0; !journal_ready_; waited += kJournalRetryMs) {
     int rc = sqlite3_exec(db(), (pragma + "=DELETE").c_str(), nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) {
       journal_ready_ = true;
-    } else if ((rc & 0xff) != SQLITE_BUSY || waited >= kBusyTimeoutMs) {
+    } else if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) {
       FailFromSqlite(db(), rc, path_);
+    } else if (waited >= kBusyTimeoutMs) {
+      Fail(ISAM_ERR_BUSY, HeldInWalModeText(path_));
     } else {
       sqlite3_sleep(kJournalRetryMs);
     }
@@ -262,12 +266,40 @@ void Connection::Begin() {
   for (size_t i = 0; i < slots_.size(); ++i) {
     try {
       Exec(slots_[i].db.get(), "BEGIN IMMEDIATE", folder_);
-    } catch (const Failure&) {
+    } catch (const Failure& failure) {
       for (size_t k = 0; k < i; ++k) Exec(slots_[k].db.get(), "ROLLBACK", folder_);
-      throw;
+      if (failure.code() != ISAM_ERR_BUSY) throw;
+      FailFromSqlite(nullptr, SQLITE_BUSY, BusyFilesOf(i));
     }
   }
   in_transaction_ = true;
+}
+
+std::string Connection::BusyFilesOf(size_t slot) const {
+  std::vector<std::string> files;
+  auto add = [&](const std::string& key) {
+    std::string path = key.substr(2);  // after "r:" or "w:"
+    if (std::find(files.begin(), files.end(), path) == files.end()) files.push_back(path);
+  };
+  add(slots_[slot].main_key);
+  for (const auto& [key, weak] : attachments_) {
+    auto attachment = weak.lock();
+    if (attachment && attachment->slot() == slot) add(key);
+  }
+  // A transaction is begun on all of a handle's files at once; which one another program holds
+  // is found by trying each alone, without waiting.
+  for (const std::string& path : files) {
+    sqlite3* raw = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    DbPtr probe(raw);
+    if (rc != SQLITE_OK) continue;
+    rc = sqlite3_exec(raw, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    sqlite3_exec(raw, "ROLLBACK", nullptr, nullptr, nullptr);
+    if ((rc & 0xff) == SQLITE_BUSY) return path;
+  }
+  std::string all;
+  for (const std::string& path : files) all += (all.empty() ? "" : ", ") + path;
+  return files.size() == 1 ? all : "One of " + all;
 }
 
 void Connection::DetachPending() {

@@ -55,8 +55,12 @@ class Attachment {
   size_t slot() const { return slot_; }
   const std::string& schema_name() const { return schema_name_; }
   Connection* connection() const { return connection_; }
-  // Takes the file out of write-ahead mode (which another program may have left it in) before
-  // its first change; opening alone writes nothing.
+  // Takes the file out of write-ahead mode, which another program may have left it in, so that a
+  // commit over several files stays atomic. Done when a writable file is first opened for writing
+  // or read by a query, before the program's other connections (a dialog's, another query's)
+  // have it: in write-ahead mode each of them would hold the file open and keep the switch from
+  // happening. Checked again before each first change, for a file that another program switched
+  // while it was open here. A table opened read-only leaves the file as it is.
   void EnsureRollbackJournal();
   // Called before every change of the file through this connection: readies the journal and
   // counts the change, so that a move served by a running statement knows it is out of date.
@@ -147,6 +151,8 @@ class Connection {
   void RequireTransaction() const;
   void RequireSavepoint() const;
   void ExecOnSlots(const std::string& sql);
+  // The file of the slot that another program keeps busy, for the message that names it.
+  std::string BusyFilesOf(size_t slot) const;
   static std::string SavepointName(int depth);
 
   std::string folder_;

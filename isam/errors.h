@@ -30,10 +30,11 @@ enum {
   ISAM_ERR_IO = 5014,                // the operating system refused a read or a write
   ISAM_ERR_UNKNOWN_FIELD_TYPE = 5015,
   ISAM_ERR_DISK_FULL = 5016,
-  ISAM_ERR_READ_ONLY = 5017,     // a change on a table opened read-only
-  ISAM_ERR_TABLE_EXISTS = 5018,  // creating a table over an existing file
-  ISAM_ERR_TABLE_IN_USE = 5019,  // an exclusive open while others have the table open
-  ISAM_ERR_BUSY = 5020,          // another program kept the file busy too long
+  ISAM_ERR_READ_ONLY = 5017,        // a change on a table opened read-only
+  ISAM_ERR_TABLE_EXISTS = 5018,     // creating a table over an existing file
+  ISAM_ERR_TABLE_IN_USE = 5019,     // an exclusive open while others have the table open
+  ISAM_ERR_BUSY = 5020,             // another program kept the file busy too long
+  ISAM_ERR_AMBIGUOUS_TABLE = 5021,  // several files name one table, differing only in case
 
   // Fields, indexes, keys and values.
   ISAM_ERR_FIELD_NOT_FOUND = 5030,

@@ -1,6 +1,7 @@
 #include "isam/file_lookup.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,12 +37,11 @@ std::string FindTableFile(const std::string& folder, const std::string& name) {
   std::string file = path.substr(slash + 1);
   if (!IsDirectory(dir)) Fail(ISAM_ERR_FOLDER_NOT_FOUND, "The folder " + dir + " does not exist");
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
-      Fail(ISAM_ERR_NOT_A_TABLE, "The file " + path + " is not a table: it is a folder");
-    }
-    return path;
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    Fail(ISAM_ERR_NOT_A_TABLE, "The file " + path + " is not a table: it is a folder");
   }
+  // Every spelling of the name is looked for, the exact one too: two files of one table would
+  // have one part of a run write the one and another part the other.
   std::vector<std::string> matches;
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* entry = readdir(d)) {
@@ -49,11 +49,49 @@ std::string FindTableFile(const std::string& folder, const std::string& name) {
     }
     closedir(d);
   }
+  std::sort(matches.begin(), matches.end());
+  if (matches.size() > 1) {
+    std::string names;
+    for (const std::string& match : matches) names += (names.empty() ? "" : ", ") + match;
+    Fail(ISAM_ERR_AMBIGUOUS_TABLE, "The folder " + dir + " holds the table " + file +
+                                       " in several files whose names differ only in letter "
+                                       "case (" +
+                                       names + "): keep one of them and run again");
+  }
   if (matches.empty()) {
+    // A folder that cannot be listed still opens a file named exactly.
+    if (stat(path.c_str(), &st) == 0) return path;
     Fail(ISAM_ERR_TABLE_NOT_FOUND, "The table " + file + " was not found in the folder " + dir);
   }
-  std::sort(matches.begin(), matches.end());
   return (dir == "/" ? "" : dir) + "/" + matches.front();
+}
+
+bool HeldInWalModeElsewhere(const std::string& path) {
+  // Byte 18 of the header is 2 for a file in write-ahead mode.
+  int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  unsigned char header[20] = {};
+  bool wal = pread(file, header, sizeof header, 0) == sizeof header && header[18] == 2;
+  close(file);
+  if (!wal) return false;
+  int shm = open((path + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+  if (shm < 0) return false;
+  // Each connection to the log holds a read lock on byte 128 of the shared-memory file for as
+  // long as it is open.
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 128;
+  lock.l_len = 1;
+  bool held = fcntl(shm, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  close(shm);
+  return held;
+}
+
+std::string HeldInWalModeText(const std::string& path) {
+  return path +
+         " is kept open in write-ahead mode by another program, so it cannot be made ready for "
+         "writing: close the other program and run again";
 }
 
 bool IsWritableFile(const std::string& path) {

@@ -17,6 +17,13 @@ std::string FindTableFile(const std::string& folder, const std::string& name);
 
 bool IsDirectory(const std::string& path);
 
+// Whether the table file is in write-ahead mode and another process has its log open: such a
+// file cannot leave that mode until the other process closes it. Asked of the lock that every
+// SQLite connection to a file in that mode holds on its shared-memory file, without writing.
+bool HeldInWalModeElsewhere(const std::string& path);
+// The text of the failure that names such a file and says what to do.
+std::string HeldInWalModeText(const std::string& path);
+
 // Whether the engine may write the file: its folder and the file itself writable, and the file
 // not marked read-only (a user with every right still respects the mark).
 bool IsWritableFile(const std::string& path);

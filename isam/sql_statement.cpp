@@ -224,7 +224,10 @@ std::shared_ptr<Attachment> SqlStatement::AttachTable() {
   } catch (const Failure& failure) {
     SqlError(parsed_.table_position, failure.what());
   }
-  return connection_->Attach(path, !IsWritableFile(path));
+  bool writable = IsWritableFile(path);
+  auto attachment = connection_->Attach(path, !writable);
+  if (writable) attachment->EnsureRollbackJournal();
+  return attachment;
 }
 
 std::unique_ptr<Table> SqlStatement::Execute() {

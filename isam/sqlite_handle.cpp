@@ -14,7 +14,8 @@ void FailFromSqlite(sqlite3* db, int rc, const std::string& what) {
       Fail(ISAM_ERR_DISK_FULL, "The disk is full: cannot write " + what);
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      Fail(ISAM_ERR_BUSY, what + " is kept busy by another program: " + detail);
+      Fail(ISAM_ERR_BUSY, what + " is kept busy by another program (" + detail +
+                              "): close the other program and run again");
     case SQLITE_READONLY:
       if (rc == SQLITE_READONLY_DBMOVED) {
         Fail(ISAM_ERR_READ_ONLY, what +

@@ -265,10 +265,9 @@ TEST(TableFiles, OutsideTableOfEveryFieldTypeReadsBackExactly) {
   EXPECT_EQ(WalkForward(by_chart), (std::vector<uint32_t>{2, 5, 1, 3}));  // as the file orders them
 }
 
-TEST(TableFiles, FilesAreFoundWithoutRegardToCaseAndTheExactSpellingWins) {
+TEST(TableFiles, FilesAreFoundWithoutRegardToCase) {
   TempFolder folder;
   CreateTable(folder.File("MWTRN.ADT"), {"Upper CHAR(2)"});
-  CreateTable(folder.File("mwtrn.adt"), {"Lower CHAR(2)"});
   CreateTable(folder.File("Mwpax.adt"), {"Pax CHAR(2)"});
   std::filesystem::create_directory(folder.File("Sub"));
   CreateTable(folder.File("Sub/Mwpro.adt"), {"Pro CHAR(2)"});
@@ -286,7 +285,7 @@ TEST(TableFiles, FilesAreFoundWithoutRegardToCaseAndTheExactSpellingWins) {
   };
   ScopedConnection c(folder.path());
   EXPECT_EQ(first_field(c.Open("MWTRN.ADT")), "Upper");
-  EXPECT_EQ(first_field(c.Open("mwtrn.adt")), "Lower");
+  EXPECT_EQ(first_field(c.Open("mwtrn.adt")), "Upper");
   IsamHandle pax = c.Open("MWPAX.ADT");
   EXPECT_EQ(first_field(pax), "Pax");
   EXPECT_EQ(table_name(pax), folder.File("Mwpax.adt"));
@@ -302,6 +301,28 @@ TEST(TableFiles, FilesAreFoundWithoutRegardToCaseAndTheExactSpellingWins) {
   std::replace(windows_folder.begin(), windows_folder.end(), '/', '\\');
   ScopedConnection sub(windows_folder);
   EXPECT_EQ(first_field(sub.Open("mwpro.ADT")), "Pro");
+}
+
+// One table in two files would have one part of a run write the one and another the other.
+TEST(TableFiles, ATableInSeveralFilesDifferingInCaseIsRefusedNamingEveryFile) {
+  TempFolder folder;
+  for (const char* name : {"MWTRN.ADT", "Mwtrn.adt", "mwtrn.ADT"}) {
+    CreateTable(folder.File(name), {"Field CHAR(2)"});
+  }
+  std::string before = ReadBytes(folder.File("Mwtrn.adt"));
+  IsamHandle connection = 0;
+  ISAM_ASSERT_OK(IsamConnect(folder.path().c_str(), &connection));
+  for (const char* name : {"MWTRN.ADT", "mwtrn.adt", "Mwtrn.adt"}) {
+    IsamHandle table = 0;
+    EXPECT_EQ(IsamOpenTable(connection, name, nullptr, 3, 1, 1, 1, 0, &table),
+              ISAM_ERR_AMBIGUOUS_TABLE);
+    std::string text = LastErrorText();
+    for (const char* file : {"MWTRN.ADT", "Mwtrn.adt", "mwtrn.ADT"}) {
+      EXPECT_NE(text.find(file), std::string::npos) << text;
+    }
+  }
+  IsamDisconnect(connection);
+  EXPECT_EQ(ReadBytes(folder.File("Mwtrn.adt")), before);
 }
 
 TEST(TableFiles, MissingFoldersAndTablesAreRefusedByName) {
