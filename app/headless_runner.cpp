@@ -57,6 +57,7 @@ void HeadlessRunner::ShowInformation(const std::string& text) {
 
 void HeadlessRunner::ShowError(const std::string& text) {
   out_ << "error: " << text << "\n";
+  error_shown_ = true;
 }
 
 bool HeadlessRunner::AskYesNo(const std::string& text) {

@@ -50,7 +50,8 @@ class HeadlessRunner : public engine::RunView, public MainControls {
   // Puts the command line's dates into the date fields (after the practice set its own).
   void ApplyDateOptions();
   int TypesChanged() const { return types_changed_; }
-  bool Finished() const { return finished_; }
+  // Whether the run ended with "Finished." and showed no error on its way.
+  bool Finished() const { return finished_ && !error_shown_; }
 
   // ---- RunView ----
   engine::Gauge& Gauge1() override { return gauge1_; }
@@ -97,6 +98,7 @@ class HeadlessRunner : public engine::RunView, public MainControls {
   int types_changed_ = 0;
   bool stop_ = false;
   bool finished_ = false;
+  bool error_shown_ = false;
   size_t next_press_ = 0;
 };
 

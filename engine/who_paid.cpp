@@ -24,6 +24,11 @@ WhoPaidDialog::WhoPaidDialog()
 }
 
 WhoPaidDialog::~WhoPaidDialog() {
+  // A row whose write failed is dropped, not written again on the way out.
+  try {
+    MWtrnWhoPaid.Cancel();
+  } catch (const data::Exception&) {
+  }
   DataSourceMWtrnWhoPaid.SetDataSet(nullptr);
   MWtrnWhoPaid.SetMasterSource(nullptr);
 }
@@ -88,8 +93,15 @@ void WhoPaidDialog::ChangeWhoPaid(const std::string& letter) {
   SetPayerButtons(false, false);
   if (Choice == kApplyToAll) {
     std::string code = MWtrnWhoPaid.FieldByName("Procedure Code").AsString();
-    while (MWtrnWhoPaid.FieldByName("Procedure Code").AsString() == code && !WhoPaidQuery.Eof()) {
-      WriteCurrent(letter);
+    try {
+      while (MWtrnWhoPaid.FieldByName("Procedure Code").AsString() == code && !WhoPaidQuery.Eof()) {
+        WriteCurrent(letter);
+      }
+    } catch (const data::Exception&) {
+      // The error is the user's to see; the row that failed is not written later by a move or
+      // by closing the dialog.
+      MWtrnWhoPaid.Cancel();
+      throw;
     }
   } else if (Choice == kApplyToThis) {
     try {
