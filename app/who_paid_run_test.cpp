@@ -14,7 +14,7 @@
 namespace app {
 namespace {
 
-using isam::testing::CreateTable;
+using isam::testing::JournalMode;
 using isam::testing::RunSql;
 using isam::testing::TempFolder;
 using Strings = std::vector<std::string>;
@@ -28,11 +28,14 @@ const char kRefusal[] =
     "information: This Program cannot continue while there are payments or adjustments that "
     "have no who paid indicator.\n";
 
-class WhoPaidRun : public ::testing::Test {
+// A practice written by another program, in each journal mode.
+class WhoPaidRun : public ::testing::TestWithParam<JournalMode> {
  protected:
   void SetUp() override {
-    for (const engine::TableLayout& table : engine::PracticeTables())
-      CreateTable(folder_.File(table.file), table.fields, table.indexes);
+    for (const engine::TableLayout& table : engine::PracticeTables()) {
+      isam::testing::WriteTableFile(folder_.File(table.file), table.fields, table.indexes,
+                                    GetParam());
+    }
     RunSql(folder_.File("Mwpro.adt"),
            "INSERT INTO records (\"Code 1\", \"Code 2\", \"Code 3\", \"Type\") VALUES "
            "('CHG', 'CHG', 'CHG', 'A'), ('INS', 'INS', 'INS', 'I'), ('PAT', 'PAT', 'PAT', 'J')");
@@ -82,7 +85,11 @@ class WhoPaidRun : public ::testing::Test {
   TempFolder folder_, presses_;
 };
 
-TEST_F(WhoPaidRun, PressesThatGiveEveryRowAPayerLetTheRunGoOn) {
+INSTANTIATE_TEST_SUITE_P(JournalModes, WhoPaidRun,
+                         ::testing::ValuesIn(isam::testing::kJournalModes),
+                         isam::testing::JournalModeTestName);
+
+TEST_P(WhoPaidRun, PressesThatGiveEveryRowAPayerLetTheRunGoOn) {
   // INS comes first in code order; then both PAT rows, the second by "all".
   Outcome o = Run({"# insurance first", "", "this 2", "  all G"});
   EXPECT_EQ(o.status, 0);
@@ -96,28 +103,28 @@ TEST_F(WhoPaidRun, PressesThatGiveEveryRowAPayerLetTheRunGoOn) {
   EXPECT_EQ(WhoPaid(), (Strings{"", "G", "2", "G"}));
 }
 
-TEST_F(WhoPaidRun, WhenThePressesRunOutCloseIsPressedAndTheRunStops) {
+TEST_P(WhoPaidRun, WhenThePressesRunOutCloseIsPressedAndTheRunStops) {
   Outcome o = Run({"this 1", "this G"});
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, Stopped("", 1));
   EXPECT_EQ(WhoPaid(), (Strings{"", "G", "1", ""}));
 }
 
-TEST_F(WhoPaidRun, WithoutTheOptionCloseIsPressedAtOnce) {
+TEST_P(WhoPaidRun, WithoutTheOptionCloseIsPressedAtOnce) {
   Outcome o = Run({}, false);
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, Stopped("", 1));
   EXPECT_EQ(WhoPaid(), (Strings{"", "", "", ""}));
 }
 
-TEST_F(WhoPaidRun, ACloseLineClosesBeforeTheLinesAfterIt) {
+TEST_P(WhoPaidRun, ACloseLineClosesBeforeTheLinesAfterIt) {
   Outcome o = Run({"this 1", "close", "all G"});
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, Stopped("", 1));
   EXPECT_EQ(WhoPaid(), (Strings{"", "", "1", ""}));
 }
 
-TEST_F(WhoPaidRun, ALineNamingAButtonNotOfferedWarnsAndCloses) {
+TEST_P(WhoPaidRun, ALineNamingAButtonNotOfferedWarnsAndCloses) {
   // The insurance row offers 1, 2 and 3 only.
   Outcome o = Run({"this G", "this 1"});
   EXPECT_EQ(o.status, 0);
@@ -130,7 +137,7 @@ TEST_F(WhoPaidRun, ALineNamingAButtonNotOfferedWarnsAndCloses) {
   EXPECT_EQ(WhoPaid(), (Strings{"", "", "3", ""}));
 }
 
-TEST_F(WhoPaidRun, ALineThatNamesNoButtonWarnsAndCloses) {
+TEST_P(WhoPaidRun, ALineThatNamesNoButtonWarnsAndCloses) {
   for (const std::string line : {"maybe 1", "this X", "all", "this 1 now", "close now"}) {
     Outcome o = Run({line, "this 1"});
     EXPECT_EQ(o.status, 0) << line;
@@ -138,6 +145,23 @@ TEST_F(WhoPaidRun, ALineThatNamesNoButtonWarnsAndCloses) {
         << line;
   }
   EXPECT_EQ(WhoPaid(), (Strings{"", "", "", ""}));
+}
+
+// A payer that cannot be written is an error of the run: it is shown, and the run, which then
+// stops at the who-paid check, does not exit as if it had finished its work.
+TEST_P(WhoPaidRun, APayerThatCannotBeWrittenEndsTheRunWithItsErrorAndExitOne) {
+  isam::testing::ScopedConnection other(folder_.path());
+  IsamHandle table = other.Open("MWTRN.ADT");
+  ISAM_ASSERT_OK(IsamLockRecord(table, 4));  // another user holds the second patient payment
+  // The insurance payment gets its payer in the first run; the patient payments are left.
+  for (const Strings& presses : {Strings{"this 2", "all G"}, Strings{"this G", "this G"}}) {
+    Outcome o = Run(presses);
+    EXPECT_EQ(o.status, 1) << o.out;
+    EXPECT_NE(o.out.find("\nerror: "), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find(kRefusal), std::string::npos) << o.out;
+  }
+  IsamUnlockRecord(table, 4);
+  EXPECT_EQ(WhoPaid(), (Strings{"", "G", "2", ""}));
 }
 
 }  // namespace

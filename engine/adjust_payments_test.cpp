@@ -52,7 +52,11 @@ class AdjustPaymentsTest : public testing::PracticeFilesTest {
 // ---------------------------------------------------------------------------------------------
 // Moving what is left.
 
-TEST_F(AdjustPaymentsTest, WorkedExampleMovesTheLeftoverCentOntoTheFirstCharge) {
+INSTANTIATE_TEST_SUITE_P(JournalModes, AdjustPaymentsTest,
+                         ::testing::ValuesIn(isam::testing::kJournalModes),
+                         isam::testing::JournalModeTestName);
+
+TEST_P(AdjustPaymentsTest, WorkedExampleMovesTheLeftoverCentOntoTheFirstCharge) {
   Add({.entry = 1, .type = "A", .amount = "100.00"});
   Add({.entry = 2, .type = "B", .amount = "50.00"});
   Add({.entry = 3, .type = "I", .amount = "-100.00", .who = "1"});
@@ -69,7 +73,7 @@ TEST_F(AdjustPaymentsTest, WorkedExampleMovesTheLeftoverCentOntoTheFirstCharge) 
   EXPECT_TRUE(view_.questions.empty());
 }
 
-TEST_F(AdjustPaymentsTest, ANegativeRemainderIsSpreadOverChargesStillOwing) {
+TEST_P(AdjustPaymentsTest, ANegativeRemainderIsSpreadOverChargesStillOwing) {
   // Charge 1 owes 10.00 less 6.00 paid by payment 3 (not in the range): 4.00. Charge 2 owes
   // 20.00. Payment 4 of -10.00 has records of 0.00 on both. A record of a payment that does
   // not exist counts in no balance.
@@ -91,7 +95,7 @@ TEST_F(AdjustPaymentsTest, ANegativeRemainderIsSpreadOverChargesStillOwing) {
   EXPECT_EQ(Paid(4), kUnpaid);
 }
 
-TEST_F(AdjustPaymentsTest, APositiveAdjustmentMovesOntoAChargeWithACredit) {
+TEST_P(AdjustPaymentsTest, APositiveAdjustmentMovesOntoAChargeWithACredit) {
   // Charge 1 owes 12.00; charge 2 is 10.00 with 13.34 paid by payment 3: a credit of 3.34.
   Add({.entry = 1, .type = "A", .amount = "12.00"});
   Add({.entry = 2,
@@ -112,7 +116,7 @@ TEST_F(AdjustPaymentsTest, APositiveAdjustmentMovesOntoAChargeWithACredit) {
   EXPECT_TRUE(view_.questions.empty()) << "an adjustment needs no payer";
 }
 
-TEST_F(AdjustPaymentsTest, APositiveRemainderLargerThanACreditMovesTheCreditThenGoesOn) {
+TEST_P(AdjustPaymentsTest, APositiveRemainderLargerThanACreditMovesTheCreditThenGoesOn) {
   // Credits of 3.34 on charge 1 and 10.00 on charge 2; adjustment 4 of +5.00.
   Add({.entry = 1, .type = "A", .amount = "10.00"});
   Add({.entry = 2, .type = "A", .amount = "10.00"});
@@ -130,7 +134,7 @@ TEST_F(AdjustPaymentsTest, APositiveRemainderLargerThanACreditMovesTheCreditThen
   EXPECT_EQ(Flags(2), kAllFlags);
 }
 
-TEST_F(AdjustPaymentsTest, AFullyAppliedPaymentMarksItsChargePaidByEveryone) {
+TEST_P(AdjustPaymentsTest, AFullyAppliedPaymentMarksItsChargePaidByEveryone) {
   Add({.entry = 1, .type = "A", .amount = "50.00", .more = {{"Insurance 1 Amount Paid", "-50.0"}}});
   Add({.entry = 2, .type = "A", .amount = "30.00", .more = {{"Insurance 1 Amount Paid", "-10.0"}}});
   Add({.entry = 3, .type = "I", .amount = "-60.00", .who = "1"});
@@ -144,7 +148,7 @@ TEST_F(AdjustPaymentsTest, AFullyAppliedPaymentMarksItsChargePaidByEveryone) {
   EXPECT_EQ(Pax(), (Strings{"3 1 -50 1", "3 2 -10 1"}));
 }
 
-TEST_F(AdjustPaymentsTest, APaymentWithoutApplicationRecordsChangesNothing) {
+TEST_P(AdjustPaymentsTest, APaymentWithoutApplicationRecordsChangesNothing) {
   Add({.entry = 1, .type = "A", .amount = "50.00"});
   Add({.entry = 2, .type = "K", .amount = "-25.00", .who = "G"});
   Run();
@@ -155,7 +159,7 @@ TEST_F(AdjustPaymentsTest, APaymentWithoutApplicationRecordsChangesNothing) {
   EXPECT_TRUE(view_.questions.empty());
 }
 
-TEST_F(AdjustPaymentsTest, ARecordWhoseChargeIsGoneIsSkippedAndCountsInNoRemainder) {
+TEST_P(AdjustPaymentsTest, ARecordWhoseChargeIsGoneIsSkippedAndCountsInNoRemainder) {
   // Payment 2 of -10.00: -4.00 on charge 1 and -6.00 on a charge that no longer exists, so
   // -6.00 is left, and charge 1 still owes 6.00.
   Add({.entry = 1, .type = "A", .amount = "10.00", .more = {{"Guarantor Amount Paid", "-4.0"}}});
@@ -171,7 +175,7 @@ TEST_F(AdjustPaymentsTest, ARecordWhoseChargeIsGoneIsSkippedAndCountsInNoRemaind
 // ---------------------------------------------------------------------------------------------
 // Payments without a column.
 
-TEST_F(AdjustPaymentsTest, StrictRulesAskAboutAnInsurancePayerOnAnotherType) {
+TEST_P(AdjustPaymentsTest, StrictRulesAskAboutAnInsurancePayerOnAnotherType) {
   Add({.entry = 1, .type = "A", .amount = "10.00", .more = {{"Insurance 1 Amount Paid", "-4.0"}}});
   Add({.entry = 2, .type = "J", .amount = "-10.00", .who = "1"});
   AddPax(2, 1, "-4.00", "1");
@@ -183,7 +187,7 @@ TEST_F(AdjustPaymentsTest, StrictRulesAskAboutAnInsurancePayerOnAnotherType) {
   EXPECT_EQ(Paid(1), (Strings{"-4", "", "", "", "", ""}));
 }
 
-TEST_F(AdjustPaymentsTest, LooseRulesMoveAnInsurancePayerOnAnotherTypeToItsColumn) {
+TEST_P(AdjustPaymentsTest, LooseRulesMoveAnInsurancePayerOnAnotherTypeToItsColumn) {
   Add({.entry = 1, .type = "A", .amount = "10.00", .more = {{"Insurance 1 Amount Paid", "-4.0"}}});
   Add({.entry = 2, .type = "J", .amount = "-10.00", .who = "1"});
   AddPax(2, 1, "-4.00", "1");
@@ -193,7 +197,7 @@ TEST_F(AdjustPaymentsTest, LooseRulesMoveAnInsurancePayerOnAnotherTypeToItsColum
   EXPECT_EQ(Paid(1), (Strings{"-10", "", "", "", "", ""}));
 }
 
-TEST_F(AdjustPaymentsTest, TheRulesAreAskedAfreshForEveryPayment) {
+TEST_P(AdjustPaymentsTest, TheRulesAreAskedAfreshForEveryPayment) {
   Add({.entry = 1, .type = "A", .amount = "10.00", .doc = "D1"});
   Add({.entry = 2, .type = "J", .amount = "-10.00", .who = "1", .doc = "D1"});
   Add({.entry = 3, .type = "A", .amount = "10.00", .doc = "D2"});
@@ -208,7 +212,7 @@ TEST_F(AdjustPaymentsTest, TheRulesAreAskedAfreshForEveryPayment) {
   EXPECT_EQ(Pax(), (Strings{"2 1 -4 1", "4 3 -10 1"}));
 }
 
-TEST_F(AdjustPaymentsTest, AnInsurancePaymentWithoutPayerIsAskedAboutUnderEitherRules) {
+TEST_P(AdjustPaymentsTest, AnInsurancePaymentWithoutPayerIsAskedAboutUnderEitherRules) {
   Add({.entry = 1, .type = "A", .amount = "10.00"});
   Add({.entry = 2, .type = "I", .amount = "-10.00"});
   AddPax(2, 1, "-4.00", "");
@@ -220,7 +224,7 @@ TEST_F(AdjustPaymentsTest, AnInsurancePaymentWithoutPayerIsAskedAboutUnderEither
   EXPECT_EQ(Paid(1), kUnpaid);
 }
 
-TEST_F(AdjustPaymentsTest, AnsweringNoStopsBeforeTheNextPaymentAndFillsTheGauge) {
+TEST_P(AdjustPaymentsTest, AnsweringNoStopsBeforeTheNextPaymentAndFillsTheGauge) {
   Add({.entry = 1, .type = "A", .amount = "10.00"});
   Add({.entry = 2, .type = "I", .amount = "-10.00"});
   Add({.entry = 3, .type = "K", .amount = "-10.00", .who = "G"});
@@ -240,7 +244,7 @@ TEST_F(AdjustPaymentsTest, AnsweringNoStopsBeforeTheNextPaymentAndFillsTheGauge)
 // ---------------------------------------------------------------------------------------------
 // Which payments are visited, and the window.
 
-TEST_F(AdjustPaymentsTest, OnlyPaymentsAndAdjustmentsCreatedInTheRangeAreVisited) {
+TEST_P(AdjustPaymentsTest, OnlyPaymentsAndAdjustmentsCreatedInTheRangeAreVisited) {
   // Every one of these would be asked about, or would move money, if it were visited.
   Add({.entry = 1, .type = "A", .amount = "10.00"});
   Add({.entry = 2, .type = "K", .amount = "-10.00", .who = "G", .created = "2024-02-29"});
@@ -261,7 +265,7 @@ TEST_F(AdjustPaymentsTest, OnlyPaymentsAndAdjustmentsCreatedInTheRangeAreVisited
   EXPECT_EQ(view_.gauge1.Position(), 8);
 }
 
-TEST_F(AdjustPaymentsTest, TheRangeIncludesItsFirstAndLastDays) {
+TEST_P(AdjustPaymentsTest, TheRangeIncludesItsFirstAndLastDays) {
   Add({.entry = 1, .type = "A", .amount = "10.00"});
   Add({.entry = 2, .type = "I", .amount = "-1.00", .created = "2024-03-01"});
   Add({.entry = 3, .type = "I", .amount = "-1.00", .created = "2024-03-31"});
@@ -271,7 +275,7 @@ TEST_F(AdjustPaymentsTest, TheRangeIncludesItsFirstAndLastDays) {
                      "Payor Field not assigned: CHART1 3 Do you wish to continue?"}));
 }
 
-TEST_F(AdjustPaymentsTest, TheTitleShowsFilteringWhileTheFilterIsSwitchedOn) {
+TEST_P(AdjustPaymentsTest, TheTitleShowsFilteringWhileTheFilterIsSwitchedOn) {
   Add({.entry = 1, .type = "A", .amount = "10.00"});
   Add({.entry = 2, .type = "K", .amount = "-10.00", .who = "G"});
   Run();
@@ -279,7 +283,7 @@ TEST_F(AdjustPaymentsTest, TheTitleShowsFilteringWhileTheFilterIsSwitchedOn) {
   EXPECT_EQ(view_.title, "Rivenoak");
 }
 
-TEST_F(AdjustPaymentsTest, AStopAlreadyPressedVisitsNothingAndFillsTheGauge) {
+TEST_P(AdjustPaymentsTest, AStopAlreadyPressedVisitsNothingAndFillsTheGauge) {
   Add({.entry = 1, .type = "A", .amount = "10.00"});
   Add({.entry = 2, .type = "I", .amount = "-10.00"});
   Add({.entry = 3, .type = "K", .amount = "-10.00", .who = "G"});

@@ -88,7 +88,11 @@ class ApplyPayAdjTest : public testing::PracticeFilesTest {
   }
 };
 
-TEST_F(ApplyPayAdjTest, WorkedExampleSplitsAnInsurancePaymentInProportionToTheCharges) {
+INSTANTIATE_TEST_SUITE_P(JournalModes, ApplyPayAdjTest,
+                         ::testing::ValuesIn(isam::testing::kJournalModes),
+                         isam::testing::JournalModeTestName);
+
+TEST_P(ApplyPayAdjTest, WorkedExampleSplitsAnInsurancePaymentInProportionToTheCharges) {
   Add({.entry = 1, .type = "A", .amount = "100.00"});
   Add({.entry = 2, .type = "B", .amount = "50.00"});
   Add({.entry = 3, .type = "I", .amount = "-100.00", .who = "1"});
@@ -106,7 +110,7 @@ TEST_F(ApplyPayAdjTest, WorkedExampleSplitsAnInsurancePaymentInProportionToTheCh
   EXPECT_EQ(view_.gauge2.Position(), 7) << "the second bar is set full";
 }
 
-TEST_F(ApplyPayAdjTest, EveryPayerColumnAndItsFlag) {
+TEST_P(ApplyPayAdjTest, EveryPayerColumnAndItsFlag) {
   // One document per payer, each with one charge of 10.00 and a payment of -4.00.
   const std::vector<std::pair<std::string, std::string>> payers = {
       {"I", "2"}, {"I", "3"}, {"K", "G"}, {"I", "A"}};
@@ -128,7 +132,7 @@ TEST_F(ApplyPayAdjTest, EveryPayerColumnAndItsFlag) {
   EXPECT_EQ(Pax(), (Strings{"2 1 -4 2", "4 3 -4 3", "6 5 -4 G", "8 7 -4 A"}));
 }
 
-TEST_F(ApplyPayAdjTest, AdjustmentTypesSAndTGoToAdjustmentAmountWhoeverPaid) {
+TEST_P(ApplyPayAdjTest, AdjustmentTypesSAndTGoToAdjustmentAmountWhoeverPaid) {
   Add({.entry = 1, .type = "A", .amount = "100.00"});
   Add({.entry = 2, .type = "S", .amount = "-10.00", .who = "1"});
   Add({.entry = 3, .type = "T", .amount = "-20.00", .who = "G"});
@@ -138,7 +142,7 @@ TEST_F(ApplyPayAdjTest, AdjustmentTypesSAndTGoToAdjustmentAmountWhoeverPaid) {
   EXPECT_EQ(Pax(), (Strings{"2 1 -10 1", "3 1 -20 G"}));
 }
 
-TEST_F(ApplyPayAdjTest, APaymentWithoutPayerGoesToAdjustmentAmount) {
+TEST_P(ApplyPayAdjTest, APaymentWithoutPayerGoesToAdjustmentAmount) {
   Add({.entry = 1, .type = "A", .amount = "40.00"});
   Add({.entry = 2, .type = "I", .amount = "-10.00"});
   Run();
@@ -147,7 +151,7 @@ TEST_F(ApplyPayAdjTest, APaymentWithoutPayerGoesToAdjustmentAmount) {
   EXPECT_EQ(Pax(), (Strings{"2 1 -10 "}));
 }
 
-TEST_F(ApplyPayAdjTest, AnInsurancePayerOnAnotherTypeMovesNoColumnButIsRecorded) {
+TEST_P(ApplyPayAdjTest, AnInsurancePayerOnAnotherTypeMovesNoColumnButIsRecorded) {
   Add({.entry = 1, .type = "A", .amount = "100.00", .more = {{"Description", "'kept'"}}});
   Add({.entry = 2, .type = "J", .amount = "-25.00", .who = "1"});
   Run();
@@ -157,7 +161,7 @@ TEST_F(ApplyPayAdjTest, AnInsurancePayerOnAnotherTypeMovesNoColumnButIsRecorded)
   EXPECT_EQ(Pax(), (Strings{"2 1 -25 1"}));
 }
 
-TEST_F(ApplyPayAdjTest, APositivePaymentGivesPositiveShares) {
+TEST_P(ApplyPayAdjTest, APositivePaymentGivesPositiveShares) {
   Add({.entry = 1, .type = "A", .amount = "100.00"});
   Add({.entry = 2, .type = "C", .amount = "50.00"});
   Add({.entry = 3, .type = "K", .amount = "30.00", .who = "G"});
@@ -167,7 +171,7 @@ TEST_F(ApplyPayAdjTest, APositivePaymentGivesPositiveShares) {
   EXPECT_EQ(Pax(), (Strings{"3 1 20 G", "3 2 10 G"}));
 }
 
-TEST_F(ApplyPayAdjTest, TwoPaymentsOfADocumentAddTheirSharesToTheSameCharges) {
+TEST_P(ApplyPayAdjTest, TwoPaymentsOfADocumentAddTheirSharesToTheSameCharges) {
   Add({.entry = 1, .type = "A", .amount = "100.00"});
   Add({.entry = 2, .type = "H", .amount = "50.00"});
   Add({.entry = 3, .type = "I", .amount = "-30.00", .who = "1"});
@@ -178,7 +182,7 @@ TEST_F(ApplyPayAdjTest, TwoPaymentsOfADocumentAddTheirSharesToTheSameCharges) {
   EXPECT_EQ(Pax(), (Strings{"3 1 -20 1", "3 2 -10 1", "4 1 -10 1", "4 2 -5 1"}));
 }
 
-TEST_F(ApplyPayAdjTest, AZeroChargeGetsApplicationRecordsOfZero) {
+TEST_P(ApplyPayAdjTest, AZeroChargeGetsApplicationRecordsOfZero) {
   Add({.entry = 1, .type = "A", .amount = "80.00"});
   Add({.entry = 2, .type = "B", .amount = "0.00"});
   Add({.entry = 3, .type = "I", .amount = "-40.00", .who = "1"});
@@ -189,7 +193,7 @@ TEST_F(ApplyPayAdjTest, AZeroChargeGetsApplicationRecordsOfZero) {
   EXPECT_EQ(Pax(), (Strings{"3 1 -40 1", "3 2 0 1"}));
 }
 
-TEST_F(ApplyPayAdjTest, LowerCaseAndEmptyTypesAreNeitherChargesNorPayments) {
+TEST_P(ApplyPayAdjTest, LowerCaseAndEmptyTypesAreNeitherChargesNorPayments) {
   Add({.entry = 1, .type = "A", .amount = "100.00"});
   Add({.entry = 2, .type = "a", .amount = "100.00"});
   Add({.entry = 3, .type = "", .amount = "100.00"});
@@ -205,7 +209,7 @@ TEST_F(ApplyPayAdjTest, LowerCaseAndEmptyTypesAreNeitherChargesNorPayments) {
 // ---------------------------------------------------------------------------------------------
 // Documents left alone.
 
-TEST_F(ApplyPayAdjTest, ADocumentWhoseChargesSumToZeroIsLeftAlone) {
+TEST_P(ApplyPayAdjTest, ADocumentWhoseChargesSumToZeroIsLeftAlone) {
   Add({.entry = 1, .type = "A", .amount = "50.00"});
   Add({.entry = 2, .type = "B", .amount = "-50.00"});
   Add({.entry = 3, .type = "I", .amount = "-10.00", .who = "1"});
@@ -216,7 +220,7 @@ TEST_F(ApplyPayAdjTest, ADocumentWhoseChargesSumToZeroIsLeftAlone) {
   EXPECT_EQ(view_.gauge1.Position(), 1) << "the document is still counted";
 }
 
-TEST_F(ApplyPayAdjTest, WithoutOverApplyOnlyDocumentsStillOwingAreApplied) {
+TEST_P(ApplyPayAdjTest, WithoutOverApplyOnlyDocumentsStillOwingAreApplied) {
   // Charges plus payments: 0.00 in D1, -20.00 in D2, +40.00 in D3.
   Add({.entry = 1, .type = "A", .amount = "20.00", .doc = "D1"});
   Add({.entry = 2, .type = "I", .amount = "-20.00", .who = "1", .doc = "D1"});
@@ -233,7 +237,7 @@ TEST_F(ApplyPayAdjTest, WithoutOverApplyOnlyDocumentsStillOwingAreApplied) {
   EXPECT_EQ(view_.gauge1.Position(), 3);
 }
 
-TEST_F(ApplyPayAdjTest, WithOverApplyDocumentsPaidInFullOrMoreAreAppliedToo) {
+TEST_P(ApplyPayAdjTest, WithOverApplyDocumentsPaidInFullOrMoreAreAppliedToo) {
   Add({.entry = 1, .type = "A", .amount = "20.00", .doc = "D1"});
   Add({.entry = 2, .type = "I", .amount = "-20.00", .who = "1", .doc = "D1"});
   Add({.entry = 3, .type = "A", .amount = "20.00", .doc = "D2"});
@@ -244,7 +248,7 @@ TEST_F(ApplyPayAdjTest, WithOverApplyDocumentsPaidInFullOrMoreAreAppliedToo) {
   EXPECT_EQ(Pax(), (Strings{"2 1 -20 1", "4 3 -40 1"}));
 }
 
-TEST_F(ApplyPayAdjTest, ADocumentWhoseFirstPaymentIsAlreadyAppliedIsLeftAlone) {
+TEST_P(ApplyPayAdjTest, ADocumentWhoseFirstPaymentIsAlreadyAppliedIsLeftAlone) {
   Add({.entry = 1, .type = "A", .amount = "100.00"});
   Add({.entry = 2, .type = "A", .amount = "50.00"});
   Add({.entry = 3, .type = "I", .amount = "-30.00", .who = "1"});
@@ -256,7 +260,7 @@ TEST_F(ApplyPayAdjTest, ADocumentWhoseFirstPaymentIsAlreadyAppliedIsLeftAlone) {
   EXPECT_EQ(Pax(), (Strings{"3 1 -20 1"})) << "the second payment is not applied either";
 }
 
-TEST_F(ApplyPayAdjTest, AnAlreadyAppliedPairIsNeitherRecordedAgainNorAddedToTheCharge) {
+TEST_P(ApplyPayAdjTest, AnAlreadyAppliedPairIsNeitherRecordedAgainNorAddedToTheCharge) {
   Add({.entry = 1, .type = "A", .amount = "100.00"});
   Add({.entry = 2, .type = "A", .amount = "50.00"});
   Add({.entry = 3, .type = "I", .amount = "-30.00", .who = "1"});
@@ -271,7 +275,7 @@ TEST_F(ApplyPayAdjTest, AnAlreadyAppliedPairIsNeitherRecordedAgainNorAddedToTheC
 // ---------------------------------------------------------------------------------------------
 // Which documents are visited.
 
-TEST_F(ApplyPayAdjTest, OnlyDocumentsWithATransactionCreatedInTheRangeAreApplied) {
+TEST_P(ApplyPayAdjTest, OnlyDocumentsWithATransactionCreatedInTheRangeAreApplied) {
   // D1: nothing created in March. D2: the payment is, its charge is not.
   Add({.entry = 1, .type = "A", .amount = "10.00", .doc = "D1", .created = "2024-02-29"});
   Add({.entry = 2,
@@ -297,7 +301,7 @@ TEST_F(ApplyPayAdjTest, OnlyDocumentsWithATransactionCreatedInTheRangeAreApplied
   EXPECT_EQ(view_.gauge1.Max(), 1);
 }
 
-TEST_F(ApplyPayAdjTest, ADocumentIsAChartAndDocumentNumberPair) {
+TEST_P(ApplyPayAdjTest, ADocumentIsAChartAndDocumentNumberPair) {
   Add({.entry = 1, .type = "A", .amount = "10.00", .chart = "CHART1"});
   Add({.entry = 2, .type = "A", .amount = "30.00", .chart = "CHART2"});
   Add({.entry = 3, .type = "I", .amount = "-20.00", .who = "1", .chart = "CHART2"});
@@ -308,7 +312,7 @@ TEST_F(ApplyPayAdjTest, ADocumentIsAChartAndDocumentNumberPair) {
   EXPECT_EQ(view_.gauge1.Max(), 2);
 }
 
-TEST_F(ApplyPayAdjTest, StoppingDuringADocumentFinishesItAndEndsThePhase) {
+TEST_P(ApplyPayAdjTest, StoppingDuringADocumentFinishesItAndEndsThePhase) {
   Add({.entry = 1, .type = "A", .amount = "100.00", .doc = "D1"});
   Add({.entry = 2, .type = "A", .amount = "50.00", .doc = "D1"});
   Add({.entry = 3, .type = "I", .amount = "-30.00", .who = "1", .doc = "D1"});
@@ -325,7 +329,7 @@ TEST_F(ApplyPayAdjTest, StoppingDuringADocumentFinishesItAndEndsThePhase) {
   EXPECT_EQ(view_.gauge1.Position(), 1);
 }
 
-TEST_F(ApplyPayAdjTest, AStopAlreadyPressedAppliesNothing) {
+TEST_P(ApplyPayAdjTest, AStopAlreadyPressedAppliesNothing) {
   Add({.entry = 1, .type = "A", .amount = "10.00"});
   Add({.entry = 2, .type = "I", .amount = "-10.00", .who = "1"});
   view_.stop = true;
@@ -341,7 +345,7 @@ TEST_F(ApplyPayAdjTest, AStopAlreadyPressedAppliesNothing) {
 namespace engine {
 namespace {
 
-TEST_F(ApplyPayAdjTest, ADocumentThatFailsMidwayKeepsNoneOfItsChangesAndTheOnesBeforeItAll) {
+TEST_P(ApplyPayAdjTest, ADocumentThatFailsMidwayKeepsNoneOfItsChangesAndTheOnesBeforeItAll) {
   Add({1, "A", "100.00", "", "D1"});
   Add({2, "I", "-50.00", "1", "D1"});
   Add({3, "A", "100.00", "", "D2"});

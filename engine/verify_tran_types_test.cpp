@@ -13,9 +13,9 @@
 namespace engine {
 namespace {
 
-using isam::testing::CreateTable;
 using isam::testing::RunSql;
 using isam::testing::TempFolder;
+using isam::testing::WriteTableFile;
 using testing::FakeView;
 using testing::Quote;
 
@@ -34,13 +34,14 @@ FakeView QuietView() {
   return view;
 }
 
-class VerifyTranTypesTest : public ::testing::Test {
+class VerifyTranTypesTest : public ::testing::TestWithParam<isam::testing::JournalMode> {
  protected:
   // The three tables of a practice; Mwpro's fields may be given to vary them.
   void MakePractice(const std::vector<std::string>& pro_fields = ProFields()) {
     for (const TableLayout& table : PracticeTables()) {
-      CreateTable(folder_.File(table.file), table.file == "Mwpro.adt" ? pro_fields : table.fields,
-                  table.indexes);
+      WriteTableFile(folder_.File(table.file),
+                     table.file == "Mwpro.adt" ? pro_fields : table.fields, table.indexes,
+                     GetParam());
     }
   }
   void AddCode(const std::string& code, const std::string& type) {
@@ -89,7 +90,11 @@ class VerifyTranTypesTest : public ::testing::Test {
 
 using Strings = std::vector<std::string>;
 
-TEST_F(VerifyTranTypesTest, TypesThatAlreadyAgreeAreLeftAndZeroIsShown) {
+INSTANTIATE_TEST_SUITE_P(JournalModes, VerifyTranTypesTest,
+                         ::testing::ValuesIn(isam::testing::kJournalModes),
+                         isam::testing::JournalModeTestName);
+
+TEST_P(VerifyTranTypesTest, TypesThatAlreadyAgreeAreLeftAndZeroIsShown) {
   MakePractice();
   AddCode("Y", "I");  // record 1, second in code order
   AddCode("X", "A");  // record 2
@@ -106,7 +111,7 @@ TEST_F(VerifyTranTypesTest, TypesThatAlreadyAgreeAreLeftAndZeroIsShown) {
   EXPECT_EQ(view_.gauge2.positions, (std::vector<int>{2, 1, 2}));
 }
 
-TEST_F(VerifyTranTypesTest, ADisagreeingTypeTakesTheCodesTypeAndIsCounted) {
+TEST_P(VerifyTranTypesTest, ADisagreeingTypeTakesTheCodesTypeAndIsCounted) {
   MakePractice();
   AddCode("X", "A");
   AddTransaction("X", "B");
@@ -117,7 +122,7 @@ TEST_F(VerifyTranTypesTest, ADisagreeingTypeTakesTheCodesTypeAndIsCounted) {
   EXPECT_EQ(view_.shown, std::vector<int>{2});
 }
 
-TEST_F(VerifyTranTypesTest, TwoTransactionsOfOneMissingCodeAddOneRowWithTheFirstsType) {
+TEST_P(VerifyTranTypesTest, TwoTransactionsOfOneMissingCodeAddOneRowWithTheFirstsType) {
   MakePractice();
   AddCode("X", "A");
   AddTransaction("M", "J");
@@ -130,7 +135,7 @@ TEST_F(VerifyTranTypesTest, TwoTransactionsOfOneMissingCodeAddOneRowWithTheFirst
   EXPECT_EQ(view_.gauge2.Max(), 1) << "the count of codes before the walk";
 }
 
-TEST_F(VerifyTranTypesTest, TheAddedRowTakesItsFieldsFromTheTransaction) {
+TEST_P(VerifyTranTypesTest, TheAddedRowTakesItsFieldsFromTheTransaction) {
   MakePractice();
   AddTransaction("NEWCODE", "K", "7", "22", "C");
   Run();
@@ -155,7 +160,7 @@ TEST_F(VerifyTranTypesTest, TheAddedRowTakesItsFieldsFromTheTransaction) {
   EXPECT_EQ(Types(), Strings{"K"});
 }
 
-TEST_F(VerifyTranTypesTest, AKeyCutToAShorterCodeFindsThatCodeAndNothingChanges) {
+TEST_P(VerifyTranTypesTest, AKeyCutToAShorterCodeFindsThatCodeAndNothingChanges) {
   std::vector<std::string> fields = ProFields();
   fields[0] = "Code 1 CHAR(5)";
   MakePractice(fields);
@@ -170,7 +175,7 @@ TEST_F(VerifyTranTypesTest, AKeyCutToAShorterCodeFindsThatCodeAndNothingChanges)
   EXPECT_EQ(view_.gauge2.positions, std::vector<int>{1});
 }
 
-TEST_F(VerifyTranTypesTest, LetterCaseCountsInTypesAndInCodes) {
+TEST_P(VerifyTranTypesTest, LetterCaseCountsInTypesAndInCodes) {
   MakePractice();
   AddCode("X", "A");
   AddTransaction("X", "a");  // same code, type differing in case only: changed
@@ -182,7 +187,7 @@ TEST_F(VerifyTranTypesTest, LetterCaseCountsInTypesAndInCodes) {
   EXPECT_EQ(view_.shown, std::vector<int>{1});
 }
 
-TEST_F(VerifyTranTypesTest, AnEmptyCodeTypeEmptiesEveryTypedTransactionOfThatCode) {
+TEST_P(VerifyTranTypesTest, AnEmptyCodeTypeEmptiesEveryTypedTransactionOfThatCode) {
   MakePractice();
   AddCode("E", "");
   AddCode("X", "A");
@@ -195,7 +200,7 @@ TEST_F(VerifyTranTypesTest, AnEmptyCodeTypeEmptiesEveryTypedTransactionOfThatCod
   EXPECT_EQ(view_.shown, std::vector<int>{2});
 }
 
-TEST_F(VerifyTranTypesTest, CancelStopsTheWalkAndTheCountReachedIsShown) {
+TEST_P(VerifyTranTypesTest, CancelStopsTheWalkAndTheCountReachedIsShown) {
   MakePractice();
   AddCode("X", "A");
   for (int i = 0; i < 5; ++i) AddTransaction("X", "B");
@@ -206,7 +211,7 @@ TEST_F(VerifyTranTypesTest, CancelStopsTheWalkAndTheCountReachedIsShown) {
   EXPECT_EQ(view_.gauge1.Position(), 2);
 }
 
-TEST_F(VerifyTranTypesTest, AStopFlagSetBeforeTheWalkChangesNothingAndShowsZero) {
+TEST_P(VerifyTranTypesTest, AStopFlagSetBeforeTheWalkChangesNothingAndShowsZero) {
   MakePractice();
   AddCode("X", "A");
   AddTransaction("X", "B");
@@ -219,7 +224,7 @@ TEST_F(VerifyTranTypesTest, AStopFlagSetBeforeTheWalkChangesNothingAndShowsZero)
   EXPECT_EQ(view_.messages, 0);
 }
 
-TEST_F(VerifyTranTypesTest, AnEmptyTransactionTableShowsZero) {
+TEST_P(VerifyTranTypesTest, AnEmptyTransactionTableShowsZero) {
   MakePractice();
   AddCode("X", "A");
   AddCode("Y", "B");
@@ -233,7 +238,7 @@ TEST_F(VerifyTranTypesTest, AnEmptyTransactionTableShowsZero) {
   EXPECT_EQ(Codes(), (Strings{"X", "Y"}));
 }
 
-TEST_F(VerifyTranTypesTest, AFailingAddedRowIsCancelledAndTheErrorEndsThePhase) {
+TEST_P(VerifyTranTypesTest, AFailingAddedRowIsCancelledAndTheErrorEndsThePhase) {
   std::vector<std::string> fields = ProFields();
   fields.pop_back();  // no "Prepayment": filling the added row fails at its last flag
   MakePractice(fields);

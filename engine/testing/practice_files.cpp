@@ -52,7 +52,8 @@ const Strings kAllFlags = {"T", "T", "T", "T", "T"};
 
 void PracticeFilesTest::SetUp() {
   for (const TableLayout& table : PracticeTables()) {
-    isam::testing::CreateTable(folder_.File(table.file), table.fields, table.indexes);
+    isam::testing::WriteTableFile(folder_.File(table.file), table.fields, table.indexes,
+                                  GetParam());
   }
 }
 

@@ -79,8 +79,9 @@ struct Trn {
 
 extern const Strings kUnpaid, kNoFlags, kAllFlags;
 
-// The practice's three tables, made empty in a fresh folder.
-class PracticeFilesTest : public ::testing::Test {
+// The practice's three tables, made empty in a fresh folder by another program, in the journal
+// mode the test is run with.
+class PracticeFilesTest : public ::testing::TestWithParam<isam::testing::JournalMode> {
  protected:
   void SetUp() override;
 

@@ -51,6 +51,79 @@ void RunSql(const std::string& path, const std::string& sql) {
   ASSERT_EQ(rc, SQLITE_OK) << text;
 }
 
+const JournalMode kJournalModes[2] = {JournalMode::kRollback, JournalMode::kWal};
+
+std::string JournalModeName(JournalMode mode) {
+  return mode == JournalMode::kWal ? "Wal" : "Rollback";
+}
+
+std::string JournalModeTestName(const ::testing::TestParamInfo<JournalMode>& info) {
+  return JournalModeName(info.param);
+}
+
+namespace {
+
+std::string QuoteName(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+// The statements that give a new file the layout's marks and the journal mode.
+std::string MarksAndMode(JournalMode mode) {
+  return std::string("PRAGMA application_id = 1230193997; PRAGMA user_version = 1; ") +
+         (mode == JournalMode::kWal ? "PRAGMA journal_mode = WAL;"
+                                    : "PRAGMA journal_mode = DELETE;");
+}
+
+}  // namespace
+
+void WriteTableFile(const std::string& path, const std::vector<std::string>& fields,
+                    const std::vector<std::string>& indexes, JournalMode mode) {
+  std::string sql = MarksAndMode(mode) + " CREATE TABLE records (\"_recno\" INTEGER PRIMARY KEY";
+  for (const std::string& field : fields) {
+    size_t space = field.find_last_of(' ');
+    ASSERT_NE(space, std::string::npos) << field;
+    sql += ", " + QuoteName(field.substr(0, space)) + " " + field.substr(space + 1);
+  }
+  sql += ");";
+  for (const std::string& index : indexes) {
+    size_t equals = index.find('=');
+    ASSERT_NE(equals, std::string::npos) << index;
+    std::string keys, rest = index.substr(equals + 1);
+    for (size_t start = 0; start <= rest.size();) {
+      size_t end = std::min(rest.find(';', start), rest.size());
+      keys += (keys.empty() ? "" : ", ") + QuoteName(rest.substr(start, end - start));
+      start = end + 1;
+    }
+    sql += " CREATE INDEX " + QuoteName(index.substr(0, equals)) + " ON records (" + keys + ");";
+  }
+  RunSql(path, sql);
+}
+
+void RewriteTableFile(const std::string& source, const std::string& target, JournalMode mode) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(source.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  std::string schema;
+  sqlite3_prepare_v2(db,
+                     "SELECT sql FROM sqlite_schema WHERE sql IS NOT NULL "
+                     "ORDER BY type = 'index', rowid",
+                     -1, &stmt, nullptr);
+  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+    schema += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    schema += ";\n";
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  ASSERT_FALSE(schema.empty()) << source;
+  std::string from = "'";
+  for (char c : source) from += c == '\'' ? std::string("''") : std::string(1, c);
+  from += "'";
+  RunSql(target, MarksAndMode(mode) + schema + " ATTACH DATABASE " + from +
+                     " AS source; INSERT INTO main.records SELECT * FROM source.records;");
+}
+
 ScopedConnection::ScopedConnection(const std::string& folder) {
   IsamResult rc = IsamConnect(folder.c_str(), &handle_);
   EXPECT_EQ(rc, 0u) << LastErrorText();

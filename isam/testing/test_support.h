@@ -45,6 +45,22 @@ void CreateTable(const std::string& path, const std::vector<std::string>& fields
 // Runs SQL on a file with a plain SQLite handle, as an outside program would.
 void RunSql(const std::string& path, const std::string& sql);
 
+// The journal modes another program may leave a table file in.
+enum class JournalMode { kRollback, kWal };
+std::string JournalModeName(JournalMode mode);  // "Rollback", "Wal": for test names
+extern const JournalMode kJournalModes[2];
+std::string JournalModeTestName(const ::testing::TestParamInfo<JournalMode>& info);
+
+// Writes a new, empty table file with plain SQLite statements, as another program that follows
+// the table-file layout would: fields "NAME TYPE", indexes "NAME=F1;F2", in the journal mode
+// given. Nothing of the engine is used.
+void WriteTableFile(const std::string& path, const std::vector<std::string>& fields,
+                    const std::vector<std::string>& indexes, JournalMode mode);
+
+// Writes the table file `source` again as `target` with plain SQLite statements, in the
+// journal mode given: the same layout, records and record numbers.
+void RewriteTableFile(const std::string& source, const std::string& target, JournalMode mode);
+
 // A connection to a folder, disconnected on scope exit.
 class ScopedConnection {
  public:
