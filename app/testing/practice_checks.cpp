@@ -77,7 +77,18 @@ Outcome Rivenoak(std::vector<std::string> args) {
   for (std::string& a : args) argv.push_back(a.data());
   std::ostringstream out, err;
   int status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
+  Outcome outcome{status, "", err.str(), {}};
+  std::istringstream lines(out.str());
+  std::string line;
+  while (std::getline(lines, line)) {
+    bool summary = line.rfind("summary: ", 0) == 0;
+    (summary ? outcome.summary : outcome.out) += line + "\n";
+  }
+  // A last line without its end stays so.
+  if (!out.str().empty() && out.str().back() != '\n' && !outcome.out.empty()) {
+    outcome.out.pop_back();
+  }
+  return outcome;
 }
 
 std::vector<std::string> Differences(const std::string& before, const std::string& after) {

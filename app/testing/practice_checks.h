@@ -11,11 +11,13 @@ namespace app::testing {
 
 struct Outcome {
   int status;
-  std::string out;
+  std::string out;  // standard output less the run's `summary:` lines
   std::string err;
+  std::string summary;  // the `summary:` lines
 };
 
-// `rivenoak` with these arguments, run in this process.
+// `rivenoak` with these arguments, run in this process. The summary a run prints is kept apart,
+// so that what the window would show can be compared whole.
 Outcome Rivenoak(std::vector<std::string> args);
 
 // One line per fault found, empty when none: a table failing SQLite's integrity check; a payment
