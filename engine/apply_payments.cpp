@@ -151,6 +151,7 @@ void ApplyPayAdj(PracticeDatasets& practice, RunView& view, bool over_apply, dat
       continue;
     }
     batch.Run([&] {
+      int written_before = batch.Tally().applications_written;
       for (payments.First(); !payments.Eof(); payments.Next()) {
         double ratio = PaymentRatio(Amount(payments, "Amount"), charge_total);
         std::string who_paid = payments.FieldByName("Who Paid").AsString();
@@ -160,6 +161,9 @@ void ApplyPayAdj(PracticeDatasets& practice, RunView& view, bool over_apply, dat
                          &batch.Tally());
         }
       }
+      // A document counts as applied when it gained application records (one without payments
+      // gains none).
+      if (batch.Tally().applications_written == written_before) return;
       ++batch.Tally().documents_applied;
       charges.First();
       ++batch.Tally().documents_per_month[MonthOf(charges.FieldByName("Date Created"))];
