@@ -16,6 +16,19 @@ struct Outcome {
   std::string summary;  // the `summary:` lines
 };
 
+// A program run as its own process.
+struct ProgramOutcome {
+  bool exited = false;
+  int status = -1;  // the exit status, or the signal that ended the program
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` with `args` in the folder `cwd`; its output goes to files there. A program that
+// does not end within `seconds` is ended by SIGALRM.
+ProgramOutcome Execute(const std::string& program, std::vector<std::string> args,
+                       const std::string& cwd, unsigned seconds = 20);
+
 // `rivenoak` with these arguments, run in this process. The summary a run prints is kept apart,
 // so that what the window would show can be compared whole.
 Outcome Rivenoak(std::vector<std::string> args);
