@@ -1,10 +1,12 @@
 // `rivenoak run --all` as scripts use it, run as its own process: every practice of the root's
 // list runs as a process of its own, its lines prefixed with its name, and the command ends with
-// one `practice:` line each and exit 0 only when every practice finished.
+// one `practice:` line each and exit 0 only when every practice finished. Also the help that
+// lists `run`'s options, one line each.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <sstream>
 
 #include "app/demo_practice.h"
@@ -127,6 +129,28 @@ TEST_F(AllPractices, OptionsThatBelongToAllAreRefusedWithoutIt) {
     EXPECT_EQ(o.status, 2) << args.back() << o.out << o.err;
     EXPECT_FALSE(o.err.empty());
     EXPECT_TRUE(o.out.empty()) << o.out;
+  }
+}
+
+TEST(Help, EveryCommandAndOptionHasOneLineWithItsDescription) {
+  TempFolder cwd;
+  std::regex entry(R"(^  \S.*\S {2,}\S.*$)");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, std::vector<std::string>{"run", "--help"}}) {
+    ProgramOutcome o = Execute(kRivenoak, args, cwd.path());
+    EXPECT_EQ(o.status, 0);
+    for (const std::string& line : Lines(o.out)) {
+      if (!line.empty() && line[0] == ' ') {
+        EXPECT_TRUE(std::regex_match(line, entry)) << line;
+      }
+    }
+  }
+  std::string run_help = Execute(kRivenoak, {"run", "--help"}, cwd.path()).out;
+  for (const char* option :
+       {"--from MM/DD/YYYY", "--to MM/DD/YYYY", "--no-match-types", "--no-apply", "--no-over-apply",
+        "--no-adjust", "--no-strict", "--who-paid FILE", "--on-missing-payor yes|no", "--progress",
+        "--quiet", "--report FILE.html", "--all", "--root DIR", "--jobs N", "--who-paid-dir DIR"}) {
+    EXPECT_NE(run_help.find("\n  " + std::string(option) + " "), std::string::npos) << option;
   }
 }
 

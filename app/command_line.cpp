@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include <CLI/CLI.hpp>
@@ -302,6 +303,25 @@ int RunHeadless(const std::string& data_path, const HeadlessOptions& options, st
 
 namespace {
 
+// The help as one line for each command and option: an option's name, the name of its value,
+// and its description; what options need or exclude is said in the descriptions.
+class OneLineHelp : public CLI::Formatter {
+ public:
+  OneLineHelp() { column_width(32); }
+  std::string make_option_opts(const CLI::Option* option) const override {
+    if (option->get_type_size() == 0 || option->get_positional()) return "";
+    static const std::map<std::string, std::string> kValueNames = {
+        {"--from", "MM/DD/YYYY"},  {"--to", "MM/DD/YYYY"},
+        {"--who-paid", "FILE"},    {"--on-missing-payor", "yes|no"},
+        {"--backup", "DIR"},       {"--report", "FILE.html"},
+        {"--root", "DIR"},         {"--jobs", "N"},
+        {"--who-paid-dir", "DIR"}, {"--practices", "N"},
+        {"--transactions", "N"},   {"--seed", "N"}};
+    auto found = kValueNames.find(option->get_name());
+    return " " + (found == kValueNames.end() ? option->get_type_name() : found->second);
+  }
+};
+
 // The options every practice's run of `--all` is given, from those of this command line.
 std::vector<std::string> ForwardedRunArgs(const HeadlessOptions& options,
                                           const std::string& on_missing, bool dry_run) {
@@ -359,6 +379,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
                    const std::function<int(const std::string& root)>& desktop,
                    const std::function<std::string()>& stored_root) {
   CLI::App cli{"Rivenoak repairs and completes the accounting data of a medical practice."};
+  cli.formatter(std::make_shared<OneLineHelp>());
   std::string root;
   bool version = false;
   cli.add_option("--root", root, "The root data folder (else RIVENOAK_ROOT or the stored setting)");
