@@ -117,6 +117,19 @@ TEST_F(AllPractices, APracticeThatCannotOpenIsAnErrorWhileTheOthersFinish) {
   EXPECT_NE(o.out.find("Demo Practice 2: error: "), std::string::npos) << o.out;
 }
 
+TEST_F(AllPractices, ARootWithoutAPracticeListOrWithAnEmptyOneFails) {
+  std::filesystem::create_directory(root_.File("empty"));
+  ProgramOutcome missing =
+      Execute(kRivenoak, {"run", "--all", "--root", root_.File("empty")}, root_.File("cwd"));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("cannot read the practice list"), std::string::npos) << missing.err;
+  isam::testing::RunSql(root_path_ + "/MWDBList.ADT", "DELETE FROM records");
+  ProgramOutcome empty = RunAll({});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_NE(empty.err.find("names no practice"), std::string::npos) << empty.err;
+  EXPECT_TRUE(empty.out.empty()) << empty.out;
+}
+
 TEST_F(AllPractices, OptionsThatBelongToAllAreRefusedWithoutIt) {
   std::string practice = root_path_ + "/Practice1";
   for (const std::vector<std::string>& args :

@@ -365,6 +365,10 @@ int RunEveryPractice(const std::string& given_root, AllPracticesOptions all, std
     err << "rivenoak run: cannot read the practice list of " << root << ": " << e.message() << "\n";
     return 1;
   }
+  if (practices.empty()) {
+    err << "rivenoak run: the practice list of " << root << " names no practice\n";
+    return 1;
+  }
   all.program = OwnProgram();
   try {
     return RunAllPractices(practices, all, out, err);
