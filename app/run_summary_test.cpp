@@ -183,6 +183,17 @@ TEST_F(RunSummary, SummaryLinesAndReportAgreeWithTheChangeReport) {
   EXPECT_NE(
       html.find("<p class=\"count\">" + std::to_string(diff.records.size()) + " records changed"),
       std::string::npos);
+  // The first 1,000 records are listed, the rest only counted.
+  size_t listed = 0;
+  for (size_t at = html.find("<tr class=\"changed\">"); at != std::string::npos;
+       at = html.find("<tr class=\"changed\">", at + 1)) {
+    ++listed;
+  }
+  ASSERT_GT(diff.records.size(), 1000u) << "the demo run changes more records than are listed";
+  EXPECT_EQ(listed, 1000u);
+  EXPECT_NE(
+      html.find("the first 1000 listed, " + std::to_string(diff.records.size() - 1000) + " more"),
+      std::string::npos);
   // Self-contained: nothing is fetched, nothing runs.
   for (const char* outside : {"<script", "src=", "href=", "url(", "@import"}) {
     EXPECT_EQ(html.find(outside), std::string::npos) << outside;
