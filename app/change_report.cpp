@@ -101,8 +101,10 @@ struct TableChanges {
   int changed_records = 0;
 };
 
-// Writes the lines of one table and counts its changes.
-void CompareTable(TableChanges& table, std::ostream& out) {
+using ChangeSink = std::function<void(const FieldChange&)>;
+
+// Reports the lines of one table and counts its changes.
+void CompareTable(TableChanges& table, const ChangeSink& each) {
   TableSide before(table.before, table.before_path);
   TableSide after(table.after, table.after_path);
   // The fields of the report: the earlier copy's, then those only the later one has; the key is
@@ -129,8 +131,7 @@ void CompareTable(TableChanges& table, std::ostream& out) {
     for (size_t i = key_start; i < fields.size(); ++i) {
       key += (i > key_start ? ";" : "") + side.Text(i);
     }
-    out << CsvField(table.name) << ',' << side.RecordNumber() << ',' << CsvField(key) << ','
-        << CsvField(field) << ',' << CsvField(old_text) << ',' << CsvField(new_text) << kLineEnd;
+    each(FieldChange{table.name, side.RecordNumber(), key, field, old_text, new_text});
   };
 
   before.Next();
@@ -160,9 +161,9 @@ void CompareTable(TableChanges& table, std::ostream& out) {
   }
 }
 
-}  // namespace
-
-void WriteChangeReport(const std::string& before, const std::string& after, std::ostream& out) {
+// Compares every table of the two copies, reporting each line to `each`; the tables' counts.
+std::vector<TableChanges> CompareTables(const std::string& before, const std::string& after,
+                                        const ChangeSink& each) {
   std::vector<PracticeTable> old_tables = OpenTables(before);
   std::vector<PracticeTable> new_tables = OpenTables(after);
   std::vector<std::string> new_names;
@@ -200,8 +201,23 @@ void WriteChangeReport(const std::string& before, const std::string& after, std:
     return strcasecmp(a.name.c_str(), b.name.c_str()) < 0;
   });
 
+  for (TableChanges& table : tables) CompareTable(table, each);
+  return tables;
+}
+
+}  // namespace
+
+void ForEachChange(const std::string& before, const std::string& after,
+                   const std::function<void(const FieldChange&)>& each) {
+  CompareTables(before, after, each);
+}
+
+void WriteChangeReport(const std::string& before, const std::string& after, std::ostream& out) {
   out << "table,recno,key,field,old,new" << kLineEnd;
-  for (TableChanges& table : tables) CompareTable(table, out);
+  std::vector<TableChanges> tables = CompareTables(before, after, [&](const FieldChange& c) {
+    out << CsvField(c.table) << ',' << c.recno << ',' << CsvField(c.key) << ',' << CsvField(c.field)
+        << ',' << CsvField(c.old_text) << ',' << CsvField(c.new_text) << kLineEnd;
+  });
   for (const TableChanges& table : tables) {
     out << "# " << table.name << ": " << table.added << " added, " << table.changed_fields
         << " changed fields in " << table.changed_records << " records" << kLineEnd;

@@ -9,10 +9,27 @@
 #ifndef RIVENOAK_APP_CHANGE_REPORT_H_
 #define RIVENOAK_APP_CHANGE_REPORT_H_
 
+#include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 
 namespace app {
+
+// One line of the report: a changed field (old and new texts), or a record added ("added") or
+// removed ("removed") with field and old empty.
+struct FieldChange {
+  std::string table;
+  int64_t recno = 0;
+  std::string key;
+  std::string field;
+  std::string old_text;
+  std::string new_text;
+};
+
+// Calls `each` for every line of the report, in the report's order. Throws as WriteChangeReport.
+void ForEachChange(const std::string& before, const std::string& after,
+                   const std::function<void(const FieldChange&)>& each);
 
 // Writes the report of the changes from the practice folder `before` to `after`. Throws
 // std::runtime_error naming the file when a table cannot be read.

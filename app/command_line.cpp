@@ -5,15 +5,20 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <map>
+#include <memory>
 
 #include <CLI/CLI.hpp>
 #include <fstream>
 
+#include "app/all_practices.h"
 #include "app/change_report.h"
 #include "app/demo_practice.h"
 #include "app/main_form_logic.h"
 #include "app/practice_copy.h"
+#include "app/run_report.h"
 #include "app/version_info.h"
 #include "data/engine_call.h"
 #include "data/errors.h"
@@ -24,8 +29,8 @@
 namespace app {
 namespace {
 
-// With RIVENOAK_PHASE_TIMINGS naming a file, each phase's wall time and engine calls, and the
-// run's peak memory, are written there for the scale benchmark.
+// Each phase's wall time and engine calls, for the run's report; with RIVENOAK_PHASE_TIMINGS
+// naming a file, they and the run's peak memory are also written there for the scale benchmark.
 class PhaseTimings {
  public:
   PhaseTimings() {
@@ -34,7 +39,9 @@ class PhaseTimings {
   ~PhaseTimings() {
     if (file_.empty()) return;
     std::ofstream out(file_);
-    for (const std::string& line : lines_) out << line << "\n";
+    for (const Timing& timing : timings_) {
+      out << timing.name << "\t" << std::to_string(timing.seconds) << "\t" << timing.calls << "\n";
+    }
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     out << "peak_kb\t" << usage.ru_maxrss << "\n";
@@ -42,7 +49,7 @@ class PhaseTimings {
   // Wraps a phase so that its time and calls are recorded under `name`.
   template <typename R, typename... A>
   std::function<R(A...)> Wrap(const char* name, std::function<R(A...)> phase) {
-    if (file_.empty() || !phase) return phase;
+    if (!phase) return phase;
     return [this, name, phase](A... args) -> R {
       uint64_t calls_before = Calls();
       auto start = std::chrono::steady_clock::now();
@@ -53,22 +60,32 @@ class PhaseTimings {
         std::chrono::steady_clock::time_point start;
         ~Record() {
           std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-          timings->lines_.push_back(std::string(name) + "\t" + std::to_string(seconds.count()) +
-                                    "\t" + std::to_string(Calls() - calls_before));
+          timings->timings_.push_back({name, seconds.count(), Calls() - calls_before});
         }
       } record{this, name, calls_before, start};
       return phase(args...);
     };
   }
+  // The phases that ran, in their order.
+  std::vector<PhaseTime> Times() const {
+    std::vector<PhaseTime> times;
+    for (const Timing& timing : timings_) times.push_back({timing.name, timing.seconds});
+    return times;
+  }
 
  private:
+  struct Timing {
+    std::string name;
+    double seconds;
+    uint64_t calls;
+  };
   static uint64_t Calls() {
     uint64_t calls = 0;
     IsamGetCallCount(&calls);
     return calls;
   }
   std::string file_;
-  std::vector<std::string> lines_;
+  std::vector<Timing> timings_;
 };
 
 // Who-paid presses, one a line; blank lines and lines starting with '#' are left out.
@@ -175,11 +192,79 @@ int RunWithCopies(const std::string& data_path, const std::string& backup, bool 
 
 }  // namespace
 
+namespace {
+
+// The run's options as the report lists them.
+std::vector<std::pair<std::string, std::string>> OptionsOf(const HeadlessOptions& options) {
+  auto box = [](bool checked) { return std::string(checked ? "checked" : "unchecked"); };
+  return {{"Match Transaction Types with Procedure Types", box(options.match_types)},
+          {"Apply Payments to Charges", box(options.apply)},
+          {"Over-apply", box(options.over_apply)},
+          {"Adjust Payment Amounts", box(options.adjust)},
+          {"Strict Transaction Type Rules", box(options.strict)},
+          {"Answer to a missing payor", options.answer_missing_payor ? "yes" : "no"},
+          {"Who-paid presses", std::to_string(options.who_paid_presses.size())}};
+}
+
+std::string LocalTimeText(std::chrono::system_clock::time_point when) {
+  std::time_t time = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  localtime_r(&time, &local);
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+// The phases' captions in the report, by the names their timings carry.
+std::vector<PhaseTime> CaptionedPhases(std::vector<PhaseTime> phases) {
+  const std::pair<const char*, const char*> kCaptions[] = {
+      {"VerifyTranTypes", "Verifying Transaction Types"},
+      {"GetNoWhoPaid", "Verifying Who Paid"},
+      {"ApplyPayAdj", "Applying Payments"},
+      {"AdjustPayments", "Adjusting Payment Amounts"}};
+  for (PhaseTime& phase : phases) {
+    for (const auto& [name, caption] : kCaptions) {
+      if (phase.name == name) phase.name = caption;
+    }
+  }
+  return phases;
+}
+
+// Writes the report of a run to `file`; the changes are those from the copy `before` (taken
+// before the run) to the practice.
+void WriteReportFile(const std::string& file, RunRecord run, const std::string& before,
+                     const std::string& data_path) {
+  ChangedRecords changes;
+  ForEachChange(before, data_path, [&](const FieldChange& change) { changes.Take(change); });
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write the report " + file);
+  WriteRunReport(run, changes, out);
+  out.close();
+  if (!out) throw std::runtime_error("cannot write the report " + file);
+}
+
+}  // namespace
+
 int RunHeadless(const std::string& data_path, const HeadlessOptions& options, std::ostream& out,
                 std::ostream& err) {
   HeadlessRunner runner(out, err, options);
   PhaseTimings timings;
+  // With a report, the practice is copied first, so that the report can list what the run
+  // changed.
+  std::unique_ptr<TemporaryFolder> before;
+  if (!options.report.empty()) {
+    try {
+      before = std::make_unique<TemporaryFolder>("rivenoak-report");
+      BackUpPractice(data_path, before->path() + "/practice", nullptr);
+    } catch (const std::exception& e) {
+      out << "error: cannot copy the practice for the report: " << e.what() << "\n";
+      return 1;
+    }
+  }
+  auto started = std::chrono::system_clock::now();
+  auto clock_start = std::chrono::steady_clock::now();
   int status = 1;
+  std::string failure;
   try {
     engine::PracticeDatasets practice;
     engine::WhoPaidDialog who_paid;
@@ -194,18 +279,124 @@ int RunHeadless(const std::string& data_path, const HeadlessOptions& options, st
     Button2Click(practice, runner, runner, phases, path);
     status = runner.Finished() ? 0 : 1;
   } catch (const data::Exception& e) {
+    failure = e.message();
     runner.ShowError(e.message());
   } catch (const std::exception& e) {
+    failure = e.what();
     runner.ShowError(e.what());
   }
+  std::chrono::duration<double> took = std::chrono::steady_clock::now() - clock_start;
   if (options.progress) err << "\n";
   out << "types changed: " << runner.TypesChanged() << "\n";
+  for (const auto& [name, value] : engine::SummaryOf(runner.Counts())) {
+    out << "summary: " << name << " = " << value << "\n";
+  }
+  if (before) {
+    RunRecord run;
+    run.practice = FolderName(data_path);
+    run.data_path = std::filesystem::absolute(data_path).lexically_normal().string();
+    run.date_from = runner.DateFromText();
+    run.date_to = runner.DateToText();
+    run.options = OptionsOf(options);
+    run.started = LocalTimeText(started);
+    run.seconds = took.count();
+    run.outcome = status == 0 ? (runner.StopFlag() ? "stopped" : "finished")
+                              : "error: " + (failure.empty() ? "the run did not finish" : failure);
+    run.phases = CaptionedPhases(timings.Times());
+    run.counts = runner.Counts();
+    try {
+      WriteReportFile(options.report, run, before->path() + "/practice", data_path);
+    } catch (const std::exception& e) {
+      err << "rivenoak run: " << e.what() << "\n";
+      return 1;
+    }
+  }
   return status;
 }
 
+namespace {
+
+// The help as one line for each command and option: an option's name, the name of its value,
+// and its description; what options need or exclude is said in the descriptions.
+class OneLineHelp : public CLI::Formatter {
+ public:
+  OneLineHelp() { column_width(32); }
+  std::string make_option_opts(const CLI::Option* option) const override {
+    if (option->get_type_size() == 0 || option->get_positional()) return "";
+    static const std::map<std::string, std::string> kValueNames = {
+        {"--from", "MM/DD/YYYY"},  {"--to", "MM/DD/YYYY"},
+        {"--who-paid", "FILE"},    {"--on-missing-payor", "yes|no"},
+        {"--backup", "DIR"},       {"--report", "FILE.html"},
+        {"--root", "DIR"},         {"--jobs", "N"},
+        {"--who-paid-dir", "DIR"}, {"--practices", "N"},
+        {"--transactions", "N"},   {"--seed", "N"}};
+    auto found = kValueNames.find(option->get_name());
+    return " " + (found == kValueNames.end() ? option->get_type_name() : found->second);
+  }
+};
+
+// The options every practice's run of `--all` is given, from those of this command line.
+std::vector<std::string> ForwardedRunArgs(const HeadlessOptions& options,
+                                          const std::string& on_missing, bool dry_run) {
+  std::vector<std::string> args;
+  if (!options.from.empty()) args.insert(args.end(), {"--from", options.from});
+  if (!options.to.empty()) args.insert(args.end(), {"--to", options.to});
+  if (!options.match_types) args.push_back("--no-match-types");
+  if (!options.apply) args.push_back("--no-apply");
+  if (!options.over_apply) args.push_back("--no-over-apply");
+  if (!options.adjust) args.push_back("--no-adjust");
+  if (!options.strict) args.push_back("--no-strict");
+  args.insert(args.end(), {"--on-missing-payor", on_missing});
+  if (dry_run) args.push_back("--dry-run");
+  args.push_back("--quiet");  // bars of several runs at once would only garble each other
+  return args;
+}
+
+// This program's own file, which each practice of `--all` runs.
+std::string OwnProgram() {
+  std::error_code error;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string("/proc/self/exe") : self.string();
+}
+
+// `rivenoak run --all`: the root from --root, else as the desktop program finds it.
+int RunEveryPractice(const std::string& given_root, AllPracticesOptions all, std::ostream& out,
+                     std::ostream& err, const std::function<std::string()>& stored_root) {
+  std::string root = given_root;
+  if (root.empty() && stored_root) root = stored_root();
+  if (root.empty()) {
+    if (const char* env = std::getenv("RIVENOAK_ROOT")) root = env;
+  }
+  if (root.empty()) {
+    err << "run: --all needs the root data folder: give --root DIR or set RIVENOAK_ROOT\n";
+    return 2;
+  }
+  std::vector<PracticeEntry> practices;
+  try {
+    practices = ReadPracticeList(root);
+  } catch (const data::Exception& e) {
+    err << "rivenoak run: cannot read the practice list of " << root << ": " << e.message() << "\n";
+    return 1;
+  }
+  if (practices.empty()) {
+    err << "rivenoak run: the practice list of " << root << " names no practice\n";
+    return 1;
+  }
+  all.program = OwnProgram();
+  try {
+    return RunAllPractices(practices, all, out, err);
+  } catch (const std::exception& e) {
+    return CommandFailed("run", e, err);
+  }
+}
+
+}  // namespace
+
 int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
-                   const std::function<int(const std::string& root)>& desktop) {
+                   const std::function<int(const std::string& root)>& desktop,
+                   const std::function<std::string()>& stored_root) {
   CLI::App cli{"Rivenoak repairs and completes the accounting data of a medical practice."};
+  cli.formatter(std::make_shared<OneLineHelp>());
   std::string root;
   bool version = false;
   cli.add_option("--root", root, "The root data folder (else RIVENOAK_ROOT or the stored setting)");
@@ -218,9 +409,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   std::string who_paid_file, on_missing = "yes";
   bool no_match = false, no_apply = false, no_over = false, no_adjust = false, no_strict = false;
   bool progress = false, quiet = false;
-  run->add_option("DATA_PATH", data_path, "The practice's data folder")
-      ->required()
-      ->check(NotEmpty());
+  CLI::Option* data_path_option =
+      run->add_option("DATA_PATH", data_path, "The practice's data folder")->check(NotEmpty());
   run->add_option("--from", options.from, "From date, MM/DD/YYYY");
   run->add_option("--to", options.to, "To date, MM/DD/YYYY");
   run->add_flag("--no-match-types", no_match,
@@ -240,6 +430,24 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   run->add_option("--backup", run_backup, "Copy the practice's tables to this folder first");
   run->add_flag("--dry-run", dry_run,
                 "Run on a temporary copy and print the changes the run would make");
+  std::string report_file, all_root, who_paid_dir;
+  int jobs = 1;
+  bool all_practices = false;
+  run->add_option("--report", report_file, "After the run, an HTML page of what it did (FILE.html)")
+      ->check(NotEmpty());
+  CLI::Option* all_flag = run->add_flag(
+      "--all", all_practices, "Every practice of the root's practice list, one process each");
+  all_flag->excludes(data_path_option);
+  run->add_option("--root", all_root, "With --all: the root data folder")
+      ->check(NotEmpty())
+      ->needs(all_flag);
+  run->add_option("--jobs", jobs, "With --all: at most N practices at once (default 1)")
+      ->check(CLI::Range(1, 256))
+      ->needs(all_flag);
+  run->add_option("--who-paid-dir", who_paid_dir,
+                  "With --all: presses from DIR/<Dataset Name>.txt where present")
+      ->check(NotEmpty())
+      ->needs(all_flag);
 
   CLI::App* backup = cli.add_subcommand("backup", "Copy a practice's tables to a new folder");
   std::string backup_from, backup_to;
@@ -286,6 +494,22 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
     options.answer_missing_payor = on_missing == "yes";
     if (progress) options.progress = true;
     if (quiet) options.progress = false;
+    options.report = report_file;
+    if (all_flag->count() > 0) {
+      AllPracticesOptions all;
+      all.jobs = jobs;
+      all.who_paid_dir = who_paid_dir;
+      all.who_paid_file = who_paid_file;
+      all.report = report_file;
+      all.backup = run_backup;
+      all.run_args = ForwardedRunArgs(options, on_missing, dry_run);
+      std::string all_from = !all_root.empty() ? all_root : root;
+      return RunEveryPractice(all_from, all, out, err, stored_root);
+    }
+    if (data_path_option->count() == 0) {
+      err << "run: DATA_PATH is required (or --all)\n";
+      return 2;
+    }
     if (!run_backup.empty() || dry_run) {
       return RunWithCopies(data_path, run_backup, dry_run, options, out, err);
     }

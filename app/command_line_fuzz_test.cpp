@@ -16,6 +16,7 @@
 #include <random>
 
 #include "app/demo_practice.h"
+#include "app/testing/practice_checks.h"
 #include "isam/testing/test_support.h"
 
 namespace app {
@@ -23,45 +24,12 @@ namespace {
 
 using isam::testing::TempFolder;
 
-struct Outcome {
-  bool exited = false;
-  int status = -1;  // the exit status, or the signal that ended the program
-  std::string out;
-  std::string err;
-};
+using testing::Execute;
+using Outcome = testing::ProgramOutcome;
 
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Runs `program` with `args` in the folder `cwd`; its output goes to files there. A program that
-// does not end within 20 seconds is ended by SIGALRM.
-Outcome Execute(const std::string& program, std::vector<std::string> args, const std::string& cwd) {
-  std::string out_path = cwd + "/stdout.txt", err_path = cwd + "/stderr.txt";
-  args.insert(args.begin(), program);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (chdir(cwd.c_str()) != 0 || out < 0 || err < 0) _exit(127);
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    alarm(20);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  Outcome o;
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid) return o;
-  o.exited = WIFEXITED(status);
-  o.status = o.exited ? WEXITSTATUS(status) : WTERMSIG(status);
-  o.out = ReadBytes(out_path);
-  o.err = ReadBytes(err_path);
-  return o;
 }
 
 // The practice's files by name with their bytes; lock files and SQLite's own files, which hold

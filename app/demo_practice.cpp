@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <vector>
 
 #include "data/date_time.h"
 #include "data/engine_call.h"
 #include "data/errors.h"
+#include "engine/codes.h"
 #include "engine/practice_tables.h"
 #include "isam/calendar.h"
 #include "isam/isam.h"
@@ -136,9 +138,12 @@ void FillCodes(const std::string& folder) {
   w.Commit();
 }
 
-// Documents of charges, then payments and adjustments that settle part of them.
-void FillTransactions(const std::string& folder, int transactions, Random& random,
-                      data::TDateTime conversion_day) {
+// Documents of charges, then payments and adjustments that settle part of them. Answers the
+// procedure codes of the payments left without a payer, each with its transaction type.
+std::map<std::string, std::string> FillTransactions(const std::string& folder, int transactions,
+                                                    Random& random,
+                                                    data::TDateTime conversion_day) {
+  std::map<std::string, std::string> without_payer;
   Writer w(folder, "MWTRN.ADT");
   int written = 0;
   for (int document = 1; written < transactions; ++document) {
@@ -193,12 +198,29 @@ void FillTransactions(const std::string& folder, int transactions, Random& rando
       static const char* const kInsurers[] = {"1", "2", "3"};
       static const char* const kOthers[] = {"G", "A"};
       std::string payer = type == "I" ? kInsurers[random.Below(3)] : kOthers[random.Below(2)];
-      if (random.Chance(5)) payer.clear();  // no payer recorded
+      if (random.Chance(5)) {
+        payer.clear();                                                     // no payer recorded
+        if (engine::IsWhoPaidType(type)) without_payer[code.code] = type;  // those offered
+      }
       w.Set("Who Paid", payer);
       w.End();
     }
   }
   w.Commit();
+  return without_payer;
+}
+
+// The who-paid presses that give every payment without a payer one: the dialog offers them in
+// the order of their procedure codes, and one "all" press per code gives all of a code's rows
+// a payer the button for their type offers.
+void WritePresses(const std::string& file, const std::map<std::string, std::string>& codes) {
+  std::ofstream out(file);
+  out << "# Who-paid presses for this demo practice, one per procedure code without a payer\n";
+  for (const auto& [code, type] : codes) {
+    const char* letter = type == "I" ? "1" : type == "O" ? "A" : "G";
+    out << "# " << code << " (type " << type << ")\nall " << letter << "\n";
+  }
+  if (!out) throw data::Exception("Cannot write the file " + file);
 }
 
 void TouchConvertLog(const std::string& folder, data::TDateTime day) {
@@ -233,6 +255,9 @@ void MakeDemoRoot(const std::string& root, const DemoOptions& options) {
   std::string absolute = fs::absolute(root).lexically_normal().string();
   if (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
   Random random(options.seed);
+  std::string presses = absolute + "/" + kDemoPressesFolder;
+  fs::create_directories(presses, ec);
+  if (ec) throw data::Exception("Cannot make the folder " + presses + ": " + ec.message());
   Create(absolute + "/MWDBList.ADT", {"Dataset Name CHAR(60)", "Data Path CHAR(254)"}, {});
   Writer list(absolute, "MWDBList.ADT");
   for (int p = 1; p <= options.practices; ++p) {
@@ -242,10 +267,13 @@ void MakeDemoRoot(const std::string& root, const DemoOptions& options) {
     MakeTables(folder);
     FillCodes(folder);
     data::TDateTime conversion_day = data::EncodeDate(2004, 3, 5) + random.Below(300);
-    FillTransactions(folder, options.transactions, random, conversion_day);
+    std::map<std::string, std::string> without_payer =
+        FillTransactions(folder, options.transactions, random, conversion_day);
     TouchConvertLog(folder, conversion_day);
     list.Begin();
-    list.Set("Dataset Name", "Demo Practice " + std::to_string(p));
+    std::string name = "Demo Practice " + std::to_string(p);
+    WritePresses(presses + "/" + name + ".txt", without_payer);
+    list.Set("Dataset Name", name);
     list.Set("Data Path", folder);
     list.End();
   }

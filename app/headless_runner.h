@@ -41,6 +41,7 @@ struct HeadlessOptions {
   bool answer_missing_payor = true;
   std::vector<std::string> who_paid_presses;
   bool progress = false;
+  std::string report;  // the run's report page to write; empty for none
 };
 
 class HeadlessRunner : public engine::RunView, public MainControls {

@@ -126,6 +126,7 @@ void BeginPhase(engine::RunView& view, const char* status) {
 void Button2Click(engine::PracticeDatasets& practice, engine::RunView& view, MainControls& controls,
                   const Phases& phases, const std::string& data_path) {
   view.SetStopFlag(false);
+  view.Counts() = engine::RunCounts();  // each Start counts afresh
   controls.SetExitCaption("Cancel");
   controls.SetStartEnabled(false);
   controls.SetDateFieldsEnabled(false);

@@ -21,7 +21,8 @@ using Strings = std::vector<std::string>;
 
 struct Outcome {
   int status;
-  std::string out;
+  std::string out;      // the lines the window would show
+  std::string summary;  // the run's `summary:` lines
 };
 
 const char kRefusal[] =
@@ -58,7 +59,12 @@ class WhoPaidRun : public ::testing::TestWithParam<JournalMode> {
     for (std::string& a : args) argv.push_back(a.data());
     std::ostringstream out, err;
     int status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str()};
+    Outcome outcome{status, "", ""};
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);) {
+      (line.rfind("summary: ", 0) == 0 ? outcome.summary : outcome.out) += line + "\n";
+    }
+    return outcome;
   }
   static std::string Join(const Strings& lines) {
     std::string text;
@@ -101,6 +107,11 @@ TEST_P(WhoPaidRun, PressesThatGiveEveryRowAPayerLetTheRunGoOn) {
             "information: Finished.\n"
             "types changed: 1\n");
   EXPECT_EQ(WhoPaid(), (Strings{"", "G", "2", "G"}));
+  // Each row given a payer is counted under the letter written.
+  for (const char* line : {"summary: payers assigned 2 = 1\n", "summary: payers assigned G = 2\n",
+                           "summary: payers assigned 1 = 0\n"}) {
+    EXPECT_NE(o.summary.find(line), std::string::npos) << line << o.summary;
+  }
 }
 
 TEST_P(WhoPaidRun, WhenThePressesRunOutCloseIsPressedAndTheRunStops) {

@@ -22,11 +22,12 @@ void AddTo(data::TDataSet& dataset, const std::string& field, Money delta) {
   f.SetAsCurrency(f.AsCurrency() + delta);
 }
 
-void MarkPaidByEveryone(data::TIsamTable& charge) {
+void MarkPaidByEveryone(data::TIsamTable& charge, RunCounts& tally) {
   charge.Edit();
-  for (const char* flag : {"Insurance 1 Paid", "Insurance 2 Paid", "Insurance 3 Paid",
-                           "Guarantor Paid", "Attorney Paid"}) {
-    charge.FieldByName(flag).SetAsBoolean(true);
+  for (const char* flag : kPaidFlags) {
+    data::TField& field = charge.FieldByName(flag);
+    if (!field.AsBoolean()) ++tally.marked_paid[flag];
+    field.SetAsBoolean(true);
   }
   charge.Post();
 }
@@ -34,7 +35,7 @@ void MarkPaidByEveryone(data::TIsamTable& charge) {
 // Moves `delta` onto the application record and the charge's column: the record is written and
 // posted first; the remainder changes between setting the charge's column and posting it.
 void Move(data::TIsamTable& application, data::TIsamTable& charge, const std::string& column,
-          Money delta, Money* remainder, Money balance) {
+          Money delta, Money* remainder, Money balance, RunCounts& tally) {
   application.Edit();
   AddTo(application, "Payment Amount", delta);
   application.Post();
@@ -42,6 +43,8 @@ void Move(data::TIsamTable& application, data::TIsamTable& charge, const std::st
   AddTo(charge, column, delta);
   *remainder += balance;
   charge.Post();
+  tally.moved[column] += delta;
+  tally.cents_moved += (delta.count() < 0 ? -delta.count() : delta.count()) / 100;
 }
 
 }  // namespace
@@ -74,7 +77,7 @@ void AdjustPayments(PracticeDatasets& practice, RunView& view,
   payments.First();
   view.Gauge1().SetMax(payments.RecordCount());
   view.Gauge1().SetPosition(0);
-  ChangeBatch batch(practice);
+  ChangeBatch batch(practice, view.Counts());
   for (; !payments.Eof(); payments.Next()) {
     view.Gauge1().Advance();
     if (view.StopFlag()) break;
@@ -89,7 +92,10 @@ void AdjustPayments(PracticeDatasets& practice, RunView& view,
           std::to_string(payments.FieldByName("Entry Number").AsInteger()) +
           " Do you wish to continue?";
       batch.Commit();  // nothing stays locked while the user thinks
-      if (!view.AskYesNo(question)) view.SetStopFlag(true);
+      ++view.Counts().questions_asked;
+      bool go_on = view.AskYesNo(question);
+      ++(go_on ? view.Counts().questions_answered_yes : view.Counts().questions_answered_no);
+      if (!go_on) view.SetStopFlag(true);
       view.ProcessMessages();
       continue;
     }
@@ -105,17 +111,19 @@ void AdjustPayments(PracticeDatasets& practice, RunView& view,
           if (Exists(other_payment)) balance += MoneyOf(charge_applications, "Payment Amount");
         }
         view.ProcessMessages();
-        if (balance.count() <= 0) MarkPaidByEveryone(charge);
+        if (balance.count() <= 0) MarkPaidByEveryone(charge, batch.Tally());
         if (remainder.count() == 0) continue;
         // A payment that reduces what is owed, onto a charge that still carries a balance.
         if (balance.count() > 0 && amount.count() < 0 && remainder.count() < 0) {
           bool covers = balance >= -remainder;
-          Move(applications, charge, column, covers ? remainder : -balance, &remainder, balance);
+          Move(applications, charge, column, covers ? remainder : -balance, &remainder, balance,
+               batch.Tally());
         }
         // A payment that increases what is owed, onto a charge with a credit.
         if (balance.count() < 0 && amount.count() > 0 && remainder.count() > 0) {
           bool within = remainder <= -balance;
-          Move(applications, charge, column, within ? remainder : -balance, &remainder, balance);
+          Move(applications, charge, column, within ? remainder : -balance, &remainder, balance,
+               batch.Tally());
         }
       }
     });

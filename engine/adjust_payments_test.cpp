@@ -71,6 +71,15 @@ TEST_P(AdjustPaymentsTest, WorkedExampleMovesTheLeftoverCentOntoTheFirstCharge) 
   EXPECT_EQ(Flags(1), (Strings{"T", "", "", "", ""})) << "only the flag applying set";
   EXPECT_EQ(Flags(2), (Strings{"T", "", "", "", ""}));
   EXPECT_TRUE(view_.questions.empty());
+  // What each phase counted: applying wrote both records and flags, the adjustment one cent.
+  const RunCounts& counts = view_.Counts();
+  EXPECT_EQ(counts.documents_applied, 1);
+  EXPECT_EQ(counts.applications_written, 2);
+  EXPECT_EQ(counts.applied.at("Insurance 1 Amount Paid"), data::Money::FromDouble(-99.99));
+  EXPECT_EQ(counts.moved.at("Insurance 1 Amount Paid"), data::Money::FromDouble(-0.01));
+  EXPECT_EQ(counts.cents_moved, 1);
+  EXPECT_EQ(counts.marked_paid.at("Insurance 1 Paid"), 2);
+  EXPECT_EQ(counts.questions_asked, 0);
 }
 
 TEST_P(AdjustPaymentsTest, ANegativeRemainderIsSpreadOverChargesStillOwing) {
@@ -93,6 +102,8 @@ TEST_P(AdjustPaymentsTest, ANegativeRemainderIsSpreadOverChargesStillOwing) {
   EXPECT_EQ(Flags(1), kNoFlags);
   EXPECT_EQ(Flags(2), kNoFlags);
   EXPECT_EQ(Paid(4), kUnpaid);
+  EXPECT_EQ(view_.Counts().moved.at("Guarantor Amount Paid"), data::Money::FromDouble(-10));
+  EXPECT_EQ(view_.Counts().cents_moved, 1000);
 }
 
 TEST_P(AdjustPaymentsTest, APositiveAdjustmentMovesOntoAChargeWithACredit) {
@@ -143,6 +154,7 @@ TEST_P(AdjustPaymentsTest, AFullyAppliedPaymentMarksItsChargePaidByEveryone) {
   Run();
   EXPECT_EQ(Flags(1), kAllFlags);
   EXPECT_EQ(Flags(2), kNoFlags) << "20.00 still owed";
+  for (const char* flag : kPaidFlags) EXPECT_EQ(view_.Counts().marked_paid.at(flag), 1) << flag;
   EXPECT_EQ(Paid(1), (Strings{"-50", "", "", "", "", ""}));
   EXPECT_EQ(Paid(2), (Strings{"-10", "", "", "", "", ""}));
   EXPECT_EQ(Pax(), (Strings{"3 1 -50 1", "3 2 -10 1"}));
@@ -235,6 +247,9 @@ TEST_P(AdjustPaymentsTest, AnsweringNoStopsBeforeTheNextPaymentAndFillsTheGauge)
   EXPECT_EQ(view_.questions,
             Strings{"Payor Field not assigned: CHART1 2 Do you wish to continue?"});
   EXPECT_TRUE(view_.stop);
+  EXPECT_EQ(view_.Counts().questions_asked, 1);
+  EXPECT_EQ(view_.Counts().questions_answered_no, 1);
+  EXPECT_EQ(view_.Counts().questions_answered_yes, 0);
   EXPECT_EQ(Pax(), (Strings{"3 1 -4 G"})) << "payment 3 is not visited";
   EXPECT_EQ(Paid(1), kUnpaid);
   EXPECT_EQ(view_.gauge1.Max(), 4);

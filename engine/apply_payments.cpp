@@ -2,7 +2,9 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 
+#include "data/date_time.h"
 #include "engine/change_unit.h"
 
 namespace engine {
@@ -39,6 +41,32 @@ void ChooseColumns(const std::string& who_paid, const std::string& type, std::st
     paid_flag->clear();
 }
 
+// "YYYY-MM" of a date field; "none" when it is empty.
+std::string MonthOf(const data::TField& date) {
+  if (date.IsNull()) return "none";
+  int year = 0, month = 0, day = 0;
+  data::DecodeDate(date.AsDateTime(), &year, &month, &day);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d", year, month);
+  return text;
+}
+
+// Opens the documents query over the range from `begin` to `end`.
+void OpenDocuments(data::TIsamQuery& documents, data::TDateTime begin, data::TDateTime end) {
+  documents.Close();
+  documents.ParamByName("bConvDate").SetAsDate(begin);
+  documents.ParamByName("eConvDate").SetAsDate(end);
+  documents.Open();
+}
+
+// The documents with a transaction created at any date, for the count of those the range leaves.
+int DocumentsOfAnyDate(data::TIsamQuery& documents) {
+  OpenDocuments(documents, data::EncodeDate(1, 1, 1), data::EncodeDate(9999, 12, 31));
+  int all = documents.RecordCount();
+  documents.Close();
+  return all;
+}
+
 }  // namespace
 
 double PaymentRatio(data::Money payment, data::Money charge_total) {
@@ -57,7 +85,7 @@ data::Money ShareOf(data::Money charge_amount, double ratio) {
 }
 
 void ApplyPayAmount(PracticeDatasets& practice, const std::string& who_paid,
-                    const std::string& transaction_type, data::Money share) {
+                    const std::string& transaction_type, data::Money share, RunCounts* tally) {
   data::TIsamTable& charge = practice.MWtrnChg;
   data::TIsamTable& payment = practice.MWtrnPayAdj;
   data::TIsamTable& pax = practice.MWpax;
@@ -72,6 +100,7 @@ void ApplyPayAmount(PracticeDatasets& practice, const std::string& who_paid,
     data::TField& field = charge.FieldByName(column);
     field.SetAsCurrency(field.AsCurrency() + share);
   }
+  bool flag_turns_true = !paid_flag.empty() && !charge.FieldByName(paid_flag).AsBoolean();
   if (!paid_flag.empty()) charge.FieldByName(paid_flag).SetAsBoolean(true);
   charge.Post();
   pax.Append();
@@ -81,6 +110,10 @@ void ApplyPayAmount(PracticeDatasets& practice, const std::string& who_paid,
   pax.FieldByName("Payment Amount").SetAsCurrency(share);
   pax.FieldByName("Who Paid").SetAsString(who_paid);
   pax.Post();
+  if (!tally) return;
+  ++tally->applications_written;
+  if (!column.empty()) tally->applied[column] += share;
+  if (flag_turns_true) ++tally->marked_paid[paid_flag];
 }
 
 void ApplyPayAdj(PracticeDatasets& practice, RunView& view, bool over_apply, data::TDateTime begin,
@@ -88,38 +121,52 @@ void ApplyPayAdj(PracticeDatasets& practice, RunView& view, bool over_apply, dat
   data::TIsamQuery& documents = practice.TrnDocQuery;
   data::TIsamTable& charges = practice.MWtrnChg;
   data::TIsamTable& payments = practice.MWtrnPayAdj;
-  documents.Close();
-  documents.ParamByName("bConvDate").SetAsDate(begin);
-  documents.ParamByName("eConvDate").SetAsDate(end);
-  documents.Open();
+  int any_date = DocumentsOfAnyDate(documents);
+  OpenDocuments(documents, begin, end);
+  view.Counts().documents_outside_range += any_date - documents.RecordCount();
   for (data::TIsamTable* table : {&charges, &payments, &practice.MWpaxPayAdj}) table->Open();
   view.Gauge1().SetMax(documents.RecordCount());
   view.Gauge1().SetPosition(0);
   view.Gauge2().SetPosition(view.Gauge2().Max());
-  ChangeBatch batch(practice);
+  ChangeBatch batch(practice, view.Counts());
   for (documents.First(); !documents.Eof(); documents.Next()) {
     if (view.StopFlag()) break;
     view.Gauge1().Advance();
     view.ProcessMessages();
     data::Money charge_total = SumOfAmounts(charges);
     data::Money payment_total = SumOfAmounts(payments);
-    if (charge_total.count() == 0) continue;
+    if (charge_total.count() == 0) {
+      ++view.Counts().documents_charges_total_zero;
+      continue;
+    }
     payments.First();
     if (!over_apply && (charge_total + payment_total).count() <= 0) {
+      ++view.Counts().documents_over_apply_off;
       view.ProcessMessages();
       continue;
     }
     // Only the first payment is tested: a document applied before is left alone.
-    if (!practice.MWpaxPayAdj.FieldByName("Payment Reference").IsNull()) continue;
+    if (!practice.MWpaxPayAdj.FieldByName("Payment Reference").IsNull()) {
+      ++view.Counts().documents_already_applied;
+      continue;
+    }
     batch.Run([&] {
+      int written_before = batch.Tally().applications_written;
       for (payments.First(); !payments.Eof(); payments.Next()) {
         double ratio = PaymentRatio(Amount(payments, "Amount"), charge_total);
         std::string who_paid = payments.FieldByName("Who Paid").AsString();
         std::string type = payments.FieldByName("Transaction Type").AsString();
         for (charges.First(); !charges.Eof(); charges.Next()) {
-          ApplyPayAmount(practice, who_paid, type, ShareOf(Amount(charges, "Amount"), ratio));
+          ApplyPayAmount(practice, who_paid, type, ShareOf(Amount(charges, "Amount"), ratio),
+                         &batch.Tally());
         }
       }
+      // A document counts as applied when it gained application records (one without payments
+      // gains none).
+      if (batch.Tally().applications_written == written_before) return;
+      ++batch.Tally().documents_applied;
+      charges.First();
+      ++batch.Tally().documents_per_month[MonthOf(charges.FieldByName("Date Created"))];
     });
   }
   batch.Commit();

@@ -25,9 +25,11 @@ void ApplyPayAdj(PracticeDatasets& practice, RunView& view, bool over_apply, dat
                  data::TDateTime end);
 
 // Applies the share of the current payment (MWtrnPayAdj) to the current charge (MWtrnChg). A
-// pair that already has an application record is left as it is: no pair is applied twice.
+// pair that already has an application record is left as it is: no pair is applied twice. What it
+// writes is counted in `tally` when given.
 void ApplyPayAmount(PracticeDatasets& practice, const std::string& who_paid,
-                    const std::string& transaction_type, data::Money share);
+                    const std::string& transaction_type, data::Money share,
+                    RunCounts* tally = nullptr);
 
 }  // namespace engine
 

@@ -360,6 +360,13 @@ TEST_P(ApplyPayAdjTest, ADocumentThatFailsMidwayKeepsNoneOfItsChangesAndTheOnesB
   EXPECT_EQ(Paid(1), (Strings{"-50", "", "", "", "", ""}));
   EXPECT_EQ(Paid(3), kUnpaid);
   EXPECT_EQ(Flags(3), kNoFlags);
+  // The counts say what the tables hold: D2's first charge, written and rolled back, is not there.
+  const RunCounts& counts = view_.Counts();
+  EXPECT_EQ(counts.documents_applied, 1);
+  EXPECT_EQ(counts.applications_written, 1);
+  EXPECT_EQ(counts.applied.at("Insurance 1 Amount Paid"), data::Money::FromDouble(-50));
+  EXPECT_EQ(counts.marked_paid.at("Insurance 1 Paid"), 1);
+  EXPECT_EQ(counts.documents_per_month.size(), 1u);
 }
 
 }  // namespace

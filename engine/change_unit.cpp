@@ -14,8 +14,8 @@ void CancelPendingChanges(PracticeDatasets& practice) {
   }
 }
 
-ChangeBatch::ChangeBatch(PracticeDatasets& practice)
-    : practice_(practice), connection_(practice.IsamConnection2) {}
+ChangeBatch::ChangeBatch(PracticeDatasets& practice, RunCounts& counts)
+    : practice_(practice), connection_(practice.IsamConnection2), counts_(counts) {}
 
 ChangeBatch::~ChangeBatch() {
   try {
@@ -34,14 +34,18 @@ void ChangeBatch::BeginUnit() {
     opened_at_ = std::chrono::steady_clock::now();
   }
   connection_.Savepoint();
+  unit_counts_ = RunCounts();
 }
 
 void ChangeBatch::EndUnit() {
   connection_.ReleaseSavepoint();
+  pending_counts_.Add(unit_counts_);
+  unit_counts_ = RunCounts();
   if (std::chrono::steady_clock::now() - opened_at_ >= kInterval) Commit();
 }
 
 void ChangeBatch::FailUnit() {
+  unit_counts_ = RunCounts();
   CancelPendingChanges(practice_);
   try {
     connection_.RollbackToSavepoint();
@@ -55,6 +59,7 @@ void ChangeBatch::FailUnit() {
       }
     }
     open_ = false;
+    pending_counts_ = RunCounts();
   }
 }
 
@@ -64,7 +69,10 @@ void ChangeBatch::Commit() {
   committed_at_ = std::chrono::steady_clock::now();
   try {
     connection_.Commit();
+    counts_.Add(pending_counts_);
+    pending_counts_ = RunCounts();
   } catch (const data::Exception&) {
+    pending_counts_ = RunCounts();
     try {
       connection_.Rollback();
     } catch (const data::Exception&) {

@@ -8,13 +8,15 @@
 // the end, and the next batch leaves other programs a moment to write first: a commit syncs each
 // changed file and its journal, which would cost far more than the unit's own work if every unit
 // paid it. A process killed in the middle of a batch loses the batch whole and never part of a
-// unit; the next run does that work again.
+// unit; the next run does that work again. What a unit counts is added to the run's counts only
+// when its batch is committed, so that the counts say what the tables hold.
 #ifndef RIVENOAK_ENGINE_CHANGE_UNIT_H_
 #define RIVENOAK_ENGINE_CHANGE_UNIT_H_
 
 #include <chrono>
 
 #include "engine/practice_datasets.h"
+#include "engine/run_counts.h"
 
 namespace engine {
 
@@ -28,7 +30,7 @@ class ChangeBatch {
   // write polls, and would rarely find the files free if the next batch began at once.
   static constexpr std::chrono::milliseconds kGap{4};
 
-  explicit ChangeBatch(PracticeDatasets& practice);
+  ChangeBatch(PracticeDatasets& practice, RunCounts& counts);
   // Commits the units done; a failure there rolls them back (the next run does them again).
   ~ChangeBatch();
   ChangeBatch(const ChangeBatch&) = delete;
@@ -49,6 +51,9 @@ class ChangeBatch {
   // Commits the units done so far.
   void Commit();
 
+  // Where the unit being run counts what it did.
+  RunCounts& Tally() { return unit_counts_; }
+
  private:
   void BeginUnit();
   void EndUnit();
@@ -56,6 +61,9 @@ class ChangeBatch {
 
   PracticeDatasets& practice_;
   data::TIsamConnection& connection_;
+  RunCounts& counts_;
+  RunCounts unit_counts_;     // the unit being run
+  RunCounts pending_counts_;  // the units done since the last commit
   bool open_ = false;
   std::chrono::steady_clock::time_point opened_at_;
   std::chrono::steady_clock::time_point committed_at_;

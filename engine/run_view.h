@@ -1,11 +1,13 @@
 // What the run needs of the window it runs in: two progress bars, the status and count labels,
 // letting pending window messages run, the stop flag, the message boxes, and the who-paid
 // dialog. The desktop window and the headless runner each implement it; the run knows no more
-// of either.
+// of either. The phases also count here what they did, which only the headless runner shows.
 #ifndef RIVENOAK_ENGINE_RUN_VIEW_H_
 #define RIVENOAK_ENGINE_RUN_VIEW_H_
 
 #include <string>
+
+#include "engine/run_counts.h"
 
 namespace engine {
 
@@ -44,6 +46,13 @@ class RunView {
   virtual bool AskYesNo(const std::string& text) = 0;
   // Shows the who-paid dialog modally until it closes.
   virtual void ShowWhoPaid(WhoPaidDialog& dialog) = 0;
+
+  // What the phases of the current run did.
+  RunCounts& Counts() { return counts_; }
+  const RunCounts& Counts() const { return counts_; }
+
+ private:
+  RunCounts counts_;
 };
 
 }  // namespace engine

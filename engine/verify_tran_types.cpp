@@ -42,7 +42,7 @@ void VerifyTranTypes(PracticeDatasets& practice, RunView& view) {
   view.Gauge2().SetMax(codes.RecordCount());
   transactions.First();
   view.Gauge1().SetMax(transactions.RecordCount());
-  ChangeBatch batch(practice);
+  ChangeBatch batch(practice, view.Counts());
   while (!transactions.Eof()) {
     if (view.StopFlag()) break;
     view.Gauge1().Advance();
@@ -57,11 +57,15 @@ void VerifyTranTypes(PracticeDatasets& practice, RunView& view) {
           transactions.Edit();
           transactions.FieldByName("Transaction Type").SetAsString(type);
           transactions.Post();
+          ++batch.Tally().types_changed;
         });
         ++changed;
       }
     } else {
-      batch.Run([&] { AddProcedureCode(codes, transactions); });
+      batch.Run([&] {
+        AddProcedureCode(codes, transactions);
+        ++batch.Tally().codes_added;
+      });
     }
     transactions.Next();
   }

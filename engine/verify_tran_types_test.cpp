@@ -133,6 +133,8 @@ TEST_P(VerifyTranTypesTest, TwoTransactionsOfOneMissingCodeAddOneRowWithTheFirst
   EXPECT_EQ(Types(), (Strings{"J", "J"}));
   EXPECT_EQ(view_.shown, std::vector<int>{1});
   EXPECT_EQ(view_.gauge2.Max(), 1) << "the count of codes before the walk";
+  EXPECT_EQ(view_.Counts().codes_added, 1);
+  EXPECT_EQ(view_.Counts().types_changed, 1) << "the second transaction took the added type";
 }
 
 TEST_P(VerifyTranTypesTest, TheAddedRowTakesItsFieldsFromTheTransaction) {

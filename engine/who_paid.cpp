@@ -39,6 +39,7 @@ bool WhoPaidDialog::GetNoWhoPaid(const std::string& path, RunView& view) {
 }
 
 void WhoPaidDialog::VerifyWhoPaid(const std::string& path, RunView& view) {
+  counts_ = &view.Counts();
   IsamConnection3.SetIsConnected(false);
   IsamConnection3.SetConnectPath(path);
   IsamConnection3.SetIsConnected(true);
@@ -85,6 +86,7 @@ void WhoPaidDialog::WriteCurrent(const std::string& letter) {
   MWtrnWhoPaid.Edit();
   MWtrnWhoPaid.FieldByName("Who Paid").SetAsString(letter);
   MWtrnWhoPaid.Post();
+  if (counts_) ++counts_->payers_assigned[letter];
   WhoPaidQuery.Next();
 }
 

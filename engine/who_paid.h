@@ -74,6 +74,7 @@ class WhoPaidDialog : public data::TComponent {
   void WriteCurrent(const std::string& letter);
 
   WhoPaidWindow* window_ = nullptr;
+  RunCounts* counts_ = nullptr;  // the run's, from the last check
   bool result_ = true;
   std::array<bool, 5> payer_enabled_ = {false, false, false, false, false};
   bool close_enabled_ = true;

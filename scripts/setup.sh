@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
+  chromium parallel help2man
 )
 
 missing=()

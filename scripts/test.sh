@@ -4,7 +4,19 @@
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$top/scripts/setup.sh"
-ctest --test-dir "${RIVENOAK_BUILD_DIR:-$top/build}" --output-on-failure -j "$(nproc)"
+build="${RIVENOAK_BUILD_DIR:-$top/build}"
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+
+# The Debian package: made in the build folder, installed from there with apt, and run.
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+(cd "$build" && rm -f rivenoak_*.deb && cpack -G DEB >/dev/null &&
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --reinstall ./rivenoak_*.deb >/dev/null)
+installed=$(cd / && /usr/bin/rivenoak --version)
+[ "$installed" = "$("$build/bin/rivenoak" --version)" ] ||
+  { echo "test: the installed rivenoak says '$installed'" >&2; exit 1; }
+(cd / && /usr/bin/isam --help >/dev/null)
+echo "test: the package installs and runs: $installed"
 
 sanitized="${RIVENOAK_SANITIZED_BUILD_DIR:-$top/build-sanitized}"
 cmake -S "$top" -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRIVENOAK_WERROR=ON \

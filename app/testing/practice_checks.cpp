@@ -1,7 +1,12 @@
 #include "app/testing/practice_checks.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "app/command_line.h"
@@ -12,7 +17,40 @@ namespace {
 constexpr const char* kChargeTypes =
     "(c.\"Transaction Type\" BETWEEN 'A' AND 'D' OR c.\"Transaction Type\" = 'H')";
 
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 }  // namespace
+
+ProgramOutcome Execute(const std::string& program, std::vector<std::string> args,
+                       const std::string& cwd, unsigned seconds) {
+  std::string out_path = cwd + "/stdout.txt", err_path = cwd + "/stderr.txt";
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (chdir(cwd.c_str()) != 0 || out < 0 || err < 0) _exit(127);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    alarm(seconds);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  ProgramOutcome o;
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return o;
+  o.exited = WIFEXITED(status);
+  o.status = o.exited ? WEXITSTATUS(status) : WTERMSIG(status);
+  o.out = ReadBytes(out_path);
+  o.err = ReadBytes(err_path);
+  return o;
+}
 
 std::vector<std::string> QueryColumn(const std::string& file, const std::string& sql,
                                      const std::string& attach) {
@@ -77,7 +115,18 @@ Outcome Rivenoak(std::vector<std::string> args) {
   for (std::string& a : args) argv.push_back(a.data());
   std::ostringstream out, err;
   int status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
+  Outcome outcome{status, "", err.str(), {}};
+  std::istringstream lines(out.str());
+  std::string line;
+  while (std::getline(lines, line)) {
+    bool summary = line.rfind("summary: ", 0) == 0;
+    (summary ? outcome.summary : outcome.out) += line + "\n";
+  }
+  // A last line without its end stays so.
+  if (!out.str().empty() && out.str().back() != '\n' && !outcome.out.empty()) {
+    outcome.out.pop_back();
+  }
+  return outcome;
 }
 
 std::vector<std::string> Differences(const std::string& before, const std::string& after) {

@@ -11,11 +11,26 @@ namespace app::testing {
 
 struct Outcome {
   int status;
+  std::string out;  // standard output less the run's `summary:` lines
+  std::string err;
+  std::string summary;  // the `summary:` lines
+};
+
+// A program run as its own process.
+struct ProgramOutcome {
+  bool exited = false;
+  int status = -1;  // the exit status, or the signal that ended the program
   std::string out;
   std::string err;
 };
 
-// `rivenoak` with these arguments, run in this process.
+// Runs `program` with `args` in the folder `cwd`; its output goes to files there. A program that
+// does not end within `seconds` is ended by SIGALRM.
+ProgramOutcome Execute(const std::string& program, std::vector<std::string> args,
+                       const std::string& cwd, unsigned seconds = 20);
+
+// `rivenoak` with these arguments, run in this process. The summary a run prints is kept apart,
+// so that what the window would show can be compared whole.
 Outcome Rivenoak(std::vector<std::string> args);
 
 // One line per fault found, empty when none: a table failing SQLite's integrity check; a payment

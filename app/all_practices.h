@@ -1,0 +1,42 @@
+// `rivenoak run --all`: every practice of the root's practice list run as its own process (the
+// same program with `run DATA_PATH`), at most a given number at once. Each line a run prints is
+// passed on prefixed with the practice's dataset name and ": "; the end is one
+// `practice: NAME: finished|stopped|error` line per practice in the list's order.
+#ifndef RIVENOAK_APP_ALL_PRACTICES_H_
+#define RIVENOAK_APP_ALL_PRACTICES_H_
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace app {
+
+struct PracticeEntry {
+  std::string name;       // "Dataset Name"
+  std::string data_path;  // "Data Path", made absolute against the root
+};
+
+// The practices of ROOT/MWDBList.ADT in the table's order. Throws data::Exception when the list
+// cannot be read.
+std::vector<PracticeEntry> ReadPracticeList(const std::string& root);
+
+struct AllPracticesOptions {
+  std::string program;                // the program to run for each practice
+  std::vector<std::string> run_args;  // passed after `run DATA_PATH` to every practice
+  int jobs = 1;                       // at most this many at once
+  std::string who_paid_dir;           // DIR/<Dataset Name>.txt given as --who-paid where present
+  std::string who_paid_file;          // else this file for every practice, when given
+  std::string report;                 // FILE.html: each practice's as FILE-<Dataset Name>.html
+  std::string backup;                 // DIR: each practice's backup in DIR/<Dataset Name>
+};
+
+// `report-<name>.html` for `report.html`: the name before the extension.
+std::string PerPracticeFile(const std::string& file, const std::string& name);
+
+// Runs the practices; 0 only when every one finished, else 1.
+int RunAllPractices(const std::vector<PracticeEntry>& practices, const AllPracticesOptions& options,
+                    std::ostream& out, std::ostream& err);
+
+}  // namespace app
+
+#endif  // RIVENOAK_APP_ALL_PRACTICES_H_

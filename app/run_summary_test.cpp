@@ -1,0 +1,248 @@
+// The run's summary and report against what the run left in the tables: the `summary:` lines, the
+// report's summary table and its list of changed records agree with `rivenoak diff` between a
+// copy taken before the run and the practice after it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "app/demo_practice.h"
+#include "app/testing/practice_checks.h"
+#include "engine/run_counts.h"
+#include "isam/testing/test_support.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+using isam::testing::TempFolder;
+using testing::Outcome;
+using testing::Rivenoak;
+
+// One line of RFC 4180 CSV (no line breaks inside fields in these reports).
+std::vector<std::string> CsvFields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      fields.back() += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+struct Diff {
+  std::map<std::string, int> added;                       // by table, lower case
+  std::map<std::string, std::map<std::string, int>> to;   // field -> new text -> lines
+  std::map<std::string, long long> delta_cents;           // field -> sum of new - old, in cents
+  std::set<std::pair<std::string, std::string>> records;  // (table, recno) of every line
+};
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+long long Cents(const std::string& text) {
+  return text.empty() ? 0 : std::llround(std::stod(text) * 100);
+}
+
+Diff ReadDiff(const std::string& before, const std::string& after) {
+  Diff diff;
+  for (const std::string& line : testing::Differences(before, after)) {
+    std::vector<std::string> f = CsvFields(line);
+    if (f.size() != 6) {
+      ADD_FAILURE() << "not a change line: " << line;
+      continue;
+    }
+    diff.records.insert({f[0], f[1]});
+    if (f[3].empty()) {
+      if (f[5] == "added") ++diff.added[Lower(f[0])];
+      continue;
+    }
+    ++diff.to[f[3]][f[5]];
+    if (f[3].find("Amount") != std::string::npos) {
+      diff.delta_cents[f[3]] += Cents(f[5]) - Cents(f[4]);
+    }
+  }
+  return diff;
+}
+
+// "summary: NAME = VALUE" lines as a map, in their order checked against the engine's names.
+std::map<std::string, std::string> SummaryValues(const std::string& lines) {
+  std::map<std::string, std::string> values;
+  std::istringstream in(lines);
+  for (std::string line; std::getline(in, line);) {
+    const std::string prefix = "summary: ";
+    size_t eq = line.find(" = ");
+    if (line.rfind(prefix, 0) != 0 || eq == std::string::npos) {
+      ADD_FAILURE() << "not a summary line: " << line;
+      continue;
+    }
+    values[line.substr(prefix.size(), eq - prefix.size())] = line.substr(eq + 3);
+  }
+  return values;
+}
+
+int Int(const std::map<std::string, std::string>& values, const std::string& name) {
+  auto found = values.find(name);
+  if (found == values.end()) {
+    ADD_FAILURE() << "no summary line " << name;
+    return -1;
+  }
+  return std::stoi(found->second);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The rows of the report's summary table.
+std::map<std::string, std::string> ReportSummary(const std::string& html) {
+  std::map<std::string, std::string> rows;
+  size_t start = html.find("<table class=\"summary\">");
+  size_t end = html.find("</table>", start);
+  if (start == std::string::npos || end == std::string::npos) return rows;
+  std::string table = html.substr(start, end - start);
+  std::regex row("<tr><th>([^<]*)</th><td>([^<]*)</td></tr>");
+  for (std::sregex_iterator it(table.begin(), table.end(), row), last; it != last; ++it) {
+    rows[(*it)[1]] = (*it)[2];
+  }
+  return rows;
+}
+
+class RunSummary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeDemoRoot(root_.path(), DemoOptions{1, 800, 3});
+    practice_ = root_.File("Practice1");
+    before_ = root_.File("before");
+    fs::copy(practice_, before_, fs::copy_options::recursive);
+    presses_ = root_.path() + "/" + kDemoPressesFolder + "/Demo Practice 1.txt";
+  }
+  Outcome Run(const std::string& report) {
+    return Rivenoak({"run", practice_, "--quiet", "--from", "01/01/2004", "--to", "12/31/2004",
+                     "--who-paid", presses_, "--report", report});
+  }
+  TempFolder root_;
+  std::string practice_, before_, presses_;
+};
+
+TEST_F(RunSummary, SummaryLinesAndReportAgreeWithTheChangeReport) {
+  std::string report = root_.File("report.html");
+  Outcome o = Run(report);
+  ASSERT_EQ(o.status, 0) << o.out << o.err;
+  std::map<std::string, std::string> summary = SummaryValues(o.summary);
+  EXPECT_EQ(summary.size(), engine::SummaryOf(engine::RunCounts()).size());
+  Diff diff = ReadDiff(before_, practice_);
+
+  EXPECT_GT(Int(summary, "transaction types changed"), 0);
+  int types_changed = 0;
+  for (const auto& [type, lines] : diff.to["Transaction Type"]) types_changed += lines;
+  EXPECT_EQ(Int(summary, "transaction types changed"), types_changed);
+  EXPECT_EQ(Int(summary, "procedure codes added"), diff.added["mwpro.adt"]);
+  EXPECT_GT(Int(summary, "application records written"), 0);
+  EXPECT_EQ(Int(summary, "application records written"), diff.added["mwpax.adt"]);
+  for (const char* letter : {"1", "2", "3", "G", "A"}) {
+    EXPECT_EQ(Int(summary, std::string("payers assigned ") + letter), diff.to["Who Paid"][letter])
+        << letter;
+  }
+  for (const char* flag : engine::kPaidFlags) {
+    EXPECT_EQ(Int(summary, std::string("charges marked ") + flag), diff.to[flag]["T"]) << flag;
+  }
+  // Every amount a charge column gained is what payment application put there and what the
+  // adjustment moved there.
+  for (const char* column : engine::kAmountColumns) {
+    long long applied = Cents(summary[std::string("amount applied to ") + column]);
+    long long moved = Cents(summary[std::string("amount moved to ") + column]);
+    EXPECT_EQ(applied + moved, diff.delta_cents[column]) << column;
+  }
+  EXPECT_EQ(Int(summary, "payor questions asked"), Int(summary, "payor questions answered yes") +
+                                                       Int(summary, "payor questions answered no"));
+
+  // The report shows the same counts and lists every record the change report names.
+  std::string html = ReadFile(report);
+  std::map<std::string, std::string> table = ReportSummary(html);
+  EXPECT_EQ(table, summary);
+  EXPECT_NE(
+      html.find("<p class=\"count\">" + std::to_string(diff.records.size()) + " records changed"),
+      std::string::npos);
+  // The first 1,000 records are listed, the rest only counted.
+  size_t listed = 0;
+  for (size_t at = html.find("<tr class=\"changed\">"); at != std::string::npos;
+       at = html.find("<tr class=\"changed\">", at + 1)) {
+    ++listed;
+  }
+  ASSERT_GT(diff.records.size(), 1000u) << "the demo run changes more records than are listed";
+  EXPECT_EQ(listed, 1000u);
+  EXPECT_NE(
+      html.find("the first 1000 listed, " + std::to_string(diff.records.size() - 1000) + " more"),
+      std::string::npos);
+  // Self-contained: nothing is fetched, nothing runs.
+  for (const char* outside : {"<script", "src=", "href=", "url(", "@import"}) {
+    EXPECT_EQ(html.find(outside), std::string::npos) << outside;
+  }
+  for (const char* chart : {"applied-per-column", "documents-per-month", "time-per-phase"}) {
+    EXPECT_NE(html.find(std::string("id=\"") + chart + "\""), std::string::npos) << chart;
+  }
+}
+
+TEST_F(RunSummary, ASecondRunCountsEveryDocumentAsAlreadyApplied) {
+  Outcome first = Run(root_.File("first.html"));
+  ASSERT_EQ(first.status, 0) << first.out;
+  Outcome second = Run(root_.File("second.html"));
+  ASSERT_EQ(second.status, 0) << second.out;
+  std::map<std::string, std::string> one = SummaryValues(first.summary);
+  std::map<std::string, std::string> two = SummaryValues(second.summary);
+  EXPECT_GT(Int(one, "documents applied"), 0);
+  EXPECT_EQ(Int(two, "documents applied"), 0);
+  EXPECT_EQ(Int(two, "application records written"), 0);
+  EXPECT_EQ(Int(two, "documents skipped already applied"), Int(one, "documents applied"));
+  EXPECT_EQ(Int(two, "documents skipped outside the range"),
+            Int(one, "documents skipped outside the range"));
+  EXPECT_EQ(Int(two, "transaction types changed"), 0);
+  EXPECT_EQ(Int(two, "payers assigned G"), 0);
+}
+
+TEST_F(RunSummary, ANarrowRangeCountsTheDocumentsItLeavesOut) {
+  Outcome wide = Rivenoak({"run", practice_, "--quiet", "--no-adjust", "--from", "01/01/2004",
+                           "--to", "12/31/2004", "--who-paid", presses_});
+  ASSERT_EQ(wide.status, 0) << wide.out;
+  fs::remove_all(practice_);
+  fs::copy(before_, practice_, fs::copy_options::recursive);
+  Outcome day = Rivenoak({"run", practice_, "--quiet", "--no-adjust", "--who-paid", presses_});
+  ASSERT_EQ(day.status, 0) << day.out;
+  std::map<std::string, std::string> all = SummaryValues(wide.summary);
+  std::map<std::string, std::string> one = SummaryValues(day.summary);
+  EXPECT_EQ(Int(all, "documents skipped outside the range"), 0);
+  EXPECT_GT(Int(one, "documents skipped outside the range"), 0);
+  EXPECT_LT(Int(one, "documents applied"), Int(all, "documents applied"));
+}
+
+TEST_F(RunSummary, AReportThatCannotBeWrittenFailsTheCommand) {
+  Outcome o = Run(root_.File("no-such-folder/report.html"));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("cannot write the report"), std::string::npos) << o.err;
+  // The run itself went through and printed its summary.
+  EXPECT_NE(o.out.find("information: Finished."), std::string::npos);
+  EXPECT_FALSE(o.summary.empty());
+}
+
+}  // namespace
+}  // namespace app
