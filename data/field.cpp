@@ -176,7 +176,14 @@ double TField::AsFloat() const {
 }
 
 Money TField::AsCurrency() const {
-  return Money::FromDouble(AsFloat());
+  double value = AsFloat();
+  try {
+    return Money::FromDouble(value);
+  } catch (const Exception& e) {
+    std::string where = dataset_ ? dataset_->RecordForErrors() : "";
+    throw Exception(std::string(e.what()) + " (" + (where.empty() ? "" : where + ", ") +
+                    "field \"" + name_ + "\")");
+  }
 }
 
 int32_t TField::AsInteger() const {
