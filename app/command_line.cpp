@@ -121,6 +121,13 @@ int CommandFailed(const char* command, const std::exception& e, std::ostream& er
   return 1;
 }
 
+// What a command did beside its own work, as a line of standard error.
+Note NoteTo(const char* command, std::ostream& err) {
+  return [command, &err](const std::string& text) {
+    err << "rivenoak " << command << ": " << text << "\n";
+  };
+}
+
 // `rivenoak backup` and `rivenoak restore`: the copy, then "<done> N tables to <to>".
 int CopyCommand(const char* command, const char* done, const std::string& to, std::ostream& out,
                 std::ostream& err, const std::function<int(engine::Gauge*)>& copy) {
@@ -142,15 +149,16 @@ int RunWithCopies(const std::string& data_path, const std::string& backup, bool 
   try {
     if (!backup.empty()) {
       CopyWithProgress(options.progress, err, [&](engine::Gauge* gauge) {
-        return BackUpPractice(data_path, backup, gauge);
+        return BackUpPractice(data_path, backup, gauge, NoteTo("run", err));
       });
     }
     if (!dry_run) return RunHeadless(data_path, options, out, err);
     TemporaryFolder scratch("rivenoak-dry-run");
     std::string name = std::filesystem::weakly_canonical(data_path).filename().string();
     std::string copy = scratch.path() + "/" + (name.empty() ? "practice" : name);
-    CopyWithProgress(options.progress, err,
-                     [&](engine::Gauge* gauge) { return BackUpPractice(data_path, copy, gauge); });
+    CopyWithProgress(options.progress, err, [&](engine::Gauge* gauge) {
+      return BackUpPractice(data_path, copy, gauge, NoteTo("run", err));
+    });
     int status = RunHeadless(copy, options, out, err);
     WriteChangeReport(data_path, copy, out);
     return status;
@@ -280,16 +288,19 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   }
   if (backup->parsed()) {
     return CopyCommand("backup", "backed up", backup_to, out, err, [&](engine::Gauge* gauge) {
-      return BackUpPractice(backup_from, backup_to, gauge);
+      return BackUpPractice(backup_from, backup_to, gauge, NoteTo("backup", err));
     });
   }
   if (restore->parsed()) {
     return CopyCommand("restore", "restored", restore_to, out, err, [&](engine::Gauge* gauge) {
-      return RestorePractice(restore_from, restore_to, gauge);
+      return RestorePractice(restore_from, restore_to, gauge, NoteTo("restore", err));
     });
   }
   if (diff->parsed()) {
     try {
+      for (const std::string& folder : {diff_before, diff_after}) {
+        FinishInterruptedRestore(folder, NoteTo("diff", err));
+      }
       WriteChangeReport(diff_before, diff_after, out);
       return 0;
     } catch (const std::exception& e) {
