@@ -87,10 +87,19 @@ std::vector<std::string> ReadPresses(const std::string& file) {
   if (!in) throw CLI::ValidationError("--who-paid", "cannot read " + file);
   std::vector<std::string> presses;
   std::string line;
-  while (std::getline(in, line)) {
+  for (int number = 1; std::getline(in, line); ++number) {
+    // Many editors begin a UTF-8 file with a byte-order mark.
+    if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     size_t start = line.find_first_not_of(" \t");
     if (start == std::string::npos || line[start] == '#') continue;
+    int choice = 0, button = -2;
+    if (!ReadPress(line, &choice, &button)) {
+      throw CLI::ValidationError(
+          "--who-paid", file + " line " + std::to_string(number) + " \"" + line +
+                            "\" is no press: each line is \"this L\", \"all L\" or \"close\", "
+                            "L one of 1 2 3 G A");
+    }
     presses.push_back(line.substr(start));
   }
   return presses;
