@@ -110,7 +110,6 @@ bool IsBusy(int rc) {
                           consequence);
 }
 
-
 bool LogHasPages(const std::string& path) {
   struct stat log {};
   return stat((path + "-wal").c_str(), &log) == 0 && log.st_size > 0;
@@ -441,6 +440,10 @@ std::string StageFolder(const std::string& data_path) {
   return Join(data_path, kRestoreFolder);
 }
 
+std::string DoneFolder(const std::string& data_path) {
+  return Join(data_path, std::string(kRestoreFolder) + "-done");
+}
+
 // Writes a decided restore's files into the practice; each table is written whole or not at
 // all, so that doing this again after a kill ends the same. Removes the staging folder last.
 void ApplyPlan(const Plan& plan, const std::string& data_path, PracticeHold& hold,
@@ -461,11 +464,15 @@ void ApplyPlan(const Plan& plan, const std::string& data_path, PracticeHold& hol
       }
     }
   }
-  Sync(data_path, true);
-  fs::remove(Join(stage, kPlanName));
-  Sync(stage, true);
+  // Done: the staging folder leaves its name in one step, so that no command mistakes what is
+  // left of it for a restore that never began.
+  std::string done = DoneFolder(data_path);
   std::error_code ec;
-  fs::remove_all(stage, ec);
+  fs::remove_all(done, ec);
+  fs::rename(stage, done, ec);
+  if (ec) throw PracticeDataError("Cannot rename " + stage + ": " + ec.message());
+  Sync(data_path, true);
+  fs::remove_all(done, ec);
 }
 
 // The lock that one restore into a practice folder holds from start to end, so that no other
@@ -483,14 +490,15 @@ class RestoreLock {
   isam::LockFile lock_;
 };
 
-// Finishes or undoes an interrupted restore while `lock` is held.
+// Finishes or undoes an interrupted restore; the caller holds the restore lock.
 void RecoverRestore(const std::string& data_path, const Note& note) {
+  std::error_code ec;
+  fs::remove_all(DoneFolder(data_path), ec);  // what a finished restore had no time to remove
   std::string stage = StageFolder(data_path);
   if (!Exists(stage)) return;
   std::string practice = data_path;
   while (practice.size() > 1 && practice.back() == '/') practice.pop_back();
   if (!Exists(Join(stage, kPlanName))) {
-    std::error_code ec;
     fs::remove_all(stage, ec);
     if (ec) throw PracticeDataError("Cannot remove " + stage + ": " + ec.message());
     if (note) {
@@ -637,7 +645,7 @@ std::string FindName(const std::vector<std::string>& names, const std::string& n
 }
 
 void FinishInterruptedRestore(const std::string& data_path, const Note& note) {
-  if (!Exists(StageFolder(data_path))) return;
+  if (!Exists(StageFolder(data_path)) && !Exists(DoneFolder(data_path))) return;
   RestoreLock lock(data_path);
   RecoverRestore(data_path, note);
 }

@@ -5,7 +5,7 @@
 # Restore: the practice starts as after a run and the backup holds it as before the run. After a
 # kill, one later command (`rivenoak diff`, which finishes or undoes an interrupted restore)
 # must leave every table whole and the practice wholly as before the restore or wholly the
-# backup, never some tables of each.
+# backup, never some tables of each, and its message must say which it made of it.
 # Backup: after a kill the backup's folder is missing, or it is complete: `restore` then gives
 # exactly the practice it was made from; a missing one is refused.
 #
@@ -62,10 +62,13 @@ for ((i = 0; i < kills; i++)); do
     *finished*) finished=$((finished + 1)) ;;
     *undone*) undone=$((undone + 1)) ;;
   esac
-  if same "$work/after" "$work/target"; then
+  if same "$work/after" "$work/target" && [[ "$note" != *finished* ]]; then
     as_before=$((as_before + 1))
-  elif same "$work/before" "$work/target"; then
+  elif same "$work/before" "$work/target" && [[ "$note" != *undone* ]]; then
     as_backup=$((as_backup + 1))
+  elif [ -n "$note" ] && { same "$work/after" "$work/target" || same "$work/before" "$work/target"; }; then
+    mixed=$((mixed + 1))
+    echo "restore kill $i: the message did not say what the next command did: $note"
   else
     mixed=$((mixed + 1))
     echo "restore kill $i left a mixed practice"
