@@ -106,10 +106,19 @@ std::vector<std::string> ReadPresses(const std::string& file) {
   if (!in) throw CLI::ValidationError("--who-paid", "cannot read " + file);
   std::vector<std::string> presses;
   std::string line;
-  while (std::getline(in, line)) {
+  for (int number = 1; std::getline(in, line); ++number) {
+    // Many editors begin a UTF-8 file with a byte-order mark.
+    if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     size_t start = line.find_first_not_of(" \t");
     if (start == std::string::npos || line[start] == '#') continue;
+    int choice = 0, button = -2;
+    if (!ReadPress(line, &choice, &button)) {
+      throw CLI::ValidationError(
+          "--who-paid", file + " line " + std::to_string(number) + " \"" + line +
+                            "\" is no press: each line is \"this L\", \"all L\" or \"close\", "
+                            "L one of 1 2 3 G A");
+    }
     presses.push_back(line.substr(start));
   }
   return presses;
@@ -138,6 +147,13 @@ int CopyWithProgress(bool progress, std::ostream& err,
 int CommandFailed(const char* command, const std::exception& e, std::ostream& err) {
   err << "rivenoak " << command << ": " << e.what() << "\n";
   return 1;
+}
+
+// What a command did beside its own work, as a line of standard error.
+Note NoteTo(const char* command, std::ostream& err) {
+  return [command, &err](const std::string& text) {
+    err << "rivenoak " << command << ": " << text << "\n";
+  };
 }
 
 // `rivenoak backup` and `rivenoak restore`: the copy, then "<done> N tables to <to>".
@@ -171,7 +187,7 @@ int RunWithCopies(const std::string& data_path, const std::string& backup, bool 
   try {
     if (!backup.empty()) {
       CopyWithProgress(options.progress, err, [&](engine::Gauge* gauge) {
-        return BackUpPractice(data_path, backup, gauge);
+        return BackUpPractice(data_path, backup, gauge, NoteTo("run", err));
       });
     }
     if (!dry_run) return RunHeadless(data_path, options, out, err);
@@ -179,8 +195,9 @@ int RunWithCopies(const std::string& data_path, const std::string& backup, bool 
     TemporaryFolder scratch("rivenoak-dry-run");
     std::string name = std::filesystem::weakly_canonical(data_path).filename().string();
     std::string copy = scratch.path() + "/" + (name.empty() ? "practice" : name);
-    CopyWithProgress(options.progress, err,
-                     [&](engine::Gauge* gauge) { return BackUpPractice(data_path, copy, gauge); });
+    CopyWithProgress(options.progress, err, [&](engine::Gauge* gauge) {
+      return BackUpPractice(data_path, copy, gauge, NoteTo("run", err));
+    });
     int status = RunHeadless(copy, options, out, err);
     WriteChangeReport(data_path, copy, out);
     return status;
@@ -517,16 +534,19 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   }
   if (backup->parsed()) {
     return CopyCommand("backup", "backed up", backup_to, out, err, [&](engine::Gauge* gauge) {
-      return BackUpPractice(backup_from, backup_to, gauge);
+      return BackUpPractice(backup_from, backup_to, gauge, NoteTo("backup", err));
     });
   }
   if (restore->parsed()) {
     return CopyCommand("restore", "restored", restore_to, out, err, [&](engine::Gauge* gauge) {
-      return RestorePractice(restore_from, restore_to, gauge);
+      return RestorePractice(restore_from, restore_to, gauge, NoteTo("restore", err));
     });
   }
   if (diff->parsed()) {
     try {
+      for (const std::string& folder : {diff_before, diff_after}) {
+        FinishInterruptedRestore(folder, NoteTo("diff", err));
+      }
       WriteChangeReport(diff_before, diff_after, out);
       return 0;
     } catch (const std::exception& e) {

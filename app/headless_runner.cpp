@@ -89,7 +89,8 @@ class PressedWhoPaidWindow : public engine::WhoPaidWindow {
   bool closed_ = false;
 };
 
-// "this L", "all L" or "close": the choice and button a line names; false when it names none.
+}  // namespace
+
 bool ReadPress(const std::string& line, int* choice, int* button) {
   std::istringstream in(line);
   std::string word, letter, rest;
@@ -105,8 +106,6 @@ bool ReadPress(const std::string& line, int* choice, int* button) {
   }
   return *button >= 0;
 }
-
-}  // namespace
 
 void HeadlessRunner::ShowWhoPaid(engine::WhoPaidDialog& dialog) {
   PressedWhoPaidWindow window(dialog, *this);

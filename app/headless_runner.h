@@ -103,6 +103,10 @@ class HeadlessRunner : public engine::RunView, public MainControls {
   size_t next_press_ = 0;
 };
 
+// "this L", "all L" or "close" (words separated by blanks): the choice and the button a line of
+// presses names, `button` -1 for Close; false when the line is no press.
+bool ReadPress(const std::string& line, int* choice, int* button);
+
 }  // namespace app
 
 #endif  // RIVENOAK_APP_HEADLESS_RUNNER_H_

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/practice_copy.h"
+#include "app/practice_keys.h"
 #include "data/date_time.h"
 #include "engine/adjust_payments.h"
 #include "engine/apply_payments.h"
@@ -76,6 +78,9 @@ void GetVersionInfo(const std::string& file, std::string& file_version,
 void PreparePractice(engine::PracticeDatasets& practice, engine::RunView& view,
                      MainControls& controls, const std::string& practice_name,
                      const std::string& data_path) {
+  // A restore into the folder that was killed is finished or undone before anything reads it.
+  FinishInterruptedRestore(data_path,
+                           [&view](const std::string& text) { view.ShowInformation(text); });
   data::TIsamConnection& connection = practice.IsamConnection2;
   connection.SetIsConnected(false);
   connection.SetConnectPath(data_path);
@@ -136,6 +141,8 @@ void Button2Click(engine::PracticeDatasets& practice, engine::RunView& view, Mai
   } else {
     practice.BeginDate = data::StrToDate(controls.DateFromText());
     practice.EndDate = data::StrToDate(controls.DateToText());
+    // Keys that would join payments to the wrong charges stop the run before its first change.
+    CheckJoinKeys(data_path);
     if (controls.MatchTransactionTypes()) {
       BeginPhase(view, "Verifying Transaction Types");
       if (phases.VerifyTranTypes) phases.VerifyTranTypes();

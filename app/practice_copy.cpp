@@ -1,13 +1,22 @@
 #include "app/practice_copy.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <system_error>
+#include <thread>
 
 #include "isam/failure.h"
 #include "isam/lock_file.h"
@@ -19,25 +28,51 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kBusyTimeoutMs = 10000;
+// How long one attempt at the snapshots of every table waits for a table before it lets go of
+// the others and starts again, so that it never holds one table while a writer that holds
+// another waits for it.
+constexpr int kSnapshotAttemptMs = 50;
 constexpr int kPagesPerStep = 256;
 constexpr char kConvertLog[] = "Convert.log";
+constexpr char kManifestFirstLine[] = "rivenoak backup 1";
+constexpr char kRestoreFolder[] = ".rivenoak-restore";
+constexpr char kPlanName[] = "plan";
+constexpr char kPlanFirstLine[] = "rivenoak restore 1";
 
 bool Exists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(path, ec);
+  return fs::exists(fs::symlink_status(path, ec));
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
   return (fs::path(folder) / name).string();
 }
 
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Files that programs at work on a table keep beside it for a moment or for as long as they have
+// it open: rollback journals, super-journals ("-mj" and hex digits), write-ahead logs and their
+// indexes, lock files. None of them is part of a copy.
+bool IsWorkFile(const std::string& name) {
+  for (const char* end : {"-journal", "-wal", "-shm", ".lck"}) {
+    if (EndsWith(name, end)) return true;
+  }
+  size_t mj = name.rfind("-mj");
+  return mj != std::string::npos && mj + 3 < name.size() &&
+         name.find_first_not_of("0123456789ABCDEFabcdef", mj + 3) == std::string::npos;
+}
+
 std::vector<std::string> FileNames(const std::string& folder) {
   std::error_code ec;
-  if (!fs::is_directory(folder, ec))
+  if (!fs::is_directory(folder, ec)) {
     throw PracticeDataError("The folder " + folder + " is missing");
+  }
   std::vector<std::string> names;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-    if (entry.is_regular_file(ec)) names.push_back(entry.path().filename().string());
+    std::string name = entry.path().filename().string();
+    if (entry.is_regular_file(ec) && !IsWorkFile(name)) names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -49,19 +84,48 @@ int64_t PragmaValue(sqlite3* db, const char* pragma, const std::string& path) {
   return use.Step() ? sqlite3_column_int64(stmt.get(), 0) : 0;
 }
 
+// Another program holds a table's lock: wait a millisecond and try again, for as long as a run
+// waits, so that the short gaps between another writer's commits are met.
+template <int kLimitMs>
+int WaitAMillisecond(void*, int tries) {
+  if (tries >= kLimitMs) return 0;
+  sqlite3_sleep(1);
+  return 1;
+}
+
+void WaitLikeARun(sqlite3* db, bool one_attempt = false) {
+  sqlite3_busy_handler(
+      db, one_attempt ? WaitAMillisecond<kSnapshotAttemptMs> : WaitAMillisecond<kBusyTimeoutMs>,
+      nullptr);
+}
+
+bool IsBusy(int rc) {
+  return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
+
+[[noreturn]] void KeptBusy(const std::string& path, const std::string& consequence) {
+  throw PracticeDataError("The table " + path +
+                          " is kept busy by another program; close the other program and try "
+                          "again" +
+                          consequence);
+}
+
+bool LogHasPages(const std::string& path) {
+  struct stat log {};
+  return stat((path + "-wal").c_str(), &log) == 0 && log.st_size > 0;
+}
+
 struct BackupFinisher {
   void operator()(sqlite3_backup* backup) const { sqlite3_backup_finish(backup); }
 };
 using BackupPtr = std::unique_ptr<sqlite3_backup, BackupFinisher>;
 
-// Copies the table that `source` reads into the file `target` (made when missing) with SQLite's
-// online backup. A new copy is left in rollback-journal mode, the mode the engine writes in, so
-// that it can also be read where no write-ahead log can be made.
-void CopyTable(sqlite3* source, const std::string& target, bool new_copy, engine::Gauge* gauge) {
-  isam::DbPtr dest = isam::OpenDb(target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, target);
-  sqlite3_busy_timeout(dest.get(), kBusyTimeoutMs);
-  BackupPtr backup(sqlite3_backup_init(dest.get(), "main", source, "main"));
-  if (!backup) isam::FailFromSqlite(dest.get(), sqlite3_errcode(dest.get()), target);
+// Copies the table that `source` reads into the database that `dest` writes (`target` names
+// it), with SQLite's online backup: one write transaction of the destination, whole or not at
+// all.
+void CopyTable(sqlite3* source, sqlite3* dest, const std::string& target, engine::Gauge* gauge) {
+  BackupPtr backup(sqlite3_backup_init(dest, "main", source, "main"));
+  if (!backup) isam::FailFromSqlite(dest, sqlite3_errcode(dest), target);
   if (gauge) gauge->SetPosition(0);
   int rc = SQLITE_OK;
   while (rc == SQLITE_OK) {
@@ -72,80 +136,461 @@ void CopyTable(sqlite3* source, const std::string& target, bool new_copy, engine
     }
   }
   int finished = sqlite3_backup_finish(backup.release());
-  if (rc != SQLITE_DONE) isam::FailFromSqlite(dest.get(), rc, target);
-  if (finished != SQLITE_OK) isam::FailFromSqlite(dest.get(), finished, target);
-  if (new_copy) isam::Exec(dest.get(), "PRAGMA journal_mode=DELETE", target);
+  if (IsBusy(rc)) KeptBusy(target, "");
+  if (rc != SQLITE_DONE) isam::FailFromSqlite(dest, rc, target);
+  if (finished != SQLITE_OK) isam::FailFromSqlite(dest, finished, target);
 }
 
-// Copies each table, from read transactions all begun before the first copy, to the file of the
-// same index in `targets`.
-void CopyTables(const std::vector<PracticeTable>& tables, const std::vector<std::string>& targets,
-                bool new_copies, engine::Gauge* gauge) {
-  for (const PracticeTable& table : tables) table.reader->HoldSnapshot();
-  for (size_t i = 0; i < tables.size(); ++i) {
-    CopyTable(tables[i].reader->db(), targets[i], new_copies, gauge);
+// Takes a snapshot of every table, all at once: when one is busy, the snapshots taken so far are
+// let go and the whole is tried again, for as long as a run waits.
+void HoldSnapshots(const std::vector<PracticeTable>& tables, const std::string& folder) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (;;) {
+    size_t held = 0;
+    int rc = SQLITE_OK;
+    for (; held < tables.size(); ++held) {
+      rc = tables[held].reader->TryHoldSnapshot();
+      if (rc != SQLITE_OK) break;
+    }
+    if (held == tables.size()) return;
+    for (size_t i = 0; i < held; ++i) tables[i].reader->EndSnapshot();
+    std::string path = Join(folder, tables[held].name);
+    if (!IsBusy(rc)) isam::FailFromSqlite(tables[held].reader->db(), rc, path);
+    if (std::chrono::steady_clock::now() > deadline) KeptBusy(path, "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 
-// Copies a Convert.log, of which only the last-write time counts, with that time.
-void CopyConvertLog(const std::string& from, const std::string& to) {
-  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-  fs::last_write_time(to, fs::last_write_time(from));
+// ---- files: checksums, durable writes ----
+
+uint32_t Crc32Update(uint32_t crc, const unsigned char* bytes, size_t size) {
+  static const std::array<uint32_t, 256> kTable = [] {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      table[i] = c;
+    }
+    return table;
+  }();
+  crc = ~crc;
+  for (size_t i = 0; i < size; ++i) crc = kTable[(crc ^ bytes[i]) & 0xff] ^ (crc >> 8);
+  return ~crc;
 }
 
-// The files a backup makes in its folder, and the folder when it was missing: all removed again
-// unless the backup is kept.
-class NewFiles {
+struct FileSum {
+  uint64_t size = 0;
+  uint32_t crc = 0;
+  bool operator==(const FileSum&) const = default;
+};
+
+class Fd {
  public:
-  explicit NewFiles(const std::string& folder) : folder_(folder) {
-    std::error_code ec;
-    folder_made_ = fs::create_directories(folder, ec);
-    if (ec) throw PracticeDataError("Cannot make the folder " + folder + ": " + ec.message());
+  Fd(const std::string& path, int flags) : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0666)) {
+    if (fd_ < 0) {
+      throw PracticeDataError("Cannot open " + path + ": " + std::strerror(errno));
+    }
   }
-  ~NewFiles() {
-    if (kept_) return;
-    std::error_code ec;
-    for (const std::string& file : files_) fs::remove(file, ec);
-    if (folder_made_) fs::remove(folder_, ec);
-  }
-  NewFiles(const NewFiles&) = delete;
-  NewFiles& operator=(const NewFiles&) = delete;
-
-  // The path of the new file `name`; refused when the folder already holds one of that name.
-  std::string Add(const std::string& name) {
-    std::string path = Join(folder_, name);
-    if (Exists(path)) throw PracticeDataError("The folder " + folder_ + " already holds " + name);
-    files_.push_back(path);
-    return path;
-  }
-  void Keep() { kept_ = true; }
+  ~Fd() { ::close(fd_); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
 
  private:
+  int fd_;
+};
+
+void Sync(const std::string& path, bool folder) {
+  Fd fd(path, folder ? O_RDONLY | O_DIRECTORY : O_RDONLY);
+  if (::fsync(fd.get()) != 0) {
+    throw PracticeDataError("Cannot write " + path + " to the disk: " + std::strerror(errno));
+  }
+}
+
+// The size and checksum of the file at `from`; with `to` given, the bytes are also copied there
+// (a new file, on the disk when this returns).
+FileSum SumFile(const std::string& from, const std::string& to = "") {
+  Fd in(from, O_RDONLY);
+  std::unique_ptr<Fd> out;
+  if (!to.empty()) out = std::make_unique<Fd>(to, O_WRONLY | O_CREAT | O_TRUNC);
+  FileSum sum;
+  std::vector<unsigned char> buffer(1 << 16);
+  for (;;) {
+    ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw PracticeDataError("Cannot read " + from + ": " + std::strerror(errno));
+    if (got == 0) break;
+    sum.crc = Crc32Update(sum.crc, buffer.data(), static_cast<size_t>(got));
+    sum.size += static_cast<uint64_t>(got);
+    for (ssize_t done = 0; out && done < got;) {
+      ssize_t put = ::write(out->get(), buffer.data() + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) throw PracticeDataError("Cannot write " + to + ": " + std::strerror(errno));
+      done += put;
+    }
+  }
+  if (out && ::fsync(out->get()) != 0) {
+    throw PracticeDataError("Cannot write " + to + " to the disk: " + std::strerror(errno));
+  }
+  return sum;
+}
+
+// Writes `text` to `path` through a temporary file given the name last, on the disk when this
+// returns: whoever reads `path` finds all of the text or no file.
+void WriteWhole(const std::string& path, const std::string& text) {
+  std::string temporary = path + ".new";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    if (!out) throw PracticeDataError("Cannot write " + temporary);
+  }
+  Sync(temporary, false);
+  std::error_code ec;
+  fs::rename(temporary, path, ec);
+  if (ec) throw PracticeDataError("Cannot write " + path + ": " + ec.message());
+  Sync(fs::path(path).parent_path().string(), true);
+}
+
+int64_t WriteTimeCount(const std::string& path) {
+  return fs::last_write_time(path).time_since_epoch().count();
+}
+
+void SetWriteTime(const std::string& path, int64_t count) {
+  fs::last_write_time(path, fs::file_time_type(fs::file_time_type::duration(count)));
+}
+
+// ---- the manifest of a backup ----
+
+// One file of a backup: a table, or the Convert.log with its last-write time (the only thing
+// about it that counts, and easily lost when a folder is copied by hand).
+struct ManifestEntry {
+  bool table = true;
+  std::string name;
+  FileSum sum;
+  int64_t write_time = 0;
+};
+
+std::string ManifestText(const std::vector<ManifestEntry>& entries) {
+  std::ostringstream text;
+  text << kManifestFirstLine << "\n";
+  for (const ManifestEntry& entry : entries) {
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08x", entry.sum.crc);
+    text << (entry.table ? "table " : "log ") << crc << " " << entry.sum.size << " ";
+    if (!entry.table) text << entry.write_time << " ";
+    text << entry.name << "\n";
+  }
+  text << "end\n";
+  return text.str();
+}
+
+// The entries of the manifest of `backup`, each checked against its file; throws naming what is
+// missing or different.
+std::vector<ManifestEntry> ReadManifest(const std::string& backup) {
+  std::string path = Join(backup, kManifestName);
+  std::ifstream in(path);
+  auto refuse = [&](const std::string& why) -> PracticeDataError {
+    return PracticeDataError("The folder " + backup + " is not a complete backup: " + why +
+                             "; nothing was restored");
+  };
+  std::string line;
+  if (!in || !std::getline(in, line) || line != kManifestFirstLine) {
+    if (!Exists(path)) {
+      throw refuse(std::string(kManifestName) +
+                   " is missing (a backup that was stopped before it was finished has none)");
+    }
+    throw refuse(std::string(kManifestName) + " is not a backup's manifest");
+  }
+  std::vector<ManifestEntry> entries;
+  bool ended = false;
+  while (std::getline(in, line)) {
+    if (line == "end") {
+      ended = true;
+      break;
+    }
+    std::istringstream fields(line);
+    ManifestEntry entry;
+    std::string kind, crc;
+    fields >> kind >> crc >> entry.sum.size;
+    entry.table = kind == "table";
+    if (!entry.table) fields >> entry.write_time;
+    fields.get();
+    std::getline(fields, entry.name);
+    if (fields.fail() || (kind != "table" && kind != "log") || crc.size() != 8 ||
+        entry.name.empty() || entry.name.find('/') != std::string::npos) {
+      throw refuse(std::string(kManifestName) + " has a broken line: " + line);
+    }
+    entry.sum.crc = static_cast<uint32_t>(std::strtoul(crc.c_str(), nullptr, 16));
+    entries.push_back(entry);
+  }
+  if (!ended) throw refuse(std::string(kManifestName) + " is cut short");
+  for (const ManifestEntry& entry : entries) {
+    std::string file = Join(backup, entry.name);
+    if (!Exists(file)) throw refuse(entry.name + " is missing");
+    if (SumFile(file) != entry.sum) {
+      throw refuse(entry.name + " is not the file the backup wrote (its size or checksum differs)");
+    }
+  }
+  if (std::none_of(entries.begin(), entries.end(), [](const auto& e) { return e.table; })) {
+    throw refuse("it holds no tables");
+  }
+  return entries;
+}
+
+// ---- holding a practice's tables ----
+
+// Every table of a practice folder taken from every other program: the engine's open marks,
+// held alone, and SQLite's exclusive lock on each file, held by the connection that then writes
+// it. Tables missing from the folder are made when they are first written.
+class PracticeHold {
+ public:
+  PracticeHold(const std::string& folder, const std::vector<std::string>& names,
+               const std::string& consequence)
+      : folder_(folder), names_(names), writers_(names.size()) {
+    for (const std::string& name : names) {
+      marks_.push_back(std::make_unique<isam::LockFile>(Join(folder, name)));
+      if (!marks_.back()->TryLock(0, true)) {
+        throw PracticeDataError("the table " + name + " is open in another program" + consequence);
+      }
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (Exists(Join(folder, names[i]))) Take(i, consequence);
+    }
+  }
+  PracticeHold(const PracticeHold&) = delete;
+  PracticeHold& operator=(const PracticeHold&) = delete;
+
+  sqlite3* Writer(size_t i) {
+    if (!writers_[i]) Take(i, "");
+    return writers_[i].get();
+  }
+
+ private:
+  // Leaves the write-ahead mode (the copies are written in the rollback-journal mode) and rolls
+  // back what a killed writer left, then keeps the file's exclusive lock until the connection
+  // closes.
+  void Take(size_t i, const std::string& consequence) {
+    std::string path = FileNameForSqlite(Join(folder_, names_[i]));
+    isam::DbPtr db = isam::OpenDb(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, path);
+    WaitLikeARun(db.get());
+    int rc = sqlite3_exec(db.get(),
+                          "PRAGMA journal_mode=DELETE; PRAGMA locking_mode=EXCLUSIVE; "
+                          "BEGIN EXCLUSIVE; COMMIT",
+                          nullptr, nullptr, nullptr);
+    if (IsBusy(rc)) KeptBusy(path, consequence);
+    if (rc != SQLITE_OK) isam::FailFromSqlite(db.get(), rc, path);
+    writers_[i] = std::move(db);
+  }
+
   std::string folder_;
-  bool folder_made_ = false;
+  std::vector<std::string> names_;
+  std::vector<std::unique_ptr<isam::LockFile>> marks_;
+  std::vector<isam::DbPtr> writers_;
+};
+
+// ---- the plan of a restore ----
+
+// What a decided restore writes: each table file staged in the restore folder under its number,
+// and the target it replaces; the Convert.log likewise, with its last-write time.
+struct Plan {
+  std::string backup;
+  std::vector<std::string> tables;  // target names; staged as "0", "1", ...
+  std::string log;                  // target name, staged as "log"; empty for none
+  int64_t log_write_time = 0;
+};
+
+std::string PlanText(const Plan& plan) {
+  std::ostringstream text;
+  text << kPlanFirstLine << "\nfrom " << plan.backup << "\n";
+  for (const std::string& name : plan.tables) text << "table " << name << "\n";
+  if (!plan.log.empty()) text << "log " << plan.log_write_time << " " << plan.log << "\n";
+  text << "end\n";
+  return text.str();
+}
+
+Plan ReadPlan(const std::string& stage) {
+  std::string path = Join(stage, kPlanName);
+  std::ifstream in(path);
+  Plan plan;
+  std::string line;
+  bool ended = false;
+  if (!std::getline(in, line) || line != kPlanFirstLine) {
+    throw PracticeDataError("The restore plan " + path + " is damaged");
+  }
+  while (std::getline(in, line)) {
+    if (line == "end") {
+      ended = true;
+    } else if (line.rfind("from ", 0) == 0) {
+      plan.backup = line.substr(5);
+    } else if (line.rfind("table ", 0) == 0) {
+      plan.tables.push_back(line.substr(6));
+    } else if (line.rfind("log ", 0) == 0) {
+      std::istringstream fields(line.substr(4));
+      fields >> plan.log_write_time;
+      fields.get();
+      std::getline(fields, plan.log);
+    }
+  }
+  if (!ended) throw PracticeDataError("The restore plan " + path + " is damaged");
+  return plan;
+}
+
+std::string StageFolder(const std::string& data_path) {
+  return Join(data_path, kRestoreFolder);
+}
+
+std::string DoneFolder(const std::string& data_path) {
+  return Join(data_path, std::string(kRestoreFolder) + "-done");
+}
+
+// Writes a decided restore's files into the practice; each table is written whole or not at
+// all, so that doing this again after a kill ends the same. Removes the staging folder last.
+void ApplyPlan(const Plan& plan, const std::string& data_path, PracticeHold& hold,
+               engine::Gauge* gauge) {
+  std::string stage = StageFolder(data_path);
+  for (size_t i = 0; i < plan.tables.size(); ++i) {
+    TableReader staged(Join(stage, std::to_string(i)));
+    CopyTable(staged.db(), hold.Writer(i), Join(data_path, plan.tables[i]), gauge);
+  }
+  if (!plan.log.empty()) {
+    std::string staged = Join(stage, "log");
+    if (Exists(staged)) {
+      SetWriteTime(staged, plan.log_write_time);
+      std::error_code ec;
+      fs::rename(staged, Join(data_path, plan.log), ec);
+      if (ec) {
+        throw PracticeDataError("Cannot write " + Join(data_path, plan.log) + ": " + ec.message());
+      }
+    }
+  }
+  // Done: the staging folder leaves its name in one step, so that no command mistakes what is
+  // left of it for a restore that never began.
+  std::string done = DoneFolder(data_path);
+  std::error_code ec;
+  fs::remove_all(done, ec);
+  fs::rename(stage, done, ec);
+  if (ec) throw PracticeDataError("Cannot rename " + stage + ": " + ec.message());
+  Sync(data_path, true);
+  fs::remove_all(done, ec);
+}
+
+// The lock that one restore into a practice folder holds from start to end, so that no other
+// command takes a restore at work for one that was killed.
+class RestoreLock {
+ public:
+  explicit RestoreLock(const std::string& data_path) : lock_(StageFolder(data_path)) {
+    if (!lock_.TryLock(0, true)) {
+      throw PracticeDataError("A restore into " + data_path +
+                              " is at work in another program; wait until it is done");
+    }
+  }
+
+ private:
+  isam::LockFile lock_;
+};
+
+// Finishes or undoes an interrupted restore; the caller holds the restore lock.
+void RecoverRestore(const std::string& data_path, const Note& note) {
+  std::error_code ec;
+  fs::remove_all(DoneFolder(data_path), ec);  // what a finished restore had no time to remove
+  std::string stage = StageFolder(data_path);
+  if (!Exists(stage)) return;
+  std::string practice = data_path;
+  while (practice.size() > 1 && practice.back() == '/') practice.pop_back();
+  if (!Exists(Join(stage, kPlanName))) {
+    fs::remove_all(stage, ec);
+    if (ec) throw PracticeDataError("Cannot remove " + stage + ": " + ec.message());
+    if (note) {
+      note("A restore into " + practice +
+           " was interrupted before it changed anything and has been undone: the practice is as "
+           "it was before it");
+    }
+    return;
+  }
+  Plan plan = ReadPlan(stage);
+  PracticeHold hold(data_path, plan.tables,
+                    "; an interrupted restore from " + plan.backup +
+                        " is not finished yet, and the practice is not whole until it is");
+  ApplyPlan(plan, data_path, hold, nullptr);
+  if (note) {
+    note("A restore into " + practice + " from " + plan.backup +
+         " was interrupted and has been finished: the practice holds the backup's tables");
+  }
+}
+
+// The folder a backup is made in before it is given its name: beside it, hidden, removed again
+// unless the backup is kept.
+class PartialBackup {
+ public:
+  explicit PartialBackup(const std::string& dest) {
+    fs::path final_path = fs::absolute(dest).lexically_normal();
+    if (final_path.filename().empty()) final_path = final_path.parent_path();
+    std::error_code ec;
+    fs::create_directories(final_path.parent_path(), ec);
+    if (ec) {
+      throw PracticeDataError("Cannot make the folder " + final_path.parent_path().string() + ": " +
+                              ec.message());
+    }
+    std::string pattern =
+        (final_path.parent_path() / ("." + final_path.filename().string() + ".partial-XXXXXX"))
+            .string();
+    if (!mkdtemp(pattern.data())) {
+      throw PracticeDataError("Cannot make a folder beside " + dest + ": " + std::strerror(errno));
+    }
+    path_ = pattern;
+    final_ = final_path.string();
+  }
+  ~PartialBackup() {
+    if (kept_) return;
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  PartialBackup(const PartialBackup&) = delete;
+  PartialBackup& operator=(const PartialBackup&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Gives the folder its final name (an empty folder of that name is replaced).
+  void Keep(const std::string& dest) {
+    Sync(path_, true);
+    if (::rename(path_.c_str(), final_.c_str()) != 0) {
+      throw PracticeDataError("Cannot make the folder " + dest + ": " + std::strerror(errno));
+    }
+    kept_ = true;
+    Sync(fs::path(final_).parent_path().string(), true);
+  }
+
+ private:
+  std::string path_, final_;
   bool kept_ = false;
-  std::vector<std::string> files_;
 };
 
 }  // namespace
 
-TableReader::TableReader(const std::string& path)
-    : path_(path), log_made_here_(!Exists(path + "-wal") && !Exists(path + "-shm")) {
-  db_ = isam::OpenDb(path, SQLITE_OPEN_READONLY, path);
-  sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+std::string FileNameForSqlite(const std::string& path) {
+  return fs::absolute(path).string();
 }
 
-TableReader::~TableReader() {
-  db_.reset();
-  if (!log_made_here_ || (!Exists(path_ + "-wal") && !Exists(path_ + "-shm"))) return;
-  // A connection that may write removes the log and its index when it closes last; with the log
-  // empty it writes nothing to the file.
-  sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(path_.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  isam::DbPtr tidy(raw);
-  if (rc == SQLITE_OK) {
-    sqlite3_exec(raw, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+TableReader::TableReader(const std::string& path) : path_(path) {
+  std::string file = FileNameForSqlite(path);
+  db_ = isam::OpenDb(file, SQLITE_OPEN_READWRITE, path);
+  WaitLikeARun(db_.get());
+  // The first read rolls back a hot journal, or reads a write-ahead log.
+  int rc = sqlite3_exec(db_.get(), "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) return;
+  if (IsBusy(rc)) KeptBusy(path, "");
+  // A write-ahead table in a folder that may only be read: with nothing in its log, the file
+  // itself is the whole table.
+  if (!LogHasPages(file)) {
+    isam::DbPtr plain =
+        isam::OpenDb(isam::UriOfFile(file) + "?mode=ro&immutable=1", SQLITE_OPEN_READONLY, path);
+    if (sqlite3_exec(plain.get(), "SELECT count(*) FROM sqlite_schema", nullptr, nullptr,
+                     nullptr) == SQLITE_OK) {
+      db_ = std::move(plain);
+      return;
+    }
   }
+  isam::FailFromSqlite(db_.get(), rc, path);
 }
 
 bool TableReader::HasTableMarks() const {
@@ -153,17 +598,28 @@ bool TableReader::HasTableMarks() const {
          PragmaValue(db(), "user_version", path_) == isam::kUserVersion;
 }
 
-void TableReader::HoldSnapshot() {
-  isam::Exec(db(), "BEGIN; SELECT count(*) FROM sqlite_schema", path_);
+int TableReader::TryHoldSnapshot() {
+  WaitLikeARun(db(), true);
+  int rc =
+      sqlite3_exec(db(), "BEGIN; SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+  WaitLikeARun(db());
+  if (rc != SQLITE_OK && !sqlite3_get_autocommit(db())) EndSnapshot();
+  return rc;
+}
+
+void TableReader::EndSnapshot() {
+  sqlite3_exec(db(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 std::vector<std::string> TableFileNames(const std::string& folder) {
   std::vector<std::string> names;
   for (const std::string& name : FileNames(folder)) {
+    std::string path = Join(folder, name);
     try {
-      isam::CheckTableFileHeader(Join(folder, name));
+      isam::CheckTableFileHeader(path);
     } catch (const isam::Failure& failure) {
       if (failure.code() == ISAM_ERR_NOT_A_TABLE) continue;
+      if (!Exists(path)) continue;  // a file that another program removed meanwhile
       throw;
     }
     names.push_back(name);
@@ -188,56 +644,115 @@ std::string FindName(const std::vector<std::string>& names, const std::string& n
   return "";
 }
 
-int BackUpPractice(const std::string& data_path, const std::string& dest, engine::Gauge* gauge) {
-  std::vector<PracticeTable> tables = OpenTables(data_path);
-  if (tables.empty()) throw PracticeDataError("The folder " + data_path + " holds no tables");
+void FinishInterruptedRestore(const std::string& data_path, const Note& note) {
+  if (!Exists(StageFolder(data_path)) && !Exists(DoneFolder(data_path))) return;
+  RestoreLock lock(data_path);
+  RecoverRestore(data_path, note);
+}
+
+int BackUpPractice(const std::string& data_path, const std::string& dest, engine::Gauge* gauge,
+                   const Note& note) {
+  FinishInterruptedRestore(data_path, note);
   std::error_code ec;
   if (fs::is_directory(dest, ec) && !TableFileNames(dest).empty()) {
     throw PracticeDataError("The folder " + dest + " already holds tables");
   }
-  NewFiles made(dest);
-  std::vector<std::string> targets;
-  for (const PracticeTable& table : tables) targets.push_back(made.Add(table.name));
+  if (Exists(dest) && !(fs::is_directory(dest, ec) && fs::is_empty(dest, ec))) {
+    throw PracticeDataError("The folder " + dest +
+                            " already holds files; a backup is made in a new or empty folder");
+  }
+  std::vector<PracticeTable> tables = OpenTables(data_path);
+  if (tables.empty()) throw PracticeDataError("The folder " + data_path + " holds no tables");
+  PartialBackup partial(dest);
+  std::vector<ManifestEntry> entries;
+  HoldSnapshots(tables, data_path);
+  for (const PracticeTable& table : tables) {
+    std::string target = Join(partial.path(), table.name);
+    {
+      isam::DbPtr copy = isam::OpenDb(FileNameForSqlite(target),
+                                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, target);
+      CopyTable(table.reader->db(), copy.get(), target, gauge);
+      // A copy is left in the rollback-journal mode, the mode the engine writes in, so that it
+      // can also be read where no write-ahead log can be made.
+      isam::Exec(copy.get(), "PRAGMA journal_mode=DELETE", target);
+    }
+    table.reader->EndSnapshot();
+    Sync(target, false);
+    entries.push_back(ManifestEntry{true, table.name, SumFile(target), 0});
+  }
   std::string log = FindName(FileNames(data_path), kConvertLog);
-  std::string log_copy = log.empty() ? "" : made.Add(log);
-  CopyTables(tables, targets, true, gauge);
-  if (!log.empty()) CopyConvertLog(Join(data_path, log), log_copy);
-  made.Keep();
+  if (!log.empty()) {
+    std::string copy = Join(partial.path(), log);
+    FileSum sum = SumFile(Join(data_path, log), copy);
+    int64_t written = WriteTimeCount(Join(data_path, log));
+    SetWriteTime(copy, written);
+    entries.push_back(ManifestEntry{false, log, sum, written});
+  }
+  WriteWhole(Join(partial.path(), kManifestName), ManifestText(entries));
+  partial.Keep(dest);
   return static_cast<int>(tables.size());
 }
 
-int RestorePractice(const std::string& backup, const std::string& data_path, engine::Gauge* gauge) {
-  std::vector<PracticeTable> tables = OpenTables(backup);
-  if (tables.empty()) throw PracticeDataError("The folder " + backup + " holds no tables");
+int RestorePractice(const std::string& backup, const std::string& data_path, engine::Gauge* gauge,
+                    const Note& note) {
   std::error_code ec;
+  if (!fs::is_directory(backup, ec))
+    throw PracticeDataError("The folder " + backup + " is missing");
+  if (!fs::is_directory(data_path, ec)) {
+    throw PracticeDataError("The folder " + data_path + " is missing");
+  }
   if (fs::equivalent(backup, data_path, ec)) {
     throw PracticeDataError("The backup " + backup + " is the practice folder itself");
   }
+  RestoreLock lock(data_path);
+  RecoverRestore(data_path, note);
+  std::vector<ManifestEntry> entries = ReadManifest(backup);
   std::vector<std::string> present = TableFileNames(data_path);
-  std::vector<std::string> marked = present;
-  std::vector<std::string> targets;
-  for (const PracticeTable& table : tables) {
-    std::string name = FindName(present, table.name);
-    if (name.empty()) marked.push_back(name = table.name);
-    targets.push_back(Join(data_path, name));
+  Plan plan;
+  plan.backup = fs::absolute(backup).string();
+  for (const ManifestEntry& entry : entries) {
+    if (!entry.table) continue;
+    std::string name = FindName(present, entry.name);
+    plan.tables.push_back(name.empty() ? entry.name : name);
   }
-  // Every table's open mark, held alone until the copies are done: no other program can open a
-  // table meanwhile, and none had one open.
-  std::vector<std::unique_ptr<isam::LockFile>> marks;
-  for (const std::string& name : marked) {
-    marks.push_back(std::make_unique<isam::LockFile>(Join(data_path, name)));
-    if (!marks.back()->TryLock(0, true)) {
-      throw PracticeDataError("the table " + name +
-                              " is open in another program; nothing was restored");
+  PracticeHold hold(data_path, plan.tables, "; nothing was restored");
+  // Staged: the backup's files, checked again as they are copied, then the plan that decides.
+  std::string stage = StageFolder(data_path);
+  fs::create_directory(stage, ec);
+  if (ec) throw PracticeDataError("Cannot make the folder " + stage + ": " + ec.message());
+  struct Unstage {
+    std::string stage;
+    bool decided = false;
+    ~Unstage() {
+      std::error_code ignored;
+      if (!decided) fs::remove_all(stage, ignored);
+    }
+  } unstage{stage};
+  size_t table_number = 0;
+  for (const ManifestEntry& entry : entries) {
+    std::string staged = Join(stage, entry.table ? std::to_string(table_number++) : "log");
+    if (SumFile(Join(backup, entry.name), staged) != entry.sum) {
+      throw PracticeDataError("The backup's file " + Join(backup, entry.name) +
+                              " changed while it was read; nothing was restored");
+    }
+    if (!entry.table) {
+      std::string there = FindName(FileNames(data_path), kConvertLog);
+      plan.log = there.empty() ? entry.name : there;
+      plan.log_write_time = entry.write_time;
     }
   }
-  CopyTables(tables, targets, false, gauge);
-  std::string log = FindName(FileNames(backup), kConvertLog);
-  if (!log.empty()) {
-    std::string there = FindName(FileNames(data_path), kConvertLog);
-    CopyConvertLog(Join(backup, log), Join(data_path, there.empty() ? log : there));
+  Sync(stage, true);
+  WriteWhole(Join(stage, kPlanName), PlanText(plan));
+  unstage.decided = true;
+  try {
+    ApplyPlan(plan, data_path, hold, gauge);
+  } catch (const std::exception& e) {
+    throw PracticeDataError(std::string(e.what()) +
+                            "; the restore stopped half done, and the "
+                            "next command on " +
+                            data_path + " finishes it (rivenoak restore, backup, diff or run)");
   }
-  return static_cast<int>(tables.size());
+  return static_cast<int>(plan.tables.size());
 }
 
 TemporaryFolder::TemporaryFolder(const std::string& prefix) {

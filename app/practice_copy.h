@@ -1,13 +1,24 @@
-// Copies of a practice's tables: `rivenoak backup` copies every table file of a practice folder
-// (files with the SQLite header and the table marks) and its Convert.log into a new folder,
-// reading each table through SQLite's online backup while other programs may use it;
-// `rivenoak restore` copies them back only while no other program has any of the practice's
-// tables open, holding every table's open mark exclusively until it is done.
+// Copies of a practice's tables.
+//
+// `rivenoak backup` copies every table file of a practice folder (files with the SQLite header
+// and the table marks) and its Convert.log into a new folder, reading each table through SQLite's
+// online backup while other programs may use it. The copy is made in a hidden folder beside the
+// destination and given the destination's name last, with a manifest of what it holds and each
+// file's checksum: a backup folder without a whole manifest is no backup.
+//
+// `rivenoak restore` replaces a practice's tables as one unit. It checks the backup against its
+// manifest, takes every table from the programs that might use it (the open marks, and SQLite's
+// own lock), copies the backup's files into a staging folder inside the practice folder and then
+// writes a plan there: from that moment on the restore is decided. The tables are then written in
+// place, each whole or not at all, and the staging folder is removed. A restore that was killed
+// is finished by the next command that opens the practice when the plan was written, and undone
+// (the staging folder removed; the tables were never touched) when it was not.
 #ifndef RIVENOAK_APP_PRACTICE_COPY_H_
 #define RIVENOAK_APP_PRACTICE_COPY_H_
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -24,26 +35,32 @@ class PracticeDataError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A table file opened read-only, so that it can be read while other programs use it. For a file
-// that another program left in write-ahead mode, the log and its index, which SQLite makes for
-// a read-only reader and leaves behind, are removed again when no other program has them open.
+// Receives what a command did beside its own work, such as finishing an interrupted restore.
+using Note = std::function<void(const std::string& text)>;
+
+// The name of a backup's manifest in its folder.
+inline constexpr char kManifestName[] = "Backup.manifest";
+
+// A table file opened for reading, so that it can be read while other programs use it. It is
+// opened as SQLite opens a file for writing, so that a journal left by a writer that was killed
+// is rolled back first; in a folder that may only be read, a write-ahead table whose log holds
+// nothing is read as the file stands.
 class TableReader {
  public:
   explicit TableReader(const std::string& path);
-  ~TableReader();
   TableReader(const TableReader&) = delete;
   TableReader& operator=(const TableReader&) = delete;
 
   sqlite3* db() const { return db_.get(); }
   // Whether the file carries the table marks (application_id and user_version).
   bool HasTableMarks() const;
-  // Starts a read transaction: everything read until the reader closes sees the table as it
-  // is now.
-  void HoldSnapshot();
+  // Starts a read transaction: everything read until it ends sees the table as it is now.
+  // Returns SQLite's result; a busy table is left without a transaction.
+  int TryHoldSnapshot();
+  void EndSnapshot();
 
  private:
   std::string path_;
-  bool log_made_here_ = false;
   isam::DbPtr db_;
 };
 
@@ -52,7 +69,8 @@ struct PracticeTable {
   std::unique_ptr<TableReader> reader;
 };
 
-// The names of the files of `folder` whose first bytes are those of a table, sorted.
+// The names of the files of `folder` whose first bytes are those of a table, sorted. Journals,
+// write-ahead logs and lock files of programs at work in the folder are never looked at.
 std::vector<std::string> TableFileNames(const std::string& folder);
 
 // The tables of `folder`, each open for reading; files without the table marks are left out.
@@ -62,16 +80,24 @@ std::vector<PracticeTable> OpenTables(const std::string& folder);
 // empty when none is.
 std::string FindName(const std::vector<std::string>& names, const std::string& name);
 
-// `rivenoak backup`: copies every table of `data_path` and its Convert.log into `dest` (made when
-// missing; refused when it already holds tables). The tables are copied from read
-// transactions all begun before the first copy. Returns the number of tables copied; on a
-// failure, what was made is removed again. `gauge` (may be null) shows each table's pages.
-int BackUpPractice(const std::string& data_path, const std::string& dest, engine::Gauge* gauge);
+// `path` as a file name that SQLite cannot take for a URI: made absolute.
+std::string FileNameForSqlite(const std::string& path);
 
-// `rivenoak restore`: copies the tables and the Convert.log of the backup `backup` into the
-// practice folder `data_path`, only when every table's open mark there can be taken
-// exclusively; nothing is written otherwise. Returns the number of tables restored.
-int RestorePractice(const std::string& backup, const std::string& data_path, engine::Gauge* gauge);
+// `rivenoak backup`: copies every table of `data_path` and its Convert.log into `dest` (made when
+// missing; refused when it already holds files). The tables are copied from read transactions
+// all begun before the first copy. Returns the number of tables copied; on a failure, nothing is
+// left under the name `dest`. `gauge` (may be null) shows each table's pages.
+int BackUpPractice(const std::string& data_path, const std::string& dest, engine::Gauge* gauge,
+                   const Note& note = {});
+
+// `rivenoak restore`: replaces the tables and the Convert.log of the practice folder `data_path`
+// with those of the backup `backup`, all or none. Returns the number of tables restored.
+int RestorePractice(const std::string& backup, const std::string& data_path, engine::Gauge* gauge,
+                    const Note& note = {});
+
+// Finishes or undoes a restore into `data_path` that was killed or stopped, telling `note`
+// which; nothing when there is none.
+void FinishInterruptedRestore(const std::string& data_path, const Note& note);
 
 // A new folder under the system's temporary folder, removed with everything in it.
 class TemporaryFolder {

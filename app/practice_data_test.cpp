@@ -221,7 +221,9 @@ TEST_F(PracticeData, UnusableFoldersAreRefusedWithTheirReason) {
   EXPECT_EQ(o.err, "rivenoak backup: The folder " + practice_ + " already holds tables\n");
   o = Rivenoak({"restore", other_.path(), practice_});
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "rivenoak restore: The folder " + other_.path() + " holds no tables\n");
+  EXPECT_EQ(o.err, "rivenoak restore: The folder " + other_.path() +
+                       " is not a complete backup: Backup.manifest is missing (a backup that was "
+                       "stopped before it was finished has none); nothing was restored\n");
   o = Rivenoak({"diff", practice_, other_.File("missing")});
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("missing"), std::string::npos) << o.err;

@@ -148,12 +148,11 @@ TEST_P(WhoPaidRun, ALineNamingAButtonNotOfferedWarnsAndCloses) {
   EXPECT_EQ(WhoPaid(), (Strings{"", "", "3", ""}));
 }
 
-TEST_P(WhoPaidRun, ALineThatNamesNoButtonWarnsAndCloses) {
+TEST_P(WhoPaidRun, ALineThatIsNoPressRefusesTheCommandLineBeforeAnyChange) {
   for (const std::string line : {"maybe 1", "this X", "all", "this 1 now", "close now"}) {
     Outcome o = Run({line, "this 1"});
-    EXPECT_EQ(o.status, 0) << line;
-    EXPECT_EQ(o.out, Stopped("warning: " + line + " not offered\n", line == "maybe 1" ? 1 : 0))
-        << line;
+    EXPECT_EQ(o.status, 2) << line;
+    EXPECT_EQ(o.out, "") << line;
   }
   EXPECT_EQ(WhoPaid(), (Strings{"", "", "", ""}));
 }

@@ -115,6 +115,9 @@ class TDataSet : public TComponent {
   // Raises EDatabaseError "<name>: <text>" (or the text alone for an unnamed dataset).
   [[noreturn]] void DatabaseError(const std::string& text) const;
   std::string ErrorPrefix() const { return Name().empty() ? "" : Name() + ": "; }
+  // Where the current record is, for a message about one of its values ("MWTRN.ADT, record
+  // 12"); empty when the dataset cannot say.
+  virtual std::string RecordForErrors() const { return ""; }
 
  protected:
   virtual void InternalOpen() = 0;

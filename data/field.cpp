@@ -143,6 +143,11 @@ std::string TField::RawText() const {
   return end == std::string::npos ? "" : text.substr(0, end + 1);
 }
 
+std::string TField::PlaceForErrors() const {
+  std::string where = dataset_ ? dataset_->RecordForErrors() : "";
+  return " (" + (where.empty() ? "" : where + ", ") + "field \"" + name_ + "\")";
+}
+
 void TField::ConversionError(const std::string& what) const {
   dataset_->DatabaseError(what);
 }
@@ -169,14 +174,22 @@ double TField::AsFloat() const {
       return AsDateTime();
     default: {
       auto v = isam::ParseDouble(RawText());
-      if (!v) throw EConvertError("'" + RawText() + "' is not a valid floating point value");
+      if (!v) {
+        throw EConvertError("'" + RawText() + "' is not a valid floating point value" +
+                            PlaceForErrors());
+      }
       return *v;
     }
   }
 }
 
 Money TField::AsCurrency() const {
-  return Money::FromDouble(AsFloat());
+  double value = AsFloat();
+  try {
+    return Money::FromDouble(value);
+  } catch (const Exception& e) {
+    throw Exception(e.what() + PlaceForErrors());
+  }
 }
 
 int32_t TField::AsInteger() const {
@@ -195,7 +208,7 @@ int32_t TField::AsInteger() const {
       int32_t v = 0;
       auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
       if (ec != std::errc() || end != text.data() + text.size()) {
-        throw EConvertError("'" + text + "' is not a valid integer value");
+        throw EConvertError("'" + text + "' is not a valid integer value" + PlaceForErrors());
       }
       return v;
     }

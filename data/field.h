@@ -92,6 +92,8 @@ class TField {
   void WriteRaw(const void* bytes, size_t size);
   void WriteText(const std::string& text);
   [[noreturn]] void ConversionError(const std::string& what) const;
+  // " (<table file>, record <n>, field "<name>")", for a message about the stored value.
+  std::string PlaceForErrors() const;
 
   TFieldType type_;
   std::string name_;

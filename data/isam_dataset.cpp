@@ -178,6 +178,18 @@ void TIsamDataSet::LayerError(const std::string& text, uint32_t code) const {
   throw EIsamDatabaseError(ErrorPrefix() + text, context);
 }
 
+std::string TIsamDataSet::RecordForErrors() const {
+  std::string table = TableNameForErrors();
+  if (table.empty()) return "";
+  // The file the engine opened for the table, which may spell its name otherwise.
+  std::string path(4096, '\0');
+  uint16_t length = static_cast<uint16_t>(path.size());
+  if (handle_ && IsamGetTableName(handle_, path.data(), &length) == ISAM_SUCCESS) {
+    table = path.substr(0, length);
+  }
+  return has_record_ ? table + ", record " + std::to_string(recno_) : table;
+}
+
 void TIsamDataSet::CheckInactive() const {
   if (Active()) LayerError("Cannot perform this operation on an open dataset");
 }

@@ -134,6 +134,7 @@ class TIsamDataSet : public TDataSet {
   // Whether the table is open for this dataset alone (record locks are then not taken).
   virtual bool ExclusiveOpen() const { return false; }
   void CheckInactive() const;
+  std::string RecordForErrors() const override;
 
  private:
   class MasterLink;

@@ -1,6 +1,7 @@
 #include "data/money.h"
 
 #include <cfenv>
+#include <charconv>
 #include <cmath>
 
 #include "data/errors.h"
@@ -15,7 +16,10 @@ Money Money::FromDouble(double value) {
   // The counts of a signed 64-bit integer run from -2^63 to 2^63 - 1.
   if (!std::isfinite(scaled) || rounded >= 9223372036854775808.0L ||
       rounded < -9223372036854775808.0L) {
-    throw Exception("Floating point overflow: " + std::to_string(value) + " is not a money value");
+    // The shortest text that reads back as the value: 1e+300 rather than 301 digits.
+    char text[32];
+    auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    throw Exception("Floating point overflow: " + std::string(text, end) + " is not a money value");
   }
   return Money(static_cast<int64_t>(rounded));
 }

@@ -16,18 +16,7 @@ constexpr int kBusyTimeoutMs = 10000;
 constexpr int kJournalRetryMs = 2;
 
 std::string FileUri(const std::string& path, bool read_only) {
-  std::string uri = "file:";
-  static const char kHex[] = "0123456789ABCDEF";
-  for (unsigned char c : path) {
-    if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_') {
-      uri += static_cast<char>(c);
-    } else {
-      uri += '%';
-      uri += kHex[c >> 4];
-      uri += kHex[c & 15];
-    }
-  }
-  return uri + (read_only ? "?mode=ro" : "?mode=rw");
+  return UriOfFile(path) + (read_only ? "?mode=ro" : "?mode=rw");
 }
 
 // Another program holds a file's write lock: wait a millisecond and try again, for as long as

@@ -114,7 +114,7 @@ void CreateTable(const std::string& path, const std::vector<std::string>& field_
   std::string temp = target + ".creating-" + std::to_string(getpid());
   unlink(temp.c_str());
   try {
-    DbPtr db = OpenDb(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, target);
+    DbPtr db = OpenDb(UriOfFile(temp), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, target);
     Exec(db.get(),
          "PRAGMA application_id = " + std::to_string(kApplicationId) + "; PRAGMA user_version = " +
              std::to_string(kUserVersion) + "; BEGIN; " + sql + " COMMIT;",

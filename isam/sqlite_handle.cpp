@@ -1,5 +1,6 @@
 #include "isam/sqlite_handle.h"
 
+#include <cctype>
 #include <mutex>
 
 namespace isam {
@@ -45,6 +46,21 @@ void TurnOffAllocationStatistics() {
 }
 
 }  // namespace
+
+std::string UriOfFile(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_') {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  return uri;
+}
 
 DbPtr OpenDb(const std::string& uri, int flags, const std::string& what) {
   TurnOffAllocationStatistics();

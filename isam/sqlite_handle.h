@@ -27,6 +27,10 @@ using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 // Maps a failing SQLite result to an engine failure whose text names `what` (a file, a table).
 [[noreturn]] void FailFromSqlite(sqlite3* db, int rc, const std::string& what);
 
+// A "file:" URI naming the file at `path`, every character but the plainest escaped, so that
+// SQLite reads it as that file whatever its name holds ("?", "#", "%", a leading "file:").
+std::string UriOfFile(const std::string& path);
+
 // Opens a database file; flags as for sqlite3_open_v2 (SQLITE_OPEN_URI is added).
 DbPtr OpenDb(const std::string& uri, int flags, const std::string& what);
 
