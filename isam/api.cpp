@@ -501,6 +501,13 @@ IsamResult IsamGetIndexHandle(IsamHandle table, const char* name, IsamHandle* in
     Table& t = R().GetTable(table);
     int found = t.schema().FindIndex(Utf8FromAnsi(name));
     if (found < 0) {
+      if (const UnusableIndex* unusable = t.schema().FindUnusableIndex(Utf8FromAnsi(name))) {
+        Fail(ISAM_ERR_NOT_SUPPORTED,
+             "The index '" + AnsiFromUtf8(unusable->name) + "' of " + t.Title() +
+                 " cannot be used: " + unusable->reason +
+                 "; the engine follows only indexes over fields, ascending, with SQLite's "
+                 "default (BINARY) collation");
+      }
       Fail(ISAM_ERR_INDEX_NOT_FOUND,
            std::string("The index '") + name + "' is not in " + t.Title());
     }

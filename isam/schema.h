@@ -23,14 +23,23 @@ struct IndexDef {
   uint32_t key_length = 0;    // bytes of a whole raw key
 };
 
+// A named index of the file that the engine cannot follow, and why.
+struct UnusableIndex {
+  std::string name;    // as in the file (UTF-8)
+  std::string reason;  // "its key field 'Code' is descending", in Windows-1252
+};
+
 struct TableSchema {
   std::vector<FieldDef> fields;
   std::vector<IndexDef> indexes;
+  std::vector<UnusableIndex> unusable_indexes;
   uint32_t record_length = 0;
   std::vector<int> autoinc_fields;
 
   int FindField(const std::string& name) const;  // -1 when absent; exact, then any case
   int FindIndex(const std::string& name) const;  // -1 when absent; exact, then any case
+  // An index the file has but the engine cannot follow; null when there is none of that name.
+  const UnusableIndex* FindUnusableIndex(const std::string& name) const;
 };
 
 // Checks the file's first bytes (SQLite header, marks, size) without SQLite; throws

@@ -439,6 +439,48 @@ TEST(TableFiles, UnknownNamesAndUnfitValuesAreRefusedNamingWhatFailed) {
             std::vector<std::string>{"1|AB|5"});
 }
 
+// Another program may declare an index descending or with another collation; the engine keeps
+// key order itself as ascending bytes, so such an index is refused by name, saying what about it
+// is unsupported, while the table and its other indexes serve as usual.
+TEST(TableFiles, IndexesDeclaredDescendingOrWithAnotherCollationAreRefusedSayingWhy) {
+  TempFolder folder;
+  RunSql(folder.File("MWTRN.ADT"),
+         std::string(kMarks) +
+             "CREATE TABLE records(\"_recno\" INTEGER PRIMARY KEY, \"Chart Number\" CHAR(8),"
+             " \"Document Number\" CHAR(10));"
+             "CREATE INDEX \"IDXDOCUMENT\" ON records(\"Chart Number\", \"Document Number\" DESC);"
+             "CREATE INDEX \"IDXCHART\" ON records(\"Chart Number\" COLLATE NOCASE);"
+             "CREATE INDEX \"IDXLOWER\" ON records(lower(\"Chart Number\"));"
+             "CREATE INDEX \"IDXSOME\" ON records(\"Chart Number\") WHERE \"Chart Number\" > 'B';"
+             "CREATE INDEX \"PRIMARY\" ON records(\"Document Number\");"
+             "INSERT INTO records VALUES(1, 'A', 'D2'), (2, 'a', 'D1');");
+  ScopedConnection c(folder.path());
+  IsamHandle t = c.Open("MWTRN.ADT");
+  const std::pair<const char*, const char*> refused[] = {
+      {"IDXDOCUMENT", "its key field 'Document Number' is in descending order"},
+      {"idxchart", "its key field 'Chart Number' is compared with the collation NOCASE"},
+      {"IDXLOWER", "a key of it is an expression"},
+      {"IDXSOME", "it holds only the records of its WHERE clause"},
+  };
+  for (const auto& [name, why] : refused) {
+    SCOPED_TRACE(name);
+    IsamHandle index = 0;
+    EXPECT_EQ(IsamGetIndexHandle(t, name, &index), uint32_t{ISAM_ERR_NOT_SUPPORTED});
+    std::string text = LastErrorText();
+    EXPECT_NE(text.find(std::string("The index '") + (name[0] == 'i' ? "IDXCHART" : name) +
+                        "' of MWTRN.ADT cannot be used: " + why),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("ascending"), std::string::npos) << text;
+  }
+  uint16_t count = 0;
+  ISAM_ASSERT_OK(IsamGetNumIndexes(t, &count));
+  EXPECT_EQ(count, 1);
+  IsamHandle primary = 0;
+  ISAM_ASSERT_OK(IsamGetIndexHandle(t, "PRIMARY", &primary));
+  EXPECT_EQ(WalkForward(primary), (std::vector<uint32_t>{2, 1}));
+}
+
 TEST(TableFiles, ReadOnlyTablesRefuseEveryChangeAndAreNeverWritten) {
   TempFolder folder;
   CreateTable(folder.File("Engine.adt"), {"Code CHAR(4)"}, {"BYCODE=Code"});
