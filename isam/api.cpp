@@ -411,11 +411,11 @@ IsamResult IsamGetBookmarkLength(IsamHandle table, uint32_t* length) {
   return Guard([&] {
     Need(length, "output");
     TableOf(table);
-    *length = sizeof(uint32_t);
+    *length = sizeof(int64_t);
   });
 }
 
-IsamResult IsamGetBookmark(IsamHandle order, uint32_t* bookmark) {
+IsamResult IsamGetBookmark(IsamHandle order, int64_t* bookmark) {
   return Guard([&] {
     Need(bookmark, "output");
     *bookmark = R().GetOrder(order).table->RecordNumber();
@@ -573,14 +573,14 @@ IsamResult IsamGetRecord(IsamHandle order, uint8_t* buffer, uint32_t* length) {
   });
 }
 
-IsamResult IsamGetRecordNum(IsamHandle order, uint16_t, uint32_t* record_number) {
+IsamResult IsamGetRecordNum(IsamHandle order, uint16_t, int64_t* record_number) {
   return Guard([&] {
     Need(record_number, "output");
     *record_number = R().GetOrder(order).table->RecordNumber();
   });
 }
 
-IsamResult IsamGotoRecord(IsamHandle table, uint32_t record_number) {
+IsamResult IsamGotoRecord(IsamHandle table, int64_t record_number) {
   return Guard([&] { TableOf(table).GotoRecord(record_number); });
 }
 
@@ -774,15 +774,15 @@ IsamResult IsamClearOptFilter(IsamHandle order) {
 
 // ---- changes ----
 
-IsamResult IsamLockRecord(IsamHandle table, uint32_t record_number) {
+IsamResult IsamLockRecord(IsamHandle table, int64_t record_number) {
   return Guard([&] { TableOf(table).Lock(record_number); });
 }
 
-IsamResult IsamUnlockRecord(IsamHandle table, uint32_t record_number) {
+IsamResult IsamUnlockRecord(IsamHandle table, int64_t record_number) {
   return Guard([&] { TableOf(table).Unlock(record_number); });
 }
 
-IsamResult IsamIsRecordLocked(IsamHandle table, uint32_t record_number, uint16_t* locked) {
+IsamResult IsamIsRecordLocked(IsamHandle table, int64_t record_number, uint16_t* locked) {
   return Guard([&] {
     Need(locked, "output");
     *locked = TableOf(table).LockedElsewhere(record_number) ? 1 : 0;

@@ -250,7 +250,7 @@ TEST(TableFiles, OutsideTableOfEveryFieldTypeReadsBackExactly) {
   EXPECT_TRUE(IsEmpty(t, 5));
   EXPECT_EQ(FieldText(t, 5), "");
   EXPECT_EQ(RawField(t, 5), "        ");
-  EXPECT_EQ(WalkForward(t), (std::vector<uint32_t>{1, 2, 3, 5}));
+  EXPECT_EQ(WalkForward(t), (std::vector<int64_t>{1, 2, 3, 5}));
 
   // The named indexes are the table's; SQLite's own index and the engine's table are not.
   uint16_t indexes = 0;
@@ -262,7 +262,7 @@ TEST(TableFiles, OutsideTableOfEveryFieldTypeReadsBackExactly) {
   uint16_t segment_length = sizeof segment;
   ISAM_ASSERT_OK(IsamGetSegmentFieldname(by_chart, 2, segment, &segment_length));
   EXPECT_STREQ(segment, "Date From");
-  EXPECT_EQ(WalkForward(by_chart), (std::vector<uint32_t>{2, 5, 1, 3}));  // as the file orders them
+  EXPECT_EQ(WalkForward(by_chart), (std::vector<int64_t>{2, 5, 1, 3}));  // as the file orders them
 }
 
 TEST(TableFiles, FilesAreFoundWithoutRegardToCaseAndTheExactSpellingWins) {
@@ -478,7 +478,72 @@ TEST(TableFiles, IndexesDeclaredDescendingOrWithAnotherCollationAreRefusedSaying
   EXPECT_EQ(count, 1);
   IsamHandle primary = 0;
   ISAM_ASSERT_OK(IsamGetIndexHandle(t, "PRIMARY", &primary));
-  EXPECT_EQ(WalkForward(primary), (std::vector<uint32_t>{2, 1}));
+  EXPECT_EQ(WalkForward(primary), (std::vector<int64_t>{2, 1}));
+}
+
+// Record numbers are the file's 64-bit row numbers: another program may number a record 0, below
+// 0 or beyond 2^32. Each is read under its own number, locked without meeting another record's
+// lock (nor the handles' open mark), and changed; one below 0 is read but refused for changes.
+TEST(RecordNumbers, RecordsNumberedZeroOrBeyondTwoToThe32AreReadLockedAndChangedAsThemselves) {
+  TempFolder folder;
+  RunSql(folder.File("T.adt"),
+         std::string(kMarks) +
+             "CREATE TABLE records(\"_recno\" INTEGER PRIMARY KEY, \"Code\" CHAR(4));"
+             "INSERT INTO records VALUES(-3, 'neg'), (0, 'zero'), (1, 'one'), (4294967297, 'big'),"
+             " (5000000000, 'last');");
+  ScopedConnection c(folder.path());
+  IsamHandle t = c.Open("T.adt");
+  IsamHandle other = c.Open("T.adt");
+  EXPECT_EQ(WalkForward(t), (std::vector<int64_t>{-3, 0, 1, 4294967297, 5000000000}));
+  ISAM_ASSERT_OK(IsamGotoRecord(t, 4294967297));
+  EXPECT_EQ(RecordNumber(t), 4294967297);
+  EXPECT_EQ(FieldText(t, 1), "big");
+  EXPECT_EQ(IsamGotoRecord(t, 4294967301), uint32_t{ISAM_ERR_RECORD_NOT_FOUND});
+  EXPECT_NE(LastErrorText().find("Record 4294967301 does not exist"), std::string::npos)
+      << LastErrorText();
+
+  ISAM_ASSERT_OK(IsamLockRecord(t, 4294967297));
+  ISAM_ASSERT_OK(IsamLockRecord(other, 1));  // 2^32 + 1 is not record 1
+  EXPECT_EQ(IsamLockRecord(other, 4294967297), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  EXPECT_NE(LastErrorText().find("Record 4294967297 of T.adt is locked"), std::string::npos)
+      << LastErrorText();
+  ISAM_ASSERT_OK(IsamLockRecord(t, 0));
+  EXPECT_EQ(IsamLockRecord(other, 0), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  uint16_t locked = 0;
+  ISAM_ASSERT_OK(IsamIsRecordLocked(other, 0, &locked));
+  EXPECT_EQ(locked, 1);
+  ISAM_ASSERT_OK(IsamUnlockRecord(t, 0));
+  ISAM_ASSERT_OK(IsamIsRecordLocked(other, 0, &locked));
+  EXPECT_EQ(locked, 0);
+  ISAM_ASSERT_OK(IsamUnlockRecord(t, 4294967297));
+  ISAM_ASSERT_OK(IsamUnlockRecord(other, 1));
+
+  IsamHandle statement = 0, cursor = 0;
+  ISAM_ASSERT_OK(IsamCreateSQLStatement(c.handle(), &statement));
+  ISAM_ASSERT_OK(IsamPrepareSQL(statement, "UPDATE \"T.adt\" SET Code = 'BIG' WHERE Code = 'big'"));
+  ISAM_ASSERT_OK(IsamExecuteSQL(statement, &cursor));
+  ISAM_ASSERT_OK(IsamCloseSQLStatement(statement));
+  ISAM_ASSERT_OK(IsamGotoRecord(t, 0));
+  WriteFields(t, {{"Code", "ZERO"}}, false);
+  EXPECT_EQ(RecordNumber(t), 0);
+  ISAM_ASSERT_OK(IsamGotoRecord(t, 5000000000));
+  WriteFields(t, {{"Code", "LAST"}}, false);
+  WriteFields(t, {{"Code", "new"}}, true);
+  EXPECT_EQ(RecordNumber(t), 5000000001);
+
+  ISAM_ASSERT_OK(IsamGotoRecord(t, -3));
+  EXPECT_EQ(FieldText(t, 1), "neg");
+  EXPECT_EQ(IsamLockRecord(t, -3), uint32_t{ISAM_ERR_NOT_SUPPORTED});
+  EXPECT_NE(LastErrorText().find("Record -3 of T.adt cannot be locked or changed"),
+            std::string::npos)
+      << LastErrorText();
+  ISAM_ASSERT_OK(IsamSetField(t, 1, "x"));
+  EXPECT_EQ(IsamWriteRecord(t), uint32_t{ISAM_ERR_NOT_SUPPORTED});
+  ISAM_ASSERT_OK(IsamCancelUpdate(t));
+
+  EXPECT_EQ(Query(folder.File("T.adt"), "SELECT * FROM records ORDER BY _recno"),
+            (std::vector<std::string>{"-3|neg", "0|ZERO", "1|one", "4294967297|BIG",
+                                      "5000000000|LAST", "5000000001|new"}));
 }
 
 TEST(TableFiles, ReadOnlyTablesRefuseEveryChangeAndAreNeverWritten) {

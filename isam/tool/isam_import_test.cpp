@@ -191,9 +191,9 @@ TEST(IsamImport, AnExportedTableImportsIntoATableMadeByCreateRecordForRecord) {
   ScopedConnection c(folder.path());
   IsamHandle src = c.Open("SRC.adt", ISAM_OPEN_READ_ONLY);
   IsamHandle dst = c.Open("DST.adt", ISAM_OPEN_READ_ONLY);
-  std::vector<uint32_t> records = WalkForward(src);
+  std::vector<int64_t> records = WalkForward(src);
   ASSERT_EQ(WalkForward(dst), records);
-  for (uint32_t recno : records) {
+  for (int64_t recno : records) {
     SCOPED_TRACE("record " + std::to_string(recno));
     ISAM_ASSERT_OK(IsamGotoRecord(src, recno));
     ISAM_ASSERT_OK(IsamGotoRecord(dst, recno));

@@ -137,7 +137,8 @@ TEST(IsamTool, DumpFollowsTheIndexNamedWithTiesInRecordNumberOrder) {
 
 // Another program may store what the engine would refuse: a text longer than its field, a number
 // wider than its numeric field or beyond an integer's range, a text in a number field, a memo of
-// megabytes. Dump prints each whole, numbers in plain notation, and nothing on standard error.
+// megabytes, a record numbered beyond 2^32. Dump prints each whole, numbers in plain notation,
+// and nothing on standard error.
 TEST(IsamTool, DumpPrintsEveryStoredValueWholeWhateverItsSizeOrDeclaredLength) {
   TempFolder folder;
   RunSql(folder.File("T.adt"),
@@ -149,7 +150,7 @@ TEST(IsamTool, DumpPrintsEveryStoredValueWholeWhateverItsSizeOrDeclaredLength) {
          " '2024-02-29', 'a,\"b' || replace(hex(zeroblob(600000)), '0', 'x'));"
          "INSERT INTO records VALUES(2, 'short', 1.5, -7, 'n/a', 'soon', NULL);"
          "INSERT INTO records VALUES(3, NULL, -99999.5, 0, 1e21, NULL, 'z');"
-         "INSERT INTO records VALUES(4, NULL, NULL, NULL, 1.5e-7, NULL, NULL);");
+         "INSERT INTO records VALUES(5000000000, NULL, NULL, NULL, 1.5e-7, NULL, NULL);");
   const std::string memo = "a,\"b" + std::string(1200000, 'x');
   for (const char* command : {"dump", "export"}) {
     SCOPED_TRACE(command);
@@ -163,7 +164,7 @@ TEST(IsamTool, DumpPrintsEveryStoredValueWholeWhateverItsSizeOrDeclaredLength) {
                             memo.substr(4) + "\"");
     EXPECT_EQ(lines[2], "2,short,1.5,-7,n/a,soon,");
     EXPECT_EQ(lines[3], "3,,-99999.5,0,1000000000000000000000,,z");
-    EXPECT_EQ(lines[4], "4,,,,0.00000015,,");
+    EXPECT_EQ(lines[4], "5000000000,,,,0.00000015,,");
   }
 }
 

@@ -173,15 +173,18 @@ void PrintCsv(IsamHandle table, IsamHandle order, bool number_rows, std::ostream
   for (const Column& c : columns) out << ',' << CsvField(Utf8FromAnsi(c.name));
   out << "\r\n";
   Check(IsamGotoTop(order));
-  uint32_t row = 0;
+  uint64_t row = 0;
   uint64_t done = 0;
   for (;;) {
     uint16_t eof = 0;
     Check(IsamAtEOF(order, &eof));
     if (eof) break;
-    uint32_t recno = 0;
+    int64_t recno = 0;
     Check(IsamGetRecordNum(order, 2, &recno));
-    out << (number_rows ? ++row : recno);
+    if (number_rows)
+      out << ++row;
+    else
+      out << recno;
     for (uint16_t i = 1; i <= columns.size(); ++i) {
       out << ',' << CsvField(ValueText(order, i, columns[i - 1u]));
     }
