@@ -65,7 +65,18 @@ const UnusableIndex* TableSchema::FindUnusableIndex(const std::string& name) con
   return found < 0 ? nullptr : &unusable_indexes[static_cast<size_t>(found)];
 }
 
-void CheckTableFileHeader(const std::string& path) {
+const char* TextEncodingName(int encoding) {
+  switch (encoding) {
+    case SQLITE_UTF16LE:
+      return "UTF-16le";
+    case SQLITE_UTF16BE:
+      return "UTF-16be";
+    default:
+      return "UTF-8";
+  }
+}
+
+int CheckTableFileHeader(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) Fail(ISAM_ERR_IO, "Cannot read the file " + path);
   unsigned char header[100] = {};
@@ -82,7 +93,11 @@ void CheckTableFileHeader(const std::string& path) {
   }
   // The first page and the size may be newer in a write-ahead log, or half written by a commit
   // that a rollback journal (SQLite rolls it back at the first read) undoes.
-  if (FileHasContent(path + "-wal") || FileHasContent(path + "-journal")) return;
+  uint32_t encoding = BigEndian(header + 56, 4);
+  int text_encoding = encoding == SQLITE_UTF16LE || encoding == SQLITE_UTF16BE
+                          ? static_cast<int>(encoding)
+                          : SQLITE_UTF8;
+  if (FileHasContent(path + "-wal") || FileHasContent(path + "-journal")) return text_encoding;
   if (static_cast<int32_t>(BigEndian(header + 68, 4)) != kApplicationId ||
       static_cast<int32_t>(BigEndian(header + 60, 4)) != kUserVersion) {
     NotATable(path, "it lacks the table marks (application_id and user_version)");
@@ -97,6 +112,7 @@ void CheckTableFileHeader(const std::string& path) {
                                      std::to_string(static_cast<uint64_t>(pages) * page_size) +
                                      ")");
   }
+  return text_encoding;
 }
 
 void LayOutRecord(TableSchema* schema) {

@@ -44,8 +44,13 @@ struct TableSchema {
 
 // Checks the file's first bytes (SQLite header, marks, size) without SQLite; throws
 // ISAM_ERR_NOT_A_TABLE or ISAM_ERR_TABLE_DAMAGED naming `path`. Marks are checked here only
-// when no write-ahead log or rollback journal could change the first page.
-void CheckTableFileHeader(const std::string& path);
+// when no write-ahead log or rollback journal could change the first page. Returns the file's
+// text encoding (SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE), which never changes once a
+// database has its first table.
+int CheckTableFileHeader(const std::string& path);
+
+// "UTF-8", "UTF-16le" or "UTF-16be", for texts.
+const char* TextEncodingName(int encoding);
 
 // Reads the schema through a database handle; `schema_name` is "main" or an attached name.
 TableSchema ReadSchema(sqlite3* db, const std::string& schema_name, const std::string& path);

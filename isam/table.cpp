@@ -74,9 +74,11 @@ Table::Table(Connection* connection, std::shared_ptr<RecordSource> source, bool 
                      : "The table " + path() + " is open exclusively elsewhere");
     }
   }
+  if (!read_only_ && !source_->is_view()) connection_->OpenForChanges(source_->attachment().get());
 }
 
 Table::~Table() {
+  if (!read_only_ && !source_->is_view()) connection_->CloseForChanges(source_->attachment().get());
   connection_->RemoveEndListener(this);
 }
 

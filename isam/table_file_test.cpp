@@ -546,6 +546,82 @@ TEST(RecordNumbers, RecordsNumberedZeroOrBeyondTwoToThe32AreReadLockedAndChanged
                                       "5000000000|LAST", "5000000001|new"}));
 }
 
+// A table file in SQLite's UTF-16 is a valid table: read and written like a UTF-8 one, alone or
+// beside files of its own encoding. A connection that changes a UTF-8 table could not commit a
+// change of a UTF-16 one with it in one step, so it opens that one read-only only; asking for
+// more is refused, naming both files and their encodings, before anything is written.
+TEST(TableFiles, Utf16TablesAreReadAndWrittenAndNeverChangedTogetherWithUtf8Ones) {
+  TempFolder folder;
+  const std::string table =
+      "CREATE TABLE records(\"_recno\" INTEGER PRIMARY KEY, \"Code 1\" CHAR(10),"
+      " \"Description\" CHAR(40));"
+      "CREATE INDEX \"PRIMARY\" ON records(\"Code 1\");";
+  RunSql(folder.File("Mwpro.adt"),
+         "PRAGMA encoding='UTF-16le';" + std::string(kMarks) + table +
+             "INSERT INTO records VALUES(1, 'B1', 'Caf\xC3\xA9'), (2, 'A1', '\xE2\x82\xAC uro');");
+  RunSql(folder.File("Other.adt"), "PRAGMA encoding='UTF-16le';" + std::string(kMarks) + table);
+  RunSql(folder.File("MWTRN.ADT"),
+         std::string(kMarks) + table + "INSERT INTO records VALUES(1, 'X', 'x');");
+  const std::string pro_before = ReadBytes(folder.File("Mwpro.adt"));
+  {
+    ScopedConnection c(folder.path());
+    IsamHandle trn = c.Open("MWTRN.ADT");
+    IsamHandle pro = 0;
+    EXPECT_EQ(IsamOpenTable(c.handle(), "Mwpro.adt", nullptr, 3, 1, 1, 1, 0, &pro),
+              uint32_t{ISAM_ERR_NOT_SUPPORTED});
+    std::string text = LastErrorText();
+    for (const std::string& named :
+         {folder.File("Mwpro.adt") +
+              " cannot be opened for changes: its text is stored in UTF-16le",
+          folder.File("MWTRN.ADT") + ", open for changes, is in UTF-8",
+          std::string("cannot be committed together")}) {
+      EXPECT_NE(text.find(named), std::string::npos) << text;
+    }
+    pro = c.Open("Mwpro.adt", ISAM_OPEN_READ_ONLY);
+    IsamHandle by_code = 0;
+    ISAM_ASSERT_OK(IsamGetIndexHandle(pro, "PRIMARY", &by_code));
+    EXPECT_EQ(WalkForward(by_code), (std::vector<int64_t>{2, 1}));
+    ISAM_ASSERT_OK(IsamGotoRecord(pro, 1));
+    EXPECT_EQ(FieldText(pro, 2), "Caf\xE9");
+    ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+    ISAM_ASSERT_OK(IsamGotoRecord(trn, 1));
+    WriteFields(trn, {{"Description", FieldText(pro, 2)}}, false);
+    ISAM_ASSERT_OK(IsamCommitTransaction(c.handle()));
+  }
+  EXPECT_TRUE(FileHolds(folder.File("Mwpro.adt"), pro_before));
+  EXPECT_EQ(Query(folder.File("MWTRN.ADT"), "SELECT * FROM records"),
+            std::vector<std::string>{"1|X|Caf\xC3\xA9"});
+
+  // Opened first, a UTF-16 table sets the connection's encoding: the UTF-8 table is the one
+  // refused, and two UTF-16 tables change together in one transaction.
+  ScopedConnection c(folder.path());
+  IsamHandle pro = c.Open("Mwpro.adt");
+  IsamHandle trn = 0;
+  EXPECT_EQ(IsamOpenTable(c.handle(), "MWTRN.ADT", nullptr, 3, 1, 1, 1, 0, &trn),
+            uint32_t{ISAM_ERR_NOT_SUPPORTED});
+  EXPECT_NE(LastErrorText().find(folder.File("MWTRN.ADT") +
+                                 " cannot be opened for changes: its text is stored in UTF-8"),
+            std::string::npos)
+      << LastErrorText();
+  IsamHandle other = c.Open("Other.adt");
+  ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+  WriteFields(pro,
+              {{"Code 1", "C1"},
+               {"Description",
+                "\xDC"
+                "ber"}},
+              true);
+  WriteFields(other, {{"Code 1", "D1"}, {"Description", "\x80"}}, true);
+  ISAM_ASSERT_OK(IsamCommitTransaction(c.handle()));
+  EXPECT_EQ(Query(folder.File("Mwpro.adt"), "SELECT * FROM records WHERE _recno = 3"),
+            std::vector<std::string>{"3|C1|\xC3\x9C"
+                                     "ber"});
+  EXPECT_EQ(Query(folder.File("Other.adt"), "SELECT * FROM records"),
+            std::vector<std::string>{"1|D1|\xE2\x82\xAC"});
+  EXPECT_EQ(Query(folder.File("Mwpro.adt"), "PRAGMA encoding"),
+            std::vector<std::string>{"UTF-16le"});
+}
+
 TEST(TableFiles, ReadOnlyTablesRefuseEveryChangeAndAreNeverWritten) {
   TempFolder folder;
   CreateTable(folder.File("Engine.adt"), {"Code CHAR(4)"}, {"BYCODE=Code"});
