@@ -123,7 +123,7 @@ TEST(Demo, TheSameSeedGivesTheSameRecords) {
     IsamHandle table = connection.Open(std::filesystem::path(file).filename().string());
     uint16_t fields = 0;
     IsamGetNumFields(table, &fields);
-    for (uint32_t recno : isam::testing::WalkForward(table)) {
+    for (int64_t recno : isam::testing::WalkForward(table)) {
       IsamGotoRecord(table, recno);
       for (uint16_t f = 1; f <= fields; ++f) dump += isam::testing::FieldText(table, f) + "|";
       dump += "\n";

@@ -64,7 +64,7 @@ void DataSetModel::Reload() {
       headers_ << QString::fromLatin1(field->FieldName().c_str());
     }
     int current = -1;
-    int here = dataset->IsEmpty() ? -1 : dataset->RecNo();
+    int64_t here = dataset->IsEmpty() ? -1 : dataset->RecNo();
     for (dataset->First(); !dataset->Eof(); dataset->Next()) {
       if (dataset->RecNo() == here) current = static_cast<int>(rows_.size());
       QStringList row;

@@ -76,7 +76,7 @@ class WhoPaidRun : public ::testing::TestWithParam<JournalMode> {
     IsamHandle table = connection.Open("MWTRN.ADT");
     uint16_t field = isam::testing::FieldNumber(table, "Who Paid");
     Strings values;
-    for (uint32_t recno : isam::testing::WalkForward(table)) {
+    for (int64_t recno : isam::testing::WalkForward(table)) {
       IsamGotoRecord(table, recno);
       values.push_back(isam::testing::FieldText(table, field));
     }

@@ -78,7 +78,7 @@ class TDataSet : public TComponent {
   bool Eof() const { return eof_; }
   bool Bof() const { return bof_; }
   virtual int RecordCount() = 0;
-  virtual int RecNo() = 0;
+  virtual int64_t RecNo() = 0;
   virtual void Refresh() = 0;
   virtual bool IsEmpty() const = 0;
   virtual void Edit() = 0;

@@ -563,7 +563,7 @@ void TIsamDataSet::BuildFields() {
 }
 
 void TIsamDataSet::InternalClose() {
-  if (State() == TDataSetState::dsEdit && !ExclusiveOpen() && edited_recno_) {
+  if (State() == TDataSetState::dsEdit && !ExclusiveOpen()) {
     IsamUnlockRecord(handle_, edited_recno_);
   }
   ClearMadeFields();
@@ -704,15 +704,15 @@ int TIsamDataSet::RecordCount() {
   return static_cast<int>(count);
 }
 
-int TIsamDataSet::RecNo() {
+int64_t TIsamDataSet::RecNo() {
   if (!has_record_) return 0;
-  if (order_ == handle_ || !Sequenced) return static_cast<int>(recno_);
+  if (order_ == handle_ || !Sequenced) return recno_;
   uint32_t count = 0;
   Check(IsamGetRecordCount(order_, 2, &count));
   double position = 0;
   IsamResult rc = IsamGetRelKeyPos(order_, &position);
   if (rc != ISAM_ERR_NO_KEY_POSITION) Check(rc);
-  return static_cast<int>(count * position);
+  return static_cast<int64_t>(count * position);
 }
 
 void TIsamDataSet::SettleAround() {
@@ -1058,7 +1058,7 @@ bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
   find_key_.count = static_cast<int>(values.size());
   std::vector<uint8_t> key = BuildRawKey(find_key_, true);
   bool was_eof = Eof(), was_bof = Bof();
-  uint32_t was_on = recno_;
+  int64_t was_on = recno_;
   uint16_t found = 0;
   Check(IsamSeek(order_, key.data(), static_cast<uint16_t>(key.size()), 1, 2, &found));
   if (found) {

@@ -84,7 +84,7 @@ class TIsamDataSet : public TDataSet {
   void Next() override;
   void Prior() override;
   int RecordCount() override;
-  int RecNo() override;
+  int64_t RecNo() override;
   void Refresh() override;
   bool IsEmpty() const override { return !has_record_; }
   void Edit() override;
@@ -194,9 +194,9 @@ class TIsamDataSet : public TDataSet {
   std::vector<uint8_t> candidate_;  // the record a filter looks at
   std::vector<uint8_t> edit_;       // the record being edited or inserted
   std::vector<uint8_t> old_record_;
-  uint32_t recno_ = 0;
+  int64_t recno_ = 0;
   bool has_record_ = false;
-  uint32_t edited_recno_ = 0;
+  int64_t edited_recno_ = 0;
   bool new_record_ = false;
   KeyBuffer range_start_, range_end_, applied_start_, applied_end_, find_key_;
   bool range_set_ = false;

@@ -86,8 +86,8 @@ struct TableDef {
   std::string file;
   std::vector<std::pair<std::string, std::string>> fields;  // name, declared type
   std::vector<std::string> indexes;
-  std::vector<std::vector<Cell>> rows;             // record n is rows[n - 1]
-  std::map<std::string, std::vector<int>> orders;  // index ("" natural) -> record numbers
+  std::vector<std::vector<Cell>> rows;                 // record n is rows[n - 1]
+  std::map<std::string, std::vector<int64_t>> orders;  // index ("" natural) -> record numbers
 };
 
 TFieldType ExpectedType(const std::string& declared) {
@@ -229,7 +229,7 @@ TableDef Mwpro() {
 }
 // clang-format on
 
-void ExpectRecord(const TDataSet& ds, const TableDef& def, int recno) {
+void ExpectRecord(const TDataSet& ds, const TableDef& def, int64_t recno) {
   const std::vector<Cell>& row = def.rows[static_cast<size_t>(recno - 1)];
   for (size_t i = 0; i < def.fields.size(); ++i) {
     const auto& [name, type] = def.fields[i];
@@ -263,8 +263,8 @@ void ExpectRecord(const TDataSet& ds, const TableDef& def, int recno) {
 }
 
 // The record numbers met walking the dataset from First to Eof.
-std::vector<int> Walk(TDataSet& ds) {
-  std::vector<int> seen;
+std::vector<int64_t> Walk(TDataSet& ds) {
+  std::vector<int64_t> seen;
   for (ds.First(); !ds.Eof() && seen.size() < 100; ds.Next()) seen.push_back(ds.RecNo());
   return seen;
 }
@@ -548,7 +548,7 @@ TEST_F(PracticeTest, DatabaseNameThatNamesNoConnectionIsAFolder) {
   table.SetTableName("MWPAX.ADT");
   table.Open();
   EXPECT_FALSE(connection_.IsConnected());
-  EXPECT_EQ(Walk(table), (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(Walk(table), (std::vector<int64_t>{1, 2, 3, 4, 5}));
 }
 
 // ---- moves ----
@@ -620,7 +620,7 @@ TEST_F(PracticeTest, RecordFilterSeesCandidatesAndSkipsRejectsBothWays) {
   };
   OpenOn(table, "Mwpax.adt");
   candidates.clear();
-  EXPECT_EQ(Walk(table), (std::vector<int>{1, 5}));
+  EXPECT_EQ(Walk(table), (std::vector<int64_t>{1, 5}));
   EXPECT_EQ(candidates, (std::vector<double>{12.5, 1.25, 3, 0.1, -2.75}));
   EXPECT_EQ(table.RecordCount(), 5);
   table.First();
@@ -633,7 +633,7 @@ TEST_F(PracticeTest, RecordFilterSeesCandidatesAndSkipsRejectsBothWays) {
   EXPECT_TRUE(table.Bof());
   EXPECT_EQ(table.RecNo(), 1);
   table.SetIndexName("PRIMARY");
-  EXPECT_EQ(Walk(table), (std::vector<int>{5, 1}));
+  EXPECT_EQ(Walk(table), (std::vector<int64_t>{5, 1}));
 }
 
 TEST_F(PracticeTest, RecordFilterRejectingEverythingLeavesTheDatasetEmpty) {
@@ -667,7 +667,7 @@ TEST_F(PracticeTest, ExceptionFromTheFilterEndsTheMoveAndPropagates) {
   table.First();  // the handler is not met before the first record
   EXPECT_EQ(table.RecNo(), 1);
   table.SetFiltered(false);
-  EXPECT_EQ(Walk(table), (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(Walk(table), (std::vector<int64_t>{1, 2, 3, 4, 5}));
 }
 
 // ---- master and detail ----
@@ -697,13 +697,13 @@ TEST_F(MasterDetailTest, DetailShowsTheRecordsMatchingTheMasterKeyFields) {
   detail_.Open();
   ASSERT_EQ(master_.RecNo(), 4);  // empty Chart Number: matched by empty
   EXPECT_EQ(detail_.RecNo(), 4);
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{4}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{4}));
   master_.Next();
   EXPECT_EQ(detail_.RecNo(), 2);
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{2}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{2}));
   master_.Next();
   EXPECT_EQ(detail_.RecNo(), 1);  // first of the range
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{1, 3}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{1, 3}));
   detail_.First();
   detail_.Next();
   ASSERT_EQ(detail_.RecNo(), 3);
@@ -712,7 +712,7 @@ TEST_F(MasterDetailTest, DetailShowsTheRecordsMatchingTheMasterKeyFields) {
   EXPECT_EQ(detail_.RecNo(), 3);
   master_.Next();
   EXPECT_EQ(detail_.RecNo(), 5);
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{5}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{5}));
   EXPECT_EQ(detail_.FieldByName("Document Number").AsString(), "210401002");
 }
 
@@ -722,10 +722,10 @@ TEST_F(MasterDetailTest, KeysTheMasterLooksForLeaveTheDetailOnTheMastersRecord) 
   master_.Next();
   master_.Next();
   ASSERT_EQ(master_.RecNo(), 1);
-  ASSERT_EQ(Walk(detail_), (std::vector<int>{1, 3}));
+  ASSERT_EQ(Walk(detail_), (std::vector<int64_t>{1, 3}));
   EXPECT_FALSE(master_.FindKey({"NOBODY", "999"}));
   EXPECT_EQ(master_.RecNo(), 1);
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{1, 3}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{1, 3}));
 }
 
 TEST_F(MasterDetailTest, MasterWithFewerFieldsLimitsByTheLeadingSegments) {
@@ -733,25 +733,25 @@ TEST_F(MasterDetailTest, MasterWithFewerFieldsLimitsByTheLeadingSegments) {
   master_.SetIndexName("");
   master_.Open();  // natural order: records 1 to 5
   detail_.Open();
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{1, 3, 5}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{1, 3, 5}));
   master_.Next();
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{2}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{2}));
   master_.Next();
   master_.Next();
   ASSERT_EQ(master_.RecNo(), 4);
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{4}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{4}));
 }
 
 TEST_F(MasterDetailTest, DetailShowsTheWholeTableWhileTheMasterIsClosed) {
   detail_.Open();
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{4, 2, 1, 3, 5}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{4, 2, 1, 3, 5}));
   master_.Open();
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{4}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{4}));
   master_.Next();
   master_.Next();
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{1, 3}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{1, 3}));
   master_.Close();
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{4, 2, 1, 3, 5}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{4, 2, 1, 3, 5}));
   EXPECT_EQ(detail_.RecordCount(), 5);
 }
 
@@ -779,7 +779,7 @@ TEST_F(MasterDetailTest, AppendInTheDetailFillsTheKeyFieldsFromTheMaster) {
   detail_.Post();
   EXPECT_EQ(detail_.RecNo(), 6);
   EXPECT_EQ(detail_.FieldByName("Entry Number").AsInteger(), 6);
-  EXPECT_EQ(Walk(detail_), (std::vector<int>{5, 6}));
+  EXPECT_EQ(Walk(detail_), (std::vector<int64_t>{5, 6}));
   EXPECT_EQ(CountRows(File("MWTRN.ADT")), 6);
 }
 
@@ -817,6 +817,48 @@ TEST_F(PracticeTest, EditLocksTheRecordUntilPostOrCancel) {
   a.Close();  // closing drops the lock too
   b.Edit();
   b.Cancel();
+}
+
+// Another program may number a record 0 or beyond 2^32: the dataset shows each under its own
+// number and edits it, locked against other handles, as any other.
+TEST_F(PracticeTest, RecordsNumberedZeroOrBeyondTwoToThe32AreShownAndEditedAsThemselves) {
+  RunSql(File("MWTRN.ADT"),
+         "UPDATE records SET _recno = 0 WHERE _recno = 1;"
+         "UPDATE records SET _recno = 5000000000 WHERE _recno = 2;");
+  TIsamTable a(nullptr, "A"), b(nullptr, "B");
+  OpenOn(a, "MWTRN.ADT");
+  OpenOn(b, "MWTRN.ADT");
+  EXPECT_EQ(Walk(a), (std::vector<int64_t>{0, 3, 4, 5, 5000000000}));
+  for (int64_t recno : {int64_t{0}, int64_t{5000000000}}) {
+    SCOPED_TRACE(recno);
+    a.First();
+    while (a.RecNo() != recno && !a.Eof()) a.Next();
+    b.First();
+    while (b.RecNo() != recno && !b.Eof()) b.Next();
+    ASSERT_EQ(a.RecNo(), recno);
+    a.Edit();
+    EXPECT_THROW(b.Edit(), EIsamDatabaseError);
+    a.FieldByName("Amount").SetAsFloat(static_cast<double>(recno % 1000) + 0.5);
+    a.Post();
+    EXPECT_EQ(a.RecNo(), recno);
+    b.Edit();  // the post unlocked the record
+    b.Cancel();
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(File("MWTRN.ADT").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT _recno, \"Amount\" FROM records ORDER BY _recno", -1,
+                               &stmt, nullptr),
+            SQLITE_OK);
+  std::map<int64_t, double> amounts;
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    amounts[sqlite3_column_int64(stmt, 0)] = sqlite3_column_double(stmt, 1);
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  EXPECT_EQ(amounts.size(), 5u);
+  EXPECT_EQ(amounts[0], 0.5);
+  EXPECT_EQ(amounts[5000000000], 0.5);
 }
 
 TEST_F(PracticeTest, FieldsAreWrittenOnlyInEditOrInsertState) {
@@ -866,7 +908,7 @@ TEST_F(PracticeTest, AppendPostAddsExactlyOneRecordAndCancelNone) {
   EXPECT_EQ(pax.RecordCount(), 6);
   EXPECT_EQ(pax.RecNo(), 6);
   EXPECT_EQ(pax.FieldByName("Payment Amount").AsFloat(), 7.25);
-  EXPECT_EQ(Walk(pax), (std::vector<int>{4, 2, 5, 3, 1, 6}));
+  EXPECT_EQ(Walk(pax), (std::vector<int64_t>{4, 2, 5, 3, 1, 6}));
 
   pax.First();
   pax.Append();
@@ -875,7 +917,7 @@ TEST_F(PracticeTest, AppendPostAddsExactlyOneRecordAndCancelNone) {
   EXPECT_EQ(pax.State(), TDataSetState::dsBrowse);
   EXPECT_EQ(CountRows(File("Mwpax.adt")), 6);
   EXPECT_FALSE(pax.IsEmpty());
-  EXPECT_EQ(Walk(pax), (std::vector<int>{4, 2, 5, 3, 1, 6}));
+  EXPECT_EQ(Walk(pax), (std::vector<int64_t>{4, 2, 5, 3, 1, 6}));
 }
 
 TEST(IsamTableChanges, WritesStoreEachTypeInItsStoredForm) {

@@ -1,5 +1,8 @@
 #include "engine/verify_tran_types.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "engine/change_unit.h"
 
 namespace engine {
@@ -49,7 +52,7 @@ void VerifyTranTypes(PracticeDatasets& practice, RunView& view) {
     view.ProcessMessages();
     std::string code = transactions.FieldByName("Procedure Code").AsString();
     if (codes.FindKey({code})) {
-      view.Gauge2().SetPosition(codes.RecNo());
+      view.Gauge2().SetPosition(static_cast<int>(std::min<int64_t>(codes.RecNo(), INT32_MAX)));
       std::string type = codes.FieldByName("Type").AsString();
       if (transactions.FieldByName("Transaction Type").AsString() != type &&
           codes.FieldByName("Code 1").AsString() == code) {

@@ -74,7 +74,7 @@ class VerifyTranTypesTest : public ::testing::TestWithParam<isam::testing::Journ
     IsamHandle table = connection.Open(file);
     uint16_t number = isam::testing::FieldNumber(table, field);
     std::vector<std::string> values;
-    for (uint32_t recno : isam::testing::WalkForward(table)) {
+    for (int64_t recno : isam::testing::WalkForward(table)) {
       IsamGotoRecord(table, recno);
       values.push_back(isam::testing::FieldText(table, number));
     }

@@ -423,11 +423,11 @@ IsamResult IsamGetBookmarkLength(IsamHandle table, uint32_t* length) {
   return Guard([&] {
     Need(length, "output");
     TableOf(table);
-    *length = sizeof(uint32_t);
+    *length = sizeof(int64_t);
   });
 }
 
-IsamResult IsamGetBookmark(IsamHandle order, uint32_t* bookmark) {
+IsamResult IsamGetBookmark(IsamHandle order, int64_t* bookmark) {
   return Guard([&] {
     Need(bookmark, "output");
     *bookmark = R().GetOrder(order).table->RecordNumber();
@@ -513,6 +513,13 @@ IsamResult IsamGetIndexHandle(IsamHandle table, const char* name, IsamHandle* in
     Table& t = R().GetTable(table);
     int found = t.schema().FindIndex(Utf8FromAnsi(name));
     if (found < 0) {
+      if (const UnusableIndex* unusable = t.schema().FindUnusableIndex(Utf8FromAnsi(name))) {
+        Fail(ISAM_ERR_NOT_SUPPORTED,
+             "The index '" + AnsiFromUtf8(unusable->name) + "' of " + t.Title() +
+                 " cannot be used: " + unusable->reason +
+                 "; the engine follows only indexes over fields, ascending, with SQLite's "
+                 "default (BINARY) collation");
+      }
       Fail(ISAM_ERR_INDEX_NOT_FOUND,
            std::string("The index '") + name + "' is not in " + t.Title());
     }
@@ -578,14 +585,14 @@ IsamResult IsamGetRecord(IsamHandle order, uint8_t* buffer, uint32_t* length) {
   });
 }
 
-IsamResult IsamGetRecordNum(IsamHandle order, uint16_t, uint32_t* record_number) {
+IsamResult IsamGetRecordNum(IsamHandle order, uint16_t, int64_t* record_number) {
   return Guard([&] {
     Need(record_number, "output");
     *record_number = R().GetOrder(order).table->RecordNumber();
   });
 }
 
-IsamResult IsamGotoRecord(IsamHandle table, uint32_t record_number) {
+IsamResult IsamGotoRecord(IsamHandle table, int64_t record_number) {
   return Guard([&] { TableOf(table).GotoRecord(record_number); });
 }
 
@@ -779,15 +786,15 @@ IsamResult IsamClearOptFilter(IsamHandle order) {
 
 // ---- changes ----
 
-IsamResult IsamLockRecord(IsamHandle table, uint32_t record_number) {
+IsamResult IsamLockRecord(IsamHandle table, int64_t record_number) {
   return Guard([&] { TableOf(table).Lock(record_number); });
 }
 
-IsamResult IsamUnlockRecord(IsamHandle table, uint32_t record_number) {
+IsamResult IsamUnlockRecord(IsamHandle table, int64_t record_number) {
   return Guard([&] { TableOf(table).Unlock(record_number); });
 }
 
-IsamResult IsamIsRecordLocked(IsamHandle table, uint32_t record_number, uint16_t* locked) {
+IsamResult IsamIsRecordLocked(IsamHandle table, int64_t record_number, uint16_t* locked) {
   return Guard([&] {
     Need(locked, "output");
     *locked = TableOf(table).LockedElsewhere(record_number) ? 1 : 0;

@@ -123,16 +123,45 @@ Connection::~Connection() {
   if (in_transaction_) Rollback();
 }
 
-std::optional<size_t> Connection::SlotWithRoom() const {
+std::optional<size_t> Connection::SlotWithRoom(int encoding) const {
   if (in_transaction_) return std::nullopt;
   for (size_t i = 0; i < slots_.size(); ++i) {
-    if (slots_[i].attached < kMaxAttachedPerSlot) return i;
+    if (slots_[i].encoding == encoding && slots_[i].attached < kMaxAttachedPerSlot) return i;
   }
   return std::nullopt;
 }
 
-size_t Connection::OpenSlot(const std::string& path, const std::string& key, bool read_only) {
+void Connection::OpenForChanges(Attachment* attachment) {
+  const std::string& path = attachment->path();
+  int encoding = slots_[attachment->slot()].encoding;
+  auto refuse = [&](const std::string& other_path, int other_encoding) {
+    Fail(ISAM_ERR_NOT_SUPPORTED,
+         "The table " + path + " cannot be opened for changes: its text is stored in " +
+             TextEncodingName(encoding) + ", while " + other_path + ", open for changes, is in " +
+             TextEncodingName(other_encoding) +
+             "; changes to tables of different text encodings cannot be committed together. "
+             "Store both tables in one encoding (UTF-8 is the usual), or open one read-only");
+  };
+  for (const auto& [key, weak] : attachments_) {
+    auto other = weak.lock();
+    if (!other || other->writers() == 0) continue;
+    int other_encoding = slots_[other->slot()].encoding;
+    if (other_encoding != encoding) refuse(other->path(), other_encoding);
+  }
+  // Files closed during the transaction keep their changes until it ends.
+  for (const PendingDetach& pending : pending_detach_) {
+    int other_encoding = slots_[pending.slot].encoding;
+    if (pending.key.rfind("w:", 0) == 0 && other_encoding != encoding) {
+      refuse(pending.key.substr(2), other_encoding);
+    }
+  }
+  ++attachment->writers_;
+}
+
+size_t Connection::OpenSlot(const std::string& path, const std::string& key, bool read_only,
+                            int encoding) {
   Slot slot;
+  slot.encoding = encoding;
   OpenWithFallback(
       path, read_only,
       [&](const std::string& uri) {
@@ -175,11 +204,11 @@ std::shared_ptr<Attachment> Connection::Attach(const std::string& path, bool rea
     slots_[i].main_in_use = true;
     return attachment;
   }
-  CheckTableFileHeader(path);
+  int encoding = CheckTableFileHeader(path);
 
   // In a transaction, a new file gets a slot of its own whose transaction starts after it opens.
   bool was_in_transaction = in_transaction_;
-  std::optional<size_t> room = SlotWithRoom();
+  std::optional<size_t> room = SlotWithRoom(encoding);
   size_t slot_index = 0;
   std::string schema_name = "main";
   if (room) {
@@ -189,7 +218,7 @@ std::shared_ptr<Attachment> Connection::Attach(const std::string& path, bool rea
     AttachFile(slot.db.get(), path, schema_name, read_only);
     ++slot.attached;
   } else {
-    slot_index = OpenSlot(path, key, read_only);
+    slot_index = OpenSlot(path, key, read_only, encoding);
   }
   sqlite3* db = slots_[slot_index].db.get();
   auto attachment = std::make_shared<Attachment>(this, slot_index, schema_name, path, read_only);

@@ -9,6 +9,12 @@
 // leaves every file as it was before (the next opener rolls the journals back) or every file
 // changed. In write-ahead mode each file would commit on its own. Transactions that span slots
 // (more than eleven files) are atomic per slot only.
+//
+// SQLite attaches to a handle only files of its main database's text encoding, so a table file
+// in UTF-16 goes to a slot whose main database is in UTF-16. Files of one encoding share slots as
+// above; a commit over files of two encodings could not be atomic, so while a table handle has
+// a file open for changes, no table of another encoding is opened for changes on the same
+// connection (reading it is fine).
 #ifndef RIVENOAK_ISAM_CONNECTION_H_
 #define RIVENOAK_ISAM_CONNECTION_H_
 
@@ -72,6 +78,8 @@ class Attachment {
   }
   // Counts a change made otherwise: a rollback to a savepoint, which undoes changes.
   void CountChange(int64_t changed_record = 0);
+  // Table handles of the connection open for changes on the file.
+  int writers() const { return writers_; }
   // Every change; and the changes that may have added, removed or moved records in an order.
   uint64_t changes() const { return changes_; }
   uint64_t place_changes() const { return place_changes_; }
@@ -87,6 +95,8 @@ class Attachment {
   TableSchema schema_;
   std::string from_;
   bool journal_ready_ = false;
+  friend class Connection;  // counts the writers
+  int writers_ = 0;
   uint64_t changes_ = 0;
   uint64_t place_changes_ = 0;
   // The change count at each record's last change, for the records updated in place lately;
@@ -122,20 +132,27 @@ class Connection {
   // A number for naming a query's result table, unique on this connection.
   int NextResultId() { return ++result_tables_; }
 
+  // A table handle opens the file for changes, and closes it. Refused while a file of another
+  // text encoding is open for changes (or was closed with changes in the transaction).
+  void OpenForChanges(Attachment* attachment);
+  void CloseForChanges(Attachment* attachment) { --attachment->writers_; }
+
   sqlite3* slot_db(size_t slot) const { return slots_[slot].db.get(); }
   void Detach(size_t slot, const std::string& schema_name, const std::string& key);
 
  private:
   struct Slot {
     DbPtr db;
-    int attached = 0;  // files attached besides the main database
+    int encoding = SQLITE_UTF8;  // of the main database, and so of every file attached
+    int attached = 0;            // files attached besides the main database
     int next_schema = 1;
     std::string main_key;  // the main database's file, as keys of attachments_
     bool main_in_use = false;
   };
-  // A slot that can attach one more file, or none.
-  std::optional<size_t> SlotWithRoom() const;
-  size_t OpenSlot(const std::string& path, const std::string& key, bool read_only);
+  // A slot of the encoding that can attach one more file, or none.
+  std::optional<size_t> SlotWithRoom(int encoding) const;
+  size_t OpenSlot(const std::string& path, const std::string& key, bool read_only, int encoding);
+
   std::shared_ptr<Attachment> Reuse(size_t slot, const std::string& schema_name,
                                     const std::string& path, const std::string& key,
                                     bool read_only);

@@ -99,7 +99,7 @@ TEST_F(ManyTables, EveryTableIsReadableAndWritable) {
   for (int i = 0; i < kTables; ++i) {
     IsamHandle index = 0;
     ISAM_ASSERT_OK(IsamGetIndexHandle(tables_[i], "BYCODE", &index));
-    EXPECT_EQ(WalkForward(index), (std::vector<uint32_t>{2, 1})) << Name(i);
+    EXPECT_EQ(WalkForward(index), (std::vector<int64_t>{2, 1})) << Name(i);
     ISAM_ASSERT_OK(IsamGotoRecord(tables_[i], 1));
     EXPECT_EQ(FieldText(tables_[i], 2), "t" + std::to_string(i));
   }

@@ -116,11 +116,13 @@ std::optional<std::string> NumericText(const FieldDef& f, double v) {
   return std::string(buf, static_cast<size_t>(n));
 }
 
-double AsDouble(const Value& v) {
+// The number a stored value holds; nullopt for a text that is no number (another program may
+// store one in a number field).
+std::optional<double> AsDouble(const Value& v) {
   if (auto* i = std::get_if<int64_t>(&v)) return static_cast<double>(*i);
   if (auto* d = std::get_if<double>(&v)) return *d;
-  if (auto* s = std::get_if<std::string>(&v)) return ParseDouble(*s).value_or(0.0);
-  return 0.0;
+  if (auto* s = std::get_if<std::string>(&v)) return ParseDouble(*s);
+  return std::nullopt;
 }
 
 std::optional<int64_t> AsInteger(const Value& v) {
@@ -206,7 +208,8 @@ bool RawFromStored(const FieldDef& f, const Value& stored, uint8_t* data) {
       return true;
     }
     case ISAM_NUMERIC: {
-      auto text = NumericText(f, AsDouble(stored));
+      auto number = AsDouble(stored);
+      auto text = number ? NumericText(f, *number) : std::nullopt;
       if (!text) {
         std::memset(data, '*', f.length);
         return false;
@@ -241,9 +244,11 @@ bool RawFromStored(const FieldDef& f, const Value& stored, uint8_t* data) {
     case ISAM_MEMO:
       return true;
     case ISAM_DOUBLE:
-    case ISAM_MONEY:
-      Store<double>(data, AsDouble(stored));
-      return true;
+    case ISAM_MONEY: {
+      auto number = AsDouble(stored);
+      Store<double>(data, number.value_or(0.0));
+      return number.has_value();
+    }
     case ISAM_INTEGER:
     case ISAM_AUTOINC:
     case ISAM_TIME:
@@ -347,9 +352,18 @@ Value StoredFromRaw(const FieldDef& f, const uint8_t* data, uint32_t size,
 }
 
 std::string ShortestNumberText(double v) {
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  // Plain notation spells out every digit up to the decimal point: at most 309 of them, or 324
+  // decimals after "0." for the smallest numbers.
+  char buf[400];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
   return std::string(buf, end);
+}
+
+std::string StoredValueText(const Value& stored) {
+  if (auto* i = std::get_if<int64_t>(&stored)) return std::to_string(*i);
+  if (auto* d = std::get_if<double>(&stored)) return ShortestNumberText(*d);
+  if (auto* s = std::get_if<std::string>(&stored)) return *s;
+  return "";
 }
 
 std::string TextFromStored(const FieldDef& f, const Value& stored, const DateFormat& format,
@@ -363,10 +377,11 @@ std::string TextFromStored(const FieldDef& f, const Value& stored, const DateFor
       return AnsiFromUtf8(s->substr(0, s->find_last_not_of(' ') + 1));
     }
   }
+  // A value the field's raw form cannot hold (a number wider than its numeric field, beyond an
+  // integer's range, a text in a number field: written by another program) is shown as stored,
+  // whole, rather than cut or replaced.
   std::vector<uint8_t> raw(f.length);
-  if (!RawFromStored(f, stored, raw.data())) {
-    if (auto* s = std::get_if<std::string>(&stored)) return AnsiFromUtf8(*s);
-  }
+  if (!RawFromStored(f, stored, raw.data())) return AnsiFromUtf8(StoredValueText(stored));
   switch (f.type) {
     case ISAM_LOGICAL:
       return raw[0] == 'T' ? "T" : "F";

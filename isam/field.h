@@ -53,8 +53,13 @@ Value StoredFromText(const FieldDef& field, const std::string& text, const DateF
 // A number written with "." decimals, blanks around it allowed; nullopt when not one.
 std::optional<double> ParseDouble(const std::string& text);
 
-// Shortest decimal text that reads back as the same double.
+// Shortest decimal text in plain notation (no exponent) that reads back as the same double:
+// 0.0001, 1000000000000000000000.
 std::string ShortestNumberText(double v);
+
+// The stored value's own text (UTF-8): a number in its shortest plain form, a text as stored,
+// empty for NULL.
+std::string StoredValueText(const Value& stored);
 
 // Whether an AUTOINC or other value fits the field's integer range.
 bool FitsInteger(const FieldDef& field, int64_t v);

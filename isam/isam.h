@@ -9,6 +9,8 @@
 // - Handles are 32-bit values, never 0 when valid. A table handle also serves as the "order" of
 //   its natural (record-number) order; an index handle from IsamGetIndexHandle is an order on the
 //   table it came from. Moves on any order move the table's one current record.
+// - Record numbers are the files' 64-bit row numbers ("_recno"), int64_t wherever they pass;
+//   a table written by another program may hold any of them, 0 included.
 // - Field numbers run from 1. Texts are single-byte (Windows-1252) in the engine's interface and
 //   UTF-8 in the files.
 // - Calls may come from any thread; the engine serialises them. The last error is per thread.
@@ -154,7 +156,7 @@ IsamResult IsamGetTableName(IsamHandle table, char* buffer, uint16_t* length);  
 IsamResult IsamGetRecordLength(IsamHandle table, uint32_t* length);
 IsamResult IsamGetTableOpenOptions(IsamHandle table, uint32_t* options);
 IsamResult IsamGetBookmarkLength(IsamHandle table, uint32_t* length);
-IsamResult IsamGetBookmark(IsamHandle order, uint32_t* bookmark);
+IsamResult IsamGetBookmark(IsamHandle order, int64_t* bookmark);  // the record number
 IsamResult IsamGetNumFields(IsamHandle table, uint16_t* count);
 IsamResult IsamGetFieldName(IsamHandle table, uint16_t field, char* buffer, uint16_t* length);
 IsamResult IsamGetFieldNum(IsamHandle table, const char* name, uint16_t* field);
@@ -180,8 +182,8 @@ IsamResult IsamAtBOF(IsamHandle order, uint16_t* at_bof);
 // Whether the current record exists and lies inside the order's scopes; 5068 without one.
 IsamResult IsamIsRecordVisible(IsamHandle order, uint16_t* visible);
 IsamResult IsamGetRecord(IsamHandle order, uint8_t* buffer, uint32_t* length);
-IsamResult IsamGetRecordNum(IsamHandle order, uint16_t option, uint32_t* record_number);
-IsamResult IsamGotoRecord(IsamHandle table, uint32_t record_number);
+IsamResult IsamGetRecordNum(IsamHandle order, uint16_t option, int64_t* record_number);
+IsamResult IsamGotoRecord(IsamHandle table, int64_t record_number);
 IsamResult IsamGetRecordCount(IsamHandle order, uint16_t option, uint32_t* count);
 IsamResult IsamGetRelKeyPos(IsamHandle order, double* position);  // 0 to 1
 IsamResult IsamRefreshRecord(IsamHandle order);
@@ -212,9 +214,11 @@ IsamResult IsamClearOptFilter(IsamHandle order);  // 5037: no filter set
 // ---- Changes ----
 // A change starts with IsamAppendRecord (a new record, every field empty) or with the first
 // field assignment on the current record, and ends with IsamWriteRecord or IsamCancelUpdate.
-IsamResult IsamLockRecord(IsamHandle table, uint32_t record_number);
-IsamResult IsamUnlockRecord(IsamHandle table, uint32_t record_number);
-IsamResult IsamIsRecordLocked(IsamHandle table, uint32_t record_number, uint16_t* locked);
+// Records numbered from 0 up can be locked (and so changed); a record another program numbered
+// below 0 is refused with ISAM_ERR_NOT_SUPPORTED.
+IsamResult IsamLockRecord(IsamHandle table, int64_t record_number);
+IsamResult IsamUnlockRecord(IsamHandle table, int64_t record_number);
+IsamResult IsamIsRecordLocked(IsamHandle table, int64_t record_number, uint16_t* locked);
 IsamResult IsamAppendRecord(IsamHandle table);
 IsamResult IsamClearRecordBuffer(IsamHandle table);
 IsamResult IsamSetField(IsamHandle handle, uint16_t field, const char* text);

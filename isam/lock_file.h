@@ -4,11 +4,12 @@
 // kernel drops them when the handle closes or the process dies.
 //
 // Byte 0 is the open mark: every handle holds it shared, an exclusive open holds it alone.
-// Byte n (n >= 1) is the lock of record n.
+// Byte n + 1 is the lock of record n, for records numbered from 0 up (RecordByte).
 #ifndef RIVENOAK_ISAM_LOCK_FILE_H_
 #define RIVENOAK_ISAM_LOCK_FILE_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace isam {
@@ -29,6 +30,12 @@ class LockFile {
   bool LockedElsewhere(uint64_t byte);
 
   static std::string PathFor(const std::string& table_path) { return table_path + ".lck"; }
+  // The byte that locks record `recno`; none for a number below 0 or the very last one, which a
+  // lock file's offsets (at most 2^63 - 1) cannot reach.
+  static std::optional<uint64_t> RecordByte(int64_t recno) {
+    if (recno < 0 || recno == INT64_MAX) return std::nullopt;
+    return static_cast<uint64_t>(recno) + 1;
+  }
 
  private:
   int fd_ = -1;

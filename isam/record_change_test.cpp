@@ -228,8 +228,8 @@ TEST_F(ChangedTable, AppendsFromTwoProcessesAtOnceGetDistinctAutoincValues) {
   ScopedConnection c(folder_.path());
   IsamHandle t = c.Open("t.adt");
   std::set<std::string> ids;
-  std::vector<uint32_t> records = WalkForward(t);
-  for (uint32_t recno : records) {
+  std::vector<int64_t> records = WalkForward(t);
+  for (int64_t recno : records) {
     ISAM_ASSERT_OK(IsamGotoRecord(t, recno));
     ids.insert(FieldText(t, kId));
   }
@@ -278,7 +278,7 @@ TEST_F(ChangedTable, CommittedWritesStayAndOthersSeeThemOnlyAfterCommit) {
   EXPECT_EQ(Count(seen), 2u);
   IsamHandle by_code = 0;
   ISAM_ASSERT_OK(IsamGetIndexHandle(seen, "BYCODE", &by_code));
-  EXPECT_EQ(WalkForward(by_code), (std::vector<uint32_t>{2, 1}));
+  EXPECT_EQ(WalkForward(by_code), (std::vector<int64_t>{2, 1}));
   ISAM_ASSERT_OK(IsamGotoRecord(seen, 1));
   EXPECT_EQ(FieldText(seen, kName), "edited");
 }

@@ -60,8 +60,23 @@ int TableSchema::FindField(const std::string& name) const {
 int TableSchema::FindIndex(const std::string& name) const {
   return FindByName(indexes, name);
 }
+const UnusableIndex* TableSchema::FindUnusableIndex(const std::string& name) const {
+  int found = FindByName(unusable_indexes, name);
+  return found < 0 ? nullptr : &unusable_indexes[static_cast<size_t>(found)];
+}
 
-void CheckTableFileHeader(const std::string& path) {
+const char* TextEncodingName(int encoding) {
+  switch (encoding) {
+    case SQLITE_UTF16LE:
+      return "UTF-16le";
+    case SQLITE_UTF16BE:
+      return "UTF-16be";
+    default:
+      return "UTF-8";
+  }
+}
+
+int CheckTableFileHeader(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) Fail(ISAM_ERR_IO, "Cannot read the file " + path);
   unsigned char header[100] = {};
@@ -78,7 +93,11 @@ void CheckTableFileHeader(const std::string& path) {
   }
   // The first page and the size may be newer in a write-ahead log, or half written by a commit
   // that a rollback journal (SQLite rolls it back at the first read) undoes.
-  if (FileHasContent(path + "-wal") || FileHasContent(path + "-journal")) return;
+  uint32_t encoding = BigEndian(header + 56, 4);
+  int text_encoding = encoding == SQLITE_UTF16LE || encoding == SQLITE_UTF16BE
+                          ? static_cast<int>(encoding)
+                          : SQLITE_UTF8;
+  if (FileHasContent(path + "-wal") || FileHasContent(path + "-journal")) return text_encoding;
   if (static_cast<int32_t>(BigEndian(header + 68, 4)) != kApplicationId ||
       static_cast<int32_t>(BigEndian(header + 60, 4)) != kUserVersion) {
     NotATable(path, "it lacks the table marks (application_id and user_version)");
@@ -93,6 +112,7 @@ void CheckTableFileHeader(const std::string& path) {
                                      std::to_string(static_cast<uint64_t>(pages) * page_size) +
                                      ")");
   }
+  return text_encoding;
 }
 
 void LayOutRecord(TableSchema* schema) {
@@ -152,32 +172,48 @@ TableSchema ReadSchema(sqlite3* db, const std::string& schema_name, const std::s
     StatementUse use(stmt.get(), path);
     while (use.Step()) {
       std::string name = ColumnText(stmt.get(), 1);
-      bool partial = sqlite3_column_int(stmt.get(), 4) != 0;
-      if (name.rfind("sqlite_", 0) == 0 || name.rfind("_", 0) == 0 || partial) continue;
+      if (name.rfind("sqlite_", 0) == 0 || name.rfind("_", 0) == 0) continue;
+      if (sqlite3_column_int(stmt.get(), 4) != 0) {
+        schema.unusable_indexes.push_back({name, "it holds only the records of its WHERE clause"});
+        continue;
+      }
       index_names.push_back(name);
     }
   }
   for (const std::string& name : index_names) {
     IndexDef index;
     index.name = name;
-    bool usable = true;
+    std::string unusable;
     StmtPtr stmt = Prepare(db, "PRAGMA " + q + ".index_xinfo(" + QuoteIdentifier(name) + ")", path);
     StatementUse use(stmt.get(), path);
-    while (use.Step()) {
+    while (use.Step() && unusable.empty()) {
       if (sqlite3_column_int(stmt.get(), 5) == 0) continue;  // the row id that ends each entry
       std::string column = ColumnText(stmt.get(), 2);
+      std::string collation = ColumnText(stmt.get(), 4);
       int field = -1;
       for (size_t i = 0; i < schema.fields.size(); ++i) {
         if (schema.fields[i].name == column) field = static_cast<int>(i);
       }
-      // Only ascending binary-collated indexes over fields are indexes of the table.
-      if (field < 0 || sqlite3_column_int(stmt.get(), 3) != 0 ||
-          strcasecmp(ColumnText(stmt.get(), 4).c_str(), "BINARY") != 0) {
-        usable = false;
+      // The engine keeps a key's order itself (scopes, seeks, steps), as ascending stored values
+      // compared byte by byte: only such indexes over fields are indexes of the table.
+      std::string key_field = "its key field '" + AnsiFromUtf8(column) + "'";
+      if (field < 0) {
+        int column_number = sqlite3_column_int(stmt.get(), 1);
+        unusable = column_number == -2   ? "a key of it is an expression"
+                   : column_number == -1 ? "a key of it is the record number"
+                                         : "a key of it is no field";
+      } else if (sqlite3_column_int(stmt.get(), 3) != 0) {
+        unusable = key_field + " is in descending order (DESC)";
+      } else if (strcasecmp(collation.c_str(), "BINARY") != 0) {
+        unusable = key_field + " is compared with the collation " + collation;
       }
       index.segments.push_back(field);
     }
-    if (usable && !index.segments.empty()) schema.indexes.push_back(index);
+    if (!unusable.empty()) {
+      schema.unusable_indexes.push_back({name, unusable});
+    } else if (!index.segments.empty()) {
+      schema.indexes.push_back(index);
+    }
   }
   std::sort(schema.indexes.begin(), schema.indexes.end(),
             [](const IndexDef& a, const IndexDef& b) { return a.name < b.name; });

@@ -353,16 +353,15 @@ int64_t SqlStatement::RunChanges(const std::shared_ptr<Attachment>& attachment) 
       targets.push_back(0);
     } else {
       for (int64_t recno : targets) {
-        auto r = static_cast<uint32_t>(recno);
         if (parsed_.kind == sql::Statement::Kind::kDelete) {
-          table.Delete(r);
+          table.Delete(recno);
           continue;
         }
-        table.Lock(r);
-        table.GotoRecord(r);
+        table.Lock(recno);
+        table.GotoRecord(recno);
         assign();
         table.Write();
-        table.Unlock(r);
+        table.Unlock(recno);
       }
     }
     Exec(db, "RELEASE isam_statement", attachment->path());

@@ -40,7 +40,7 @@ const std::vector<Trn> kWhoPaidRows = {
     {"A", "", "10000", "P", "", ""},  {"B", "", "99212", "I", "", ""},
     {"A", "", "99211", "A", "", ""},  {"B", "", "90000", "N", "", ""},
     {"A", "", "", "K", "", ""},       {"B", "", "99212", "H", "", ""}};
-const std::vector<uint32_t> kWhoPaidOrder = {9, 8, 2, 6, 1, 4};
+const std::vector<int64_t> kWhoPaidOrder = {9, 8, 2, 6, 1, 4};
 
 int32_t Julian(const char* date) {
   int32_t julian = 0;
@@ -149,14 +149,14 @@ class TrnTable : public ::testing::Test {
   }
 
   // Record numbers of the rows a SELECT * with this condition gives; text parameters in order.
-  std::vector<uint32_t> Where(const std::string& condition,
-                              const std::vector<std::string>& texts = {}) {
+  std::vector<int64_t> Where(const std::string& condition,
+                             const std::vector<std::string>& texts = {}) {
     IsamHandle statement = Prepare("SELECT * FROM MWTRN.ADT WHERE " + condition);
     for (size_t i = 0; i < texts.size(); ++i) {
       EXPECT_EQ(IsamSetString(statement, static_cast<uint16_t>(i + 1), texts[i].c_str()), 0u);
     }
     IsamHandle cursor = Execute(statement);
-    std::vector<uint32_t> recnos = cursor ? WalkForward(cursor) : std::vector<uint32_t>{};
+    std::vector<int64_t> recnos = cursor ? WalkForward(cursor) : std::vector<int64_t>{};
     if (cursor) IsamCloseTable(cursor);
     IsamCloseSQLStatement(statement);
     return recnos;
@@ -218,7 +218,7 @@ TEST_F(TrnTable, WhoPaidQueryListsUnpaidTypesIThroughOByProcedureCodeTiesInRecor
   ISAM_ASSERT_OK(IsamSqlPeekStatement(cursor, &live));
   EXPECT_EQ(live, 1u);
   EXPECT_EQ(WalkForward(cursor), kWhoPaidOrder);
-  std::vector<uint32_t> backward(kWhoPaidOrder.rbegin(), kWhoPaidOrder.rend());
+  std::vector<int64_t> backward(kWhoPaidOrder.rbegin(), kWhoPaidOrder.rend());
   EXPECT_EQ(WalkBackward(cursor), backward);
   EXPECT_EQ(Rows(cursor), (std::vector<std::string>{"9|K||", "8|N|90000|", "2|M|99212|",
                                                     "6|I|99212|", "1|I|99213|", "4|O|99213|"}));
@@ -249,7 +249,7 @@ TEST_F(TrnTable, LiveCursorDropsEachRowPaidThroughAnotherConnectionUntilItIsEmpt
   }
   EXPECT_TRUE(AtEof(cursor));
   EXPECT_EQ(Count(cursor, ISAM_COUNT_IGNORE_FILTERS), 0u);
-  uint32_t recno = 0;
+  int64_t recno = 0;
   EXPECT_EQ(IsamGetRecordNum(cursor, 2, &recno),
             static_cast<IsamResult>(ISAM_ERR_NO_CURRENT_RECORD));
   ISAM_ASSERT_OK(IsamGotoTop(cursor));
@@ -293,7 +293,7 @@ TEST_F(TrnTable, RefreshOfARowThatLeftGoesToTheNextRowElseThePreviousOne) {
   RunSql(path_, "DELETE FROM records WHERE _recno = 1");
   ISAM_ASSERT_OK(IsamRefreshRecord(cursor));
   EXPECT_EQ(RecordNumber(cursor), 6u);
-  EXPECT_EQ(WalkForward(cursor), (std::vector<uint32_t>{2, 6}));
+  EXPECT_EQ(WalkForward(cursor), (std::vector<int64_t>{2, 6}));
 }
 
 TEST_F(TrnTable, RowsChangedByAnyWriterEnterAndLeaveAtTheNextMove) {
@@ -311,22 +311,22 @@ TEST_F(TrnTable, RowsChangedByAnyWriterEnterAndLeaveAtTheNextMove) {
   SetWhoPaid(elsewhere, by_entry, 3, "");   // enters, between 1 and 4 by record number
   SetWhoPaid(elsewhere, by_entry, 6, "G");  // leaves, just after the current row
   SetWhoPaid(elsewhere, by_entry, 2, "G");  // the current row leaves too
-  std::vector<uint32_t> met;
+  std::vector<int64_t> met;
   ISAM_ASSERT_OK(IsamSkip(cursor, 1));
   while (!AtEof(cursor) && met.size() < 20) {
     met.push_back(RecordNumber(cursor));
     ISAM_ASSERT_OK(IsamSkip(cursor, 1));
   }
-  EXPECT_EQ(met, (std::vector<uint32_t>{1, 3, 4}));
+  EXPECT_EQ(met, (std::vector<int64_t>{1, 3, 4}));
   EXPECT_EQ(Count(cursor, ISAM_COUNT_RESPECT_FILTERS), 5u);
 
   // A table handle of the cursor's own connection, then an outside program.
   IsamHandle own = conn_.Open("MWTRN.ADT");
   ISAM_ASSERT_OK(IsamGotoRecord(own, 10));
   WriteFields(own, {{"Transaction Type", "J"}}, false);
-  EXPECT_EQ(WalkForward(cursor), (std::vector<uint32_t>{9, 8, 10, 1, 3, 4}));
+  EXPECT_EQ(WalkForward(cursor), (std::vector<int64_t>{9, 8, 10, 1, 3, 4}));
   RunSql(path_, "UPDATE records SET \"Who Paid\" = 'X' WHERE _recno = 8");
-  EXPECT_EQ(WalkBackward(cursor), (std::vector<uint32_t>{4, 3, 1, 10, 9}));
+  EXPECT_EQ(WalkBackward(cursor), (std::vector<int64_t>{4, 3, 1, 10, 9}));
   EXPECT_EQ(Count(cursor, ISAM_COUNT_IGNORE_FILTERS), 5u);
 }
 
@@ -372,8 +372,8 @@ TEST_F(TrnTable, OrderByDescendingAndSeveralColumnsKeepsTiesInRecordOrder) {
   uint16_t fields = 0;
   ISAM_ASSERT_OK(IsamGetNumFields(cursor, &fields));
   EXPECT_EQ(fields, 1u);
-  EXPECT_EQ(WalkForward(cursor), (std::vector<uint32_t>{8, 2, 6, 10, 4, 9, 5, 7, 1, 3}));
-  EXPECT_EQ(WalkBackward(cursor), (std::vector<uint32_t>{3, 1, 7, 5, 9, 4, 10, 6, 2, 8}));
+  EXPECT_EQ(WalkForward(cursor), (std::vector<int64_t>{8, 2, 6, 10, 4, 9, 5, 7, 1, 3}));
+  EXPECT_EQ(WalkBackward(cursor), (std::vector<int64_t>{3, 1, 7, 5, 9, 4, 10, 6, 2, 8}));
 
   // A static cursor keeps the order it was asked for.
   IsamHandle distinct = Execute(
@@ -384,7 +384,7 @@ TEST_F(TrnTable, OrderByDescendingAndSeveralColumnsKeepsTiesInRecordOrder) {
 
   std::string descending = kWhoPaidQuery + " DESC";
   IsamHandle down = Execute(Prepare(descending));
-  EXPECT_EQ(WalkForward(down), (std::vector<uint32_t>{1, 4, 2, 6, 8, 9}));
+  EXPECT_EQ(WalkForward(down), (std::vector<int64_t>{1, 4, 2, 6, 8, 9}));
   // Refreshing a row that left moves on in the cursor's own (descending) order.
   ScopedConnection other(folder_.path());
   IsamHandle table = other.Open("MWTRN.ADT");
@@ -399,31 +399,31 @@ TEST_F(TrnTable, OrderByDescendingAndSeveralColumnsKeepsTiesInRecordOrder) {
 
 TEST_F(TrnTable, TextComparesByteByByteIgnoringTrailingBlanks) {
   Insert(kWhoPaidRows);
-  EXPECT_EQ(Where("\"Chart Number\" = 'B    '"), (std::vector<uint32_t>{2, 4, 6, 8, 10}));
-  EXPECT_EQ(Where("\"Chart Number\" = ?", {"B  "}), (std::vector<uint32_t>{2, 4, 6, 8, 10}));
-  EXPECT_EQ(Where("\"Chart Number\" = 'b'"), (std::vector<uint32_t>{}));
-  EXPECT_EQ(Where("'99212  ' = \"Procedure Code\""), (std::vector<uint32_t>{2, 6, 10}));
-  EXPECT_EQ(Where("\"Procedure Code\" >= '99213 '"), (std::vector<uint32_t>{1, 3, 4}));
-  EXPECT_EQ(Where("\"Procedure Code\" < '99211'"), (std::vector<uint32_t>{5, 8}));
+  EXPECT_EQ(Where("\"Chart Number\" = 'B    '"), (std::vector<int64_t>{2, 4, 6, 8, 10}));
+  EXPECT_EQ(Where("\"Chart Number\" = ?", {"B  "}), (std::vector<int64_t>{2, 4, 6, 8, 10}));
+  EXPECT_EQ(Where("\"Chart Number\" = 'b'"), (std::vector<int64_t>{}));
+  EXPECT_EQ(Where("'99212  ' = \"Procedure Code\""), (std::vector<int64_t>{2, 6, 10}));
+  EXPECT_EQ(Where("\"Procedure Code\" >= '99213 '"), (std::vector<int64_t>{1, 3, 4}));
+  EXPECT_EQ(Where("\"Procedure Code\" < '99211'"), (std::vector<int64_t>{5, 8}));
   EXPECT_EQ(Where("\"Procedure Code\" > '9' AND \"Procedure Code\" < '99212'"),
-            (std::vector<uint32_t>{7, 8}));
+            (std::vector<int64_t>{7, 8}));
   EXPECT_EQ(Where("(\"Transaction Type\" >= 'I  ') and (\"Transaction Type\" <= 'O ') and "
                   "(\"Who Paid\" IS NULL)"),
-            (std::vector<uint32_t>{1, 2, 4, 6, 8, 9}));
+            (std::vector<int64_t>{1, 2, 4, 6, 8, 9}));
   EXPECT_EQ(Where("NOT (\"Chart Number\" = 'A' OR \"Transaction Type\" <> 'M')"),
-            (std::vector<uint32_t>{2}));
+            (std::vector<int64_t>{2}));
 }
 
 TEST_F(TrnTable, EmptyTextIsNullAndMatchesOnlyIsNull) {
   Insert(kWhoPaidRows);
-  std::vector<uint32_t> all_but_3 = {1, 2, 4, 5, 6, 7, 8, 9, 10};
+  std::vector<int64_t> all_but_3 = {1, 2, 4, 5, 6, 7, 8, 9, 10};
   EXPECT_EQ(Where("\"Who Paid\" IS NULL"), all_but_3);
-  EXPECT_EQ(Where("\"Who Paid\" IS NOT NULL"), (std::vector<uint32_t>{3}));
-  EXPECT_EQ(Where("\"Who Paid\" = ''"), (std::vector<uint32_t>{}));
-  EXPECT_EQ(Where("\"Who Paid\" = '   '"), (std::vector<uint32_t>{}));
-  EXPECT_EQ(Where("\"Who Paid\" = ?", {""}), (std::vector<uint32_t>{}));
-  EXPECT_EQ(Where("\"Who Paid\" <> 'G'"), (std::vector<uint32_t>{}));
-  EXPECT_EQ(Where("\"Who Paid\" < 'Z'"), (std::vector<uint32_t>{3}));
+  EXPECT_EQ(Where("\"Who Paid\" IS NOT NULL"), (std::vector<int64_t>{3}));
+  EXPECT_EQ(Where("\"Who Paid\" = ''"), (std::vector<int64_t>{}));
+  EXPECT_EQ(Where("\"Who Paid\" = '   '"), (std::vector<int64_t>{}));
+  EXPECT_EQ(Where("\"Who Paid\" = ?", {""}), (std::vector<int64_t>{}));
+  EXPECT_EQ(Where("\"Who Paid\" <> 'G'"), (std::vector<int64_t>{}));
+  EXPECT_EQ(Where("\"Who Paid\" < 'Z'"), (std::vector<int64_t>{3}));
 
   // Blanks written through the engine or an UPDATE are stored empty.
   IsamHandle table = conn_.Open("MWTRN.ADT");
@@ -433,8 +433,8 @@ TEST_F(TrnTable, EmptyTextIsNullAndMatchesOnlyIsNull) {
       "UPDATE MWTRN.ADT SET \"Procedure Code\" = '  ' WHERE "
       "\"Entry Number\" = 5");
   Execute(update);
-  EXPECT_EQ(Where("\"Who Paid\" IS NOT NULL"), (std::vector<uint32_t>{}));
-  EXPECT_EQ(Where("\"Procedure Code\" IS NULL"), (std::vector<uint32_t>{5, 9}));
+  EXPECT_EQ(Where("\"Who Paid\" IS NOT NULL"), (std::vector<int64_t>{}));
+  EXPECT_EQ(Where("\"Procedure Code\" IS NULL"), (std::vector<int64_t>{5, 9}));
 }
 
 TEST_F(TrnTable, DateParametersMeetADateFieldByWholeDays) {
@@ -452,16 +452,16 @@ TEST_F(TrnTable, DateParametersMeetADateFieldByWholeDays) {
     return WalkForward(Execute(statement));
   };
   EXPECT_EQ(run("\"Date Created\" = ?", {Stamp(day, 13 * 3600000 + 30 * 60000 + 250)}),
-            (std::vector<uint32_t>{2, 3}));
+            (std::vector<int64_t>{2, 3}));
   EXPECT_EQ(run("(\"Date Created\" >= :b) and (\"Date Created\" <= :e)",
                 {Stamp(day, 86399999), Stamp(day, 1)}),
-            (std::vector<uint32_t>{2, 3}));
-  EXPECT_EQ(run("\"Date Created\" > ?", {Stamp(day, 43200000)}), (std::vector<uint32_t>{4}));
+            (std::vector<int64_t>{2, 3}));
+  EXPECT_EQ(run("\"Date Created\" > ?", {Stamp(day, 43200000)}), (std::vector<int64_t>{4}));
 
   IsamHandle left = Prepare("SELECT * FROM MWTRN.ADT WHERE :b <= \"Date Created\"");
   ISAM_ASSERT_OK(IsamSetJulian(left, 1, Julian("01/16/2024")));
-  EXPECT_EQ(WalkForward(Execute(left)), (std::vector<uint32_t>{4}));
-  EXPECT_EQ(Where("\"Date Created\" < ?", {"01/15/2024"}), (std::vector<uint32_t>{1}));
+  EXPECT_EQ(WalkForward(Execute(left)), (std::vector<int64_t>{4}));
+  EXPECT_EQ(Where("\"Date Created\" < ?", {"01/15/2024"}), (std::vector<int64_t>{1}));
 }
 
 TEST_F(TrnTable, ChangesGiveNoCursorAndCountTheRowsTheyChanged) {
@@ -475,7 +475,7 @@ TEST_F(TrnTable, ChangesGiveNoCursorAndCountTheRowsTheyChanged) {
   ISAM_ASSERT_OK(IsamExecuteSQL(update, &cursor));
   EXPECT_EQ(cursor, 0u);
   EXPECT_EQ(Count(update, ISAM_COUNT_RESPECT_FILTERS), 2u);
-  EXPECT_EQ(Where("\"Who Paid\" = 'I' AND Amount = -12.5"), (std::vector<uint32_t>{3, 4}));
+  EXPECT_EQ(Where("\"Who Paid\" = 'I' AND Amount = -12.5"), (std::vector<int64_t>{3, 4}));
 
   IsamHandle insert = Prepare(
       "INSERT INTO MWTRN.ADT (\"Chart Number\", \"Transaction Type\", \"Date Created\") "
@@ -493,7 +493,7 @@ TEST_F(TrnTable, ChangesGiveNoCursorAndCountTheRowsTheyChanged) {
   ISAM_ASSERT_OK(IsamExecuteSQL(remove, &cursor));
   EXPECT_EQ(cursor, 0u);
   EXPECT_EQ(Count(remove, ISAM_COUNT_RESPECT_FILTERS), 2u);
-  EXPECT_EQ(Where("\"Entry Number\" > 8"), (std::vector<uint32_t>{10}));
+  EXPECT_EQ(Where("\"Entry Number\" > 8"), (std::vector<int64_t>{10}));
 
   ISAM_ASSERT_OK(IsamExecuteSQL(remove, &cursor));
   EXPECT_EQ(Count(remove, ISAM_COUNT_RESPECT_FILTERS), 0u);
@@ -615,8 +615,8 @@ TEST_F(TrnTable, UpdateSetToAColumnCopiesItOrIsRefusedButNeverEmptiesTheField) {
       "UPDATE MWTRN.ADT SET \"Who Paid\" = \"Transaction Type\" WHERE \"Entry Number\" = 3",
       &cursor);
   if (rc == 0) {
-    EXPECT_EQ(Where("\"Who Paid\" = 'O'"), (std::vector<uint32_t>{3}));
-    EXPECT_EQ(Where("\"Who Paid\" IS NOT NULL"), (std::vector<uint32_t>{3}));
+    EXPECT_EQ(Where("\"Who Paid\" = 'O'"), (std::vector<int64_t>{3}));
+    EXPECT_EQ(Where("\"Who Paid\" IS NOT NULL"), (std::vector<int64_t>{3}));
   } else {
     EXPECT_EQ(rc, static_cast<IsamResult>(ISAM_ERR_SQL_SYNTAX)) << LastErrorText();
     EXPECT_EQ(Snapshot(path_), before);
@@ -734,7 +734,7 @@ TEST_F(TrnTableDeathTest, ConditionsOfManyTermsGiveTheirRowsOrAPositionedErrorWi
         {
           IsamHandle cursor = 0;
           IsamResult rc = TryStatement(conn_.handle(), text, &cursor);
-          bool fine = rc == 0 ? WalkForward(cursor) == std::vector<uint32_t>{3}
+          bool fine = rc == 0 ? WalkForward(cursor) == std::vector<int64_t>{3}
                               : rc == ISAM_ERR_SQL_SYNTAX &&
                                     LastErrorText().find("position") != std::string::npos;
           std::fprintf(stderr, "%s\n", rc ? LastErrorText().c_str() : "other rows");

@@ -74,9 +74,11 @@ Table::Table(Connection* connection, std::shared_ptr<RecordSource> source, bool 
                      : "The table " + path() + " is open exclusively elsewhere");
     }
   }
+  if (!read_only_ && !source_->is_view()) connection_->OpenForChanges(source_->attachment().get());
 }
 
 Table::~Table() {
+  if (!read_only_ && !source_->is_view()) connection_->CloseForChanges(source_->attachment().get());
   connection_->RemoveEndListener(this);
 }
 
@@ -84,8 +86,8 @@ void Table::TransactionEnded() {
   StopStream();
   firsts_.clear();
   image_entry_ = kNoEntry;
-  for (uint32_t recno : unlock_at_end_) {
-    if (held_locks_.erase(recno)) lock_file_->Unlock(recno);
+  for (int64_t recno : unlock_at_end_) {
+    if (held_locks_.erase(recno)) lock_file_->Unlock(LockByte(recno));
   }
   unlock_at_end_.clear();
 }
@@ -443,7 +445,7 @@ void Table::Skip(int order, int32_t count) {
   }
 }
 
-void Table::GotoRecord(uint32_t recno) {
+void Table::GotoRecord(int64_t recno) {
   if (!ReadRecord(recno, &scratch_)) {
     Fail(ISAM_ERR_RECORD_NOT_FOUND,
          "Record " + std::to_string(recno) + " does not exist in " + Title());
@@ -492,10 +494,10 @@ void Table::MoveOffUnqualified() {
   GoEmpty();
 }
 
-uint32_t Table::RecordNumber() const {
+int64_t Table::RecordNumber() const {
   if (pending_ == Pending::kAppend) return 0;  // numbered when written
   RequireRecord();
-  return static_cast<uint32_t>(recno_);
+  return recno_;
 }
 
 uint32_t Table::Count(int order, uint16_t option) {
@@ -703,7 +705,18 @@ bool Table::HasScope(int index) const {
 
 // ---- changes ----
 
-void Table::Lock(uint32_t recno) {
+uint64_t Table::LockByte(int64_t recno) const {
+  std::optional<uint64_t> byte = LockFile::RecordByte(recno);
+  if (!byte) {
+    Fail(ISAM_ERR_NOT_SUPPORTED, "Record " + std::to_string(recno) + " of " + Title() +
+                                     " cannot be locked or changed: the engine locks records "
+                                     "numbered from 0 to " +
+                                     std::to_string(INT64_MAX - 1));
+  }
+  return *byte;
+}
+
+void Table::Lock(int64_t recno) {
   RequireWritable();
   if (held_locks_.count(recno)) return;
   BorrowedLock lock(this, recno);
@@ -711,7 +724,7 @@ void Table::Lock(uint32_t recno) {
   held_locks_.insert(recno);
 }
 
-void Table::Unlock(uint32_t recno) {
+void Table::Unlock(int64_t recno) {
   if (!held_locks_.count(recno)) return;
   if (connection_->in_transaction()) {
     unlock_at_end_.insert(recno);
@@ -719,12 +732,12 @@ void Table::Unlock(uint32_t recno) {
     return;
   }
   held_locks_.erase(recno);
-  lock_file_->Unlock(recno);
+  lock_file_->Unlock(LockByte(recno));
 }
 
-bool Table::LockedElsewhere(uint32_t recno) {
+bool Table::LockedElsewhere(int64_t recno) {
   if (held_locks_.count(recno)) return false;
-  return lock_file_ && lock_file_->LockedElsewhere(recno);
+  return lock_file_ && lock_file_->LockedElsewhere(LockByte(recno));
 }
 
 void Table::Append() {
@@ -759,9 +772,10 @@ void Table::SetField(int field, Value stored) {
   dirty_[static_cast<size_t>(field)] = true;
 }
 
-Table::BorrowedLock::BorrowedLock(Table* table, uint32_t recno) {
+Table::BorrowedLock::BorrowedLock(Table* table, int64_t recno) {
   if (table->held_locks_.count(recno)) return;
-  if (!table->lock_file_->TryLock(recno, true)) {
+  uint64_t byte = table->LockByte(recno);
+  if (!table->lock_file_->TryLock(byte, true)) {
     Fail(ISAM_ERR_RECORD_LOCKED, "Record " + std::to_string(recno) + " of " + table->Title() +
                                      " is locked by another user");
   }
@@ -773,14 +787,14 @@ Table::BorrowedLock::BorrowedLock(Table* table, uint32_t recno) {
     return;
   }
   file_ = table->lock_file_.get();
-  recno_ = recno;
+  byte_ = byte;
 }
 
 Table::BorrowedLock::~BorrowedLock() {
-  if (file_) file_->Unlock(recno_);
+  if (file_) file_->Unlock(byte_);
 }
 
-void Table::Delete(uint32_t recno) {
+void Table::Delete(int64_t recno) {
   RequireWritable();
   source_->attachment()->PrepareChange();
   BorrowedLock lock(this, recno);
@@ -811,7 +825,7 @@ void Table::Write() {
     if (dirty_[i]) mask[i] = '1';
   }
   if (pending_ == Pending::kEdit) {
-    BorrowedLock lock(this, static_cast<uint32_t>(recno_));
+    BorrowedLock lock(this, recno_);
     if (mask.find('1') == std::string::npos) {
       // Nothing assigned: the stored record is current as it stands.
       DropPending();
@@ -862,7 +876,7 @@ void Table::Write() {
     for (size_t i = 0; i < s.fields.size(); ++i) {
       if (dirty_[i]) BindValue(stmt, ++n, buffer_[i]);
     }
-    RunWrite(stmt, 0);
+    RunWrite(stmt, std::nullopt);
   }
   DropPending();
   state_ = State::kRecord;
@@ -871,20 +885,20 @@ void Table::Write() {
   qualifies_ = true;
 }
 
-bool Table::RunWrite(sqlite3_stmt* stmt, int64_t recno) {
+bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno) {
   {
     StatementUse use(stmt, path());
     use.Step();
   }
   sqlite3* db = source_->db();
   if (sqlite3_changes(db) == 0) return false;
-  if (recno == 0) recno = sqlite3_last_insert_rowid(db);
+  int64_t written = recno ? *recno : sqlite3_last_insert_rowid(db);
   // The record is read back as stored, which also shows what the file made of the values. A
   // statement of its own costs less than returning the row from the write.
-  bool read = ReadRecord(recno, &values_);
+  bool read = ReadRecord(written, &values_);
   ValuesChanged();
   if (!read) return false;
-  recno_ = recno;
+  recno_ = written;
   first_of_order_ = kNoOrder;
   read_version_ = DataVersion();
   return true;

@@ -45,12 +45,12 @@ class Table : public TransactionEndListener {
   void GotoTop(int order);
   void GotoBottom(int order);
   void Skip(int order, int32_t count);
-  void GotoRecord(uint32_t recno);
+  void GotoRecord(int64_t recno);
   bool at_eof() const { return state_ == State::kEOF; }
   bool at_bof() const { return bof_; }
   bool IsVisible(int order);  // throws 5068 without a current record
   void Refresh();
-  uint32_t RecordNumber() const;
+  int64_t RecordNumber() const;
   uint32_t Count(int order, uint16_t option);
   double RelativePosition(int order);
 
@@ -69,15 +69,15 @@ class Table : public TransactionEndListener {
   bool HasScope(int index) const;
 
   // ---- changes ----
-  void Lock(uint32_t recno);
-  void Unlock(uint32_t recno);
-  bool LockedElsewhere(uint32_t recno);
+  void Lock(int64_t recno);
+  void Unlock(int64_t recno);
+  bool LockedElsewhere(int64_t recno);
   void Append();
   void ClearBuffer();
   void SetField(int field, Value stored);
   void Write();
   void CancelUpdate();
-  void Delete(uint32_t recno);
+  void Delete(int64_t recno);
   bool has_pending() const { return pending_ != Pending::kNone; }
 
   std::string Title() const;  // the file's name, for texts
@@ -86,7 +86,7 @@ class Table : public TransactionEndListener {
   // A record lock taken for one change unless the handle already holds it, released after.
   class BorrowedLock {
    public:
-    BorrowedLock(Table* table, uint32_t recno);
+    BorrowedLock(Table* table, int64_t recno);
     ~BorrowedLock();
     BorrowedLock(const BorrowedLock&) = delete;
     BorrowedLock& operator=(const BorrowedLock&) = delete;
@@ -94,7 +94,7 @@ class Table : public TransactionEndListener {
 
    private:
     LockFile* file_ = nullptr;
-    uint32_t recno_ = 0;
+    uint64_t byte_ = 0;
   };
 
   enum class State { kBefore, kRecord, kEOF };
@@ -119,9 +119,11 @@ class Table : public TransactionEndListener {
   enum class Read { kFound, kNone, kStale };
   Read ReadBeyond(int order, Direction dir, const std::vector<Value>& bound, bool inclusive,
                   const unsigned int* expected_version = nullptr);
-  // Runs an UPDATE of the record `recno` or an INSERT (recno 0) and makes the written record
+  // Runs an UPDATE of the record `recno` or an INSERT (no recno) and makes the written record
   // current; false when it wrote nothing.
-  bool RunWrite(sqlite3_stmt* stmt, int64_t recno);
+  bool RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno);
+  // The byte of the lock file that locks the record; refuses a record that has none.
+  uint64_t LockByte(int64_t recno) const;
   // One step from the current record; false when there is no record that way.
   bool StepOnce(int order, Direction dir);
   // The file's data version: it changes with every commit, by any connection or program.
@@ -167,8 +169,8 @@ class Table : public TransactionEndListener {
   std::shared_ptr<RecordSource> source_;
   bool read_only_;
   std::unique_ptr<LockFile> lock_file_;
-  std::set<uint32_t> held_locks_;
-  std::set<uint32_t> unlock_at_end_;
+  std::set<int64_t> held_locks_;
+  std::set<int64_t> unlock_at_end_;
   bool autoinc_indexed_ = false;  // released when the connection's transaction ends
 
   State state_ = State::kBefore;

@@ -97,7 +97,7 @@ void ReadRecord(IsamHandle order, const std::string& name, uint16_t fields, uint
   std::vector<uint8_t> image(std::min<uint32_t>(length, 1u << 24) + 1);
   uint32_t size = static_cast<uint32_t>(image.size());
   EXPECT_TRUE(Clear(IsamGetRecord(order, image.data(), &size), name, "IsamGetRecord"));
-  uint32_t recno = 0;
+  int64_t recno = 0;
   EXPECT_TRUE(Clear(IsamGetRecordNum(order, 2, &recno), name, "IsamGetRecordNum"));
   std::vector<char> text(1 << 16);
   for (uint16_t f = 1; f <= fields; ++f) {

@@ -250,7 +250,7 @@ TEST(TableFiles, OutsideTableOfEveryFieldTypeReadsBackExactly) {
   EXPECT_TRUE(IsEmpty(t, 5));
   EXPECT_EQ(FieldText(t, 5), "");
   EXPECT_EQ(RawField(t, 5), "        ");
-  EXPECT_EQ(WalkForward(t), (std::vector<uint32_t>{1, 2, 3, 5}));
+  EXPECT_EQ(WalkForward(t), (std::vector<int64_t>{1, 2, 3, 5}));
 
   // The named indexes are the table's; SQLite's own index and the engine's table are not.
   uint16_t indexes = 0;
@@ -262,7 +262,7 @@ TEST(TableFiles, OutsideTableOfEveryFieldTypeReadsBackExactly) {
   uint16_t segment_length = sizeof segment;
   ISAM_ASSERT_OK(IsamGetSegmentFieldname(by_chart, 2, segment, &segment_length));
   EXPECT_STREQ(segment, "Date From");
-  EXPECT_EQ(WalkForward(by_chart), (std::vector<uint32_t>{2, 5, 1, 3}));  // as the file orders them
+  EXPECT_EQ(WalkForward(by_chart), (std::vector<int64_t>{2, 5, 1, 3}));  // as the file orders them
 }
 
 TEST(TableFiles, FilesAreFoundWithoutRegardToCase) {
@@ -458,6 +458,189 @@ TEST(TableFiles, UnknownNamesAndUnfitValuesAreRefusedNamingWhatFailed) {
   ISAM_ASSERT_OK(IsamWriteRecord(t));  // nothing refused was kept for writing
   EXPECT_EQ(Query(folder.File("T.adt"), "SELECT * FROM records"),
             std::vector<std::string>{"1|AB|5"});
+}
+
+// Another program may declare an index descending or with another collation; the engine keeps
+// key order itself as ascending bytes, so such an index is refused by name, saying what about it
+// is unsupported, while the table and its other indexes serve as usual.
+TEST(TableFiles, IndexesDeclaredDescendingOrWithAnotherCollationAreRefusedSayingWhy) {
+  TempFolder folder;
+  RunSql(folder.File("MWTRN.ADT"),
+         std::string(kMarks) +
+             "CREATE TABLE records(\"_recno\" INTEGER PRIMARY KEY, \"Chart Number\" CHAR(8),"
+             " \"Document Number\" CHAR(10));"
+             "CREATE INDEX \"IDXDOCUMENT\" ON records(\"Chart Number\", \"Document Number\" DESC);"
+             "CREATE INDEX \"IDXCHART\" ON records(\"Chart Number\" COLLATE NOCASE);"
+             "CREATE INDEX \"IDXLOWER\" ON records(lower(\"Chart Number\"));"
+             "CREATE INDEX \"IDXSOME\" ON records(\"Chart Number\") WHERE \"Chart Number\" > 'B';"
+             "CREATE INDEX \"PRIMARY\" ON records(\"Document Number\");"
+             "INSERT INTO records VALUES(1, 'A', 'D2'), (2, 'a', 'D1');");
+  ScopedConnection c(folder.path());
+  IsamHandle t = c.Open("MWTRN.ADT");
+  const std::pair<const char*, const char*> refused[] = {
+      {"IDXDOCUMENT", "its key field 'Document Number' is in descending order"},
+      {"idxchart", "its key field 'Chart Number' is compared with the collation NOCASE"},
+      {"IDXLOWER", "a key of it is an expression"},
+      {"IDXSOME", "it holds only the records of its WHERE clause"},
+  };
+  for (const auto& [name, why] : refused) {
+    SCOPED_TRACE(name);
+    IsamHandle index = 0;
+    EXPECT_EQ(IsamGetIndexHandle(t, name, &index), uint32_t{ISAM_ERR_NOT_SUPPORTED});
+    std::string text = LastErrorText();
+    EXPECT_NE(text.find(std::string("The index '") + (name[0] == 'i' ? "IDXCHART" : name) +
+                        "' of MWTRN.ADT cannot be used: " + why),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("ascending"), std::string::npos) << text;
+  }
+  uint16_t count = 0;
+  ISAM_ASSERT_OK(IsamGetNumIndexes(t, &count));
+  EXPECT_EQ(count, 1);
+  IsamHandle primary = 0;
+  ISAM_ASSERT_OK(IsamGetIndexHandle(t, "PRIMARY", &primary));
+  EXPECT_EQ(WalkForward(primary), (std::vector<int64_t>{2, 1}));
+}
+
+// Record numbers are the file's 64-bit row numbers: another program may number a record 0, below
+// 0 or beyond 2^32. Each is read under its own number, locked without meeting another record's
+// lock (nor the handles' open mark), and changed; one below 0 is read but refused for changes.
+TEST(RecordNumbers, RecordsNumberedZeroOrBeyondTwoToThe32AreReadLockedAndChangedAsThemselves) {
+  TempFolder folder;
+  RunSql(folder.File("T.adt"),
+         std::string(kMarks) +
+             "CREATE TABLE records(\"_recno\" INTEGER PRIMARY KEY, \"Code\" CHAR(4));"
+             "INSERT INTO records VALUES(-3, 'neg'), (0, 'zero'), (1, 'one'), (4294967297, 'big'),"
+             " (5000000000, 'last');");
+  ScopedConnection c(folder.path());
+  IsamHandle t = c.Open("T.adt");
+  IsamHandle other = c.Open("T.adt");
+  EXPECT_EQ(WalkForward(t), (std::vector<int64_t>{-3, 0, 1, 4294967297, 5000000000}));
+  ISAM_ASSERT_OK(IsamGotoRecord(t, 4294967297));
+  EXPECT_EQ(RecordNumber(t), 4294967297);
+  EXPECT_EQ(FieldText(t, 1), "big");
+  EXPECT_EQ(IsamGotoRecord(t, 4294967301), uint32_t{ISAM_ERR_RECORD_NOT_FOUND});
+  EXPECT_NE(LastErrorText().find("Record 4294967301 does not exist"), std::string::npos)
+      << LastErrorText();
+
+  ISAM_ASSERT_OK(IsamLockRecord(t, 4294967297));
+  ISAM_ASSERT_OK(IsamLockRecord(other, 1));  // 2^32 + 1 is not record 1
+  EXPECT_EQ(IsamLockRecord(other, 4294967297), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  EXPECT_NE(LastErrorText().find("Record 4294967297 of T.adt is locked"), std::string::npos)
+      << LastErrorText();
+  ISAM_ASSERT_OK(IsamLockRecord(t, 0));
+  EXPECT_EQ(IsamLockRecord(other, 0), uint32_t{ISAM_ERR_RECORD_LOCKED});
+  uint16_t locked = 0;
+  ISAM_ASSERT_OK(IsamIsRecordLocked(other, 0, &locked));
+  EXPECT_EQ(locked, 1);
+  ISAM_ASSERT_OK(IsamUnlockRecord(t, 0));
+  ISAM_ASSERT_OK(IsamIsRecordLocked(other, 0, &locked));
+  EXPECT_EQ(locked, 0);
+  ISAM_ASSERT_OK(IsamUnlockRecord(t, 4294967297));
+  ISAM_ASSERT_OK(IsamUnlockRecord(other, 1));
+
+  IsamHandle statement = 0, cursor = 0;
+  ISAM_ASSERT_OK(IsamCreateSQLStatement(c.handle(), &statement));
+  ISAM_ASSERT_OK(IsamPrepareSQL(statement, "UPDATE \"T.adt\" SET Code = 'BIG' WHERE Code = 'big'"));
+  ISAM_ASSERT_OK(IsamExecuteSQL(statement, &cursor));
+  ISAM_ASSERT_OK(IsamCloseSQLStatement(statement));
+  ISAM_ASSERT_OK(IsamGotoRecord(t, 0));
+  WriteFields(t, {{"Code", "ZERO"}}, false);
+  EXPECT_EQ(RecordNumber(t), 0);
+  ISAM_ASSERT_OK(IsamGotoRecord(t, 5000000000));
+  WriteFields(t, {{"Code", "LAST"}}, false);
+  WriteFields(t, {{"Code", "new"}}, true);
+  EXPECT_EQ(RecordNumber(t), 5000000001);
+
+  ISAM_ASSERT_OK(IsamGotoRecord(t, -3));
+  EXPECT_EQ(FieldText(t, 1), "neg");
+  EXPECT_EQ(IsamLockRecord(t, -3), uint32_t{ISAM_ERR_NOT_SUPPORTED});
+  EXPECT_NE(LastErrorText().find("Record -3 of T.adt cannot be locked or changed"),
+            std::string::npos)
+      << LastErrorText();
+  ISAM_ASSERT_OK(IsamSetField(t, 1, "x"));
+  EXPECT_EQ(IsamWriteRecord(t), uint32_t{ISAM_ERR_NOT_SUPPORTED});
+  ISAM_ASSERT_OK(IsamCancelUpdate(t));
+
+  EXPECT_EQ(Query(folder.File("T.adt"), "SELECT * FROM records ORDER BY _recno"),
+            (std::vector<std::string>{"-3|neg", "0|ZERO", "1|one", "4294967297|BIG",
+                                      "5000000000|LAST", "5000000001|new"}));
+}
+
+// A table file in SQLite's UTF-16 is a valid table: read and written like a UTF-8 one, alone or
+// beside files of its own encoding. A connection that changes a UTF-8 table could not commit a
+// change of a UTF-16 one with it in one step, so it opens that one read-only only; asking for
+// more is refused, naming both files and their encodings, before anything is written.
+TEST(TableFiles, Utf16TablesAreReadAndWrittenAndNeverChangedTogetherWithUtf8Ones) {
+  TempFolder folder;
+  const std::string table =
+      "CREATE TABLE records(\"_recno\" INTEGER PRIMARY KEY, \"Code 1\" CHAR(10),"
+      " \"Description\" CHAR(40));"
+      "CREATE INDEX \"PRIMARY\" ON records(\"Code 1\");";
+  RunSql(folder.File("Mwpro.adt"),
+         "PRAGMA encoding='UTF-16le';" + std::string(kMarks) + table +
+             "INSERT INTO records VALUES(1, 'B1', 'Caf\xC3\xA9'), (2, 'A1', '\xE2\x82\xAC uro');");
+  RunSql(folder.File("Other.adt"), "PRAGMA encoding='UTF-16le';" + std::string(kMarks) + table);
+  RunSql(folder.File("MWTRN.ADT"),
+         std::string(kMarks) + table + "INSERT INTO records VALUES(1, 'X', 'x');");
+  const std::string pro_before = ReadBytes(folder.File("Mwpro.adt"));
+  {
+    ScopedConnection c(folder.path());
+    IsamHandle trn = c.Open("MWTRN.ADT");
+    IsamHandle pro = 0;
+    EXPECT_EQ(IsamOpenTable(c.handle(), "Mwpro.adt", nullptr, 3, 1, 1, 1, 0, &pro),
+              uint32_t{ISAM_ERR_NOT_SUPPORTED});
+    std::string text = LastErrorText();
+    for (const std::string& named :
+         {folder.File("Mwpro.adt") +
+              " cannot be opened for changes: its text is stored in UTF-16le",
+          folder.File("MWTRN.ADT") + ", open for changes, is in UTF-8",
+          std::string("cannot be committed together")}) {
+      EXPECT_NE(text.find(named), std::string::npos) << text;
+    }
+    pro = c.Open("Mwpro.adt", ISAM_OPEN_READ_ONLY);
+    IsamHandle by_code = 0;
+    ISAM_ASSERT_OK(IsamGetIndexHandle(pro, "PRIMARY", &by_code));
+    EXPECT_EQ(WalkForward(by_code), (std::vector<int64_t>{2, 1}));
+    ISAM_ASSERT_OK(IsamGotoRecord(pro, 1));
+    EXPECT_EQ(FieldText(pro, 2), "Caf\xE9");
+    ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+    ISAM_ASSERT_OK(IsamGotoRecord(trn, 1));
+    WriteFields(trn, {{"Description", FieldText(pro, 2)}}, false);
+    ISAM_ASSERT_OK(IsamCommitTransaction(c.handle()));
+  }
+  EXPECT_TRUE(FileHolds(folder.File("Mwpro.adt"), pro_before));
+  EXPECT_EQ(Query(folder.File("MWTRN.ADT"), "SELECT * FROM records"),
+            std::vector<std::string>{"1|X|Caf\xC3\xA9"});
+
+  // Opened first, a UTF-16 table sets the connection's encoding: the UTF-8 table is the one
+  // refused, and two UTF-16 tables change together in one transaction.
+  ScopedConnection c(folder.path());
+  IsamHandle pro = c.Open("Mwpro.adt");
+  IsamHandle trn = 0;
+  EXPECT_EQ(IsamOpenTable(c.handle(), "MWTRN.ADT", nullptr, 3, 1, 1, 1, 0, &trn),
+            uint32_t{ISAM_ERR_NOT_SUPPORTED});
+  EXPECT_NE(LastErrorText().find(folder.File("MWTRN.ADT") +
+                                 " cannot be opened for changes: its text is stored in UTF-8"),
+            std::string::npos)
+      << LastErrorText();
+  IsamHandle other = c.Open("Other.adt");
+  ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+  WriteFields(pro,
+              {{"Code 1", "C1"},
+               {"Description",
+                "\xDC"
+                "ber"}},
+              true);
+  WriteFields(other, {{"Code 1", "D1"}, {"Description", "\x80"}}, true);
+  ISAM_ASSERT_OK(IsamCommitTransaction(c.handle()));
+  EXPECT_EQ(Query(folder.File("Mwpro.adt"), "SELECT * FROM records WHERE _recno = 3"),
+            std::vector<std::string>{"3|C1|\xC3\x9C"
+                                     "ber"});
+  EXPECT_EQ(Query(folder.File("Other.adt"), "SELECT * FROM records"),
+            std::vector<std::string>{"1|D1|\xE2\x82\xAC"});
+  EXPECT_EQ(Query(folder.File("Mwpro.adt"), "PRAGMA encoding"),
+            std::vector<std::string>{"UTF-16le"});
 }
 
 TEST(TableFiles, ReadOnlyTablesRefuseEveryChangeAndAreNeverWritten) {

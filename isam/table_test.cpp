@@ -18,7 +18,7 @@ using Text = std::optional<std::string>;
 using Num = std::optional<int>;
 
 struct Row {
-  uint32_t recno;
+  int64_t recno;
   Text code;
   Num n;
 };
@@ -51,17 +51,17 @@ int CompareKey(Order order, const Row& a, const Probe& b) {
   return c;
 }
 
-std::vector<uint32_t> ModelWalk(std::vector<Row> rows, Order order) {
+std::vector<int64_t> ModelWalk(std::vector<Row> rows, Order order) {
   std::sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
     int c = order == Order::kNatural ? 0 : CompareKey(order, a, Probe{2, b.code, b.n});
     return c != 0 ? c < 0 : a.recno < b.recno;
   });
-  std::vector<uint32_t> out;
+  std::vector<int64_t> out;
   for (const Row& r : rows) out.push_back(r.recno);
   return out;
 }
 
-std::vector<uint32_t> Reversed(std::vector<uint32_t> v) {
+std::vector<int64_t> Reversed(std::vector<int64_t> v) {
   std::reverse(v.begin(), v.end());
   return v;
 }
@@ -105,7 +105,7 @@ class KeyedTable : public ::testing::Test {
   }
 
   void ExpectWalksMatchModel(Order order) {
-    std::vector<uint32_t> expected = ModelWalk(rows_, order);
+    std::vector<int64_t> expected = ModelWalk(rows_, order);
     EXPECT_EQ(WalkForward(Handle(order)), expected) << "forward, order " << int(order);
     EXPECT_EQ(WalkBackward(Handle(order)), Reversed(expected)) << "backward, order " << int(order);
   }
@@ -139,7 +139,7 @@ class KeyedTable : public ::testing::Test {
   }
 
   std::pair<uint32_t, bool> ModelSeek(const Probe& p, bool exact) const {
-    for (uint32_t recno : ModelWalk(rows_, Order::kCodeN)) {
+    for (int64_t recno : ModelWalk(rows_, Order::kCodeN)) {
       const Row& row = rows_[recno - 1];
       int c = CompareKey(Order::kCodeN, row, p);
       if (c == 0) return {recno, true};
@@ -294,8 +294,8 @@ TEST_F(KeyedTable, ScopesLimitMovesCountsAndEnds) {
   }
   InsertRows(rows);
   auto expect_scope = [&](const std::optional<Probe>& top, const std::optional<Probe>& bottom) {
-    std::vector<uint32_t> expected;
-    for (uint32_t recno : ModelWalk(rows_, Order::kCodeN)) {
+    std::vector<int64_t> expected;
+    for (int64_t recno : ModelWalk(rows_, Order::kCodeN)) {
       const Row& row = rows_[recno - 1];
       if (top && CompareKey(Order::kCodeN, row, *top) < 0) continue;
       if (bottom && CompareKey(Order::kCodeN, row, *bottom) > 0) continue;
@@ -510,16 +510,16 @@ TEST_F(KeyedTable, InsideATransactionMovesFollowChangesAndScopesMadeOnTheWay) {
     ExpectWalksMatchModel(order);
   }
   IsamHandle other = connection_.Open("keyed.adt");
-  std::set<uint32_t> by_table, by_other;
-  std::map<uint32_t, std::string> names;  // names written, by record
+  std::set<int64_t> by_table, by_other;
+  std::map<int64_t, std::string> names;  // names written, by record
   for (Order order : {Order::kNatural, Order::kCode, Order::kCodeN, Order::kNCode}) {
     IsamHandle handle = Handle(order);
     ISAM_ASSERT_OK(IsamGotoTop(handle));
     for (int step = 1; !AtEof(handle); ++step) {
-      uint32_t at = RecordNumber(handle);
+      int64_t at = RecordNumber(handle);
       EXPECT_EQ(FieldText(handle, 3), names[at]) << "order " << int(order) << " at " << at;
       if (step % 5 == 0) {  // a record ahead changes a field outside every key
-        uint32_t ahead = rows_[rng() % rows_.size()].recno;
+        int64_t ahead = rows_[rng() % rows_.size()].recno;
         if (!by_table.count(ahead)) {
           by_other.insert(ahead);
           names[ahead] = "s" + std::to_string(step);
@@ -547,7 +547,7 @@ TEST_F(KeyedTable, InsideATransactionMovesFollowChangesAndScopesMadeOnTheWay) {
           ISAM_ASSERT_OK(IsamWriteRecord(other));
         }
       }
-      std::vector<uint32_t> model = ModelWalk(rows_, order);
+      std::vector<int64_t> model = ModelWalk(rows_, order);
       auto next = std::find(model.begin(), model.end(), at) + 1;
       ISAM_ASSERT_OK(IsamSkip(handle, 1));
       if (next == model.end()) {
@@ -560,8 +560,8 @@ TEST_F(KeyedTable, InsideATransactionMovesFollowChangesAndScopesMadeOnTheWay) {
   }
   // A scope set during a walk, beyond the record the walk stands on: the next move goes to the
   // scope's first record.
-  std::vector<uint32_t> scoped;
-  for (uint32_t recno : ModelWalk(rows_, Order::kCodeN)) {
+  std::vector<int64_t> scoped;
+  for (int64_t recno : ModelWalk(rows_, Order::kCodeN)) {
     const Text& code = rows_[recno - 1].code;
     if (code == Text("b") || code == Text("c")) scoped.push_back(recno);
   }
@@ -584,9 +584,9 @@ TEST_F(KeyedTable, AScopeOrKeyMetAgainFindsItsRecordAsItIsNow) {
   std::vector<Row> rows;
   for (uint32_t i = 1; i <= 60; ++i) rows.push_back({i, random_code(), Num(int(rng() % 5))});
   InsertRows(rows);
-  std::map<uint32_t, std::string> names;  // written names, by record
-  auto model_top = [&](const std::string& code) -> uint32_t {
-    for (uint32_t recno : ModelWalk(rows_, Order::kCodeN)) {
+  std::map<int64_t, std::string> names;  // written names, by record
+  auto model_top = [&](const std::string& code) -> int64_t {
+    for (int64_t recno : ModelWalk(rows_, Order::kCodeN)) {
       if (rows_[recno - 1].code == Text(code)) return recno;
     }
     return 0;
@@ -606,7 +606,7 @@ TEST_F(KeyedTable, AScopeOrKeyMetAgainFindsItsRecordAsItIsNow) {
     SetScope(ISAM_SCOPE_TOP, Probe{1, Text(code), Num()});
     SetScope(ISAM_SCOPE_BOTTOM, Probe{1, Text(code), Num()});
     ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
-    uint32_t expected = model_top(code);
+    int64_t expected = model_top(code);
     if (expected == 0) {
       EXPECT_TRUE(AtEof(by_code_n_)) << "round " << round << ", scope " << code;
     } else {
@@ -662,7 +662,7 @@ TEST_F(KeyedTable, AScopeOrKeyMetAgainFindsItsRecordAsItIsNow) {
   SetScope(ISAM_SCOPE_TOP, Probe{1, Text("a"), Num()});
   SetScope(ISAM_SCOPE_BOTTOM, Probe{1, Text("a"), Num()});
   ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
-  uint32_t first = RecordNumber(by_code_n_);
+  int64_t first = RecordNumber(by_code_n_);
   image(by_code_n_);
   ISAM_ASSERT_OK(IsamGotoRecord(other, first));
   ISAM_ASSERT_OK(IsamSetField(other, 3, "renamed"));
@@ -697,7 +697,7 @@ TEST_F(KeyedTable, AStepBackFromTheTopMeetsARecordAddedBeforeIt) {
     if (in_transaction) ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
     ISAM_ASSERT_OK(IsamGotoTop(by_code_));
     WriteFields(other, {{"Code", code}, {"N", "0"}}, true);
-    uint32_t added = RecordNumber(other);
+    int64_t added = RecordNumber(other);
     ISAM_ASSERT_OK(IsamSkip(by_code_, -1));
     EXPECT_FALSE(AtBof(by_code_)) << "in a transaction: " << in_transaction;
     EXPECT_EQ(RecordNumber(by_code_), added) << "in a transaction: " << in_transaction;

@@ -95,7 +95,7 @@ void PracticeFilesTest::WithPractice(const std::function<void(PracticeDatasets&)
 std::string PracticeFilesTest::Get(int entry, const std::string& field) {
   isam::testing::ScopedConnection connection(folder_.path());
   IsamHandle table = connection.Open("MWTRN.ADT");
-  EXPECT_EQ(IsamGotoRecord(table, static_cast<uint32_t>(entry)), 0u);
+  EXPECT_EQ(IsamGotoRecord(table, entry), 0u);
   return isam::testing::FieldText(table, isam::testing::FieldNumber(table, field));
 }
 
@@ -120,7 +120,7 @@ Strings PracticeFilesTest::Pax() {
   isam::testing::ScopedConnection connection(folder_.path());
   IsamHandle table = connection.Open("Mwpax.adt");
   Strings rows;
-  for (uint32_t recno : isam::testing::WalkForward(table)) {
+  for (int64_t recno : isam::testing::WalkForward(table)) {
     IsamGotoRecord(table, recno);
     std::string row;
     for (const char* f : {"Payment Reference", "Charge Reference", "Payment Amount", "Who Paid"}) {

@@ -155,8 +155,8 @@ uint16_t FieldNumber(IsamHandle table, const std::string& name) {
   return field;
 }
 
-uint32_t RecordNumber(IsamHandle order) {
-  uint32_t recno = 0;
+int64_t RecordNumber(IsamHandle order) {
+  int64_t recno = 0;
   IsamResult rc = IsamGetRecordNum(order, 2, &recno);
   EXPECT_EQ(rc, 0u) << LastErrorText();
   return recno;
@@ -174,8 +174,8 @@ bool AtBof(IsamHandle order) {
   return v != 0;
 }
 
-std::vector<uint32_t> WalkForward(IsamHandle order) {
-  std::vector<uint32_t> out;
+std::vector<int64_t> WalkForward(IsamHandle order) {
+  std::vector<int64_t> out;
   EXPECT_EQ(IsamGotoTop(order), 0u) << LastErrorText();
   while (!AtEof(order) && out.size() < 1000000) {
     out.push_back(RecordNumber(order));
@@ -184,8 +184,8 @@ std::vector<uint32_t> WalkForward(IsamHandle order) {
   return out;
 }
 
-std::vector<uint32_t> WalkBackward(IsamHandle order) {
-  std::vector<uint32_t> out;
+std::vector<int64_t> WalkBackward(IsamHandle order) {
+  std::vector<int64_t> out;
   EXPECT_EQ(IsamGotoBottom(order), 0u) << LastErrorText();
   if (AtEof(order)) return out;
   while (out.size() < 1000000) {

@@ -79,14 +79,14 @@ class ScopedConnection {
 // Field values of the current record, through the engine.
 std::string FieldText(IsamHandle order, uint16_t field);
 uint16_t FieldNumber(IsamHandle table, const std::string& name);
-uint32_t RecordNumber(IsamHandle order);
+int64_t RecordNumber(IsamHandle order);
 bool AtEof(IsamHandle order);
 bool AtBof(IsamHandle order);
 
 // Record numbers met walking the order from its top to its end.
-std::vector<uint32_t> WalkForward(IsamHandle order);
+std::vector<int64_t> WalkForward(IsamHandle order);
 // Record numbers met walking the order from its bottom to its beginning.
-std::vector<uint32_t> WalkBackward(IsamHandle order);
+std::vector<int64_t> WalkBackward(IsamHandle order);
 
 // A raw key for the index from text values of its leading segments.
 std::vector<uint8_t> TextKey(IsamHandle index, const std::vector<std::string>& values);

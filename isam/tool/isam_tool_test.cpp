@@ -107,7 +107,7 @@ TEST(IsamTool, DumpPrintsRecordsAsCsvWithOneLinePerRecord) {
             "1,1,\"Smith, John\",T,02/29/2024,0.30000000000000004,12.5,-3,"
             "\"He said \"\"hi\"\"\nbye\"\r\n"
             "2,2,,,,,,,\r\n"
-            "3,3,Caf\xC3\xA9,F,12/30/1899,1e+21,-0.1,0,plain\r\n");
+            "3,3,Caf\xC3\xA9,F,12/30/1899,1000000000000000000000,-0.1,0,plain\r\n");
 }
 
 TEST(IsamTool, DumpFollowsTheIndexNamedWithTiesInRecordNumberOrder) {
@@ -133,6 +133,39 @@ TEST(IsamTool, DumpFollowsTheIndexNamedWithTiesInRecordNumberOrder) {
   run = RunTool({"dump", folder.File("T.adt")}, folder);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(recnos(run.out), "1 2 3 4 5 ");
+}
+
+// Another program may store what the engine would refuse: a text longer than its field, a number
+// wider than its numeric field or beyond an integer's range, a text in a number field, a memo of
+// megabytes, a record numbered beyond 2^32. Dump prints each whole, numbers in plain notation,
+// and nothing on standard error.
+TEST(IsamTool, DumpPrintsEveryStoredValueWholeWhateverItsSizeOrDeclaredLength) {
+  TempFolder folder;
+  RunSql(folder.File("T.adt"),
+         "PRAGMA application_id=1230193997; PRAGMA user_version=1;"
+         "CREATE TABLE records(\"_recno\" INTEGER PRIMARY KEY, \"Code\" CHAR(8),"
+         " \"Fee\" NUMERIC(5,2), \"Count\" INTEGER, \"Ratio\" DOUBLE, \"Day\" DATE,"
+         " \"Note\" MEMO);"
+         "INSERT INTO records VALUES(1, '0123456789', 123456.789, 1099511627776, 0.0001,"
+         " '2024-02-29', 'a,\"b' || replace(hex(zeroblob(600000)), '0', 'x'));"
+         "INSERT INTO records VALUES(2, 'short', 1.5, -7, 'n/a', 'soon', NULL);"
+         "INSERT INTO records VALUES(3, NULL, -99999.5, 0, 1e21, NULL, 'z');"
+         "INSERT INTO records VALUES(5000000000, NULL, NULL, NULL, 1.5e-7, NULL, NULL);");
+  const std::string memo = "a,\"b" + std::string(1200000, 'x');
+  for (const char* command : {"dump", "export"}) {
+    SCOPED_TRACE(command);
+    ToolRun run = RunTool({command, folder.File("T.adt")}, folder);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "recno,Code,Fee,Count,Ratio,Day,Note");
+    EXPECT_EQ(lines[1], "1,0123456789,123456.789,1099511627776,0.0001,02/29/2024,\"a,\"\"b" +
+                            memo.substr(4) + "\"");
+    EXPECT_EQ(lines[2], "2,short,1.5,-7,n/a,soon,");
+    EXPECT_EQ(lines[3], "3,,-99999.5,0,1000000000000000000000,,z");
+    EXPECT_EQ(lines[4], "5000000000,,,,0.00000015,,");
+  }
 }
 
 TEST(IsamTool, FailuresGiveAMessageOnStandardErrorAndStatusOne) {

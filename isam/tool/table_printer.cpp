@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "isam/calendar.h"
 #include "isam/codepage.h"
 #include "isam/field.h"
 
@@ -54,53 +53,33 @@ std::string Text(IsamResult (*get)(IsamHandle, uint16_t, char*, uint16_t*), Isam
   return std::string(buf, len);
 }
 
-template <typename T>
-T Load(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
+// The field's value as the engine gives its text, whole whatever its size: the buffer grows until
+// the value fits.
+std::string FieldText(IsamHandle order, uint16_t field) {
+  std::vector<char> buf(256);
+  for (;;) {
+    auto len = static_cast<uint32_t>(buf.size());
+    IsamResult rc = IsamGetField(order, field, buf.data(), &len);
+    if (rc == ISAM_ERR_BUFFER_TOO_SMALL && buf.size() < (size_t{1} << 31)) {
+      buf.resize(buf.size() * 2);
+      continue;
+    }
+    Check(rc);
+    return std::string(buf.data(), len);
+  }
 }
 
-std::string DateText(int32_t julian) {
-  static const DateFormat format = *DateFormat::Parse("MM/DD/YYYY");
-  return format.Format(julian);
-}
-
+// A value as dump prints it: the engine's text of it (dates in the tool's format) in UTF-8, a
+// numeric field's number in its shortest plain form, not with the field's decimals.
 std::string ValueText(IsamHandle order, uint16_t field, const Column& c) {
   uint16_t empty = 0;
   Check(IsamIsEmpty(order, field, &empty));
   if (empty) return "";
-  if (c.type == ISAM_TEXT || c.type == ISAM_MEMO) {
-    std::vector<char> buf(c.type == ISAM_MEMO ? 1 << 20 : c.length + 1);
-    uint32_t len = static_cast<uint32_t>(buf.size());
-    Check(IsamGetField(order, field, buf.data(), &len));
-    return Utf8FromAnsi(std::string(buf.data(), len));
+  std::string text = FieldText(order, field);
+  if (c.type == ISAM_NUMERIC) {
+    if (auto number = ParseDouble(text)) return ShortestNumberText(*number);
   }
-  std::vector<uint8_t> raw(c.length);
-  uint32_t len = c.length;
-  Check(IsamGetFieldRaw(order, field, raw.data(), &len));
-  switch (c.type) {
-    case ISAM_LOGICAL:
-      return raw[0] == 'T' ? "T" : "F";
-    case ISAM_NUMERIC: {
-      std::string text(raw.begin(), raw.end());
-      return ShortestNumberText(std::stod(text));
-    }
-    case ISAM_DATE:
-      return DateText(Load<int32_t>(raw.data()));
-    case ISAM_DOUBLE:
-    case ISAM_MONEY:
-      return ShortestNumberText(Load<double>(raw.data()));
-    case ISAM_SHORTINT:
-      return std::to_string(Load<int16_t>(raw.data()));
-    case ISAM_TIME:
-      return TimeOfDayText(Load<int32_t>(raw.data()));
-    case ISAM_TIMESTAMP:
-      return DateText(Load<int32_t>(raw.data())) + " " +
-             TimeOfDayText(Load<int32_t>(raw.data() + 4));
-    default:
-      return std::to_string(Load<int32_t>(raw.data()));
-  }
+  return Utf8FromAnsi(text);
 }
 
 }  // namespace
@@ -187,20 +166,25 @@ void PrintInfo(IsamHandle table, std::ostream& out) {
 
 void PrintCsv(IsamHandle table, IsamHandle order, bool number_rows, std::ostream& out,
               ProgressBar* progress) {
+  // Dates print as MM/DD/YYYY whatever the process was set to before.
+  Check(IsamSetDateFormat("MM/DD/CCYY"));
   std::vector<Column> columns = Columns(table);
   out << "recno";
   for (const Column& c : columns) out << ',' << CsvField(Utf8FromAnsi(c.name));
   out << "\r\n";
   Check(IsamGotoTop(order));
-  uint32_t row = 0;
+  uint64_t row = 0;
   uint64_t done = 0;
   for (;;) {
     uint16_t eof = 0;
     Check(IsamAtEOF(order, &eof));
     if (eof) break;
-    uint32_t recno = 0;
+    int64_t recno = 0;
     Check(IsamGetRecordNum(order, 2, &recno));
-    out << (number_rows ? ++row : recno);
+    if (number_rows)
+      out << ++row;
+    else
+      out << recno;
     for (uint16_t i = 1; i <= columns.size(); ++i) {
       out << ',' << CsvField(ValueText(order, i, columns[i - 1u]));
     }
