@@ -19,11 +19,13 @@ using isam::testing::TempFolder;
 using testing::Outcome;
 using testing::Rivenoak;
 
-class RunCommand : public ::testing::Test {
+// The demo practice as another program wrote it, in each journal mode.
+class RunCommand : public ::testing::TestWithParam<isam::testing::JournalMode> {
  protected:
   void SetUp() override {
-    MakeDemoRoot(root_.path(), DemoOptions{1, 60, 7});
+    MakeDemoRoot(root_.File("demo"), DemoOptions{1, 60, 7});
     practice_ = root_.File("Practice1");
+    testing::RewritePractice(root_.File("demo/Practice1"), practice_, GetParam());
   }
   // Gives every payment and adjustment a payer, so that the run goes past the who-paid check.
   void PayAll() {
@@ -34,7 +36,11 @@ class RunCommand : public ::testing::Test {
   std::string practice_;
 };
 
-TEST_F(RunCommand, PaymentsWithoutAPayerStopTheRunAfterTheWhoPaidCheck) {
+INSTANTIATE_TEST_SUITE_P(JournalModes, RunCommand,
+                         ::testing::ValuesIn(isam::testing::kJournalModes),
+                         isam::testing::JournalModeTestName);
+
+TEST_P(RunCommand, PaymentsWithoutAPayerStopTheRunAfterTheWhoPaidCheck) {
   Outcome o = Rivenoak({"run", practice_, "--quiet", "--no-match-types"});
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out,
@@ -45,7 +51,7 @@ TEST_F(RunCommand, PaymentsWithoutAPayerStopTheRunAfterTheWhoPaidCheck) {
             "types changed: 0\n");
 }
 
-TEST_F(RunCommand, DefaultRunCoversTheConversionDayAndEndsFinished) {
+TEST_P(RunCommand, DefaultRunCoversTheConversionDayAndEndsFinished) {
   PayAll();
   Outcome o = Rivenoak({"run", practice_, "--quiet"});
   EXPECT_EQ(o.status, 0) << o.out << o.err;
@@ -58,7 +64,7 @@ TEST_F(RunCommand, DefaultRunCoversTheConversionDayAndEndsFinished) {
             "types changed: 3\n");
 }
 
-TEST_F(RunCommand, WithoutConvertLogBothDatesMustBeGiven) {
+TEST_P(RunCommand, WithoutConvertLogBothDatesMustBeGiven) {
   PayAll();
   std::filesystem::remove(practice_ + "/Convert.log");
   Outcome o = Rivenoak({"run", practice_, "--quiet"});
@@ -73,7 +79,7 @@ TEST_F(RunCommand, WithoutConvertLogBothDatesMustBeGiven) {
   EXPECT_NE(o.out.find("status: Applying Payments\n"), std::string::npos) << o.out;
 }
 
-TEST_F(RunCommand, AllOptionsOffStillChecksWhoPaid) {
+TEST_P(RunCommand, AllOptionsOffStillChecksWhoPaid) {
   PayAll();
   Outcome o =
       Rivenoak({"run", practice_, "--quiet", "--no-match-types", "--no-apply", "--no-adjust"});
@@ -81,13 +87,13 @@ TEST_F(RunCommand, AllOptionsOffStillChecksWhoPaid) {
   EXPECT_EQ(o.out, "status: Verifying Who Paid\ninformation: Finished.\ntypes changed: 0\n");
 }
 
-TEST_F(RunCommand, AnInvalidDateEndsTheRunWithItsError) {
+TEST_P(RunCommand, AnInvalidDateEndsTheRunWithItsError) {
   Outcome o = Rivenoak({"run", practice_, "--quiet", "--from", "13/45/2004", "--to", "01/01/2005"});
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.out, "error: '13/45/2004' is not a valid date\ntypes changed: 0\n");
 }
 
-TEST_F(RunCommand, APracticeWithoutItsTablesEndsWithTheOpenError) {
+TEST_P(RunCommand, APracticeWithoutItsTablesEndsWithTheOpenError) {
   std::filesystem::remove(practice_ + "/Mwpro.adt");
   Outcome o = Rivenoak({"run", practice_, "--quiet"});
   EXPECT_EQ(o.status, 1);

@@ -24,8 +24,6 @@ using isam::testing::TempFolder;
 using testing::Outcome;
 using Strings = std::vector<std::string>;
 
-const char* const kTables[] = {"MWTRN.ADT", "Mwpax.adt", "Mwpro.adt"};
-
 std::string Bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -92,16 +90,8 @@ class JournalModes : public ::testing::TestWithParam<JournalMode> {
 
   // The demo practice written again by another program in the journal mode given.
   std::string Practice(const std::string& name, JournalMode mode) {
-    std::string folder = root_.File(name);
-    fs::create_directory(folder);
-    for (const char* table : kTables) {
-      isam::testing::RewriteTableFile(root_.File("demo/Practice1/") + table, folder + "/" + table,
-                                      mode);
-    }
-    fs::copy_file(root_.File("demo/Practice1/Convert.log"), folder + "/Convert.log");
-    fs::last_write_time(folder + "/Convert.log",
-                        fs::last_write_time(root_.File("demo/Practice1/Convert.log")));
-    return folder;
+    testing::RewritePractice(root_.File("demo/Practice1"), root_.File(name), mode);
+    return root_.File(name);
   }
 
   Outcome Run(const std::string& practice, bool match_types = true) {
@@ -157,12 +147,7 @@ TEST(OtherPrograms, ATableKeptOpenInWalModeStopsTheRunBeforeAnyChangeNamingTheFi
   TempFolder root;
   MakeDemoRoot(root.File("demo"), DemoOptions{1, 200, 5});
   std::string practice = root.File("practice");
-  fs::create_directory(practice);
-  for (const char* table : kTables) {
-    isam::testing::RewriteTableFile(root.File("demo/Practice1/") + table, practice + "/" + table,
-                                    JournalMode::kWal);
-  }
-  fs::copy_file(root.File("demo/Practice1/Convert.log"), practice + "/Convert.log");
+  testing::RewritePractice(root.File("demo/Practice1"), practice, JournalMode::kWal);
   Strings args = {"run", practice, "--quiet", "--from", "01/01/1900", "--to", "12/31/2099"};
   {
     TableHolder reader(practice + "/MWTRN.ADT", false);

@@ -40,11 +40,13 @@ std::string Bytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class RunFaults : public ::testing::Test {
+// The demo practice as another program wrote it, in each journal mode.
+class RunFaults : public ::testing::TestWithParam<isam::testing::JournalMode> {
  protected:
   void SetUp() override {
     MakeDemoRoot(root_.File("root"), DemoOptions{1, 400, 11});
-    original_ = root_.File("root/Practice1");
+    original_ = root_.File("original");
+    testing::RewritePractice(root_.File("root/Practice1"), original_, GetParam());
     isam::testing::RunSql(original_ + "/MWTRN.ADT",
                           "UPDATE records SET \"Who Paid\" = 'G' WHERE \"Who Paid\" IS NULL");
     reference_ = Copy("reference");
@@ -60,7 +62,10 @@ class RunFaults : public ::testing::Test {
   std::string original_, reference_;
 };
 
-TEST_F(RunFaults, ADiskFillingUpAtAnyMomentEndsTheRunSayingSoAndLosesNothing) {
+INSTANTIATE_TEST_SUITE_P(JournalModes, RunFaults, ::testing::ValuesIn(isam::testing::kJournalModes),
+                         isam::testing::JournalModeTestName);
+
+TEST_P(RunFaults, ADiskFillingUpAtAnyMomentEndsTheRunSayingSoAndLosesNothing) {
   int faults = 0;
   for (int at = 1;; at = at * 3 / 2 + 1) {
     std::string practice = Copy("run");
@@ -95,7 +100,7 @@ TEST_F(RunFaults, ADiskFillingUpAtAnyMomentEndsTheRunSayingSoAndLosesNothing) {
 }
 
 // The tests may run as root, whom mode bits do not bind: the run then goes to an ordinary user.
-TEST_F(RunFaults, APracticeFolderThatMayNotBeWrittenEndsTheRunSayingSoAndChangesNothing) {
+TEST_P(RunFaults, APracticeFolderThatMayNotBeWrittenEndsTheRunSayingSoAndChangesNothing) {
   constexpr uid_t kNobody = 65534;
   std::string practice = Copy("readonly");
   ASSERT_EQ(chmod(root_.path().c_str(), 0755), 0);

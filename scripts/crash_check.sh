@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Kills headless runs with SIGKILL at random moments of each phase and checks what each kill
+# Kills headless runs with SIGKILL at random moments of each phase, every other one on tables left
+# in write-ahead mode by another program, and checks what each kill
 # left: every table passes SQLite's integrity check and reads whole through the engine
 # (`isam dump`), every payment has application records for all of its document's charges or for
 # none, and each charge's paid columns add up to its application records. Then a following
@@ -28,6 +29,12 @@ range=(--from 01/01/2004 --to 12/31/2006 --quiet)
 
 run() { "$bin/rivenoak" run "$1" "${range[@]}" --who-paid "$work/presses"; }
 fresh() { rm -rf "$1" && cp -a "$work/root/Practice1" "$1"; }
+# The practice as another program may leave it: every table in write-ahead mode.
+to_wal() {
+  for table in MWTRN.ADT Mwpax.adt Mwpro.adt; do
+    [ "$(sqlite3 "$1/$table" 'PRAGMA journal_mode=WAL;')" = wal ] || echo "cannot make $table WAL"
+  done
+}
 changes() { "$bin/rivenoak" diff "$1" "$2" | grep -v '^#' | tail -n +2 || true; }
 # The presses that give every row the who-paid dialog shows, in its order, a payer: the first
 # insurer to an insurance payment, the guarantor to the others.
@@ -83,6 +90,7 @@ check() {
 
 declare -a kills=(0 0 0 0) survived=(0 0 0 0)
 failures=0
+wal_kills=0
 attempts=0
 # Aims at each phase in turn until every phase has been killed often enough, within a bound.
 while [ "$attempts" -lt $((per_phase * 16)) ]; do
@@ -93,6 +101,9 @@ while [ "$attempts" -lt $((per_phase * 16)) ]; do
     length=$((length > 0 ? length : 1))
     delay_ms=$((phase_start[target] + (RANDOM * 32768 + RANDOM) % length))
     fresh "$work/run"
+    # Every other kill starts from tables in write-ahead mode.
+    from_wal=$((attempts % 2))
+    [ "$from_wal" -eq 0 ] || to_wal "$work/run"
     "$bin/rivenoak" run "$work/run" "${range[@]}" --who-paid "$work/first-presses" >"$work/killed.out" 2>&1 &
     pid=$!
     sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
@@ -107,6 +118,7 @@ while [ "$attempts" -lt $((per_phase * 16)) ]; do
     for p in 0 1 2 3; do [ "$last" = "${phases[p]}" ] && killed_in=$p; done
     [ "$killed_in" -ge 0 ] || killed_in=0  # killed while starting: before the first phase
     kills[killed_in]=$((kills[killed_in] + 1))
+    wal_kills=$((wal_kills + from_wal))
     problems=$(check "$work/run")
     # A kill in the who-paid dialog leaves rows with a payer: the user would press for the rest.
     if [ "$killed_in" -eq 1 ]; then presses "$work/run"; else cp "$work/first-presses" "$work/presses"; fi
@@ -120,7 +132,7 @@ while [ "$attempts" -lt $((per_phase * 16)) ]; do
       survived[killed_in]=$((survived[killed_in] + 1))
     else
       failures=$((failures + 1))
-      echo "killed at ${delay_ms} ms in ${phases[killed_in]}:"
+      echo "killed at ${delay_ms} ms in ${phases[killed_in]} (from WAL files: $from_wal):"
       printf '%s\n' "$problems" "$extra" | grep -v '^$' | head -5
     fi
   done
@@ -128,7 +140,7 @@ while [ "$attempts" -lt $((per_phase * 16)) ]; do
   for p in 0 1 2 3; do [ "${kills[p]}" -ge "$per_phase" ] || done=0; done
   [ "$done" -eq 0 ] || break
 done
-echo "runs of ${run_ms} ms over ${size} transactions, ${attempts} kills aimed:"
+echo "runs of ${run_ms} ms over ${size} transactions, ${attempts} kills aimed, ${wal_kills} of the kills from WAL files:"
 for p in 0 1 2 3; do
   echo "  ${phases[p]}: killed ${kills[p]}, ${survived[p]} left whole tables and ended as one run"
 done

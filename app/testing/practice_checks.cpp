@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -145,6 +146,20 @@ std::vector<std::string> Differences(const std::string& before, const std::strin
   }
   if (!diff.err.empty()) lines.push_back("diff: " + diff.err);
   return lines;
+}
+
+void RewritePractice(const std::string& source, const std::string& target,
+                     isam::testing::JournalMode mode) {
+  namespace fs = std::filesystem;
+  fs::create_directories(target);
+  for (const char* table : {"MWTRN.ADT", "Mwpax.adt", "Mwpro.adt"}) {
+    isam::testing::RewriteTableFile(source + "/" + table, target + "/" + table, mode);
+  }
+  std::string log = source + "/Convert.log";
+  if (fs::exists(log)) {
+    fs::copy_file(log, target + "/Convert.log");
+    fs::last_write_time(target + "/Convert.log", fs::last_write_time(log));
+  }
 }
 
 }  // namespace app::testing

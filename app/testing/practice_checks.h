@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "isam/testing/test_support.h"
+
 namespace app::testing {
 
 struct Outcome {
@@ -46,6 +48,11 @@ std::vector<std::string> QueryColumn(const std::string& file, const std::string&
 
 // The changes `rivenoak diff` reports between two copies of a practice, one line each.
 std::vector<std::string> Differences(const std::string& before, const std::string& after);
+
+// The practice in `source` written again into the new folder `target` by another program: each
+// table file with plain SQLite statements in the journal mode given, Convert.log with its time.
+void RewritePractice(const std::string& source, const std::string& target,
+                     isam::testing::JournalMode mode);
 
 }  // namespace app::testing
 

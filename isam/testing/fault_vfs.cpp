@@ -71,8 +71,24 @@ int DeviceCharacteristics(sqlite3_file* f) {
   return Real(f)->pMethods->xDeviceCharacteristics(Real(f));
 }
 
-// Version 1: no shared memory and no memory mapping, so every change passes through Write.
-const sqlite3_io_methods kMethods = {1,
+// The write-ahead log's index lives in shared memory, which holds nothing that outlives the
+// processes using it: passed through uncounted.
+int ShmMap(sqlite3_file* f, int page, int page_size, int extend, void volatile** out) {
+  return Real(f)->pMethods->xShmMap(Real(f), page, page_size, extend, out);
+}
+int ShmLock(sqlite3_file* f, int offset, int n, int flags) {
+  return Real(f)->pMethods->xShmLock(Real(f), offset, n, flags);
+}
+void ShmBarrier(sqlite3_file* f) {
+  Real(f)->pMethods->xShmBarrier(Real(f));
+}
+int ShmUnmap(sqlite3_file* f, int delete_flag) {
+  return Real(f)->pMethods->xShmUnmap(Real(f), delete_flag);
+}
+
+// Version 2: shared memory, but no memory mapping, so every change of a file passes through
+// Write.
+const sqlite3_io_methods kMethods = {2,
                                      Close,
                                      Read,
                                      Write,
@@ -85,10 +101,10 @@ const sqlite3_io_methods kMethods = {1,
                                      FileControl,
                                      SectorSize,
                                      DeviceCharacteristics,
-                                     nullptr,
-                                     nullptr,
-                                     nullptr,
-                                     nullptr,
+                                     ShmMap,
+                                     ShmLock,
+                                     ShmBarrier,
+                                     ShmUnmap,
                                      nullptr,
                                      nullptr};
 
