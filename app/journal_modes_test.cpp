@@ -183,6 +183,17 @@ TEST(OtherPrograms, AFolderHoldingATableInTwoSpellingsIsRefusedBeforeAnyChange) 
       testing::Rivenoak({"run", practice, "--quiet", "--from", "01/01/1900", "--to", "12/31/2099"});
   EXPECT_EQ(outcome.status, 1) << outcome.out;
   EXPECT_NE(outcome.out.find("MWTRN.ADT, Mwtrn.adt"), std::string::npos) << outcome.out;
+  // The tools that read a practice refuse it too.
+  for (const Strings& command :
+       {Strings{"backup", practice, root.File("copy")}, Strings{"diff", practice, before},
+        Strings{"run", practice, "--dry-run", "--quiet"}}) {
+    Outcome refused = testing::Rivenoak(command);
+    EXPECT_EQ(refused.status, 1) << command[0] << ":\n" << refused.out << refused.err;
+    EXPECT_NE((refused.out + refused.err).find("MWTRN.ADT, Mwtrn.adt"), std::string::npos)
+        << command[0] << ":\n"
+        << refused.out << refused.err;
+  }
+  EXPECT_FALSE(fs::exists(root.File("copy")));
   for (const char* file : {"MWTRN.ADT", "Mwtrn.adt", "Mwpax.adt", "Mwpro.adt"}) {
     EXPECT_EQ(Bytes(practice + "/" + file), Bytes(before + "/" + file)) << file << " changed";
   }

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "isam/failure.h"
+#include "isam/file_lookup.h"
 #include "isam/lock_file.h"
 #include "isam/schema.h"
 
@@ -623,6 +624,15 @@ std::vector<std::string> TableFileNames(const std::string& folder) {
       throw;
     }
     names.push_back(name);
+  }
+  // One table in several files differing only in letter case is refused, as the engine refuses
+  // it: a copy of both would carry the ambiguity on.
+  for (const std::string& name : names) {
+    try {
+      isam::FindTableFile(folder, name);
+    } catch (const isam::Failure& failure) {
+      if (failure.code() == ISAM_ERR_AMBIGUOUS_TABLE) throw PracticeDataError(failure.what());
+    }
   }
   return names;
 }
