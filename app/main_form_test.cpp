@@ -21,7 +21,10 @@
 #include "app/main_form.h"
 #include "app/main_form_logic.h"
 #include "app/root_data_path.h"
+#include "app/testing/practice_checks.h"
+#include "app/who_paid_window.h"
 #include "app/window_style.h"
+#include "isam/testing/fault_vfs.h"
 #include "isam/testing/test_support.h"
 
 namespace {
@@ -468,6 +471,67 @@ class MainFormTest : public QObject {
     }));
     QVERIFY(f.Ending());
     QVERIFY(p.pump.boxes.empty());
+  }
+
+  // A write that fails in any phase, the who-paid dialog's included, shows the error in its box;
+  // the window lives on, and no document or charge is left half written.
+  void aWriteFailingInAnyPhaseShowsItsErrorAndTheWindowLivesOn_data() {
+    QTest::addColumn<QString>("phase");
+    for (const char* phase : {"verify types", "who paid", "apply", "adjust"}) {
+      QTest::newRow(phase) << phase;
+    }
+  }
+  void aWriteFailingInAnyPhaseShowsItsErrorAndTheWindowLivesOn() {
+    QFETCH(QString, phase);
+    isam::testing::FaultVfs vfs;  // the program's files are opened through it
+    vfs.Arm(1 << 30, isam::testing::Fault::kNone);
+    Program p;
+    isam::testing::RunSql(p.PracticePath() + "MWTRN.ADT",
+                          phase == "who paid"
+                              ? "UPDATE records SET \"Who Paid\" = NULL WHERE "
+                                "\"Transaction Type\" BETWEEN 'I' AND 'O'"
+                              : "UPDATE records SET \"Who Paid\" = 'G' WHERE \"Who Paid\" IS NULL");
+    auto* who_paid = new app::TWhoPaid(p.form.get());
+    p.form->SetWhoPaid(who_paid);
+    QVERIFY(p.StartUp());
+    app::TMainForm& f = *p.form;
+    f.CheckBox4->click();
+    f.DateFrom->setText("01/01/1900");
+    f.DateTo->setText("12/31/2099");
+    if (phase != "verify types") f.CheckBox1->click();
+    if (phase == "adjust") {
+      f.CheckBox3->click();
+      if (!f.CheckBox5->isChecked()) f.CheckBox5->click();
+    }
+    // In the dialog: every occurrence, the first payer offered; the dialog is closed after that.
+    int presses = 0;
+    p.pump.on_dialog = [&](QWidget* modal) {
+      if (modal != who_paid) return;
+      if (presses++ > 0) {
+        static_cast<QDialog*>(who_paid)->reject();  // the title bar's close
+        return;
+      }
+      who_paid->RadioAll->setChecked(true);
+      for (QPushButton* button : who_paid->PayerButtons) {
+        if (!button->isEnabled()) continue;
+        vfs.Arm(1, isam::testing::Fault::kDiskFull);
+        Defer(button);  // out of the pump, which answers the error box that follows
+        return;
+      }
+    };
+    p.pump.boxes.clear();
+    if (phase != "who paid") vfs.Arm(1, isam::testing::Fault::kDiskFull);
+    f.Button2->click();
+    QVERIFY2(vfs.fired(), qPrintable(QString::number(presses) + " " + p.pump.Texts().join("|")));
+    QVERIFY(!p.pump.gave_up);
+    QStringList texts = p.pump.Texts();
+    QVERIFY2(!texts.isEmpty() && texts[0].contains("The disk is full"),
+             qPrintable(texts.join("|")));
+    QCOMPARE(p.pump.boxes[0].icon, QMessageBox::Critical);
+    QVERIFY(f.isVisible());
+    QVERIFY(!f.Running());
+    vfs.Arm(1 << 30, isam::testing::Fault::kNone);
+    QCOMPARE(app::testing::PracticeFaults(p.PracticePath()), std::vector<std::string>{});
   }
 };
 
