@@ -171,6 +171,25 @@ TEST(OtherPrograms, ATableKeptOpenInWalModeStopsTheRunBeforeAnyChangeNamingTheFi
   EXPECT_EQ(testing::Rivenoak(args).status, 0);
 }
 
+// In rollback mode a reader does not keep the run from beginning its changes, only from
+// committing them: the run stops at its first commit, naming the file, with nothing half applied.
+TEST(OtherPrograms, AReadTransactionHeldPastTheWaitStopsTheRunNamingTheFile) {
+  TempFolder root;
+  MakeDemoRoot(root.File("demo"), DemoOptions{1, 200, 5});
+  std::string practice = root.File("practice");
+  testing::RewritePractice(root.File("demo/Practice1"), practice, JournalMode::kRollback);
+  Strings args = {"run", practice, "--quiet", "--from", "01/01/1900", "--to", "12/31/2099"};
+  TableHolder reader(practice + "/Mwpro.adt", true);
+  Outcome outcome = testing::Rivenoak(args);
+  reader.Release();
+  EXPECT_EQ(outcome.status, 1) << outcome.out;
+  EXPECT_NE(outcome.out.find("error: "), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find(practice + "/Mwpro.adt is kept busy by another program"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_EQ(testing::PracticeFaults(practice), Strings{});
+}
+
 // Two files of one table would have one phase write the one and another the other.
 TEST(OtherPrograms, AFolderHoldingATableInTwoSpellingsIsRefusedBeforeAnyChange) {
   TempFolder root;

@@ -304,16 +304,10 @@ std::string Connection::BusyFilesOf(size_t slot) const {
     auto attachment = weak.lock();
     if (attachment && attachment->slot() == slot) add(key);
   }
-  // A transaction is begun on all of a handle's files at once; which one another program holds
-  // is found by trying each alone, without waiting.
+  // A transaction is begun and committed on all of a handle's files at once; which one another
+  // program holds is asked of the file locks, without waiting.
   for (const std::string& path : files) {
-    sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-    DbPtr probe(raw);
-    if (rc != SQLITE_OK) continue;
-    rc = sqlite3_exec(raw, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    sqlite3_exec(raw, "ROLLBACK", nullptr, nullptr, nullptr);
-    if ((rc & 0xff) == SQLITE_BUSY) return path;
+    if (LockedElsewhere(path)) return path;
   }
   std::string all;
   for (const std::string& path : files) all += (all.empty() ? "" : ", ") + path;
@@ -371,8 +365,13 @@ void Connection::ReleaseSavepoint() {
 
 void Connection::Commit() {
   RequireTransaction();
-  for (Slot& slot : slots_) {
-    if (!sqlite3_get_autocommit(slot.db.get())) Exec(slot.db.get(), "COMMIT", folder_);
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    sqlite3* db = slots_[i].db.get();
+    if (sqlite3_get_autocommit(db)) continue;
+    int rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) continue;
+    bool busy = (rc & 0xff) == SQLITE_BUSY;
+    FailFromSqlite(busy ? nullptr : db, rc, busy ? BusyFilesOf(i) : folder_);
   }
   EndTransaction();
 }

@@ -66,6 +66,31 @@ std::string FindTableFile(const std::string& folder, const std::string& name) {
   return (dir == "/" ? "" : dir) + "/" + matches.front();
 }
 
+namespace {
+
+// Whether another process holds a lock that conflicts with a write lock on the bytes given.
+bool RangeLockedElsewhere(const std::string& path, off_t start, off_t length) {
+  int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  bool held = fcntl(file, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  close(file);
+  return held;
+}
+
+}  // namespace
+
+bool LockedElsewhere(const std::string& path) {
+  // SQLite's locks of a database file lie on the 512 bytes from 1 GiB on: the pending, reserved
+  // and shared bytes.
+  constexpr off_t kLockBytes = 0x40000000;
+  return RangeLockedElsewhere(path, kLockBytes, 512) || HeldInWalModeElsewhere(path);
+}
+
 bool HeldInWalModeElsewhere(const std::string& path) {
   // Byte 18 of the header is 2 for a file in write-ahead mode.
   int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -74,18 +99,9 @@ bool HeldInWalModeElsewhere(const std::string& path) {
   bool wal = pread(file, header, sizeof header, 0) == sizeof header && header[18] == 2;
   close(file);
   if (!wal) return false;
-  int shm = open((path + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
-  if (shm < 0) return false;
   // Each connection to the log holds a read lock on byte 128 of the shared-memory file for as
   // long as it is open.
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 128;
-  lock.l_len = 1;
-  bool held = fcntl(shm, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
-  close(shm);
-  return held;
+  return RangeLockedElsewhere(path + "-shm", 128, 1);
 }
 
 std::string HeldInWalModeText(const std::string& path) {

@@ -21,6 +21,9 @@ bool IsDirectory(const std::string& path);
 // file cannot leave that mode until the other process closes it. Asked of the lock that every
 // SQLite connection to a file in that mode holds on its shared-memory file, without writing.
 bool HeldInWalModeElsewhere(const std::string& path);
+// Whether another process holds any of SQLite's locks on the table file (a reader's, a
+// writer's) or, in write-ahead mode, has its log open.
+bool LockedElsewhere(const std::string& path);
 // The text of the failure that names such a file and says what to do.
 std::string HeldInWalModeText(const std::string& path);
 
