@@ -141,14 +141,25 @@ TEST_P(JournalModes, AReadersShortTransactionAtTheStartIsWaitedOut) {
   EXPECT_EQ(testing::Differences(reference, practice), Strings{});
 }
 
+class OtherPrograms : public ::testing::Test {
+ protected:
+  // A demo practice as another program wrote it, in the journal mode given.
+  std::string Practice(JournalMode mode) {
+    MakeDemoRoot(root_.File("demo"), DemoOptions{1, 200, 5});
+    testing::RewritePractice(root_.File("demo/Practice1"), root_.File("practice"), mode);
+    return root_.File("practice");
+  }
+  static Strings RunOver(const std::string& practice) {
+    return {"run", practice, "--quiet", "--from", "01/01/1900", "--to", "12/31/2099"};
+  }
+  TempFolder root_;
+};
+
 // A program that keeps a table open in write-ahead mode keeps it from leaving that mode, which
 // the run needs before it writes: the run says so before it changes anything.
-TEST(OtherPrograms, ATableKeptOpenInWalModeStopsTheRunBeforeAnyChangeNamingTheFile) {
-  TempFolder root;
-  MakeDemoRoot(root.File("demo"), DemoOptions{1, 200, 5});
-  std::string practice = root.File("practice");
-  testing::RewritePractice(root.File("demo/Practice1"), practice, JournalMode::kWal);
-  Strings args = {"run", practice, "--quiet", "--from", "01/01/1900", "--to", "12/31/2099"};
+TEST_F(OtherPrograms, ATableKeptOpenInWalModeStopsTheRunBeforeAnyChangeNamingTheFile) {
+  std::string practice = Practice(JournalMode::kWal);
+  Strings args = RunOver(practice);
   {
     TableHolder reader(practice + "/MWTRN.ADT", false);
     Outcome outcome = testing::Rivenoak(args);
@@ -166,21 +177,17 @@ TEST(OtherPrograms, ATableKeptOpenInWalModeStopsTheRunBeforeAnyChangeNamingTheFi
     EXPECT_NE(dry_run.out.find(practice + "/MWTRN.ADT is kept open"), std::string::npos)
         << dry_run.out;
   }
-  EXPECT_EQ(testing::Differences(root.File("demo/Practice1"), practice), Strings{});
+  EXPECT_EQ(testing::Differences(root_.File("demo/Practice1"), practice), Strings{});
   // The other program has closed it: the run goes ahead.
   EXPECT_EQ(testing::Rivenoak(args).status, 0);
 }
 
 // In rollback mode a reader does not keep the run from beginning its changes, only from
 // committing them: the run stops at its first commit, naming the file, with nothing half applied.
-TEST(OtherPrograms, AReadTransactionHeldPastTheWaitStopsTheRunNamingTheFile) {
-  TempFolder root;
-  MakeDemoRoot(root.File("demo"), DemoOptions{1, 200, 5});
-  std::string practice = root.File("practice");
-  testing::RewritePractice(root.File("demo/Practice1"), practice, JournalMode::kRollback);
-  Strings args = {"run", practice, "--quiet", "--from", "01/01/1900", "--to", "12/31/2099"};
+TEST_F(OtherPrograms, AReadTransactionHeldPastTheWaitStopsTheRunNamingTheFile) {
+  std::string practice = Practice(JournalMode::kRollback);
   TableHolder reader(practice + "/Mwpro.adt", true);
-  Outcome outcome = testing::Rivenoak(args);
+  Outcome outcome = testing::Rivenoak(RunOver(practice));
   reader.Release();
   EXPECT_EQ(outcome.status, 1) << outcome.out;
   EXPECT_NE(outcome.out.find("error: "), std::string::npos) << outcome.out;
@@ -191,20 +198,17 @@ TEST(OtherPrograms, AReadTransactionHeldPastTheWaitStopsTheRunNamingTheFile) {
 }
 
 // Two files of one table would have one phase write the one and another the other.
-TEST(OtherPrograms, AFolderHoldingATableInTwoSpellingsIsRefusedBeforeAnyChange) {
-  TempFolder root;
-  MakeDemoRoot(root.File("demo"), DemoOptions{1, 100, 5});
-  std::string practice = root.File("demo/Practice1");
+TEST_F(OtherPrograms, AFolderHoldingATableInTwoSpellingsIsRefusedBeforeAnyChange) {
+  std::string practice = Practice(JournalMode::kRollback);
   fs::copy_file(practice + "/MWTRN.ADT", practice + "/Mwtrn.adt");
-  std::string before = root.File("before");
+  std::string before = root_.File("before");
   fs::copy(practice, before);
-  Outcome outcome =
-      testing::Rivenoak({"run", practice, "--quiet", "--from", "01/01/1900", "--to", "12/31/2099"});
+  Outcome outcome = testing::Rivenoak(RunOver(practice));
   EXPECT_EQ(outcome.status, 1) << outcome.out;
   EXPECT_NE(outcome.out.find("MWTRN.ADT, Mwtrn.adt"), std::string::npos) << outcome.out;
   // The tools that read a practice refuse it too.
   for (const Strings& command :
-       {Strings{"backup", practice, root.File("copy")}, Strings{"diff", practice, before},
+       {Strings{"backup", practice, root_.File("copy")}, Strings{"diff", practice, before},
         Strings{"run", practice, "--dry-run", "--quiet"}}) {
     Outcome refused = testing::Rivenoak(command);
     EXPECT_EQ(refused.status, 1) << command[0] << ":\n" << refused.out << refused.err;
@@ -212,7 +216,7 @@ TEST(OtherPrograms, AFolderHoldingATableInTwoSpellingsIsRefusedBeforeAnyChange) 
         << command[0] << ":\n"
         << refused.out << refused.err;
   }
-  EXPECT_FALSE(fs::exists(root.File("copy")));
+  EXPECT_FALSE(fs::exists(root_.File("copy")));
   for (const char* file : {"MWTRN.ADT", "Mwtrn.adt", "Mwpax.adt", "Mwpro.adt"}) {
     EXPECT_EQ(Bytes(practice + "/" + file), Bytes(before + "/" + file)) << file << " changed";
   }
