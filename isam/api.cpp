@@ -392,7 +392,12 @@ IsamResult IsamCheckTableFree(const char* folder, const char* name) {
     Need(folder, "folder");
     Need(name, "table name");
     std::string path = FindTableFile(NormalisePath(folder), name);
-    if (HeldInWalModeElsewhere(path)) Fail(ISAM_ERR_BUSY, HeldInWalModeText(path));
+    // A short hold is waited out, as a run waits for it.
+    constexpr int kStepMs = 2;
+    for (int waited = 0; HeldInWalModeElsewhere(path); waited += kStepMs) {
+      if (waited >= kBusyTimeoutMs) Fail(ISAM_ERR_BUSY, HeldInWalModeText(path));
+      sqlite3_sleep(kStepMs);
+    }
   });
 }
 

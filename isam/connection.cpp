@@ -12,7 +12,6 @@ namespace isam {
 namespace {
 
 constexpr int kMaxAttachedPerSlot = 10;  // SQLite's limit as Debian builds it
-constexpr int kBusyTimeoutMs = 10000;
 constexpr int kJournalRetryMs = 2;
 
 std::string FileUri(const std::string& path, bool read_only) {

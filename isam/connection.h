@@ -31,6 +31,9 @@
 
 namespace isam {
 
+// How long another program may keep a file busy before a change of it fails.
+constexpr int kBusyTimeoutMs = 10000;
+
 class Connection;
 
 // Told when the connection's transaction ends, committed or rolled back.

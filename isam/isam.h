@@ -149,8 +149,8 @@ IsamResult IsamOpenTable(IsamHandle connection, const char* name, const char* al
                          uint16_t rights, uint32_t open_mode, IsamHandle* table);
 IsamResult IsamCloseTable(IsamHandle table);
 // Whether the table in `path` could be opened for writing now, found out without writing to it:
-// ISAM_ERR_BUSY when another program keeps it open in write-ahead mode, which a table opened for
-// writing must leave; ISAM_ERR_AMBIGUOUS_TABLE, ISAM_ERR_TABLE_NOT_FOUND as IsamOpenTable.
+// ISAM_ERR_BUSY when another program keeps it open in write-ahead mode (waited for as long as a
+// run waits), which a table opened for writing must leave; ISAM_ERR_AMBIGUOUS_TABLE, ISAM_ERR_TABLE_NOT_FOUND as IsamOpenTable.
 IsamResult IsamCheckTableFree(const char* folder, const char* name);
 IsamResult IsamGetTableName(IsamHandle table, char* buffer, uint16_t* length);  // the file's path
 IsamResult IsamGetRecordLength(IsamHandle table, uint32_t* length);
