@@ -29,6 +29,9 @@ TChoosePract::TChoosePract(QWidget* parent)
   DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
   DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
   DBGrid1->verticalHeader()->setDefaultSectionSize(18);
+  DBGrid1->setTabKeyNavigation(false);  // Tab goes on to the buttons
+  // The columns are as wide as their texts; the last one fills what is left of the grid.
+  DBGrid1->horizontalHeader()->setStretchLastSection(true);
   model_ = std::make_unique<DataSetModel>(&DataSourceMWdblist);
   DBGrid1->setModel(model_.get());
   connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged,
@@ -41,6 +44,8 @@ TChoosePract::TChoosePract(QWidget* parent)
   Button2 = new QPushButton("&Exit", this);
   Button2->setGeometry(232, 240, 75, 25);
   connect(Button2, &QPushButton::clicked, [this] { Handle([this] { Button2Click(); }); });
+  NoDefaultButtons(this);
+  CentreOnScreen(this);
 }
 
 TChoosePract::~TChoosePract() {
@@ -65,6 +70,7 @@ void TChoosePract::FormShow() {
   IsamConnection1.SetConnectPath(GetRootDataPath());
   IsamConnection1.SetIsConnected(true);
   MWdblist.Open();
+  DBGrid1->resizeColumnsToContents();
   if (model_->rowCount() > 0) DBGrid1->selectRow(0);
 }
 

@@ -12,8 +12,7 @@ namespace app {
 
 int RunDesktop(int& argc, char** argv, const std::string& root) {
   QApplication application(argc, argv);
-  // The name only: a display name would be added to every window title.
-  QApplication::setApplicationName(ApplicationTitle());
+  SetUpApplication();
   SetRootOverride(root);
   // The main window is created first: its settings fix the date format for everything after.
   TMainForm main_form;
@@ -21,7 +20,10 @@ int RunDesktop(int& argc, char** argv, const std::string& root) {
   auto* chooser = new TChoosePract(&main_form);
   main_form.SetChooser(chooser);
   main_form.SetWhoPaid(new TWhoPaid(&main_form));
+  // Showing the main window runs its start-up, the chooser included. Left without a practice,
+  // the program has ended before its event loop would start, so the loop is not entered.
   main_form.show();
+  if (main_form.Ending()) return 0;
   return QApplication::exec();
 }
 

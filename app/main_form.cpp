@@ -20,12 +20,31 @@ QLabel* MakeLabel(QWidget* parent, const char* text, int x, int y) {
   return label;
 }
 
+// Check boxes stand 16 pixels apart: each is as high as that and as wide as its caption.
 QCheckBox* MakeCheckBox(QWidget* parent, const char* text, int x, int y, bool checked) {
   auto* box = new QCheckBox(QString::fromLatin1(text), parent);
-  box->move(x, y);
-  box->adjustSize();
+  box->setGeometry(x, y, box->sizeHint().width(), 16);
   box->setChecked(checked);
   return box;
+}
+
+// A caption beside a field: as high as the field, so that both texts share one base line.
+QLabel* MakeFieldLabel(QWidget* parent, const char* text, int x, int y, int field_height) {
+  auto* label = new QLabel(QString::fromLatin1(text), parent);
+  label->setGeometry(x, y, label->sizeHint().width(), field_height);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return label;
+}
+
+void SetTextColour(QWidget* widget, Qt::GlobalColor colour) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, colour);
+  widget->setPalette(palette);
+}
+
+void SetPixelFont(QLabel* label, int pixels) {
+  label->setFont(WindowFont(pixels));
+  label->adjustSize();
 }
 
 // A label whose text changes: it grows to its text.
@@ -34,9 +53,11 @@ void SetLabelText(QLabel* label, const std::string& text) {
   label->adjustSize();
 }
 
+constexpr int kDateFieldHeight = 21;
+
 QLineEdit* MakeDateField(QWidget* parent, int x, int y) {
   auto* edit = new QLineEdit(parent);
-  edit->setGeometry(x, y, 121, 21);
+  edit->setGeometry(x, y, 121, kDateFieldHeight);
   // Each "#" takes a digit, a blank, "+" or "-"; the two "/" are fixed.
   edit->setInputMask("##/##/####");
   edit->setMaxLength(10);
@@ -75,11 +96,8 @@ void TMainForm::BuildWindow() {
   Label11 = MakeLabel(GroupBox1, "Documents", 8, 104);
   Label12 = MakeLabel(GroupBox1, "0", 152, 104);
   lblVersion = MakeLabel(GroupBox1, "lblVersion", 560, 16);
-  QFont version_font = lblVersion->font();
-  version_font.setPixelSize(16);
-  lblVersion->setFont(version_font);
-  lblVersion->setStyleSheet("color: red");
-  lblVersion->adjustSize();
+  SetPixelFont(lblVersion, 16);
+  SetTextColour(lblVersion, Qt::red);
 
   GroupBox2 = new QGroupBox("Options", this);
   GroupBox2->setGeometry(0, 129, 763, 160);
@@ -88,12 +106,10 @@ void TMainForm::BuildWindow() {
   RadioGroup1 = new QGroupBox("Payment Application Options", GroupBox2);
   RadioGroup1->setGeometry(8, 56, 249, 57);
   RadioItem1 = new QRadioButton("OverApply Payments and Adjustments", RadioGroup1);
-  RadioItem1->move(8, 16);
-  RadioItem1->adjustSize();
+  RadioItem1->setGeometry(8, 16, RadioItem1->sizeHint().width(), 18);
   RadioItem1->setChecked(true);
   RadioItem2 = new QRadioButton("Stop Applying when Charge remainder is zero", RadioGroup1);
-  RadioItem2->move(8, 34);
-  RadioItem2->adjustSize();
+  RadioItem2->setGeometry(8, 34, RadioItem2->sizeHint().width(), 18);
   RadioGroup1->setEnabled(false);  // nothing enables it
   CheckBox5 = MakeCheckBox(GroupBox2, "Adjust Payment Amounts", 8, 120, true);
   CheckBox6 = MakeCheckBox(GroupBox2, "Strict Transaction Type Rules", 8, 136, true);
@@ -102,17 +118,12 @@ void TMainForm::BuildWindow() {
   CheckBox2->setVisible(false);
   Label13 = MakeLabel(GroupBox2, "Status", 352, 16);
   Label14 = MakeLabel(GroupBox2, "__", 360, 32);
-  for (QLabel* label : {Label13, Label14}) {
-    QFont f = label->font();
-    f.setPixelSize(13);
-    label->setFont(f);
-    label->adjustSize();
-  }
-  Label14->setStyleSheet("color: blue");
+  for (QLabel* label : {Label13, Label14}) SetPixelFont(label, 13);
+  SetTextColour(Label14, Qt::blue);
   CheckBox4 = MakeCheckBox(GroupBox2, "Specify Date Range", 352, 56, false);
-  Label15 = MakeLabel(GroupBox2, "From", 352, 80);
+  Label15 = MakeFieldLabel(GroupBox2, "From", 352, 80, kDateFieldHeight);
   DateFrom = MakeDateField(GroupBox2, 384, 80);
-  Label16 = MakeLabel(GroupBox2, "To", 360, 104);
+  Label16 = MakeFieldLabel(GroupBox2, "To", 360, 104, kDateFieldHeight);
   DateTo = MakeDateField(GroupBox2, 384, 104);
 
   Button1 = new QPushButton("&Exit", this);
@@ -125,28 +136,20 @@ void TMainForm::BuildWindow() {
   Button3 = new QPushButton("Button3", this);
   Button3->setGeometry(848, 408, 75, 25);
 
-  Panel1 = new QWidget(this);
+  Panel1 = new QFrame(this);
   Panel1->setGeometry(0, 328, 763, 48);
-  Panel1->setAutoFillBackground(true);
-  Panel1->setStyleSheet("QWidget#Panel1 { border: 1px inset gray; }");
-  Panel1->setObjectName("Panel1");
-  GaugeBar1 = new QProgressBar(Panel1);
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  GaugeBar1 = new GaugeBar(Panel1);
   GaugeBar1->setGeometry(0, 0, 763, 24);
-  GaugeBar2 = new QProgressBar(Panel1);
+  GaugeBar2 = new GaugeBar(Panel1);
   GaugeBar2->setGeometry(0, 24, 763, 23);
-  for (QProgressBar* bar : {GaugeBar1, GaugeBar2}) {
-    bar->setTextVisible(true);
-    bar->setAlignment(Qt::AlignCenter);
-    bar->setStyleSheet(
-        "QProgressBar { background: palette(button); border: 1px solid gray; }"
-        "QProgressBar::chunk { background: blue; }");
-  }
   gauge1_ = std::make_unique<QtGauge>(GaugeBar1);
   gauge2_ = std::make_unique<QtGauge>(GaugeBar2);
 
   DBGrid3 = new QTableView(this);
   DBGrid3->setGeometry(8, 528, 320, 120);
   DBGrid3->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  DBGrid3->setTabKeyNavigation(false);  // Tab goes on to the next control
   grid3_model_ = std::make_unique<DataSetModel>(&practice.DataSourceTrnChg);
   DBGrid3->setModel(grid3_model_.get());
 
@@ -157,6 +160,8 @@ void TMainForm::BuildWindow() {
   connect(CheckBox4, &QCheckBox::clicked, [this] { Handle([this] { CheckBox4Click(); }); });
   connect(RadioItem1, &QRadioButton::clicked, [this] { Handle([this] { RadioGroup1Click(0); }); });
   connect(RadioItem2, &QRadioButton::clicked, [this] { Handle([this] { RadioGroup1Click(1); }); });
+  NoDefaultButtons(this);
+  CentreOnScreen(this);
 }
 
 template <typename F>
@@ -184,6 +189,8 @@ void TMainForm::FormShow() {
   setWindowTitle("Rivenoak For Medisoft Windows");
   ProcessMessages();
   if (DataPath.empty()) {
+    // The window never reaches the screen; the program ends before its event loop would start.
+    setAttribute(Qt::WA_DontShowOnScreen);
     EndProgram();
     return;
   }

@@ -5,6 +5,7 @@
 #define RIVENOAK_APP_MAIN_FORM_H_
 
 #include <QCheckBox>
+#include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -103,8 +104,8 @@ class TMainForm : public QWidget,
   QRadioButton *RadioItem1, *RadioItem2;
   QLineEdit *DateFrom, *DateTo;
   QPushButton *Button1, *Button2, *Button3;
-  QWidget* Panel1;
-  QProgressBar *GaugeBar1, *GaugeBar2;
+  QFrame* Panel1;
+  GaugeBar *GaugeBar1, *GaugeBar2;
   QTableView* DBGrid3;
 
  protected:

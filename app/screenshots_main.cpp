@@ -2,6 +2,7 @@
 // the chooser, the main window ready, the who-paid dialog, and the main window after a run.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdlib>
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
-  QApplication::setApplicationName(app::ApplicationTitle());
+  app::SetUpApplication();
   QDir out(QString::fromLocal8Bit(argv[1]));
   if (!out.mkpath(".")) {
     std::cerr << "cannot make " << argv[1] << "\n";
@@ -63,6 +64,10 @@ int main(int argc, char** argv) {
     closer.start(20);
     main_form.Button2->click();
     closer.stop();
+    // The bars show their last percentage once their repaint interval has passed.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 2 * app::QtGauge::kRepaintIntervalMs) QApplication::processEvents();
     save(&main_form, "main-after-run.png");
     QApplication::quit();
   });

@@ -19,6 +19,10 @@ TWhoPaid::TWhoPaid(QWidget* parent) : QDialog(parent) {
   DBGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
   model_ = std::make_unique<DataSetModel>(&logic.DataSourceMWtrnWhoPaid, true);
   DBGrid2->setModel(model_.get());
+  DBGrid2->setTabKeyNavigation(false);  // Tab goes on to the buttons
+  // The one row is read again at every correction; its columns keep as wide as their texts.
+  connect(model_.get(), &QAbstractItemModel::modelReset, DBGrid2,
+          &QTableView::resizeColumnsToContents);
 
   const int positions[5][2] = {{8, 136}, {8, 168}, {8, 200}, {96, 136}, {96, 168}};
   for (int i = 0; i < 5; ++i) {
@@ -26,8 +30,10 @@ TWhoPaid::TWhoPaid(QWidget* parent) : QDialog(parent) {
     PayerButtons[i]->setGeometry(positions[i][0], positions[i][1], 75, 25);
     PayerButtons[i]->setEnabled(false);
     auto button = static_cast<engine::PayerButton>(i);
-    connect(PayerButtons[i], &QPushButton::clicked,
-            [this, button] { Handle([this, button] { logic.PayerButtonClick(button); }); });
+    connect(PayerButtons[i], &QPushButton::clicked, [this, button] {
+      Handle([this, button] { logic.PayerButtonClick(button); });
+      KeepFocusForNextPress(button);
+    });
   }
   RadioGroup1 = new QGroupBox("Apply Changes", this);
   RadioGroup1->setGeometry(200, 136, 321, 57);
@@ -59,6 +65,21 @@ TWhoPaid::TWhoPaid(QWidget* parent) : QDialog(parent) {
   DBText2->move(104, 28);
   DBText3 = new QLabel(GroupBox1);
   DBText3->setGeometry(384, 24, 65, 17);
+  NoDefaultButtons(this);
+  CentreOnScreen(this);
+}
+
+void TWhoPaid::KeepFocusForNextPress(engine::PayerButton pressed) {
+  // A press disables every button while it writes, which moves the focus on to the radio group.
+  // It goes back to the button pressed, else to the first payer button the next transaction
+  // offers, else to Close.
+  if (!isVisible()) return;
+  QPushButton* target = PayerButtons[static_cast<size_t>(pressed)];
+  for (size_t i = 0; !target->isEnabled() && i < PayerButtons.size(); ++i) {
+    target = PayerButtons[i];
+  }
+  if (!target->isEnabled()) target = Button1;
+  if (target->isEnabled()) target->setFocus(Qt::OtherFocusReason);
 }
 
 TWhoPaid::~TWhoPaid() {

@@ -47,6 +47,8 @@ class TWhoPaid : public QDialog, public engine::WhoPaidWindow {
  private:
   template <typename F>
   void Handle(F&& handler);
+  // After a payer press: the focus where another press can follow.
+  void KeepFocusForNextPress(engine::PayerButton pressed);
   std::unique_ptr<DataSetModel> model_;
   bool closing_ = false;
 };

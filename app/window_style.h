@@ -1,5 +1,5 @@
-// What every window shares: the application's title, the 8-point sans-serif font, and fixed
-// client sizes.
+// What every window shares: the application's title, its style and font, fixed client sizes
+// centred on the screen, and buttons that the Return key never presses on its own.
 #ifndef RIVENOAK_APP_WINDOW_STYLE_H_
 #define RIVENOAK_APP_WINDOW_STYLE_H_
 
@@ -17,10 +17,18 @@ inline QString ApplicationTitle() {
   return QStringLiteral("Rivenoak");
 }
 
+// The application's name and the look its windows are laid out for (group box captions on the
+// frame line). Called once, after the application object is made.
+void SetUpApplication();
+
+// The windows' font: a semi-condensed sans-serif 10 pixels high, about the size the fixed
+// layouts were made for and narrow enough that every caption fits the place it has.
+QFont WindowFont();
+// The window font at another pixel height (status and version labels).
+QFont WindowFont(int pixel_size);
+
 inline void ApplyWindowFont(QWidget* window) {
-  QFont font(QStringLiteral("Sans Serif"), 8);
-  font.setStyleHint(QFont::SansSerif);
-  window->setFont(font);
+  window->setFont(WindowFont());
 }
 
 // Runs a window's handler; an exception gives its message to `show_error` (an error box titled
@@ -41,6 +49,13 @@ inline void SetFixedClientSize(QWidget* window, int width, int height) {
   window->setFixedSize(width, height);
   window->setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
 }
+
+// Places the window in the middle of the screen it opens on.
+void CentreOnScreen(QWidget* window);
+
+// No push button of the window is its default button: Return presses none of them, and a button
+// reacts only to a press meant for it (a click, Space while it has the focus, its accelerator).
+void NoDefaultButtons(QWidget* window);
 
 }  // namespace app
 
