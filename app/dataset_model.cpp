@@ -1,5 +1,7 @@
 #include "app/dataset_model.h"
 
+#include <QTimer>
+
 namespace app {
 
 DataSetModel::DataSetModel(data::TDataSource* source, bool follow_records, QObject* parent)
@@ -43,7 +45,14 @@ void DataSetModel::ActiveChanged(bool active) {
 }
 
 void DataSetModel::RecordChanged() {
-  if (follow_records_) Reload();
+  // A correction moves the dataset once for every record it writes: the rows are read again
+  // once, when the window next handles its messages, not at every move.
+  if (!follow_records_ || reload_queued_) return;
+  reload_queued_ = true;
+  QTimer::singleShot(0, this, [this] {
+    reload_queued_ = false;
+    Reload();
+  });
 }
 
 void DataSetModel::Reload() {

@@ -14,8 +14,8 @@ namespace app {
 
 class DataSetModel : public QAbstractTableModel, private data::TDataLink {
  public:
-  // With follow_records, the rows are read again whenever the dataset moves (for a detail that
-  // shows the few records of its master's current row).
+  // With follow_records, the rows are read again after the dataset moves, once the window
+  // handles its messages (for a detail that shows the few records of its master's current row).
   DataSetModel(data::TDataSource* source, bool follow_records = false, QObject* parent = nullptr);
   ~DataSetModel() override;
 
@@ -37,6 +37,7 @@ class DataSetModel : public QAbstractTableModel, private data::TDataLink {
   data::TDataSource* source_;
   bool follow_records_;
   bool reloading_ = false;
+  bool reload_queued_ = false;
   QStringList headers_;
   std::vector<QStringList> rows_;
 };
