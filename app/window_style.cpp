@@ -50,15 +50,14 @@ class WindowLook : public QProxyStyle {
       return;
     }
     QRect label = subControlRect(control, option, SC_GroupBoxLabel, widget);
-    QStyleOptionFrame frame;
-    frame.QStyleOption::operator=(*box);
-    frame.features = box->features;
-    frame.lineWidth = box->lineWidth;
-    frame.midLineWidth = box->midLineWidth;
-    frame.rect = subControlRect(control, option, SC_GroupBoxFrame, widget);
+    // An etched frame: a dark line with a light one inside it, broken where the caption is.
+    QRect frame = subControlRect(control, option, SC_GroupBoxFrame, widget).adjusted(0, 0, -2, -2);
     painter->save();
     painter->setClipRegion(QRegion(option->rect).subtracted(label));
-    drawPrimitive(PE_FrameGroupBox, &frame, painter, widget);
+    painter->setPen(option->palette.color(QPalette::Mid));
+    painter->drawRect(frame);
+    painter->setPen(option->palette.color(QPalette::Light));
+    painter->drawRect(frame.translated(1, 1));
     painter->restore();
     if (!label.isEmpty()) {
       drawItemText(painter, label, Qt::TextShowMnemonic | Qt::AlignCenter, box->palette,
