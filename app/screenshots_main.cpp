@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdlib>
@@ -46,8 +48,9 @@ int main(int argc, char** argv) {
     save(chooser, "chooser.png");
     chooser->Button1->click();
   });
-  // Once the main window is ready: picture it, run, and picture it again. Message boxes of the
-  // run are closed as they open.
+  // Once the main window is ready: picture it, run, and picture it again. The who-paid dialog is
+  // pictured, then answered for all occurrences with the first payer offered until it closes;
+  // message boxes are closed as they open (a question with Yes).
   QTimer::singleShot(600, [&] {
     save(&main_form, "main-ready.png");
     QTimer closer;
@@ -55,9 +58,22 @@ int main(int argc, char** argv) {
     QObject::connect(&closer, &QTimer::timeout, [&] {
       QWidget* box = QApplication::activeModalWidget();
       if (!box) return;
-      if (box == who_paid && !who_paid_saved) {
-        save(who_paid, "who-paid.png");
+      if (box == who_paid) {
+        if (!who_paid_saved) save(who_paid, "who-paid.png");
         who_paid_saved = true;
+        who_paid->RadioAll->setChecked(true);
+        for (QPushButton* payer : who_paid->PayerButtons) {
+          if (!payer->isEnabled()) continue;
+          payer->click();
+          return;
+        }
+        return;
+      }
+      if (auto* message = qobject_cast<QMessageBox*>(box)) {
+        if (QAbstractButton* yes = message->button(QMessageBox::Yes)) {
+          yes->click();
+          return;
+        }
       }
       box->close();
     });
