@@ -5,6 +5,7 @@
 #define RIVENOAK_APP_MAIN_FORM_H_
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -131,6 +132,8 @@ class TMainForm : public QWidget,
   bool running_ = false;
   bool ending_ = false;
   int types_changed_ = 0;
+  static constexpr qint64 kMessageIntervalNs = 1'000'000;
+  QElapsedTimer messages_handled_;
 };
 
 }  // namespace app
