@@ -132,6 +132,14 @@ void TimePhases(app::Phases& phases, PhaseSeconds& seconds) {
   wrap("AdjustPayments", phases.AdjustPayments);
 }
 
+// What the run spent outside its four phases: for the window, setting up the run and showing
+// "Finished."; headless, preparing the practice.
+void AddTimeOutsidePhases(PhaseSeconds& phases, double run_seconds) {
+  double outside = run_seconds;
+  for (const auto& [name, seconds] : phases) outside -= seconds;
+  phases["outside the phases"] = outside;
+}
+
 struct WindowResult {
   PhaseSeconds phases;
   double run_seconds = 0;
@@ -183,6 +191,7 @@ WindowResult RunInWindow(const std::string& root, const Config& config, double c
   QApplication::exec();
   result.run_seconds = Seconds(finished - started);
   result.presses = driver.presses;
+  AddTimeOutsidePhases(result.phases, result.run_seconds);
   return result;
 }
 
@@ -217,6 +226,7 @@ HeadlessResult RunHeadless(const QTemporaryDir& scratch, const std::string& root
   while (in >> name >> seconds && std::getline(in, rest)) {
     if (name != "peak_kb") result.phases[name] += seconds;
   }
+  AddTimeOutsidePhases(result.phases, result.run_seconds);
   return result;
 }
 
