@@ -94,7 +94,10 @@ class XServer {
     if (pipe(fds) != 0) return;
     pid_ = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
                   std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24",
-                  "-nolisten", "tcp"},
+                  "-nolisten", "tcp",
+                  // No key repeats: on a busy machine a key held between xdotool's press and
+                  // release would otherwise be typed again.
+                  "-ardelay", "60000"},
                  {}, "/dev/null", fds[1]);
     close(fds[1]);
     std::string number;
