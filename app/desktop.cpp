@@ -20,10 +20,13 @@ int RunDesktop(int& argc, char** argv, const std::string& root) {
   auto* chooser = new TChoosePract(&main_form);
   main_form.SetChooser(chooser);
   main_form.SetWhoPaid(new TWhoPaid(&main_form));
-  // Showing the main window runs its start-up, the chooser included. Left without a practice,
-  // the program has ended before its event loop would start, so the loop is not entered.
-  main_form.show();
+  // The main window's show handler runs before the window is shown, so that the chooser is the
+  // only window on screen and is not opened from inside the main window's own showing. Left
+  // without a practice, the program ends here: the main window is never shown and the event
+  // loop never entered.
+  main_form.StartUp();
   if (main_form.Ending()) return 0;
+  main_form.show();
   return QApplication::exec();
 }
 

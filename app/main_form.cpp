@@ -173,9 +173,13 @@ void TMainForm::Handle(F&& handler) {
 
 void TMainForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
+  // Runs before the window reaches the screen: while the chooser is open it is the only window.
+  StartUp();
+}
+
+void TMainForm::StartUp() {
   if (shown_) return;
   shown_ = true;
-  // Runs before the window reaches the screen: while the chooser is open it is the only window.
   Handle([this] { FormShow(); });
 }
 
@@ -189,7 +193,7 @@ void TMainForm::FormShow() {
   setWindowTitle("Rivenoak For Medisoft Windows");
   ProcessMessages();
   if (DataPath.empty()) {
-    // The window never reaches the screen; the program ends before its event loop would start.
+    // When the window is being shown it never reaches the screen.
     setAttribute(Qt::WA_DontShowOnScreen);
     EndProgram();
     return;

@@ -41,6 +41,10 @@ class TMainForm : public QWidget,
   void SetWhoPaid(TWhoPaid* who_paid);
   ~TMainForm() override;
 
+  // The show handler, once: the chooser, then the chosen practice prepared. Showing the window
+  // runs it if it has not run.
+  void StartUp();
+
   // ---- handlers ----
   void FormShow();
   void Button1Click();

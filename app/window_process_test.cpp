@@ -106,7 +106,12 @@ class XServer {
     close(fds[0]);
     if (!number.empty()) display_ = ":" + number;
   }
-  ~XServer() { Stop(pid_); }
+  ~XServer() {
+    // Asked to end, so that it removes its lock file and socket for the next server.
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    if (WaitForExit(pid_, 5s) < 0) Stop(pid_);
+  }
   const std::string& display() const { return display_; }
 
  private:
@@ -142,8 +147,10 @@ class WindowProcessTest : public ::testing::Test {
   }
 
   // The program's end: within a second of the last thing it was asked, by itself.
-  int EndsBySelf() {
-    int status = WaitForExit(pid_, 1s);
+  int EndsBySelf() { return EndsWithin(1s); }
+
+  int EndsWithin(Clock::duration limit) {
+    int status = WaitForExit(pid_, limit);
     if (status >= 0) pid_ = -1;
     return status;
   }
@@ -292,7 +299,6 @@ TEST_F(WindowProcessTest, LeavingTheChooserEndsTheProgramEveryWay) {
       {"Alt+E", [this](const std::string& w) { Keys(w, "alt+e"); }},
       // From the grid, Tab reaches "&Open", then "&Exit"; Space presses it.
       {"Exit from the keyboard", [this](const std::string& w) { Keys(w, "Tab Tab space"); }},
-      {"title bar", [this](const std::string& w) { CloseByTitleBar(w); }},
   };
   for (const auto& [way, leave] : ways) {
     SCOPED_TRACE(way);
@@ -305,6 +311,21 @@ TEST_F(WindowProcessTest, LeavingTheChooserEndsTheProgramEveryWay) {
     Stop(pid_);
     pid_ = -1;
   }
+
+  // The title bar's close button. Without a window manager the toolkit lets some close requests
+  // to a dialog pass unanswered (a plain dialog of its own does the same); the user then presses
+  // again, so the button is pressed every 200 ms, and the program must end within a second of
+  // the first press.
+  SCOPED_TRACE("title bar");
+  StartProgram();
+  std::string chooser = WaitForWindow("Choose Practice");
+  ASSERT_FALSE(chooser.empty()) << "program ended: " << EndsWithin(0s) << "\n" << ProgramOutput();
+  int status = -1;
+  for (int press = 0; press < 5 && status < 0; ++press) {
+    CloseByTitleBar(chooser);
+    status = EndsWithin(200ms);
+  }
+  EXPECT_EQ(status, 0) << ProgramOutput();
 }
 
 TEST_F(WindowProcessTest, KeysPressOnlyWhatTheUserChoseAndTabFollowsTheControls) {
