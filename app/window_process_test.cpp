@@ -49,7 +49,7 @@ bool OnPath(const std::string& program) {
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extra_env,
-            const std::string& output, int keep_fd = -1) {
+            const std::string& output) {
   std::vector<std::string> env_strings(extra_env);
   for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);
   std::vector<char*> argv, envp;
@@ -62,7 +62,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  (void)keep_fd;  // inherited as it is: opened without close-on-exec
+  // Other descriptors (a pipe the child is to write to) are inherited as they are.
   pid_t pid = -1;
   if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
@@ -90,21 +90,13 @@ void Stop(pid_t pid) {
 class XServer {
  public:
   XServer() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                  std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24",
-                  "-nolisten", "tcp",
-                  // No key repeats: on a busy machine a key held between xdotool's press and
-                  // release would otherwise be typed again.
-                  "-ardelay", "60000"},
-                 {}, "/dev/null", fds[1]);
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
+    // A display number of this process's own, well above those people and scripts take, so
+    // that tests running side by side never meet on one server.
+    for (int attempt = 0; attempt < 20 && display_.empty(); ++attempt) {
+      int number = 100 + (static_cast<int>(getpid()) + attempt * 37) % 800;
+      if (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
+      Start(number);
+    }
   }
   ~XServer() {
     // Asked to end, so that it removes its lock file and socket for the next server.
@@ -115,6 +107,32 @@ class XServer {
   const std::string& display() const { return display_; }
 
  private:
+  // Starts a server on the display; it writes the number to the pipe once it takes clients,
+  // and ends at once if the display is taken.
+  void Start(int number) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_t pid = Spawn(
+        {"Xvfb", ":" + std::to_string(number), "-displayfd", std::to_string(fds[1]), "-screen", "0",
+         std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24", "-nolisten",
+         "tcp",
+         // No key repeats: on a busy machine a key held between xdotool's press
+         // and release would otherwise be typed again.
+         "-ardelay", "60000"},
+        {}, "/dev/null");
+    close(fds[1]);
+    std::string written;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') written += c;
+    close(fds[0]);
+    if (written == std::to_string(number)) {
+      pid_ = pid;
+      display_ = ":" + written;
+    } else {
+      Stop(pid);
+    }
+  }
+
   pid_t pid_ = -1;
   std::string display_;
 };
