@@ -274,14 +274,7 @@ void TMainForm::SetTypesChanged(int count) {
 }
 
 void TMainForm::ProcessMessages() {
-  // The run calls this for every record it handles. Handling the queue polls the window
-  // system's connection even when nothing waits, which costs about as much as a record's own
-  // work; so the queue is handled when a millisecond has passed since it last was (sooner than a
-  // user can tell from every record, and a Cancel press is seen as soon), and otherwise the call
-  // costs one reading of the clock.
-  if (messages_handled_.isValid() && messages_handled_.nsecsElapsed() < kMessageIntervalNs) return;
   QCoreApplication::processEvents();
-  messages_handled_.start();
 }
 
 int TMainForm::Box(int icon, const QString& title, const std::string& text, bool yes_no) {

@@ -5,7 +5,6 @@
 #define RIVENOAK_APP_MAIN_FORM_H_
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -136,8 +135,6 @@ class TMainForm : public QWidget,
   bool running_ = false;
   bool ending_ = false;
   int types_changed_ = 0;
-  static constexpr qint64 kMessageIntervalNs = 1'000'000;
-  QElapsedTimer messages_handled_;
 };
 
 }  // namespace app
