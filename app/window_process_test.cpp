@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -116,6 +117,8 @@ class XServer {
         {"Xvfb", ":" + std::to_string(number), "-displayfd", std::to_string(fds[1]), "-screen", "0",
          std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24", "-nolisten",
          "tcp",
+         // No reset when the last client leaves: a program started meanwhile would find no server.
+         "-noreset",
          // No key repeats: on a busy machine a key held between xdotool's press
          // and release would otherwise be typed again.
          "-ardelay", "60000"},
@@ -283,14 +286,19 @@ class WindowProcessTest : public ::testing::Test {
         testing::QueryColumn(Practice() + "/MWTRN.ADT",
                              "SELECT count(*) FROM records WHERE \"Who Paid\" IS NULL AND "
                              "\"Transaction Type\" BETWEEN 'I' AND 'O'");
-    return rows.empty() ? -1 : std::atoi(rows[0].c_str());
+    // A read that meets the program's commit gives a row that says so, not a count: -1.
+    if (rows.size() != 1 || rows[0].empty() ||
+        !std::isdigit(static_cast<unsigned char>(rows[0][0]))) {
+      return -1;
+    }
+    return std::atoi(rows[0].c_str());
   }
 
   // Waits until the count of payments without a payer is at most `count`; the count then.
   int WaitForPaymentsWithoutPayer(int count) {
     auto until = Clock::now() + kWait;
     int now = PaymentsWithoutPayer();
-    while (now > count && Clock::now() < until) {
+    while ((now < 0 || now > count) && Clock::now() < until) {
       std::this_thread::sleep_for(20ms);
       now = PaymentsWithoutPayer();
     }
