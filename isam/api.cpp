@@ -303,7 +303,7 @@ IsamResult IsamConnectEx(const char* path, uint16_t server_types, const char*, c
     }
     if (!IsDirectory(folder))
       Fail(ISAM_ERR_FOLDER_NOT_FOUND, "The folder " + folder + " does not exist");
-    *connection = R().AddConnection(std::make_unique<Connection>(folder));
+    *connection = R().AddConnection(std::make_unique<Connection>(folder, FilesystemOf(folder)));
   });
 }
 
@@ -318,8 +318,8 @@ IsamResult IsamDisconnect(IsamHandle connection) {
 IsamResult IsamGetConnectionType(IsamHandle connection, uint16_t* type) {
   return Guard([&] {
     Need(type, "output");
-    R().GetConnection(connection);
-    *type = ISAM_SERVER_LOCAL;
+    *type =
+        R().GetConnection(connection).filesystem().remote ? ISAM_SERVER_REMOTE : ISAM_SERVER_LOCAL;
   });
 }
 
@@ -379,11 +379,14 @@ IsamResult IsamOpenTable(IsamHandle connection, const char* name, const char*, u
     bool file_writable = IsWritableFile(path);
     bool read_only = (open_mode & ISAM_OPEN_READ_ONLY) != 0 || !file_writable;
     bool exclusive = (open_mode & ISAM_OPEN_EXCLUSIVE) != 0;
+    // An exclusive open keeps every other handle out by itself.
+    std::shared_ptr<LockFile> hold;
+    if (!read_only && !exclusive) hold = HoldForChanges(conn, path);
     auto attachment = conn.Attach(path, !file_writable);
     if (!read_only) attachment->EnsureRollbackJournal();
     auto source = std::make_shared<RecordSource>(std::move(attachment));
-    *table = R().AddTable(connection,
-                          std::make_unique<Table>(&conn, std::move(source), read_only, exclusive));
+    *table = R().AddTable(connection, std::make_unique<Table>(&conn, std::move(source), read_only,
+                                                              exclusive, std::move(hold)));
   });
 }
 

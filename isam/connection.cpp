@@ -88,6 +88,13 @@ void Attachment::EnsureRollbackJournal() {
   }
 }
 
+void Attachment::RefuseWhereLocksStayLocal() const {
+  const FolderFilesystem& filesystem = connection_->filesystem();
+  if (!filesystem.local_locks.empty()) {
+    Fail(ISAM_ERR_NOT_SUPPORTED, LocalLocksText(connection_->folder(), filesystem));
+  }
+}
+
 sqlite3* Attachment::db() const {
   return connection_->slot_db(slot_);
 }
@@ -116,7 +123,8 @@ bool Attachment::RecordChangedSince(int64_t recno, uint64_t since) const {
   return it != record_changes_.end() && it->second > since;
 }
 
-Connection::Connection(std::string folder) : folder_(std::move(folder)) {}
+Connection::Connection(std::string folder, FolderFilesystem filesystem)
+    : folder_(std::move(folder)), filesystem_(std::move(filesystem)) {}
 
 Connection::~Connection() {
   if (in_transaction_) Rollback();

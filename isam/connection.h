@@ -26,6 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "isam/folder_filesystem.h"
 #include "isam/schema.h"
 #include "isam/sqlite_handle.h"
 
@@ -75,7 +76,9 @@ class Attachment {
   // counts the change, so that a move served by a running statement knows it is out of date.
   // `changed_record` names the one record an update changes and tells that it changes no field
   // of any index (every record keeps its place in every order); 0 for any other change.
+  // In a network folder whose mount keeps locks on this computer, every change is refused.
   void PrepareChange(int64_t changed_record = 0) {
+    RefuseWhereLocksStayLocal();
     EnsureRollbackJournal();
     CountChange(changed_record);
   }
@@ -90,6 +93,8 @@ class Attachment {
   bool RecordChangedSince(int64_t recno, uint64_t since) const;
 
  private:
+  void RefuseWhereLocksStayLocal() const;
+
   Connection* connection_;
   size_t slot_;
   std::string schema_name_;
@@ -110,12 +115,14 @@ class Attachment {
 
 class Connection {
  public:
-  explicit Connection(std::string folder);
+  explicit Connection(std::string folder, FolderFilesystem filesystem = {});
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
   const std::string& folder() const { return folder_; }
+  // The filesystem the folder is on: a network folder is a remote connection.
+  const FolderFilesystem& filesystem() const { return filesystem_; }
 
   // Attaches the file (checked to be a table first), or shares the attachment already made.
   // Attaching writes nothing to the file.
@@ -176,6 +183,7 @@ class Connection {
   static std::string SavepointName(int depth);
 
   std::string folder_;
+  FolderFilesystem filesystem_;
   std::vector<Slot> slots_;
   std::map<std::string, std::weak_ptr<Attachment>> attachments_;
   bool in_transaction_ = false;

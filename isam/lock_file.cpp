@@ -57,4 +57,18 @@ bool LockFile::LockedElsewhere(uint64_t byte) {
   return lock.l_type != F_UNLCK;
 }
 
+std::shared_ptr<LockFile> OpenMarkHolds::Take(const std::string& table_path) {
+  if (auto held = holds_[table_path].lock()) return held;
+  auto hold = std::make_shared<LockFile>(table_path);
+  if (!hold->TryLock(0, true)) {
+    Fail(ISAM_ERR_TABLE_IN_USE,
+         "The table " + table_path +
+             " is open in another program, on this computer or another one. In a network folder "
+             "Rivenoak changes a table only while no other program has it open; close the "
+             "practice there and try again");
+  }
+  holds_[table_path] = hold;
+  return hold;
+}
+
 }  // namespace isam

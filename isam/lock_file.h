@@ -9,6 +9,8 @@
 #define RIVENOAK_ISAM_LOCK_FILE_H_
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -40,6 +42,20 @@ class LockFile {
  private:
   int fd_ = -1;
   std::string path_;
+};
+
+// The open marks that this process keeps to itself: in a network folder, locks between computers
+// are only as good as the mount passes them on, so a table opened there for changes is taken from
+// every other program until the process closes its last handle of it. The process's own handles
+// share the hold (they take no open mark of their own) and still lock records against each other.
+class OpenMarkHolds {
+ public:
+  // The hold of the table at `table_path`, taken when the process does not hold it yet; throws
+  // ISAM_ERR_TABLE_IN_USE when another program, or an exclusive handle, has the table open.
+  std::shared_ptr<LockFile> Take(const std::string& table_path);
+
+ private:
+  std::map<std::string, std::weak_ptr<LockFile>> holds_;
 };
 
 }  // namespace isam

@@ -125,4 +125,14 @@ uint16_t Registry::KindOf(IsamHandle handle) const {
   return 0;
 }
 
+std::shared_ptr<LockFile> HoldForChanges(const Connection& connection, const std::string& path) {
+  if (!connection.filesystem().remote) return nullptr;
+  return Registry::Get().open_mark_holds().Take(path);
+}
+
+FolderFilesystem FilesystemOf(const std::string& folder) {
+  std::lock_guard<std::recursive_mutex> lock(Registry::Get().mutex());
+  return FindFolderFilesystem(folder, Registry::Get().filesystem_probe());
+}
+
 }  // namespace isam

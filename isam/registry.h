@@ -11,7 +11,9 @@
 
 #include "isam/calendar.h"
 #include "isam/connection.h"
+#include "isam/folder_filesystem.h"
 #include "isam/isam.h"
+#include "isam/lock_file.h"
 #include "isam/sql_statement.h"
 #include "isam/table.h"
 
@@ -41,6 +43,16 @@ class Registry {
   // Calls of the interface so far, for measuring what a run asks of the engine.
   void CountCall() { ++calls_; }
   uint64_t calls() const { return calls_; }
+
+  // How connections find their folder's filesystem. Tests give recorded answers, to play a
+  // network folder; null goes back to the system's.
+  const FilesystemProbe& filesystem_probe() const {
+    return probe_ ? *probe_ : SystemFilesystemProbe();
+  }
+  void set_filesystem_probe(std::shared_ptr<const FilesystemProbe> probe) {
+    probe_ = std::move(probe);
+  }
+  OpenMarkHolds& open_mark_holds() { return open_mark_holds_; }
 
   IsamHandle AddConnection(std::unique_ptr<Connection> connection);
   Connection& GetConnection(IsamHandle handle);
@@ -87,11 +99,20 @@ class Registry {
   EngineSettings settings_;
   IsamHandle next_handle_ = 1;
   uint64_t calls_ = 0;
+  std::shared_ptr<const FilesystemProbe> probe_;
+  OpenMarkHolds open_mark_holds_;
   std::unordered_map<IsamHandle, ConnectionEntry> connections_;
   std::unordered_map<IsamHandle, TableEntry> tables_;
   std::unordered_map<IsamHandle, IndexEntry> indexes_;
   std::unordered_map<IsamHandle, StatementEntry> statements_;
 };
+
+// A table in a network folder that is opened for changes is this process's alone (checked now,
+// before any change): the hold of its open mark, or null in a local folder.
+std::shared_ptr<LockFile> HoldForChanges(const Connection& connection, const std::string& path);
+
+// The filesystem of `folder`, found as a connection to it finds it.
+FolderFilesystem FilesystemOf(const std::string& folder);
 
 }  // namespace isam
 

@@ -4,6 +4,7 @@
 #include "isam/field.h"
 #include "isam/file_lookup.h"
 #include "isam/isam.h"
+#include "isam/registry.h"
 
 namespace isam {
 namespace {
@@ -314,7 +315,8 @@ int64_t SqlStatement::RunChanges(const std::shared_ptr<Attachment>& attachment) 
   if (attachment->read_only()) {
     Fail(ISAM_ERR_READ_ONLY, "The table " + attachment->path() + " is read-only");
   }
-  Table table(connection_, std::make_shared<RecordSource>(attachment), false, false);
+  Table table(connection_, std::make_shared<RecordSource>(attachment), false, false,
+              HoldForChanges(*connection_, attachment->path()));
   ConditionWriter writer(schema, title, parameters_, parsed_.parameter_names, date_format_);
 
   std::vector<int64_t> targets;

@@ -53,8 +53,11 @@ void ReadRow(sqlite3_stmt* stmt, const RecordSource& source, int64_t* recno,
 }  // namespace
 
 Table::Table(Connection* connection, std::shared_ptr<RecordSource> source, bool read_only,
-             bool exclusive)
-    : connection_(connection), source_(std::move(source)), read_only_(read_only) {
+             bool exclusive, std::shared_ptr<LockFile> open_mark_hold)
+    : connection_(connection),
+      source_(std::move(source)),
+      read_only_(read_only),
+      open_mark_hold_(std::move(open_mark_hold)) {
   const TableSchema& s = schema();
   indexes_.resize(s.indexes.size());
   order_columns_.push_back(source_->natural_order());
@@ -68,7 +71,7 @@ Table::Table(Connection* connection, std::shared_ptr<RecordSource> source, bool 
   }
   if (!source_->is_view() && (!read_only_ || exclusive)) {
     lock_file_ = std::make_unique<LockFile>(path());
-    if (!lock_file_->TryLock(0, exclusive)) {
+    if (!open_mark_hold_ && !lock_file_->TryLock(0, exclusive)) {
       Fail(ISAM_ERR_TABLE_IN_USE,
            exclusive ? "The table " + path() + " is open elsewhere and cannot be opened exclusively"
                      : "The table " + path() + " is open exclusively elsewhere");

@@ -28,8 +28,10 @@ class Table : public TransactionEndListener {
  public:
   static constexpr int kNaturalOrder = -1;
 
+  // `open_mark_hold`, when given, is the process's hold of the table's open mark (see
+  // OpenMarkHolds): the handle then takes no open mark of its own.
   Table(Connection* connection, std::shared_ptr<RecordSource> source, bool read_only,
-        bool exclusive);
+        bool exclusive, std::shared_ptr<LockFile> open_mark_hold = nullptr);
   ~Table() override;
   // Inside a transaction of the connection, record locks are released only when it ends, so that
   // no other program changes a record whose change is not yet committed.
@@ -169,6 +171,7 @@ class Table : public TransactionEndListener {
   std::shared_ptr<RecordSource> source_;
   bool read_only_;
   std::unique_ptr<LockFile> lock_file_;
+  std::shared_ptr<LockFile> open_mark_hold_;
   std::set<int64_t> held_locks_;
   std::set<int64_t> unlock_at_end_;
   bool autoinc_indexed_ = false;  // released when the connection's transaction ends

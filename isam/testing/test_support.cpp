@@ -4,6 +4,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <mutex>
+
+#include "isam/folder_filesystem.h"
+#include "isam/registry.h"
 
 namespace isam::testing {
 
@@ -223,6 +227,41 @@ void WriteFields(IsamHandle table, const std::vector<std::pair<std::string, std:
         << name << "=" << text << ": " << LastErrorText();
   }
   ASSERT_EQ(IsamWriteRecord(table), 0u) << LastErrorText();
+}
+
+namespace {
+
+// Answers as a computer would whose root is on a local disk and `folder` is mounted from a server.
+class NetworkFolderProbe : public FilesystemProbe {
+ public:
+  NetworkFolderProbe(const std::string& folder, const std::string& type, const std::string& options)
+      : mount_info_(
+            "1 0 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+            "2 1 0:99 / " +
+            SystemFilesystemProbe().RealPath(folder) + " rw,relatime - " + type +
+            " server:/practice " + options + "\n") {}
+  // Unknown to statfs: the mount table decides, as for any filesystem not known by number.
+  std::optional<uint64_t> Magic(const std::string&) const override { return std::nullopt; }
+  std::string MountInfo() const override { return mount_info_; }
+  std::string RealPath(const std::string& folder) const override {
+    return SystemFilesystemProbe().RealPath(folder);
+  }
+
+ private:
+  std::string mount_info_;
+};
+
+}  // namespace
+
+FakeNetworkFolder::FakeNetworkFolder(const std::string& folder, const std::string& type,
+                                     const std::string& options) {
+  std::lock_guard<std::recursive_mutex> lock(Registry::Get().mutex());
+  Registry::Get().set_filesystem_probe(std::make_shared<NetworkFolderProbe>(folder, type, options));
+}
+
+FakeNetworkFolder::~FakeNetworkFolder() {
+  std::lock_guard<std::recursive_mutex> lock(Registry::Get().mutex());
+  Registry::Get().set_filesystem_probe(nullptr);
 }
 
 }  // namespace isam::testing

@@ -76,6 +76,17 @@ class ScopedConnection {
   IsamHandle handle_ = 0;
 };
 
+// Until the scope ends, the engine takes `folder` for a network folder: connections made
+// meanwhile see a mount-table line of filesystem `type` with mount options `options` (such as
+// "rw,nobrl") over the folder; every other folder stays on the local disk.
+class FakeNetworkFolder {
+ public:
+  FakeNetworkFolder(const std::string& folder, const std::string& type, const std::string& options);
+  ~FakeNetworkFolder();
+  FakeNetworkFolder(const FakeNetworkFolder&) = delete;
+  FakeNetworkFolder& operator=(const FakeNetworkFolder&) = delete;
+};
+
 // Field values of the current record, through the engine.
 std::string FieldText(IsamHandle order, uint16_t field);
 uint16_t FieldNumber(IsamHandle table, const std::string& name);
