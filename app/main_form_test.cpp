@@ -20,6 +20,7 @@
 #include "app/demo_practice.h"
 #include "app/main_form.h"
 #include "app/main_form_logic.h"
+#include "app/practice_copy.h"
 #include "app/root_data_path.h"
 #include "app/testing/practice_checks.h"
 #include "app/who_paid_window.h"
@@ -237,6 +238,45 @@ class MainFormTest : public QObject {
     QVERIFY(f.DateFrom->isEnabled());
     QVERIFY(f.DateTo->isEnabled());
     QVERIFY(!f.Ending());
+  }
+
+  // A practice on a file server: "Remote" beside "Connection", its tables kept from every other
+  // program while the window has them; where the mount keeps locks on this computer, Start
+  // changes nothing and says why.
+  void practiceInNetworkFolderIsRemote_data() {
+    QTest::addColumn<QString>("options");
+    QTest::newRow("locks passed on") << "rw,vers=3.1.1,cache=strict";
+    QTest::newRow("nobrl") << "rw,vers=3.1.1,nobrl";
+  }
+  void practiceInNetworkFolderIsRemote() {
+    QFETCH(QString, options);
+    Program p;
+    // Another program, which takes the folder for a local one.
+    isam::testing::ScopedConnection other(p.PracticePath());
+    isam::testing::FakeNetworkFolder share(p.PracticePath(), "cifs", options.toStdString());
+    p.form->SetWhoPaid(new app::TWhoPaid(p.form.get()));  // the run's own phases
+    isam::testing::TempFolder copies;
+    const std::string before = copies.path() + "/before";
+    app::BackUpPractice(p.PracticePath(), before, nullptr);
+    QVERIFY(p.StartUp());
+    app::TMainForm& f = *p.form;
+    QCOMPARE(f.Label6->text(), QString("Remote"));
+    IsamHandle table = 0;
+    QCOMPARE(IsamOpenTable(other.handle(), "MWTRN.ADT", nullptr, 3, 1, 1, 1, 0, &table),
+             uint32_t{ISAM_ERR_TABLE_IN_USE});
+    if (!options.contains("nobrl")) return;
+    f.CheckBox4->click();
+    f.DateFrom->setText("01/01/1900");
+    f.DateTo->setText("12/31/2099");
+    p.pump.boxes.clear();
+    f.Button2->click();
+    QStringList texts = p.pump.Texts();
+    QVERIFY2(!texts.isEmpty() && texts[0].contains("nobrl") && texts[0].contains("cifs") &&
+                 texts[0].contains("rivenoak backup"),
+             qPrintable(texts.join("|")));
+    QCOMPARE(p.pump.boxes[0].icon, QMessageBox::Critical);
+    QVERIFY(f.isVisible());
+    QVERIFY(app::testing::Differences(before, p.PracticePath()).empty());
   }
 
   void leavingChooserWithoutPracticeEndsProgram_data() {

@@ -21,6 +21,7 @@
 #include "isam/failure.h"
 #include "isam/file_lookup.h"
 #include "isam/lock_file.h"
+#include "isam/registry.h"
 #include "isam/schema.h"
 
 namespace app {
@@ -349,6 +350,11 @@ class PracticeHold {
   PracticeHold(const std::string& folder, const std::vector<std::string>& names,
                const std::string& consequence)
       : folder_(folder), names_(names), writers_(names.size()) {
+    // Where the mount keeps locks on this computer, no hold keeps another computer out.
+    isam::FolderFilesystem filesystem = isam::FilesystemOf(folder);
+    if (!filesystem.local_locks.empty()) {
+      throw PracticeDataError(isam::LocalLocksText(folder, filesystem));
+    }
     for (const std::string& name : names) {
       marks_.push_back(std::make_unique<isam::LockFile>(Join(folder, name)));
       if (!marks_.back()->TryLock(0, true)) {

@@ -17,6 +17,7 @@ namespace app {
 namespace {
 
 namespace fs = std::filesystem;
+using isam::testing::FakeNetworkFolder;
 using isam::testing::FieldNumber;
 using isam::testing::FieldText;
 using isam::testing::RunSql;
@@ -141,6 +142,44 @@ TEST_F(PracticeData, RestoreIsRefusedWhileAnotherHandleHasATableOpen) {
   EXPECT_FALSE(ChangeLines(Rivenoak({"diff", backup, practice_}).out).empty());
   Outcome o = Rivenoak({"restore", backup, practice_});
   EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(Rivenoak({"diff", backup, practice_}).out, kNoChanges);
+}
+
+// A practice on a share mounted with nobrl: locks stay on this computer, so nothing may change
+// it; reading it (backup, diff, a dry run on a copy) goes on as anywhere.
+TEST_F(PracticeData, OnANetworkFolderThatKeepsLocksLocalOnlyReadingIsAllowed) {
+  std::string backup = other_.File("backup");
+  ASSERT_EQ(Rivenoak({"backup", practice_, backup}).status, 0);
+  FakeNetworkFolder share(practice_, "cifs", "rw,vers=3.1.1,nobrl");
+  Outcome run = Rivenoak({"run", practice_, "--quiet"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("Rivenoak will not change the practice in " + practice_),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("(cifs) mounted with nobrl"), std::string::npos) << run.out;
+  EXPECT_EQ(Rivenoak({"diff", backup, practice_}).out, kNoChanges);
+
+  Outcome restore = Rivenoak({"restore", backup, practice_});
+  EXPECT_EQ(restore.status, 1);
+  EXPECT_NE(restore.err.find("nobrl"), std::string::npos) << restore.err;
+
+  Outcome copy = Rivenoak({"backup", practice_, other_.File("second")});
+  EXPECT_EQ(copy.status, 0) << copy.err;
+  Outcome dry = Rivenoak({"run", practice_, "--dry-run", "--quiet"});
+  EXPECT_EQ(dry.status, 0) << dry.out;
+  EXPECT_EQ(Rivenoak({"diff", backup, practice_}).out, kNoChanges);
+}
+
+// Where the share passes locks on, a run and a restore work as on a local disk.
+TEST_F(PracticeData, OnANetworkFolderWithLocksRunAndRestoreWork) {
+  std::string backup = other_.File("backup");
+  ASSERT_EQ(Rivenoak({"backup", practice_, backup}).status, 0);
+  FakeNetworkFolder share(practice_, "nfs4", "rw,vers=4.2,hard,local_lock=none");
+  Outcome run = Rivenoak({"run", practice_, "--quiet"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_FALSE(ChangeLines(Rivenoak({"diff", backup, practice_}).out).empty());
+  Outcome restore = Rivenoak({"restore", backup, practice_});
+  EXPECT_EQ(restore.status, 0) << restore.err;
   EXPECT_EQ(Rivenoak({"diff", backup, practice_}).out, kNoChanges);
 }
 

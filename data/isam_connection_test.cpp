@@ -179,6 +179,15 @@ TEST(IsamConnection, KindTextIsLocalOnlyWhileConnected) {
   EXPECT_EQ(connection.ConnectionKindText(), "");
 }
 
+TEST(IsamConnection, KindTextIsRemoteForANetworkFolder) {
+  TempFolder folder;
+  isam::testing::FakeNetworkFolder share(folder.path(), "cifs", "rw,vers=3.1.1,cache=strict");
+  TIsamConnection connection;
+  connection.SetConnectPath(folder.path());
+  connection.SetIsConnected(true);
+  EXPECT_EQ(connection.ConnectionKindText(), "Remote");
+}
+
 TEST(IsamConnection, ServerNameNeedsAConnection) {
   TIsamConnection connection;
   EXPECT_EQ(MessageOf<IsamConnectionError>([&] { connection.ServerName(); }),
