@@ -168,6 +168,11 @@ TEST_F(PracticeData, OnANetworkFolderThatKeepsLocksLocalOnlyReadingIsAllowed) {
   Outcome dry = Rivenoak({"run", practice_, "--dry-run", "--quiet"});
   EXPECT_EQ(dry.status, 0) << dry.out;
   EXPECT_EQ(Rivenoak({"diff", backup, practice_}).out, kNoChanges);
+  // The way out the refusal gives: a practice made from the copy on the local disk runs.
+  std::string local = other_.File("practice");
+  fs::create_directory(local);
+  ASSERT_EQ(Rivenoak({"restore", other_.File("second"), local}).status, 0);
+  EXPECT_EQ(Rivenoak({"run", local, "--quiet"}).out, dry.out.substr(0, dry.out.find("table,")));
 }
 
 // Where the share passes locks on, a run and a restore work as on a local disk.

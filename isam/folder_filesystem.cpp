@@ -229,7 +229,8 @@ std::string LocalLocksText(const std::string& folder, const FolderFilesystem& fi
          "another computer has the practice's tables open, and changes made at the same time "
          "would corrupt them. Nothing was changed. " +
          remedy + ", or work on a copy on a local disk: rivenoak backup " + folder +
-         " ~/practice-backup; rivenoak restore ~/practice-backup ~/practice; rivenoak run "
+         " ~/practice-backup; mkdir ~/practice; rivenoak restore ~/practice-backup ~/practice; "
+         "rivenoak run "
          "~/practice (or choose it in the window); rivenoak backup ~/practice ~/practice-done; "
          "then, on the file server itself or where the share is mounted with locks, rivenoak "
          "restore ~/practice-done " +
