@@ -381,7 +381,7 @@ IsamResult IsamOpenTable(IsamHandle connection, const char* name, const char*, u
     bool exclusive = (open_mode & ISAM_OPEN_EXCLUSIVE) != 0;
     // An exclusive open keeps every other handle out by itself.
     std::shared_ptr<LockFile> hold;
-    if (!read_only && !exclusive) hold = HoldForChanges(conn, path);
+    if (!read_only && !exclusive) hold = HoldForChanges(conn.filesystem(), path);
     auto attachment = conn.Attach(path, !file_writable);
     if (!read_only) attachment->EnsureRollbackJournal();
     auto source = std::make_shared<RecordSource>(std::move(attachment));
@@ -394,7 +394,15 @@ IsamResult IsamCheckTableFree(const char* folder, const char* name) {
   return Guard([&] {
     Need(folder, "folder");
     Need(name, "table name");
-    std::string path = FindTableFile(NormalisePath(folder), name);
+    std::string normalised = NormalisePath(folder);
+    std::string path = FindTableFile(normalised, name);
+    // In a network folder a change is refused where locks stay on this computer, and the table
+    // must be free of every other program's open mark (see IsamGetConnectionType).
+    FolderFilesystem filesystem = FilesystemOf(normalised);
+    if (!filesystem.local_locks.empty()) {
+      Fail(ISAM_ERR_NOT_SUPPORTED, LocalLocksText(normalised, filesystem));
+    }
+    HoldForChanges(filesystem, path);
     // A short hold is waited out, as a run waits for it.
     constexpr int kStepMs = 2;
     for (int waited = 0; HeldInWalModeElsewhere(path); waited += kStepMs) {

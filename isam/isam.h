@@ -126,6 +126,10 @@ IsamResult IsamConnectEx(const char* path, uint16_t server_types, const char* us
                          const char* password, uint32_t options, IsamHandle* connection);
 IsamResult IsamConnect(const char* path, IsamHandle* connection);
 IsamResult IsamDisconnect(IsamHandle connection);  // closes its tables too
+// 2 (remote) for a folder on a network filesystem, else 1 (local). In a remote folder a table
+// opened for changes without ISAM_OPEN_EXCLUSIVE is this process's alone until its last handle
+// closes (ISAM_ERR_TABLE_IN_USE when another program has it open), and where the mount keeps
+// locks on this computer every change is refused with ISAM_ERR_NOT_SUPPORTED.
 IsamResult IsamGetConnectionType(IsamHandle connection, uint16_t* type);
 IsamResult IsamGetServerName(IsamHandle connection, char* buffer, uint16_t* length);
 IsamResult IsamGetHandleType(IsamHandle handle, uint16_t* type);
@@ -150,7 +154,9 @@ IsamResult IsamOpenTable(IsamHandle connection, const char* name, const char* al
 IsamResult IsamCloseTable(IsamHandle table);
 // Whether the table in `path` could be opened for writing now, found out without writing to it:
 // ISAM_ERR_BUSY when another program keeps it open in write-ahead mode (waited for as long as a
-// run waits), which a table opened for writing must leave; ISAM_ERR_AMBIGUOUS_TABLE, ISAM_ERR_TABLE_NOT_FOUND as IsamOpenTable.
+// run waits), which a table opened for writing must leave; ISAM_ERR_AMBIGUOUS_TABLE,
+// ISAM_ERR_TABLE_NOT_FOUND as IsamOpenTable. In a network folder also ISAM_ERR_TABLE_IN_USE and
+// ISAM_ERR_NOT_SUPPORTED as a change there would meet them (see IsamGetConnectionType).
 IsamResult IsamCheckTableFree(const char* folder, const char* name);
 IsamResult IsamGetTableName(IsamHandle table, char* buffer, uint16_t* length);  // the file's path
 IsamResult IsamGetRecordLength(IsamHandle table, uint32_t* length);

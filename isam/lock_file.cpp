@@ -58,6 +58,7 @@ bool LockFile::LockedElsewhere(uint64_t byte) {
 }
 
 std::shared_ptr<LockFile> OpenMarkHolds::Take(const std::string& table_path) {
+  std::erase_if(holds_, [](const auto& entry) { return entry.second.expired(); });
   if (auto held = holds_[table_path].lock()) return held;
   auto hold = std::make_shared<LockFile>(table_path);
   if (!hold->TryLock(0, true)) {

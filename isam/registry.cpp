@@ -125,8 +125,9 @@ uint16_t Registry::KindOf(IsamHandle handle) const {
   return 0;
 }
 
-std::shared_ptr<LockFile> HoldForChanges(const Connection& connection, const std::string& path) {
-  if (!connection.filesystem().remote) return nullptr;
+std::shared_ptr<LockFile> HoldForChanges(const FolderFilesystem& filesystem,
+                                         const std::string& path) {
+  if (!filesystem.remote) return nullptr;
   return Registry::Get().open_mark_holds().Take(path);
 }
 

@@ -109,7 +109,8 @@ class Registry {
 
 // A table in a network folder that is opened for changes is this process's alone (checked now,
 // before any change): the hold of its open mark, or null in a local folder.
-std::shared_ptr<LockFile> HoldForChanges(const Connection& connection, const std::string& path);
+std::shared_ptr<LockFile> HoldForChanges(const FolderFilesystem& filesystem,
+                                         const std::string& path);
 
 // The filesystem of `folder`, found as a connection to it finds it.
 FolderFilesystem FilesystemOf(const std::string& folder);

@@ -316,7 +316,7 @@ int64_t SqlStatement::RunChanges(const std::shared_ptr<Attachment>& attachment) 
     Fail(ISAM_ERR_READ_ONLY, "The table " + attachment->path() + " is read-only");
   }
   Table table(connection_, std::make_shared<RecordSource>(attachment), false, false,
-              HoldForChanges(*connection_, attachment->path()));
+              HoldForChanges(connection_->filesystem(), attachment->path()));
   ConditionWriter writer(schema, title, parameters_, parsed_.parameter_names, date_format_);
 
   std::vector<int64_t> targets;
