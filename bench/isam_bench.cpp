@@ -291,7 +291,7 @@ void SkipEngine(benchmark::State& state, const char* index) {
   state.SetItemsProcessed(state.iterations());
 }
 
-// The next record after (k, recno) in the two-part form of the engine notes: a seek among the
+// The next record after (k, recno) in the two-part form of docs/architecture.md: a seek among the
 // records of the same key, then a seek to the first record of the next key.
 void SkipSqlite(benchmark::State& state, const char* key) {
   Fixture& f = F();

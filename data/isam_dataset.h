@@ -95,9 +95,8 @@ class TIsamDataSet : public TDataSet {
   bool FindKey(const std::vector<std::string>& values);
   bool CanModify() const { return can_modify_ && !read_only_; }
 
-  // The engine handles while open.
+  // The engine cursor while open: a table, or a query's result.
   IsamHandle Handle() const { return handle_; }
-  IsamHandle OrderHandle() const { return order_; }
 
   // ---- used by fields and the engine calls ----
   const uint8_t* ReadBuffer() const override;
@@ -124,8 +123,6 @@ class TIsamDataSet : public TDataSet {
   void InternalClose() override;
   // Opens the engine cursor on the connection handle: a table's table, a query's result.
   virtual IsamHandle OpenCursor(IsamHandle connection) = 0;
-  // Whether the cursor may be changed (the engine's open options without read-only).
-  virtual void AfterCursorOpen() {}
   bool read_only_ = false;
   // The connection handle to use, connecting the bound connection when needed.
   IsamHandle ConnectionHandleForOpen();
@@ -171,8 +168,6 @@ class TIsamDataSet : public TDataSet {
   std::vector<uint8_t> BuildRawKey(const KeyBuffer& key, bool partial_allowed);
   void ResetKey(KeyBuffer& key);
   void ReadCurrentFromEngine();
-  void LockCurrent();
-  void UnlockEdited();
 
   std::string database_name_;
   TIsamConnection* connection_ = nullptr;

@@ -1,6 +1,6 @@
 // The table engine's interface: connections to a folder, tables kept one per SQLite file (see
-// the table-files page of the design notes), ordered moves over their indexes, key searches and
-// scopes, record locks and record writes.
+// the table-files section of docs/architecture.md), ordered moves over their indexes, key
+// searches and scopes, record locks and record writes.
 //
 // Contract shared by every function:
 // - Each call returns ISAM_SUCCESS (0) or an error code from errors.h; on an error,

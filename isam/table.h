@@ -4,6 +4,10 @@
 // Position: a handle stands on a record, at its end (EOF, no record), or on its first record with
 // the BOF mark after a move back from it. A move re-reads the place of the record it starts
 // from, so a record whose key changed since it was read is left from its new place in the order.
+//
+// The handle is defined in parts, one idea each: table.cpp (the handle and its current record),
+// table_moves.cpp, table_read_shortcuts.cpp, table_keys.cpp, table_locks.cpp and
+// table_writes.cpp. The invariants of the read shortcuts are numbered in docs/architecture.md.
 #ifndef RIVENOAK_ISAM_TABLE_H_
 #define RIVENOAK_ISAM_TABLE_H_
 

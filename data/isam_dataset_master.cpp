@@ -1,0 +1,181 @@
+// Master-detail ranges: a detail dataset follows its master through a data link; each change of
+// the master's record or of one of its master fields sets the detail's range on its index to the
+// master's values, and a master closed or disabled lifts the range.
+#include "data/isam_dataset.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "data/engine_call.h"
+#include "data/isam_dataset_parts.h"
+
+namespace data {
+
+using namespace isam_dataset_parts;  // NOLINT: helpers shared by the dataset's parts
+
+void TIsamDataSet::SetMasterSource(TDataSource* source) {
+  if (source == master_source_) return;
+  // A source whose dataset follows this one, directly or further up, would close a circle.
+  for (TDataSource* s = source; s && s->DataSet();) {
+    if (s->DataSet() == this) throw EDatabaseError("Circular Data Link");
+    auto* isam = dynamic_cast<TIsamDataSet*>(s->DataSet());
+    s = isam ? isam->master_source_ : nullptr;
+  }
+  if (master_source_ && master_link_) master_source_->RemoveLink(master_link_.get());
+  bool had_range = range_set_;
+  master_source_ = source;
+  applied_master_key_.clear();
+  if (!source) {
+    master_fields_.clear();
+    master_field_names_.clear();
+    if (Active() && had_range) MasterDisabled();
+    return;
+  }
+  if (!master_link_) master_link_ = std::make_unique<MasterLink>(this);
+  source->AddLink(master_link_.get());
+  if (Active() && source->DataSet() && source->DataSet()->Active()) MasterChanged();
+}
+
+void TIsamDataSet::SetMasterFields(const std::string& fields) {
+  master_fields_ = fields;
+  master_field_names_ = SplitNames(fields);
+  applied_master_key_.clear();  // other fields may hold the same bytes
+  if (!Active() || !master_source_ || !master_source_->DataSet()) return;
+  if (master_source_->DataSet()->Active() && !MasterFieldList().empty())
+    MasterChanged();
+  else
+    MasterDisabled();
+}
+
+std::vector<TField*> TIsamDataSet::MasterFieldList() const {
+  std::vector<TField*> out;
+  if (!master_source_ || !master_source_->DataSet() || !master_source_->DataSet()->Active()) {
+    return out;
+  }
+  for (const std::string& name : master_field_names_) {
+    out.push_back(&master_source_->DataSet()->FieldByName(name));
+  }
+  return out;
+}
+
+void TIsamDataSet::ResetKey(KeyBuffer& key) {
+  key.record.assign(record_length_, 0);
+  // An empty record: every field empty.
+  uint16_t count = field_count_;
+  for (uint16_t i = 0; i < count && i < record_length_; ++i) key.record[i] = 1;
+  key.assigned.assign(count, false);
+  key.count = 0;
+}
+
+void TIsamDataSet::AssignKeyField(KeyBuffer& key, TField& detail_field,
+                                  const TField& master_field) {
+  set_key_buffer_ = &key;
+  TDataSetState previous = State();
+  SetState(TDataSetState::dsSetKey);
+  try {
+    CopyValue(detail_field, master_field);
+  } catch (...) {
+    SetState(previous);
+    set_key_buffer_ = nullptr;
+    throw;
+  }
+  SetState(previous);
+  set_key_buffer_ = nullptr;
+}
+
+std::vector<uint8_t> TIsamDataSet::BuildRawKey(const KeyBuffer& key, bool) {
+  Check(IsamInitRawKey(order_));
+  bool any_assigned = key.count > 0;
+  for (const Segment& segment : segments_) {
+    uint16_t number = segment.number;
+    bool assigned = number > 0 && key.assigned[number - 1u];
+    if (!assigned) {
+      if (!any_assigned) Check(IsamSetEmpty(order_, number));
+      continue;
+    }
+    if (key.record[number - 1u]) {
+      Check(IsamSetEmpty(order_, number));
+    } else if (segment.type == ISAM_TEXT) {
+      std::string text(reinterpret_cast<const char*>(key.record.data() + segment.offset),
+                       segment.length);
+      Check(IsamSetField(order_, number, text.c_str()));
+    } else {
+      Check(IsamSetFieldRaw(order_, number, key.record.data() + segment.offset, segment.length));
+    }
+  }
+  std::vector<uint8_t> raw(std::max<uint16_t>(key_length_, 1));
+  uint16_t length = static_cast<uint16_t>(raw.size());
+  Check(IsamBuildRawKey(order_, raw.data(), &length));
+  raw.resize(length);
+  return raw;
+}
+
+void TIsamDataSet::MasterChanged() {
+  CheckBrowseMode();
+  std::vector<TField*> master = MasterFieldList();
+  if (master.empty()) {
+    MasterDisabled();
+    return;
+  }
+  std::string master_key = MasterKeyOf(master);
+  if (range_set_ && !master_key.empty() && master_key == applied_master_key_) {
+    if (Scoped) LayerError("Cannot set range on table when there is an active scope.");
+    return;  // the same range as applied: the detail keeps its current record
+  }
+  ResetKey(range_start_);
+  for (size_t i = 0; i < master.size() && i < segments_.size(); ++i) {
+    TField& detail_field = FieldByName(segments_[i].name);
+    AssignKeyField(range_start_, detail_field, *master[i]);
+  }
+  range_start_.count = static_cast<int>(master.size());
+  range_end_ = range_start_;
+  if (Scoped) LayerError("Cannot set range on table when there is an active scope.");
+  if (range_set_ && range_start_ == applied_start_ && range_end_ == applied_end_) {
+    applied_master_key_ = master_key;
+    return;
+  }
+  applied_master_key_.clear();  // until the new range is applied
+  std::vector<uint8_t> top = BuildRawKey(range_start_, true);
+  Check(IsamSetScope(order_, ISAM_SCOPE_TOP, top.data(), static_cast<uint16_t>(top.size()), 1));
+  // The end buffer is a copy of the start, so it builds the same key.
+  std::vector<uint8_t> bottom = range_end_ == range_start_ ? top : BuildRawKey(range_end_, true);
+  Check(IsamSetScope(order_, ISAM_SCOPE_BOTTOM, bottom.data(), static_cast<uint16_t>(bottom.size()),
+                     1));
+  applied_start_ = range_start_;
+  applied_end_ = range_end_;
+  applied_master_key_ = master_key;
+  range_set_ = true;
+  First();
+}
+
+std::string TIsamDataSet::MasterKeyOf(const std::vector<TField*>& master) {
+  std::string key;
+  for (const TField* field : master) {
+    if (field->Engine().length == 0) return "";  // not a stored field
+    std::string_view stored = field->Stored();
+    key += stored.data() ? '\1' : '\0';
+    key += stored;
+  }
+  return key;
+}
+
+void TIsamDataSet::MasterDisabled() {
+  CheckBrowseMode();
+  if (range_set_) {
+    Check(IsamClearAllScopes(handle_));
+    uint16_t eof = 0, bof = 0;
+    Check(IsamAtEOF(order_, &eof));
+    Check(IsamAtBOF(order_, &bof));
+    if (eof && bof) Check(IsamGotoTop(order_));
+    range_set_ = false;
+    applied_start_ = applied_end_ = KeyBuffer{};
+    applied_master_key_.clear();
+  }
+  First();
+}
+
+}  // namespace data

@@ -1,0 +1,374 @@
+// Navigation and changes: moves that skip records the dataset's filter or range refuses, the
+// record count and number, staying on the current record after a refresh or a write, and edits,
+// appends, posts and cancels. A post writes only the fields that changed and leaves the dataset
+// on the written record wherever it now lies in the order.
+#include "data/isam_dataset.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "data/engine_call.h"
+#include "data/isam_dataset_parts.h"
+
+namespace data {
+
+using namespace isam_dataset_parts;  // NOLINT: helpers shared by the dataset's parts
+
+bool TIsamDataSet::EngineVisible() {
+  uint16_t visible = 0;
+  IsamResult rc = IsamIsRecordVisible(order_, &visible);
+  if (rc == ISAM_ERR_NO_CURRENT_RECORD) return false;
+  Check(rc);
+  return visible != 0;
+}
+
+bool TIsamDataSet::Accept() {
+  if (!Filtered() || !OnFilterRecord) return true;
+  TDataSetState previous = State();
+  SetState(TDataSetState::dsFilter);
+  bool accept = true;
+  try {
+    OnFilterRecord(*this, accept);
+  } catch (...) {
+    SetState(previous);
+    throw;
+  }
+  SetState(previous);
+  return accept;
+}
+
+bool TIsamDataSet::ReadToward(int32_t step) {
+  candidate_.resize(record_length_);
+  for (;;) {
+    uint16_t at_end = 0;
+    Check(step > 0 ? IsamAtEOF(order_, &at_end) : IsamAtBOF(order_, &at_end));
+    if (at_end || !EngineVisible()) return false;
+    uint32_t length = record_length_;
+    Check(IsamGetRecord(order_, candidate_.data(), &length));
+    if (Accept()) break;
+    Check(IsamSkip(order_, step));  // a rejected record is passed in the direction of travel
+  }
+  record_.swap(candidate_);
+  Check(IsamGetRecordNum(order_, kRecordNumberPhysical, &recno_));
+  has_record_ = true;
+  return true;
+}
+
+void TIsamDataSet::AfterMove() {
+  Fire(AfterScroll);
+  NotifyRecordChanged();
+}
+
+void TIsamDataSet::First() {
+  CheckBrowseMode();
+  Fire(BeforeScroll);
+  Check(IsamGotoTop(order_));
+  Check(IsamSkip(order_, -1));
+  bool found = ReadToward(1);
+  if (!found) has_record_ = false;
+  SetBof(true);
+  SetEof(!found);
+  AfterMove();
+}
+
+void TIsamDataSet::Next() {
+  CheckBrowseMode();
+  if (Eof()) return;
+  Fire(BeforeScroll);
+  Check(IsamSkip(order_, 1));
+  if (ReadToward(1)) {
+    SetBof(false);
+  } else {
+    SetEof(true);  // the last record read stays current
+  }
+  AfterMove();
+}
+
+void TIsamDataSet::Prior() {
+  CheckBrowseMode();
+  if (Bof()) return;
+  Fire(BeforeScroll);
+  // At the end the engine stands past the last record; the move back starts from the current one.
+  if (Eof() && has_record_) Check(IsamGotoRecord(handle_, recno_));
+  Check(IsamSkip(order_, -1));
+  if (ReadToward(-1)) {
+    SetEof(false);
+  } else {
+    SetBof(true);
+  }
+  AfterMove();
+}
+
+int TIsamDataSet::RecordCount() {
+  if (!Active()) return 0;
+  uint32_t count = 0;
+  uint16_t option = IsamTableOptions.CountOption();
+  IsamHandle counted = order_;
+  if ((option & 3) == 1 && order_ != handle_ && !range_set_) counted = handle_;
+  Check(IsamGetRecordCount(counted, option, &count));
+  return static_cast<int>(count);
+}
+
+int64_t TIsamDataSet::RecNo() {
+  if (!has_record_) return 0;
+  if (order_ == handle_ || !Sequenced) return recno_;
+  uint32_t count = 0;
+  Check(IsamGetRecordCount(order_, 2, &count));
+  double position = 0;
+  IsamResult rc = IsamGetRelKeyPos(order_, &position);
+  if (rc != ISAM_ERR_NO_KEY_POSITION) Check(rc);
+  return static_cast<int64_t>(count * position);
+}
+
+void TIsamDataSet::SettleAround() {
+  // The engine stands on the record to settle around.
+  if (EngineVisible()) {
+    candidate_.resize(record_length_);
+    uint32_t length = record_length_;
+    Check(IsamGetRecord(order_, candidate_.data(), &length));
+    if (Accept()) {
+      record_.swap(candidate_);
+      Check(IsamGetRecordNum(order_, kRecordNumberPhysical, &recno_));
+      has_record_ = true;
+      SetEof(false);
+      SetBof(false);
+      return;
+    }
+  }
+  Check(IsamSkip(order_, 1));
+  if (ReadToward(1)) {
+    SetEof(false);
+    SetBof(false);
+    return;
+  }
+  // No record follows: the previous one is the last of the order.
+  Check(IsamGotoBottom(order_));
+  if (ReadToward(-1)) {
+    SetEof(false);
+    SetBof(false);
+    return;
+  }
+  has_record_ = false;
+  SetEof(true);
+  SetBof(true);
+}
+
+void TIsamDataSet::Refresh() {
+  CheckBrowseMode();
+  if (!has_record_) {
+    First();
+    return;
+  }
+  IsamResult rc = IsamGotoRecord(handle_, recno_);
+  if (rc == ISAM_ERR_RECORD_NOT_FOUND) {
+    // Deleted elsewhere: the engine still knows the record's place if it stands on it.
+    rc = IsamRefreshRecord(order_);
+    if (rc == ISAM_ERR_NO_CURRENT_RECORD) {
+      Check(IsamGotoBottom(order_));
+      if (!ReadToward(-1)) {
+        has_record_ = false;
+        SetBof(true);
+      }
+      SetEof(true);
+      AfterMove();
+      return;
+    }
+  } else {
+    Check(rc);
+    rc = IsamRefreshRecord(order_);
+  }
+  if (rc != ISAM_ERR_NO_CURRENT_RECORD) Check(rc);
+  SettleAround();
+  AfterMove();
+}
+
+void TIsamDataSet::ReadCurrentFromEngine() {
+  Check(IsamGotoRecord(handle_, recno_));
+  uint32_t length = record_length_;
+  record_.resize(record_length_);
+  Check(IsamGetRecord(handle_, record_.data(), &length));
+}
+
+void TIsamDataSet::Edit() {
+  if (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert) return;
+  if (!has_record_) {
+    Append();
+    return;
+  }
+  CheckBrowseMode();
+  if (!CanModify()) DatabaseError("Cannot modify a read-only dataset");
+  Fire(BeforeEdit);
+  if (!update_right_)
+    LayerError("Update permission not granted on this table.", kPermissionErrorCode);
+  if (!ExclusiveOpen()) {
+    IsamResult rc = IsamLockRecord(handle_, recno_);
+    if (rc == ISAM_ERR_STATIC_VIEW) {
+      LayerError("This table is based on a static VIEW. Static VIEWs can not be updated.");
+    }
+    Check(rc);
+  }
+  try {
+    ReadCurrentFromEngine();
+  } catch (...) {
+    if (!ExclusiveOpen()) IsamUnlockRecord(handle_, recno_);
+    throw;
+  }
+  old_record_ = record_;
+  edit_ = record_;
+  edited_recno_ = recno_;
+  for (TField* f : Fields()) f->SetChanged(false);
+  SetState(TDataSetState::dsEdit);
+  Fire(AfterEdit);
+}
+
+void TIsamDataSet::Append() {
+  CheckBrowseMode();
+  if (!CanModify()) DatabaseError("Cannot modify a read-only dataset");
+  Fire(BeforeInsert);
+  Check(IsamClearRecordBuffer(handle_));
+  edit_.assign(record_length_, 0);
+  uint16_t count = 0;
+  Check(IsamGetNumFields(handle_, &count));
+  for (uint16_t i = 0; i < count; ++i) edit_[i] = 1;  // every field empty
+  for (TField* f : Fields()) f->SetChanged(false);
+  if (!insert_right_)
+    LayerError("Insert permission not granted on this table.", kPermissionErrorCode);
+  SetState(TDataSetState::dsInsert);
+  new_record_ = true;
+  try {
+    std::vector<TField*> master = MasterFieldList();
+    std::vector<std::string> segments = IndexSegments();
+    for (size_t i = 0; i < master.size() && i < segments.size(); ++i) {
+      CopyValue(FieldByName(segments[i]), *master[i]);
+    }
+  } catch (...) {
+    SetState(TDataSetState::dsBrowse);
+    new_record_ = false;
+    throw;
+  }
+  Fire(OnNewRecord);
+  Fire(AfterInsert);
+}
+
+void TIsamDataSet::Post() {
+  if (State() != TDataSetState::dsEdit && State() != TDataSetState::dsInsert) return;
+  Fire(BeforePost);
+  bool inserting = State() == TDataSetState::dsInsert;
+  if (inserting) {
+    Check(IsamAppendRecord(handle_));
+  } else {
+    Check(IsamGotoRecord(handle_, edited_recno_));
+  }
+  const std::vector<TField*>& fields = Fields();
+  for (size_t i = fields.size(); i-- > 0;) {
+    TField& f = *fields[i];
+    if (!f.Changed() || f.FieldNo() == 0) continue;
+    const TField::EngineField& e = f.Engine();
+    uint16_t number = e.number;
+    if (edit_[number - 1u]) {
+      Check(IsamSetEmpty(handle_, number));
+    } else if (e.type == ISAM_TEXT) {
+      std::string text(reinterpret_cast<const char*>(edit_.data() + e.offset), e.length);
+      if (text.find_first_not_of(' ') == std::string::npos)
+        Check(IsamSetEmpty(handle_, number));
+      else
+        Check(IsamSetField(handle_, number, text.c_str()));
+    } else {
+      Check(IsamSetFieldRaw(handle_, number, edit_.data() + e.offset, e.length));
+    }
+  }
+  Check(IsamWriteRecord(handle_));
+  // The record is stored: its number is known now.
+  Check(IsamGetRecordNum(handle_, kRecordNumberPhysical, &recno_));
+  if (!inserting && !ExclusiveOpen()) IsamUnlockRecord(handle_, edited_recno_);
+  SetState(TDataSetState::dsBrowse);
+  new_record_ = false;
+  edited_recno_ = 0;
+  for (TField* f : Fields()) f->SetChanged(false);
+  has_record_ = true;
+  SettleAround();
+  Fire(AfterPost);
+  NotifyRecordChanged();
+}
+
+void TIsamDataSet::Cancel() {
+  if (State() != TDataSetState::dsEdit && State() != TDataSetState::dsInsert) return;
+  Fire(BeforeCancel);
+  IsamResult rc = IsamCancelUpdate(handle_);
+  if (rc != ISAM_ERR_NO_CURRENT_RECORD && rc != ISAM_ERR_NO_UPDATE_PENDING) Check(rc);
+  bool inserting = State() == TDataSetState::dsInsert;
+  SetState(TDataSetState::dsBrowse);
+  for (TField* f : Fields()) f->SetChanged(false);
+  if (inserting) {
+    // The new record never reached the engine: the dataset stands on its last record.
+    new_record_ = false;
+    Check(IsamGotoBottom(order_));
+    if (!ReadToward(-1)) {
+      has_record_ = false;
+      SetEof(true);
+      SetBof(true);
+    } else {
+      SetEof(true);
+      SetBof(false);
+    }
+  } else {
+    if (IsamGotoRecord(handle_, edited_recno_) == ISAM_SUCCESS) {
+      uint32_t length = record_length_;
+      Check(IsamGetRecord(handle_, record_.data(), &length));
+    }
+    if (!ExclusiveOpen()) IsamUnlockRecord(handle_, edited_recno_);
+    edited_recno_ = 0;
+  }
+  Fire(AfterCancel);
+  NotifyRecordChanged();
+}
+
+bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
+  CheckBrowseMode();
+  if (segments_.empty()) LayerError("No parseable expressions in setting key fields");
+  if (values.size() > segments_.size()) LayerError("Too many values given for current index");
+  ResetKey(find_key_);
+  set_key_buffer_ = &find_key_;
+  SetState(TDataSetState::dsSetKey);
+  try {
+    for (size_t i = 0; i < values.size(); ++i)
+      FieldByName(segments_[i].name).SetAsString(values[i]);
+  } catch (...) {
+    SetState(TDataSetState::dsBrowse);
+    set_key_buffer_ = nullptr;
+    throw;
+  }
+  SetState(TDataSetState::dsBrowse);
+  set_key_buffer_ = nullptr;
+  find_key_.count = static_cast<int>(values.size());
+  std::vector<uint8_t> key = BuildRawKey(find_key_, true);
+  bool was_eof = Eof(), was_bof = Bof();
+  int64_t was_on = recno_;
+  uint16_t found = 0;
+  Check(IsamSeek(order_, key.data(), static_cast<uint16_t>(key.size()), 1, 2, &found));
+  if (found) {
+    SettleAround();
+    AfterMove();
+    return true;
+  }
+  if (!has_record_) return false;
+  if (was_eof) {
+    Check(IsamGotoBottom(order_));
+    ReadToward(-1);
+    SetEof(true);
+  } else if (was_bof) {
+    First();
+  } else if (IsamGotoRecord(handle_, was_on) == ISAM_SUCCESS) {
+    SettleAround();
+  } else {
+    Check(IsamGotoBottom(order_));
+    ReadToward(-1);
+  }
+  return false;
+}
+
+}  // namespace data

@@ -1,0 +1,276 @@
+// Position and moves: to the top and bottom of an order, steps, a record by number, refreshes,
+// counts and the relative place in an order. A move first asks the read shortcuts
+// (table_read_shortcuts.cpp); otherwise it runs one statement that finds the first record beyond
+// a place in the order, inside its scopes. A step starts from the place the current record was
+// read at only while the file is unchanged since; otherwise it reads that record's key again, so
+// that a record re-keyed elsewhere is left from its new place.
+#include "isam/table.h"
+
+#include <cstring>
+
+#include "isam/codepage.h"
+#include "isam/field.h"
+#include "isam/isam.h"
+#include "isam/table_statements.h"
+
+namespace isam {
+
+using namespace table_statements;  // NOLINT: the shared statement helpers
+
+Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>& bound,
+                              bool inclusive, const unsigned int* expected_version) {
+  const OrderColumns& columns = ColumnsOf(order);
+  Bound b{bound.size(), inclusive, NullMask(bound)};
+  StatementKind kind = dir == Direction::kForward ? kNextForward : kNextBackward;
+  uint64_t key = StatementKey(kind, order, b);
+  StopStream();
+  bool streaming = CanStream();
+  sqlite3_stmt* stmt = nullptr;
+  if (streaming) {
+    StmtPtr& owned = stream_statements_[key];
+    if (!owned) {
+      owned = Prepare(source_->db(),
+                      NextRecordSql(source_->select_list(), source_->from(), source_->condition(),
+                                    columns, dir, b, Rows::kAll),
+                      path());
+    }
+    stmt = owned.get();
+  } else {
+    stmt = source_->Statement(key, [&] {
+      return NextRecordSql(source_->select_list(), source_->from(), source_->condition(), columns,
+                           dir, b);
+    });
+  }
+  StatementUse use(stmt, path());
+  BindAll(stmt, bound, 1);
+  source_->BindCondition(stmt);
+  bool row = use.Step();
+  // The version read inside the step's own read says whether the file changed since the bound
+  // was read; if it did, the bound may be out of date and the step counts for nothing.
+  unsigned int version = DataVersion();
+  if (expected_version && version != *expected_version) return Read::kStale;
+  if (!row) return Read::kNone;
+  ReadRow(stmt, *source_, &scratch_recno_, &scratch_);
+  if (order >= 0 && HasScope(order) && !RowInScope(order, scratch_, scratch_recno_)) {
+    return Read::kNone;
+  }
+  values_.swap(scratch_);
+  BecomeCurrent(scratch_recno_, version);
+  if (streaming) {
+    use.Keep();  // stepped on by the moves that follow
+    stream_ = Stream{stmt, order, dir, recno_, source_->attachment()->place_changes()};
+    connection_->AddEndListener(this);
+  }
+  return Read::kFound;
+}
+
+bool Table::StepOnce(int order, Direction dir) {
+  bool forward = dir == Direction::kForward;
+  const IndexState* index = order >= 0 ? &indexes_[static_cast<size_t>(order)] : nullptr;
+  // Whether a place lies before the top scope (forward) or after the bottom one (backward).
+  auto before_start = [&](const std::vector<Value>& key) {
+    if (!index) return false;
+    if (forward) return index->top && CompareKeys(key, *index->top, index->top->size()) < 0;
+    return index->bottom && CompareKeys(key, *index->bottom, index->bottom->size()) > 0;
+  };
+  if (std::optional<Read> streamed = ContinueStream(order, dir)) return *streamed == Read::kFound;
+  // The place the record was read at serves while the file is unchanged since; a record number
+  // never changes, so the natural order always trusts it.
+  std::vector<Value> key = KeyOf(order, values_, recno_);
+  bool trusted = ColumnsOf(order).size() == 1;
+  Read read = Read::kStale;
+  if (!before_start(key)) {
+    read = ReadBeyond(order, dir, key, false, trusted ? nullptr : &read_version_);
+  }
+  if (read == Read::kStale) {
+    key = FreshKey(order);
+    if (before_start(key)) {
+      forward ? GotoTop(order) : GotoBottom(order);
+      return state_ == State::kRecord;
+    }
+    read = ReadBeyond(order, dir, key, false);
+  }
+  return read == Read::kFound;
+}
+
+void Table::GoEmpty() {
+  first_of_order_ = kNoOrder;
+  state_ = State::kEOF;
+  bof_ = true;
+}
+
+void Table::GotoTop(int order) {
+  DropPending();
+  bof_ = false;
+  std::vector<Value> bound;
+  if (order >= 0 && indexes_[static_cast<size_t>(order)].top) {
+    bound = *indexes_[static_cast<size_t>(order)].top;
+  }
+  if (FirstFrom(order, bound) != Read::kFound) {
+    GoEmpty();
+    return;
+  }
+  first_of_order_ = order;
+  top_place_changes_ = source_->attachment()->place_changes();
+}
+
+void Table::GotoBottom(int order) {
+  DropPending();
+  bof_ = false;
+  std::vector<Value> bound;
+  if (order >= 0 && indexes_[static_cast<size_t>(order)].bottom) {
+    bound = *indexes_[static_cast<size_t>(order)].bottom;
+  }
+  if (ReadBeyond(order, Direction::kBackward, bound, true) != Read::kFound) GoEmpty();
+}
+
+void Table::Skip(int order, int32_t count) {
+  DropPending();
+  for (; count > 0; --count) {
+    if (state_ == State::kEOF) return;
+    if (state_ == State::kBefore) {
+      GotoTop(order);
+      continue;
+    }
+    bof_ = false;
+    if (!StepOnce(order, Direction::kForward)) {
+      state_ = State::kEOF;
+      return;
+    }
+  }
+  for (; count < 0; ++count) {
+    if (state_ != State::kRecord) {
+      if (state_ == State::kBefore) {
+        bof_ = true;
+        return;
+      }
+      GotoBottom(order);
+      continue;
+    }
+    // Just after a move to the top nothing lies before, while no record has come before since.
+    if (first_of_order_ == order && DataVersion() == read_version_ &&
+        source_->attachment()->place_changes() == top_place_changes_) {
+      bof_ = true;
+      return;
+    }
+    if (!StepOnce(order, Direction::kBackward)) {
+      bof_ = true;  // stays on the first record
+      return;
+    }
+    bof_ = false;
+  }
+}
+
+void Table::GotoRecord(int64_t recno) {
+  if (!ReadRecord(recno, &scratch_)) {
+    Fail(ISAM_ERR_RECORD_NOT_FOUND,
+         "Record " + std::to_string(recno) + " does not exist in " + Title());
+  }
+  DropPending();
+  recno_ = recno;
+  values_.swap(scratch_);
+  ValuesChanged();
+  read_version_ = step_version_;
+  first_of_order_ = kNoOrder;
+  state_ = State::kRecord;
+  bof_ = false;
+  record_gone_ = false;
+  qualifies_ = Qualifies(recno);
+}
+
+bool Table::IsVisible(int order) {
+  RequireRecord();
+  return !record_gone_ && qualifies_ && RowInScope(order, values_, recno_);
+}
+
+void Table::Refresh() {
+  RequireRecord();
+  std::vector<Value> values;
+  if (ReadRecord(recno_, &values)) {
+    record_gone_ = false;
+    qualifies_ = Qualifies(recno_);
+    if (qualifies_ || !source_->is_view()) {
+      values_ = std::move(values);
+      ValuesChanged();
+      read_version_ = step_version_;
+      return;
+    }
+  } else {
+    record_gone_ = true;
+  }
+  if (source_->is_view()) MoveOffUnqualified();
+}
+
+void Table::MoveOffUnqualified() {
+  // From the place the record held when it was read: the next record, else the previous one.
+  std::vector<Value> place = KeyOf(Table::kNaturalOrder, values_, recno_);
+  bof_ = false;
+  if (ReadBeyond(kNaturalOrder, Direction::kForward, place, false) == Read::kFound) return;
+  if (ReadBeyond(kNaturalOrder, Direction::kBackward, place, false) == Read::kFound) return;
+  GoEmpty();
+}
+
+int64_t Table::RecordNumber() const {
+  if (pending_ == Pending::kAppend) return 0;  // numbered when written
+  RequireRecord();
+  return recno_;
+}
+
+uint32_t Table::Count(int order, uint16_t option) {
+  int mode = option & 3;
+  if (mode == ISAM_COUNT_IGNORE_FILTERS || order < 0 || !HasScope(order)) {
+    std::string where = source_->condition().empty() ? "1" : "(" + source_->condition() + ")";
+    sqlite3_stmt* stmt = source_->Statement(StatementKey(kCountAll, -1, Bound{0, false, 0}), [&] {
+      return "SELECT count(*) FROM " + source_->from() + " WHERE " + where;
+    });
+    StatementUse use(stmt, path());
+    source_->BindCondition(stmt);
+    use.Step();
+    return static_cast<uint32_t>(sqlite3_column_int64(stmt, 0));
+  }
+  return CountInScope(order, nullptr);
+}
+
+uint32_t Table::CountInScope(int order, const std::vector<Value>* before) {
+  const OrderColumns& columns = ColumnsOf(order);
+  std::vector<Value> top, bottom;
+  if (order >= 0) {
+    const IndexState& index = indexes_[static_cast<size_t>(order)];
+    top = index.top.value_or(std::vector<Value>{});
+    bottom = index.bottom.value_or(std::vector<Value>{});
+  }
+  std::vector<Value> key = before ? *before : std::vector<Value>{};
+  int bottom_first = static_cast<int>(top.size()) + 1;
+  int key_first = bottom_first + static_cast<int>(bottom.size());
+  std::string sql =
+      "SELECT count(*) FROM " + source_->from() + " WHERE " +
+      (source_->condition().empty() ? "" : "(" + source_->condition() + ") AND ") +
+      BeyondCondition(columns, Direction::kForward, Bound{top.size(), true, NullMask(top)}, 1) +
+      " AND " +
+      BeyondCondition(columns, Direction::kBackward, Bound{bottom.size(), true, NullMask(bottom)},
+                      bottom_first) +
+      (before ? " AND " + BeyondCondition(columns, Direction::kBackward,
+                                          Bound{key.size(), false, NullMask(key)}, key_first)
+              : "");
+  StmtPtr stmt = Prepare(source_->db(), sql, path());
+  StatementUse use(stmt.get(), path());
+  BindAll(stmt.get(), top, 1);
+  BindAll(stmt.get(), bottom, bottom_first);
+  BindAll(stmt.get(), key, key_first);
+  source_->BindCondition(stmt.get());
+  use.Step();
+  return static_cast<uint32_t>(sqlite3_column_int64(stmt.get(), 0));
+}
+
+double Table::RelativePosition(int order) {
+  if (state_ != State::kRecord) {
+    Fail(ISAM_ERR_NO_KEY_POSITION, "No key position in " + Title() + " without a current record");
+  }
+  uint32_t total = CountInScope(order, nullptr);
+  if (total == 0) return 0.0;
+  std::vector<Value> key = KeyOf(order, values_, recno_);
+  double position = static_cast<double>(CountInScope(order, &key)) / total;
+  return position > 1 ? 1 : position;
+}
+
+}  // namespace isam
