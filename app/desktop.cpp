@@ -11,6 +11,7 @@
 namespace app {
 
 int RunDesktop(int& argc, char** argv, const std::string& root) {
+  ChooseEventLoop();
   QApplication application(argc, argv);
   SetUpApplication();
   SetRootOverride(root);

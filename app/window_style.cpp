@@ -68,6 +68,10 @@ class WindowLook : public QProxyStyle {
 
 }  // namespace
 
+void ChooseEventLoop() {
+  if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+}
+
 void SetUpApplication() {
   // The name only: a display name would be added to every window title.
   QApplication::setApplicationName(ApplicationTitle());

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/main_form.h"
+#include "app/window_style.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ void WorkOfOneRecord() {
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  app::ChooseEventLoop();
   QApplication application(argc, argv);
   int records = argc > 1 ? std::atoi(argv[1]) : 20000;
   app::TMainForm window;

@@ -1,7 +1,7 @@
 // A whole conversion run in the visible main window beside the same run headless, on demo
 // practices made with the same seed, and how soon Cancel ends a run in the window.
 //
-//   window_run [--repeat N] [SIZE ...]      (default: 3 runs each of 10000 and 100000)
+//   window_run [--repeat N] [--types-only] [SIZE ...]   (default: 3 runs each of 10000 and 100000)
 //
 // Run it under a real X server (Xvfb) to see what painting costs; offscreen it measures the
 // rest. For each size, two configurations: every phase over 01/01/2004 to 12/31/2006, and type
@@ -255,13 +255,17 @@ double Median(std::vector<double> values) {
 
 int main(int argc, char** argv) {
   if (!std::getenv("DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  app::ChooseEventLoop();
   QApplication application(argc, argv);
   app::SetUpApplication();
   std::vector<int> sizes;
   int repeat = 3;
+  bool types_only = false;  // the second configuration alone, to profile it
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--repeat" && i + 1 < argc) {
       repeat = std::max(1, std::atoi(argv[++i]));
+    } else if (std::string(argv[i]) == "--types-only") {
+      types_only = true;
     } else {
       sizes.push_back(std::atoi(argv[i]));
     }
@@ -277,6 +281,7 @@ int main(int argc, char** argv) {
   QTemporaryDir scratch(scratch_base + "/rivenoak-window-run-XXXXXX");
   for (int size : sizes) {
     for (const Config& config : {Config{"all phases", true}, Config{"types and who-paid", false}}) {
+      if (types_only && config.apply) continue;
       std::vector<double> windows, headlesses, ratios;
       PhaseSeconds window_phases, headless_phases;
       size_t presses = 0;
