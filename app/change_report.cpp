@@ -6,12 +6,7 @@
 #include <vector>
 
 #include "app/practice_copy.h"
-#include "isam/calendar.h"
-#include "isam/codepage.h"
-#include "isam/field.h"
-#include "isam/isam.h"
-#include "isam/schema.h"
-#include "isam/value.h"
+#include "isam/table_files.h"
 
 namespace app {
 namespace {
@@ -28,73 +23,11 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
-// A value as `isam dump` writes it: logicals T or F, dates MM/DD/YYYY, numbers in the shortest
-// form that reads back to the same value, empty values as nothing.
-std::string DumpText(const isam::FieldDef& field, const isam::Value& stored) {
-  static const isam::DateFormat kDates = *isam::DateFormat::Parse("MM/DD/YYYY");
-  if (isam::IsEmptyStored(field, stored)) return "";
-  std::string text = isam::Utf8FromAnsi(isam::TextFromStored(field, stored, kDates, 0));
-  if (field.type != ISAM_NUMERIC) return text;
-  try {
-    return isam::ShortestNumberText(std::stod(text));
-  } catch (const std::exception&) {
-    return text;  // a value that is no number, written by another program
-  }
-}
-
-// One copy's side of a table: its records in record-number order, read one at a time, with the
-// fields of the report (by name) looked up in its own layout. A table missing from the copy is a
-// side without records.
-class TableSide {
- public:
-  TableSide(const TableReader* reader, const std::string& path) {
-    if (!reader) return;
-    schema_ = isam::ReadSchema(reader->db(), "main", path);
-    stmt_ = isam::Prepare(reader->db(), "SELECT * FROM records ORDER BY _recno", path);
-    path_ = path;
-  }
-
-  const isam::TableSchema& schema() const { return schema_; }
-
-  // Chooses, by name, the fields that Stored and Text take by number.
-  void UseFields(const std::vector<std::string>& names) {
-    for (const std::string& name : names) columns_.push_back(schema_.FindField(name));
-  }
-
-  // Moves to the next record; false at the end.
-  bool Next() {
-    if (!stmt_) return false;
-    int rc = sqlite3_step(stmt_.get());
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) isam::FailFromSqlite(sqlite3_db_handle(stmt_.get()), rc, path_);
-    stmt_.reset();
-    return false;
-  }
-  bool AtEnd() const { return !stmt_; }
-  int64_t RecordNumber() const { return sqlite3_column_int64(stmt_.get(), 0); }
-
-  // The stored value of the chosen field `i`; NULL when this copy's table lacks the field.
-  isam::Value Stored(size_t i) const {
-    if (columns_[i] < 0) return std::monostate{};
-    return isam::ColumnValue(stmt_.get(), columns_[i] + 1);
-  }
-  std::string Text(size_t i) const {
-    if (columns_[i] < 0) return "";
-    return DumpText(schema_.fields[static_cast<size_t>(columns_[i])], Stored(i));
-  }
-
- private:
-  isam::TableSchema schema_;
-  isam::StmtPtr stmt_;
-  std::string path_;
-  std::vector<int> columns_;
-};
-
 struct TableChanges {
   std::string name;
-  const TableReader* before = nullptr;
+  const isam::TableFileReader* before = nullptr;
   std::string before_path;
-  const TableReader* after = nullptr;
+  const isam::TableFileReader* after = nullptr;
   std::string after_path;
   int added = 0;
   int changed_fields = 0;
@@ -105,28 +38,22 @@ using ChangeSink = std::function<void(const FieldChange&)>;
 
 // Reports the lines of one table and counts its changes.
 void CompareTable(TableChanges& table, const ChangeSink& each) {
-  TableSide before(table.before, table.before_path);
-  TableSide after(table.after, table.after_path);
+  isam::TableFileRecords before(table.before, table.before_path);
+  isam::TableFileRecords after(table.after, table.after_path);
   // The fields of the report: the earlier copy's, then those only the later one has; the key is
   // the PRIMARY index of the later copy, else of the earlier one.
-  std::vector<std::string> fields;
-  for (const isam::FieldDef& field : before.schema().fields) fields.push_back(field.name);
-  for (const isam::FieldDef& field : after.schema().fields) {
-    if (before.schema().FindField(field.name) < 0) fields.push_back(field.name);
+  std::vector<std::string> fields = before.FieldNames();
+  for (const std::string& field : after.FieldNames()) {
+    if (!before.HasField(field)) fields.push_back(field);
   }
-  const isam::TableSchema& keyed = table.after ? after.schema() : before.schema();
-  int primary = keyed.FindIndex("PRIMARY");
   size_t key_start = fields.size();
-  if (primary >= 0) {
-    for (int segment : keyed.indexes[static_cast<size_t>(primary)].segments) {
-      fields.push_back(keyed.fields[static_cast<size_t>(segment)].name);
-    }
-  }
+  std::vector<std::string> key_fields = (table.after ? after : before).PrimaryKeyFields();
+  fields.insert(fields.end(), key_fields.begin(), key_fields.end());
   before.UseFields(fields);
   after.UseFields(fields);
 
-  auto line = [&](const TableSide& side, const std::string& field, const std::string& old_text,
-                  const std::string& new_text) {
+  auto line = [&](const isam::TableFileRecords& side, const std::string& field,
+                  const std::string& old_text, const std::string& new_text) {
     std::string key;
     for (size_t i = key_start; i < fields.size(); ++i) {
       key += (i > key_start ? ";" : "") + side.Text(i);
@@ -147,7 +74,7 @@ void CompareTable(TableChanges& table, const ChangeSink& each) {
     } else {
       int changed = 0;
       for (size_t i = 0; i < key_start; ++i) {
-        if (before.Stored(i) == after.Stored(i)) continue;
+        if (before.SameValue(after, i)) continue;
         std::string old_text = before.Text(i), new_text = after.Text(i);
         if (old_text == new_text) continue;
         line(after, fields[i], old_text, new_text);

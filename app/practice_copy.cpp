@@ -2,13 +2,11 @@
 
 #include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,14 +14,9 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
-#include <thread>
 
 #include "app/backup_files.h"
-#include "isam/failure.h"
-#include "isam/file_lookup.h"
-#include "isam/lock_file.h"
-#include "isam/registry.h"
-#include "isam/schema.h"
+#include "isam/table_files.h"
 
 namespace app {
 namespace {
@@ -31,12 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace backup_files;  // NOLINT: the files of a backup
 
-constexpr int kBusyTimeoutMs = 10000;
-// How long one attempt at the snapshots of every table waits for a table before it lets go of
-// the others and starts again, so that it never holds one table while a writer that holds
-// another waits for it.
-constexpr int kSnapshotAttemptMs = 50;
-constexpr int kPagesPerStep = 256;
 constexpr char kConvertLog[] = "Convert.log";
 constexpr char kRestoreFolder[] = ".rivenoak-restore";
 constexpr char kPlanName[] = "plan";
@@ -72,87 +59,16 @@ std::vector<std::string> FileNames(const std::string& folder) {
   return names;
 }
 
-int64_t PragmaValue(sqlite3* db, const char* pragma, const std::string& path) {
-  isam::StmtPtr stmt = isam::Prepare(db, std::string("PRAGMA ") + pragma, path);
-  isam::StatementUse use(stmt.get(), path);
-  return use.Step() ? sqlite3_column_int64(stmt.get(), 0) : 0;
-}
-
-// Another program holds a table's lock: wait a millisecond and try again, for as long as a run
-// waits, so that the short gaps between another writer's commits are met.
-template <int kLimitMs>
-int WaitAMillisecond(void*, int tries) {
-  if (tries >= kLimitMs) return 0;
-  sqlite3_sleep(1);
-  return 1;
-}
-
-void WaitLikeARun(sqlite3* db, bool one_attempt = false) {
-  sqlite3_busy_handler(
-      db, one_attempt ? WaitAMillisecond<kSnapshotAttemptMs> : WaitAMillisecond<kBusyTimeoutMs>,
-      nullptr);
-}
-
-bool IsBusy(int rc) {
-  return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-}
-
-[[noreturn]] void KeptBusy(const std::string& path, const std::string& consequence) {
-  throw PracticeDataError("The table " + path +
-                          " is kept busy by another program; close the other program and try "
-                          "again" +
-                          consequence);
-}
-
-bool LogHasPages(const std::string& path) {
-  struct stat log {};
-  return stat((path + "-wal").c_str(), &log) == 0 && log.st_size > 0;
-}
-
-struct BackupFinisher {
-  void operator()(sqlite3_backup* backup) const { sqlite3_backup_finish(backup); }
-};
-using BackupPtr = std::unique_ptr<sqlite3_backup, BackupFinisher>;
-
-// Copies the table that `source` reads into the database that `dest` writes (`target` names
-// it), with SQLite's online backup: one write transaction of the destination, whole or not at
-// all.
-void CopyTable(sqlite3* source, sqlite3* dest, const std::string& target, engine::Gauge* gauge) {
-  BackupPtr backup(sqlite3_backup_init(dest, "main", source, "main"));
-  if (!backup) isam::FailFromSqlite(dest, sqlite3_errcode(dest), target);
-  if (gauge) gauge->SetPosition(0);
-  int rc = SQLITE_OK;
-  while (rc == SQLITE_OK) {
-    rc = sqlite3_backup_step(backup.get(), kPagesPerStep);
-    if (gauge) {
-      gauge->SetMax(sqlite3_backup_pagecount(backup.get()));
-      gauge->SetPosition(gauge->Max() - sqlite3_backup_remaining(backup.get()));
-    }
-  }
-  int finished = sqlite3_backup_finish(backup.release());
-  if (IsBusy(rc)) KeptBusy(target, "");
-  if (rc != SQLITE_DONE) isam::FailFromSqlite(dest, rc, target);
-  if (finished != SQLITE_OK) isam::FailFromSqlite(dest, finished, target);
-}
-
-// Takes a snapshot of every table, all at once: when one is busy, the snapshots taken so far are
-// let go and the whole is tried again, for as long as a run waits.
-void HoldSnapshots(const std::vector<PracticeTable>& tables, const std::string& folder) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
-  for (;;) {
-    size_t held = 0;
-    int rc = SQLITE_OK;
-    for (; held < tables.size(); ++held) {
-      rc = tables[held].reader->TryHoldSnapshot();
-      if (rc != SQLITE_OK) break;
-    }
-    if (held == tables.size()) return;
-    for (size_t i = 0; i < held; ++i) tables[i].reader->EndSnapshot();
-    std::string path = Join(folder, tables[held].name);
-    if (!IsBusy(rc)) isam::FailFromSqlite(tables[held].reader->db(), rc, path);
-    if (std::chrono::steady_clock::now() > deadline) KeptBusy(path, "");
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+// Copies the table that `source` reads into `dest` (`target` names it), in one write transaction
+// of the destination, whole or not at all; `gauge` (may be null) shows the pages copied.
+void CopyTable(const isam::TableFileReader& source, isam::TableFileWriter& dest,
+               const std::string& target, engine::Gauge* gauge) {
+  if (!gauge) return dest.CopyFrom(source, target, nullptr);
+  gauge->SetPosition(0);
+  dest.CopyFrom(source, target, [gauge](int pages, int left) {
+    gauge->SetMax(pages);
+    gauge->SetPosition(gauge->Max() - left);
+  });
 }
 
 // ---- holding a practice's tables ----
@@ -166,13 +82,11 @@ class PracticeHold {
                const std::string& consequence)
       : folder_(folder), names_(names), writers_(names.size()) {
     // Where the mount keeps locks on this computer, no hold keeps another computer out.
-    isam::FolderFilesystem filesystem = isam::FilesystemOf(folder);
-    if (!filesystem.local_locks.empty()) {
-      throw PracticeDataError(isam::LocalLocksText(folder, filesystem));
-    }
+    std::string local_locks = isam::LocalLocksRefusal(folder);
+    if (!local_locks.empty()) throw PracticeDataError(local_locks);
     for (const std::string& name : names) {
-      marks_.push_back(std::make_unique<isam::LockFile>(Join(folder, name)));
-      if (!marks_.back()->TryLock(0, true)) {
+      marks_.push_back(std::make_unique<isam::OpenMarkHold>(Join(folder, name)));
+      if (!marks_.back()->TryHoldAlone()) {
         throw PracticeDataError("the table " + name + " is open in another program" + consequence);
       }
     }
@@ -183,32 +97,31 @@ class PracticeHold {
   PracticeHold(const PracticeHold&) = delete;
   PracticeHold& operator=(const PracticeHold&) = delete;
 
-  sqlite3* Writer(size_t i) {
+  isam::TableFileWriter& Writer(size_t i) {
     if (!writers_[i]) Take(i, "");
-    return writers_[i].get();
+    return *writers_[i];
   }
 
  private:
   // Leaves the write-ahead mode (the copies are written in the rollback-journal mode) and rolls
-  // back what a killed writer left, then keeps the file's exclusive lock until the connection
+  // back what a killed writer left, then keeps the file's exclusive lock until the writer
   // closes.
   void Take(size_t i, const std::string& consequence) {
-    std::string path = FileNameForSqlite(Join(folder_, names_[i]));
-    isam::DbPtr db = isam::OpenDb(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, path);
-    WaitLikeARun(db.get());
-    int rc = sqlite3_exec(db.get(),
-                          "PRAGMA journal_mode=DELETE; PRAGMA locking_mode=EXCLUSIVE; "
-                          "BEGIN EXCLUSIVE; COMMIT",
-                          nullptr, nullptr, nullptr);
-    if (IsBusy(rc)) KeptBusy(path, consequence);
-    if (rc != SQLITE_OK) isam::FailFromSqlite(db.get(), rc, path);
-    writers_[i] = std::move(db);
+    auto writer =
+        std::make_unique<isam::TableFileWriter>(fs::absolute(Join(folder_, names_[i])).string());
+    try {
+      writer->HoldAlone();
+    } catch (const isam::TableFileError& error) {
+      if (error.code() == ISAM_ERR_BUSY) throw PracticeDataError(error.what() + consequence);
+      throw;
+    }
+    writers_[i] = std::move(writer);
   }
 
   std::string folder_;
   std::vector<std::string> names_;
-  std::vector<std::unique_ptr<isam::LockFile>> marks_;
-  std::vector<isam::DbPtr> writers_;
+  std::vector<std::unique_ptr<isam::OpenMarkHold>> marks_;
+  std::vector<std::unique_ptr<isam::TableFileWriter>> writers_;
 };
 
 // ---- the plan of a restore ----
@@ -272,8 +185,8 @@ void ApplyPlan(const Plan& plan, const std::string& data_path, PracticeHold& hol
                engine::Gauge* gauge) {
   std::string stage = StageFolder(data_path);
   for (size_t i = 0; i < plan.tables.size(); ++i) {
-    TableReader staged(Join(stage, std::to_string(i)));
-    CopyTable(staged.db(), hold.Writer(i), Join(data_path, plan.tables[i]), gauge);
+    isam::TableFileReader staged(Join(stage, std::to_string(i)));
+    CopyTable(staged, hold.Writer(i), Join(data_path, plan.tables[i]), gauge);
   }
   if (!plan.log.empty()) {
     std::string staged = Join(stage, "log");
@@ -302,14 +215,14 @@ void ApplyPlan(const Plan& plan, const std::string& data_path, PracticeHold& hol
 class RestoreLock {
  public:
   explicit RestoreLock(const std::string& data_path) : lock_(StageFolder(data_path)) {
-    if (!lock_.TryLock(0, true)) {
+    if (!lock_.TryHoldAlone()) {
       throw PracticeDataError("A restore into " + data_path +
                               " is at work in another program; wait until it is done");
     }
   }
 
  private:
-  isam::LockFile lock_;
+  isam::OpenMarkHold lock_;
 };
 
 // Finishes or undoes an interrupted restore; the caller holds the restore lock.
@@ -389,70 +302,18 @@ class PartialBackup {
 
 }  // namespace
 
-std::string FileNameForSqlite(const std::string& path) {
-  return fs::absolute(path).string();
-}
-
-TableReader::TableReader(const std::string& path) : path_(path) {
-  std::string file = FileNameForSqlite(path);
-  db_ = isam::OpenDb(file, SQLITE_OPEN_READWRITE, path);
-  WaitLikeARun(db_.get());
-  // The first read rolls back a hot journal, or reads a write-ahead log.
-  int rc = sqlite3_exec(db_.get(), "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
-  if (rc == SQLITE_OK) return;
-  if (IsBusy(rc)) KeptBusy(path, "");
-  // A write-ahead table in a folder that may only be read: with nothing in its log, the file
-  // itself is the whole table.
-  if (!LogHasPages(file)) {
-    isam::DbPtr plain =
-        isam::OpenDb(isam::UriOfFile(file) + "?mode=ro&immutable=1", SQLITE_OPEN_READONLY, path);
-    if (sqlite3_exec(plain.get(), "SELECT count(*) FROM sqlite_schema", nullptr, nullptr,
-                     nullptr) == SQLITE_OK) {
-      db_ = std::move(plain);
-      return;
-    }
-  }
-  isam::FailFromSqlite(db_.get(), rc, path);
-}
-
-bool TableReader::HasTableMarks() const {
-  return PragmaValue(db(), "application_id", path_) == isam::kApplicationId &&
-         PragmaValue(db(), "user_version", path_) == isam::kUserVersion;
-}
-
-int TableReader::TryHoldSnapshot() {
-  WaitLikeARun(db(), true);
-  int rc =
-      sqlite3_exec(db(), "BEGIN; SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
-  WaitLikeARun(db());
-  if (rc != SQLITE_OK && !sqlite3_get_autocommit(db())) EndSnapshot();
-  return rc;
-}
-
-void TableReader::EndSnapshot() {
-  sqlite3_exec(db(), "ROLLBACK", nullptr, nullptr, nullptr);
-}
-
 std::vector<std::string> TableFileNames(const std::string& folder) {
   std::vector<std::string> names;
   for (const std::string& name : FileNames(folder)) {
-    std::string path = Join(folder, name);
-    try {
-      isam::CheckTableFileHeader(path);
-    } catch (const isam::Failure& failure) {
-      if (failure.code() == ISAM_ERR_NOT_A_TABLE) continue;
-      if (!Exists(path)) continue;  // a file that another program removed meanwhile
-      throw;
-    }
-    names.push_back(name);
+    if (isam::IsTableFile(Join(folder, name))) names.push_back(name);
   }
   // One table in several files differing only in letter case is refused, as the engine refuses
   // it: a copy of both would carry the ambiguity on.
   for (const std::string& name : names) {
     try {
-      isam::FindTableFile(folder, name);
-    } catch (const isam::Failure& failure) {
-      if (failure.code() == ISAM_ERR_AMBIGUOUS_TABLE) throw PracticeDataError(failure.what());
+      isam::RefuseCaseTwins(folder, name);
+    } catch (const isam::TableFileError& error) {
+      throw PracticeDataError(error.what());
     }
   }
   return names;
@@ -461,7 +322,7 @@ std::vector<std::string> TableFileNames(const std::string& folder) {
 std::vector<PracticeTable> OpenTables(const std::string& folder) {
   std::vector<PracticeTable> tables;
   for (const std::string& name : TableFileNames(folder)) {
-    auto reader = std::make_unique<TableReader>(Join(folder, name));
+    auto reader = std::make_unique<isam::TableFileReader>(Join(folder, name));
     if (reader->HasTableMarks()) tables.push_back(PracticeTable{name, std::move(reader)});
   }
   return tables;
@@ -496,16 +357,15 @@ int BackUpPractice(const std::string& data_path, const std::string& dest, engine
   if (tables.empty()) throw PracticeDataError("The folder " + data_path + " holds no tables");
   PartialBackup partial(dest);
   std::vector<ManifestEntry> entries;
-  HoldSnapshots(tables, data_path);
+  std::vector<isam::TableFileReader*> readers;
+  for (const PracticeTable& table : tables) readers.push_back(table.reader.get());
+  isam::TableFileReader::HoldSnapshots(readers);
   for (const PracticeTable& table : tables) {
     std::string target = Join(partial.path(), table.name);
     {
-      isam::DbPtr copy = isam::OpenDb(FileNameForSqlite(target),
-                                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, target);
-      CopyTable(table.reader->db(), copy.get(), target, gauge);
-      // A copy is left in the rollback-journal mode, the mode the engine writes in, so that it
-      // can also be read where no write-ahead log can be made.
-      isam::Exec(copy.get(), "PRAGMA journal_mode=DELETE", target);
+      isam::TableFileWriter copy(target);
+      CopyTable(*table.reader, copy, target, gauge);
+      copy.UseRollbackJournal();
     }
     table.reader->EndSnapshot();
     Sync(target, false);

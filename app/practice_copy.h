@@ -16,8 +16,6 @@
 #ifndef RIVENOAK_APP_PRACTICE_COPY_H_
 #define RIVENOAK_APP_PRACTICE_COPY_H_
 
-#include <sqlite3.h>
-
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -25,7 +23,7 @@
 #include <vector>
 
 #include "engine/run_view.h"
-#include "isam/sqlite_handle.h"
+#include "isam/table_files.h"
 
 namespace app {
 
@@ -41,32 +39,9 @@ using Note = std::function<void(const std::string& text)>;
 // The name of a backup's manifest in its folder.
 inline constexpr char kManifestName[] = "Backup.manifest";
 
-// A table file opened for reading, so that it can be read while other programs use it. It is
-// opened as SQLite opens a file for writing, so that a journal left by a writer that was killed
-// is rolled back first; in a folder that may only be read, a write-ahead table whose log holds
-// nothing is read as the file stands.
-class TableReader {
- public:
-  explicit TableReader(const std::string& path);
-  TableReader(const TableReader&) = delete;
-  TableReader& operator=(const TableReader&) = delete;
-
-  sqlite3* db() const { return db_.get(); }
-  // Whether the file carries the table marks (application_id and user_version).
-  bool HasTableMarks() const;
-  // Starts a read transaction: everything read until it ends sees the table as it is now.
-  // Returns SQLite's result; a busy table is left without a transaction.
-  int TryHoldSnapshot();
-  void EndSnapshot();
-
- private:
-  std::string path_;
-  isam::DbPtr db_;
-};
-
 struct PracticeTable {
   std::string name;  // the file's name in its folder
-  std::unique_ptr<TableReader> reader;
+  std::unique_ptr<isam::TableFileReader> reader;
 };
 
 // The names of the files of `folder` whose first bytes are those of a table, sorted. Journals,
@@ -79,9 +54,6 @@ std::vector<PracticeTable> OpenTables(const std::string& folder);
 // The entry of `names` that is `name` without regard to letter case, the exact spelling first;
 // empty when none is.
 std::string FindName(const std::vector<std::string>& names, const std::string& name);
-
-// `path` as a file name that SQLite cannot take for a URI: made absolute.
-std::string FileNameForSqlite(const std::string& path);
 
 // `rivenoak backup`: copies every table of `data_path` and its Convert.log into `dest` (made when
 // missing; refused when it already holds files). The tables are copied from read transactions

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/practice_copy.h"
-#include "isam/sqlite_handle.h"
+#include "isam/table_files.h"
 
 namespace app {
 namespace {
@@ -19,24 +19,14 @@ std::string NotWhole(const std::string& value) {
          " AS INTEGER) OR " + value + " NOT BETWEEN -2147483648 AND 2147483647)";
 }
 
-bool HasField(sqlite3* db, const std::string& field, const std::string& path) {
-  isam::StmtPtr stmt = isam::Prepare(db, "PRAGMA table_info(records)", path);
-  for (isam::StatementUse use(stmt.get(), path); use.Step();) {
-    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 1));
-    if (name && field == name) return true;
-  }
-  return false;
-}
-
 // A value as the message shows it: numbers as SQLite writes them, texts in quotes and cut short.
-std::string Shown(sqlite3_stmt* stmt, int column) {
-  const auto* raw = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-  std::string text = raw ? raw : "";
-  switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_NULL:
+std::string Shown(const isam::TableFileRow& row, int column) {
+  std::string text = row.Text(column);
+  switch (row.TypeOf(column)) {
+    case isam::TableFileRow::Type::kNull:
       return "empty";
-    case SQLITE_TEXT:
-    case SQLITE_BLOB:
+    case isam::TableFileRow::Type::kText:
+    case isam::TableFileRow::Type::kBlob:
       if (text.size() > kLongestValueShown) text = text.substr(0, kLongestValueShown) + "...";
       return "'" + text + "'";
     default:
@@ -46,17 +36,16 @@ std::string Shown(sqlite3_stmt* stmt, int column) {
 
 // Runs `sql`, whose rows are (record number, value, why), and describes the first few rows and
 // how many there are; empty when there are none.
-std::string BadRecords(sqlite3* db, const std::string& sql, const std::string& path,
+std::string BadRecords(const isam::TableFileReader& reader, const std::string& sql,
                        const std::string& what) {
-  isam::StmtPtr stmt = isam::Prepare(db, sql, path);
+  const std::string& path = reader.path();
   std::vector<std::string> named;
   size_t count = 0;
-  for (isam::StatementUse use(stmt.get(), path); use.Step(); ++count) {
-    if (named.size() == kRecordsNamed) continue;
-    const auto* why = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 2));
-    named.push_back("record " + std::to_string(sqlite3_column_int64(stmt.get(), 0)) + " (" +
-                    Shown(stmt.get(), 1) + ", " + (why ? why : "") + ")");
-  }
+  reader.Select(sql, [&](const isam::TableFileRow& row) {
+    if (count++ >= kRecordsNamed) return;
+    named.push_back("record " + std::to_string(row.Integer(0)) + " (" + Shown(row, 1) + ", " +
+                    row.Text(2) + ")");
+  });
   if (count == 0) return "";
   std::string text = path + ": " + std::to_string(count) +
                      (count == 1 ? " record has " : " records have ") + what + ": ";
@@ -66,9 +55,9 @@ std::string BadRecords(sqlite3* db, const std::string& sql, const std::string& p
 }
 
 std::string CheckTransactions(const std::string& path) {
-  TableReader reader(path);
-  const std::string entry = isam::QuoteIdentifier("Entry Number");
-  if (!HasField(reader.db(), "Entry Number", path)) return "";
+  isam::TableFileReader reader(path);
+  const std::string entry = isam::QuotedFieldName("Entry Number");
+  if (!reader.HasColumn("Entry Number")) return "";
   std::string sql =
       "SELECT _recno, v, CASE WHEN v IS NULL THEN 'empty' WHEN " + NotWhole("v") +
       " THEN 'not a whole number' WHEN v < 1 THEN 'below 1' WHEN n > 1 THEN 'also in ' || "
@@ -76,21 +65,21 @@ std::string CheckTransactions(const std::string& path) {
       "(SELECT _recno, " +
       entry + " AS v, count(*) OVER (PARTITION BY " + entry +
       ") AS n FROM records) WHERE why IS NOT NULL ORDER BY _recno";
-  return BadRecords(reader.db(), sql, path,
+  return BadRecords(reader, sql,
                     "an \"Entry Number\" that is not unique or not a whole number from 1 to "
                     "2147483647");
 }
 
 std::string CheckApplications(const std::string& path) {
-  TableReader reader(path);
+  isam::TableFileReader reader(path);
   std::string found;
   for (const char* field : {"Payment Reference", "Charge Reference"}) {
-    if (!HasField(reader.db(), field, path)) continue;
-    std::string column = isam::QuoteIdentifier(field);
+    if (!reader.HasColumn(field)) continue;
+    std::string column = isam::QuotedFieldName(field);
     std::string sql = "SELECT _recno, " + column + ", 'not a whole number' FROM records WHERE " +
                       column + " IS NOT NULL AND " + NotWhole(column) + " ORDER BY _recno";
-    std::string bad = BadRecords(reader.db(), sql, path,
-                                 std::string("a \"") + field + "\" that is not a whole number");
+    std::string bad =
+        BadRecords(reader, sql, std::string("a \"") + field + "\" that is not a whole number");
     if (!bad.empty()) found += (found.empty() ? "" : "; ") + bad;
   }
   return found;
