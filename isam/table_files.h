@@ -1,11 +1,13 @@
-// Table files taken as files, outside any connection: what copies of a practice, change reports
-// and checks of a practice's tables need from the engine beside isam.h.
+// Table files taken as files, outside any connection: what copies of a folder's tables, reports
+// of their changes and checks of their records need from the engine beside isam.h.
 //
 // The contract:
 // - A table file is read here, never changed record by record: a reader opens its own SQLite
 //   connection to one file, outside the engine's connections, and reads the file's marks, fields
 //   and records. The one write is a copy (TableFileWriter), which replaces a whole file by
 //   another in one transaction, whole or not at all.
+// - The open mark held here (OpenMarkHold) is the one the engine's table handles take, so that
+//   holding it alone keeps them out of the file, in this program and in every other.
 // - A file another program is busy with is waited for as long as a run waits for it (ten
 //   seconds), then refused with ISAM_ERR_BUSY.
 // - Every failure leaves as a TableFileError: a code of isam/errors.h and a text that names the

@@ -34,7 +34,7 @@ int64_t RecordCount(const TableFileReader& reader) {
   return count;
 }
 
-TEST(TableFiles, AFolderTellsItsTablesAndRefusesATableInTwoSpellings) {
+TEST(TableFileInterface, AFolderTellsItsTablesAndRefusesATableInTwoSpellings) {
   TempFolder folder;
   WriteTableFile(folder.File("MWTRN.ADT"), {"Code CHAR(8)"}, {}, JournalMode::kRollback);
   WriteText(folder.File("Convert.log"), "converted\n");
@@ -53,7 +53,7 @@ TEST(TableFiles, AFolderTellsItsTablesAndRefusesATableInTwoSpellings) {
   EXPECT_NE(text.find("mwtrn.adt"), std::string::npos) << text;
 }
 
-TEST(TableFiles, TheOpenMarkHeldAloneKeepsOutEveryHandleOfTheEngine) {
+TEST(TableFileInterface, TheOpenMarkHeldAloneKeepsOutEveryHandleOfTheEngine) {
   TempFolder folder;
   WriteTableFile(folder.File("t.adt"), {"Code CHAR(8)"}, {}, JournalMode::kRollback);
   ScopedConnection connection(folder.path());
@@ -71,7 +71,7 @@ TEST(TableFiles, TheOpenMarkHeldAloneKeepsOutEveryHandleOfTheEngine) {
   ISAM_ASSERT_OK(IsamCloseTable(table));
 }
 
-TEST(TableFiles, RecordsReadWholeAsTheDumpWritesThem) {
+TEST(TableFileInterface, RecordsReadWholeAsTheDumpWritesThem) {
   TempFolder before_folder, after_folder;
   const std::vector<std::string> fields = {"Code CHAR(8)", "Paid LOGICAL", "Posted DATE",
                                            "Amount NUMERIC(10,2)", "Notes MEMO"};
@@ -122,7 +122,7 @@ TEST(TableFiles, RecordsReadWholeAsTheDumpWritesThem) {
   EXPECT_FALSE(absent.Next());
 }
 
-TEST(TableFiles, SnapshotsAndCopiesSeeOneMomentAndFailuresCarryTheEngineCode) {
+TEST(TableFileInterface, SnapshotsAndCopiesSeeOneMomentAndFailuresCarryTheEngineCode) {
   TempFolder folder;
   std::string source = folder.File("t.adt");
   WriteTableFile(source, {"Code CHAR(8)"}, {}, JournalMode::kWal);
