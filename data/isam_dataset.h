@@ -183,7 +183,6 @@ class TIsamDataSet : public TDataSet {
 
   IsamHandle handle_ = 0;
   IsamHandle order_ = 0;
-  IsamHandle folder_connection_ = 0;
   uint32_t record_length_ = 0;
   bool can_modify_ = false;
   bool update_right_ = false;

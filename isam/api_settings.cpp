@@ -61,8 +61,8 @@ IsamResult IsamGetDeleted(uint16_t* show) {
 
 IsamResult IsamSetServerType(uint16_t mask) {
   return Guard([&] {
+    // Local and network folders are served alike, so a valid mask leaves nothing to choose.
     if (mask == 0 || mask > 7) Fail(ISAM_ERR_INVALID_ARGUMENT, "Invalid server type mask");
-    R().settings().server_types = mask;
   });
 }
 

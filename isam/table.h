@@ -85,7 +85,6 @@ class Table : public TransactionEndListener {
   void Write();
   void CancelUpdate();
   void Delete(int64_t recno);
-  bool has_pending() const { return pending_ != Pending::kNone; }
 
   std::string Title() const;  // the file's name, for texts
 
