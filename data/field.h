@@ -113,10 +113,6 @@ class TIntegerField : public TField {
  public:
   explicit TIntegerField(std::string name) : TField(TFieldType::ftInteger, std::move(name)) {}
 };
-class TSmallintField : public TField {
- public:
-  explicit TSmallintField(std::string name) : TField(TFieldType::ftSmallint, std::move(name)) {}
-};
 class TAutoIncField : public TField {
  public:
   explicit TAutoIncField(std::string name) : TField(TFieldType::ftAutoInc, std::move(name)) {}
@@ -128,10 +124,6 @@ class TFloatField : public TField {
 class TCurrencyField : public TField {
  public:
   explicit TCurrencyField(std::string name) : TField(TFieldType::ftCurrency, std::move(name)) {}
-};
-class TBooleanField : public TField {
- public:
-  explicit TBooleanField(std::string name) : TField(TFieldType::ftBoolean, std::move(name)) {}
 };
 class TDateField : public TField {
  public:

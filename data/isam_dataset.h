@@ -151,6 +151,9 @@ class TIsamDataSet : public TDataSet {
   // filter accepts; false at the end.
   bool ReadToward(int32_t step);
   bool Accept();  // the record filter on the candidate buffer
+  // The candidate the filter accepted, where the engine stands, becomes the current record: the
+  // one place that makes a record current.
+  void TakeCandidate();
   bool EngineVisible();
   void SettleAround();  // current if visible, else next, else previous, else none
   void AfterMove();
@@ -180,7 +183,6 @@ class TIsamDataSet : public TDataSet {
 
   IsamHandle handle_ = 0;
   IsamHandle order_ = 0;
-  IsamHandle folder_connection_ = 0;
   uint32_t record_length_ = 0;
   bool can_modify_ = false;
   bool update_right_ = false;

@@ -52,10 +52,14 @@ bool TIsamDataSet::ReadToward(int32_t step) {
     if (Accept()) break;
     Check(IsamSkip(order_, step));  // a rejected record is passed in the direction of travel
   }
+  TakeCandidate();
+  return true;
+}
+
+void TIsamDataSet::TakeCandidate() {
   record_.swap(candidate_);
   Check(IsamGetRecordNum(order_, kRecordNumberPhysical, &recno_));
   has_record_ = true;
-  return true;
 }
 
 void TIsamDataSet::AfterMove() {
@@ -131,9 +135,7 @@ void TIsamDataSet::SettleAround() {
     uint32_t length = record_length_;
     Check(IsamGetRecord(order_, candidate_.data(), &length));
     if (Accept()) {
-      record_.swap(candidate_);
-      Check(IsamGetRecordNum(order_, kRecordNumberPhysical, &recno_));
-      has_record_ = true;
+      TakeCandidate();
       SetEof(false);
       SetBof(false);
       return;

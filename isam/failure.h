@@ -1,5 +1,5 @@
 // Failures inside the engine travel as exceptions and become an error code and a text at the
-// interface (api.cpp), so that no exception ever crosses it.
+// interface (api_*.cpp), so that no exception ever crosses it.
 #ifndef RIVENOAK_ISAM_FAILURE_H_
 #define RIVENOAK_ISAM_FAILURE_H_
 

@@ -23,7 +23,6 @@ struct EngineSettings {
   DateFormat date_format = *DateFormat::Parse("MM/DD/CCYY");
   uint16_t decimals = 2;
   bool show_deleted = false;
-  uint16_t server_types = ISAM_SERVER_LOCAL | ISAM_SERVER_REMOTE;
   uint16_t cached_tables = 0;
   uint16_t cached_cursors = 0;
 };

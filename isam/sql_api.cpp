@@ -1,16 +1,13 @@
 // The engine's C interface for SQL statements and their cursors.
 #include <cstring>
 
+#include "isam/api_handles.h"
 #include "isam/guard.h"
 #include "isam/isam.h"
 #include "isam/sql_parser.h"
 
 namespace isam {
 namespace {
-
-Registry& R() {
-  return Registry::Get();
-}
 
 IsamResult SetParameter(IsamHandle statement, uint16_t position, ParamValue value) {
   return Guard([&] { R().GetStatement(statement).SetParameter(position, std::move(value)); });

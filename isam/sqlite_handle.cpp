@@ -104,13 +104,4 @@ std::string QuoteIdentifier(const std::string& name) {
   return out + "\"";
 }
 
-std::string QuoteLiteral(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
 }  // namespace isam

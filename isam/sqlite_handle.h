@@ -65,8 +65,6 @@ class StatementUse {
 
 // SQL text of an identifier in double quotes.
 std::string QuoteIdentifier(const std::string& name);
-// SQL text of a string literal in single quotes.
-std::string QuoteLiteral(const std::string& text);
 
 }  // namespace isam
 

@@ -1,7 +1,7 @@
 // The table handle itself: opening and closing it, the end of a transaction, the current
-// record's values and the place of a row in an order (its key, whether it lies inside the
-// order's scopes), and reading one record. `BecomeCurrent` is the one place that makes a row
-// just read the current record; every move, seek and remembered read goes through it.
+// record's values and its record image, the place of a row in an order (its key, whether it lies
+// inside the order's scopes), and reading one record. `BecomeCurrent` is the one place that makes
+// a row just read the current record; every move, seek, remembered read and write goes through it.
 #include "isam/table.h"
 
 #include <cstring>
@@ -20,7 +20,8 @@ Table::Table(Connection* connection, std::shared_ptr<RecordSource> source, bool 
     : connection_(connection),
       source_(std::move(source)),
       read_only_(read_only),
-      open_mark_hold_(std::move(open_mark_hold)) {
+      open_mark_hold_(std::move(open_mark_hold)),
+      shortcuts_(connection, source_.get()) {
   const TableSchema& s = schema();
   indexes_.resize(s.indexes.size());
   order_columns_.push_back(source_->natural_order());
@@ -49,9 +50,7 @@ Table::~Table() {
 }
 
 void Table::TransactionEnded() {
-  StopStream();
-  firsts_.clear();
-  image_entry_ = kNoEntry;
+  shortcuts_.Forget();
   for (int64_t recno : unlock_at_end_) {
     if (held_locks_.erase(recno)) lock_file_->Unlock(LockByte(recno));
   }
@@ -76,6 +75,11 @@ void Table::RequireRecord() const {
 
 const OrderColumns& Table::ColumnsOf(int order) const {
   return order_columns_[static_cast<size_t>(order + 1)];
+}
+
+const Scope& Table::ScopeOf(int order) const {
+  static const Scope kNone;
+  return order >= 0 ? indexes_[static_cast<size_t>(order)] : kNone;
 }
 
 std::vector<Value> Table::KeyOf(int order, const std::vector<Value>& values, int64_t recno) const {
@@ -167,6 +171,25 @@ const std::vector<Value>& Table::Values() const {
   if (pending_ != Pending::kNone) return buffer_;
   RequireRecord();
   return values_;
+}
+
+void Table::BuildImage(const std::vector<Value>& values, uint8_t* buffer) const {
+  const TableSchema& s = schema();
+  for (size_t i = 0; i < s.fields.size(); ++i) {
+    buffer[i] = IsEmptyStored(s.fields[i], values[i]) ? 1 : 0;
+    RawFromStored(s.fields[i], values[i], buffer + s.fields[i].offset);
+  }
+}
+
+void Table::RecordImage(uint8_t* buffer) {
+  const std::vector<Value>& values = Values();
+  if (pending_ != Pending::kNone) {
+    BuildImage(values, buffer);
+    return;
+  }
+  const std::vector<uint8_t>& image = shortcuts_.CurrentImage(
+      schema().record_length, [&](uint8_t* out) { BuildImage(values, out); });
+  std::memcpy(buffer, image.data(), image.size());
 }
 
 }  // namespace isam

@@ -6,8 +6,8 @@
 // from, so a record whose key changed since it was read is left from its new place in the order.
 //
 // The handle is defined in parts, one idea each: table.cpp (the handle and its current record),
-// table_moves.cpp, table_read_shortcuts.cpp, table_keys.cpp, table_locks.cpp and
-// table_writes.cpp. The invariants of the read shortcuts are numbered in docs/architecture.md.
+// table_moves.cpp, table_keys.cpp, table_locks.cpp and table_writes.cpp. Its moves ask its read
+// shortcuts (read_shortcuts.h, where their invariants are stated) before they run a statement.
 #ifndef RIVENOAK_ISAM_TABLE_H_
 #define RIVENOAK_ISAM_TABLE_H_
 
@@ -21,6 +21,7 @@
 
 #include "isam/lock_file.h"
 #include "isam/order_sql.h"
+#include "isam/read_shortcuts.h"
 #include "isam/record_source.h"
 #include "isam/value.h"
 
@@ -84,7 +85,6 @@ class Table : public TransactionEndListener {
   void Write();
   void CancelUpdate();
   void Delete(int64_t recno);
-  bool has_pending() const { return pending_ != Pending::kNone; }
 
   std::string Title() const;  // the file's name, for texts
 
@@ -105,12 +105,12 @@ class Table : public TransactionEndListener {
 
   enum class State { kBefore, kRecord, kEOF };
   enum class Pending { kNone, kEdit, kAppend };
-  struct IndexState {
-    std::optional<std::vector<Value>> top, bottom;
+  struct IndexState : Scope {
     std::vector<std::optional<Value>> key;  // per segment; a set empty value is a NULL Value
   };
 
   const OrderColumns& ColumnsOf(int order) const;
+  const Scope& ScopeOf(int order) const;  // none for the natural order
   std::vector<Value> KeyOf(int order, const std::vector<Value>& values, int64_t recno) const;
   std::vector<Value> DecodeKey(int index, const uint8_t* key, uint16_t length) const;
   // <0, 0 or >0 as a row's place in the order is before, equal to or after the first n values
@@ -145,31 +145,21 @@ class Table : public TransactionEndListener {
   // Whether the pending change assigns a field of some index.
   bool ChangesAnyKey() const;
   // values_ was read or replaced: its image is built again when asked for.
-  void ValuesChanged();
-  // values_, just read at the file's data version, is the record `recno`, now current.
+  void ValuesChanged() { shortcuts_.ValuesChanged(); }
+  // values_, just read at the file's data version, is the record `recno`, now current. Every
+  // move, seek, remembered read and write makes a record current through this.
   void BecomeCurrent(int64_t recno, unsigned int version);
   void BuildImage(const std::vector<Value>& values, uint8_t* buffer) const;
   void RequireRecord() const;
   void DropPending();
   void EnsureAutoincIndexes();
   void GoEmpty();
-  // Moves inside a transaction of the connection are served by a statement kept stepping (a
-  // stream): no other program can change the file meanwhile, so the next record in the order is
-  // the stream's next row as long as this connection, since it began, has added, removed or
-  // re-keyed no record of the file (a change of other fields moves no record, and the stream
-  // reads each row as it reaches it) and the handle still stands on the row it gave last. Outside a
-  // transaction every move is a statement of its own, which holds no lock between calls.
-  bool CanStream() const;
   // The first record at or beyond a bound in the order, inside its scope (a move to the top, a
-  // seek). Inside a transaction the answer is remembered until the connection adds, removes or
-  // re-keys a record of the file: a read met again (a detail going back to an earlier master
-  // record, a look-up of the same key) is served without a statement.
+  // seek): remembered inside a transaction, so that a read met again (a detail going back to an
+  // earlier master record, a look-up of the same key) is served without a statement.
   Read FirstFrom(int order, const std::vector<Value>& bound);
-  std::optional<Read> FirstFromMemory(int order, const std::vector<Value>& bound);
-  void RememberFirst(int order, const std::vector<Value>& bound, bool found);
   // The next row of the running stream, if it serves this move; nullopt when it does not.
   std::optional<Read> ContinueStream(int order, Direction dir);
-  void StopStream();
 
   Connection* connection_;
   std::shared_ptr<RecordSource> source_;
@@ -201,33 +191,8 @@ class Table : public TransactionEndListener {
   std::vector<IndexState> indexes_;
   std::vector<OrderColumns> order_columns_;  // [0] natural, [i+1] index i
 
-  // Declared last, so that the statements are finalized before the source they read goes.
-  std::map<uint64_t, StmtPtr> stream_statements_;
-  struct Stream {
-    sqlite3_stmt* stmt = nullptr;  // running; owned by stream_statements_
-    int order = 0;
-    Direction dir = Direction::kForward;
-    int64_t recno = 0;           // the row it gave last
-    uint64_t place_changes = 0;  // the file's count of such changes when it began
-  } stream_;
-  struct RememberedFirst {
-    int order = 0;
-    std::optional<std::vector<Value>> top, bottom;  // the scope
-    std::vector<Value> bound;
-    bool found = false;
-    int64_t recno = 0;
-    std::vector<Value> values;
-    std::vector<uint8_t> image;  // once built
-    uint64_t changes = 0;        // the file's change counts when it was read
-    uint64_t place_changes = 0;
-  };
-  std::vector<RememberedFirst> firsts_;  // newest last; emptied when the transaction ends
-  // The record image of values_, built when first asked for; and the remembered first record
-  // values_ came from, which keeps a copy.
-  static constexpr size_t kNoEntry = static_cast<size_t>(-1);
-  std::vector<uint8_t> image_;
-  bool image_current_ = false;
-  size_t image_entry_ = kNoEntry;
+  // Declared last, so that its statements are finalized before the source they read goes.
+  ReadShortcuts shortcuts_;
 };
 
 }  // namespace isam

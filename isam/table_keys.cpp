@@ -94,13 +94,13 @@ bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
 
 void Table::SetScope(int index, bool top, const uint8_t* key, uint16_t length) {
   std::vector<Value> values = DecodeKey(index, key, length);
-  StopStream();
+  shortcuts_.StopStream();
   IndexState& state = indexes_[static_cast<size_t>(index)];
   (top ? state.top : state.bottom) = std::move(values);
 }
 
 void Table::ClearScope(int index, bool top) {
-  StopStream();
+  shortcuts_.StopStream();
   IndexState& state = indexes_[static_cast<size_t>(index)];
   auto& scope = top ? state.top : state.bottom;
   if (!scope) Fail(ISAM_ERR_NO_SCOPE, "No scope is set on the index of " + Title());
@@ -108,7 +108,7 @@ void Table::ClearScope(int index, bool top) {
 }
 
 void Table::ClearAllScopes() {
-  StopStream();
+  shortcuts_.StopStream();
   for (IndexState& state : indexes_) {
     state.top.reset();
     state.bottom.reset();

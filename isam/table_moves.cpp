@@ -1,9 +1,10 @@
 // Position and moves: to the top and bottom of an order, steps, a record by number, refreshes,
 // counts and the relative place in an order. A move first asks the read shortcuts
-// (table_read_shortcuts.cpp); otherwise it runs one statement that finds the first record beyond
-// a place in the order, inside its scopes. A step starts from the place the current record was
-// read at only while the file is unchanged since; otherwise it reads that record's key again, so
-// that a record re-keyed elsewhere is left from its new place.
+// (read_shortcuts.h); otherwise it runs one statement that finds the first record beyond a place
+// in the order, inside its scopes, and a statement run inside a transaction is kept as a stream. A
+// step starts from the place the current record was read at only while the file is unchanged since;
+// otherwise it reads that record's key again, so that a record re-keyed elsewhere is left from its
+// new place.
 #include "isam/table.h"
 
 #include <cstring>
@@ -23,18 +24,14 @@ Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>
   Bound b{bound.size(), inclusive, NullMask(bound)};
   StatementKind kind = dir == Direction::kForward ? kNextForward : kNextBackward;
   uint64_t key = StatementKey(kind, order, b);
-  StopStream();
-  bool streaming = CanStream();
+  shortcuts_.StopStream();
+  bool streaming = shortcuts_.Serve();
   sqlite3_stmt* stmt = nullptr;
   if (streaming) {
-    StmtPtr& owned = stream_statements_[key];
-    if (!owned) {
-      owned = Prepare(source_->db(),
-                      NextRecordSql(source_->select_list(), source_->from(), source_->condition(),
-                                    columns, dir, b, Rows::kAll),
-                      path());
-    }
-    stmt = owned.get();
+    stmt = shortcuts_.StreamStatement(key, [&] {
+      return NextRecordSql(source_->select_list(), source_->from(), source_->condition(), columns,
+                           dir, b, Rows::kAll);
+    });
   } else {
     stmt = source_->Statement(key, [&] {
       return NextRecordSql(source_->select_list(), source_->from(), source_->condition(), columns,
@@ -58,10 +55,52 @@ Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>
   BecomeCurrent(scratch_recno_, version);
   if (streaming) {
     use.Keep();  // stepped on by the moves that follow
-    stream_ = Stream{stmt, order, dir, recno_, source_->attachment()->place_changes()};
+    shortcuts_.StartStream(stmt, order, dir, recno_);
     connection_->AddEndListener(this);
   }
   return Read::kFound;
+}
+
+std::optional<Table::Read> Table::ContinueStream(int order, Direction dir) {
+  std::optional<int64_t> current;
+  if (state_ == State::kRecord) current = recno_;
+  switch (shortcuts_.Next(order, dir, current, &scratch_recno_, &scratch_)) {
+    case ReadShortcuts::Step::kNotServed:
+      return std::nullopt;
+    case ReadShortcuts::Step::kEnd:
+      return Read::kNone;
+    case ReadShortcuts::Step::kRow:
+      break;
+  }
+  if (order >= 0 && HasScope(order) && !RowInScope(order, scratch_, scratch_recno_)) {
+    shortcuts_.StopStream();
+    return Read::kNone;
+  }
+  values_.swap(scratch_);
+  BecomeCurrent(scratch_recno_, DataVersion());
+  return Read::kFound;
+}
+
+Table::Read Table::FirstFrom(int order, const std::vector<Value>& bound) {
+  const Scope& scope = ScopeOf(order);
+  std::optional<ReadShortcuts::FirstRead> remembered = shortcuts_.RecallFirst(
+      order, scope, bound,
+      [&](int64_t recno, std::vector<Value>* values) { return ReadRecord(recno, values); });
+  if (remembered) {
+    if (!remembered->found) return Read::kNone;
+    // A stream left standing on this record goes on from it; any other is stopped by the next
+    // move, which finds it elsewhere.
+    values_ = *remembered->values;
+    BecomeCurrent(remembered->recno, DataVersion());
+    shortcuts_.CurrentIsFirst(remembered->entry);
+    return Read::kFound;
+  }
+  Read read = ReadBeyond(order, Direction::kForward, bound, true);
+  if (shortcuts_.RememberFirst(order, scope, bound, recno_,
+                               read == Read::kFound ? &values_ : nullptr)) {
+    connection_->AddEndListener(this);
+  }
+  return read;
 }
 
 bool Table::StepOnce(int order, Direction dir) {
@@ -167,14 +206,9 @@ void Table::GotoRecord(int64_t recno) {
          "Record " + std::to_string(recno) + " does not exist in " + Title());
   }
   DropPending();
-  recno_ = recno;
   values_.swap(scratch_);
-  ValuesChanged();
-  read_version_ = step_version_;
-  first_of_order_ = kNoOrder;
-  state_ = State::kRecord;
+  BecomeCurrent(recno, step_version_);
   bof_ = false;
-  record_gone_ = false;
   qualifies_ = Qualifies(recno);
 }
 
@@ -183,6 +217,8 @@ bool Table::IsVisible(int order) {
   return !record_gone_ && qualifies_ && RowInScope(order, values_, recno_);
 }
 
+// The current record read again: it stays current, at the place it was first read at while that
+// place still holds.
 void Table::Refresh() {
   RequireRecord();
   std::vector<Value> values;

@@ -135,10 +135,7 @@ void Table::Write() {
     RunWrite(stmt, std::nullopt);
   }
   DropPending();
-  state_ = State::kRecord;
   bof_ = false;
-  record_gone_ = false;
-  qualifies_ = true;
 }
 
 bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno) {
@@ -151,12 +148,8 @@ bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno) {
   int64_t written = recno ? *recno : sqlite3_last_insert_rowid(db);
   // The record is read back as stored, which also shows what the file made of the values. A
   // statement of its own costs less than returning the row from the write.
-  bool read = ReadRecord(written, &values_);
-  ValuesChanged();
-  if (!read) return false;
-  recno_ = written;
-  first_of_order_ = kNoOrder;
-  read_version_ = DataVersion();
+  if (!ReadRecord(written, &values_)) return false;
+  BecomeCurrent(written, DataVersion());
   return true;
 }
 
