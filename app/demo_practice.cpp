@@ -9,12 +9,12 @@
 #include <map>
 #include <vector>
 
+#include "common/calendar.h"
 #include "data/date_time.h"
 #include "data/engine_call.h"
 #include "data/errors.h"
 #include "engine/codes.h"
 #include "engine/practice_tables.h"
-#include "isam/calendar.h"
 #include "isam/isam.h"
 
 namespace app {
@@ -153,7 +153,7 @@ std::map<std::string, std::string> FillTransactions(const std::string& folder, i
     std::snprintf(number, sizeof number, "%010d", 100000 + document);
     // Most documents fall on the conversion day, the others in the weeks before it.
     data::TDateTime created = conversion_day - (random.Chance(70) ? 0 : random.Below(40));
-    std::string created_text = isam::StoredDateText(data::JulianFromDate(created));
+    std::string created_text = common::StoredDateText(data::JulianFromDate(created));
     auto common = [&](const Code& code, const std::string& type, int cents) {
       w.Begin();
       w.Set("Chart Number", chart);

@@ -7,14 +7,15 @@
 #include <cstring>
 #include <optional>
 
+#include "common/text.h"
 #include "data/dataset.h"
-#include "isam/field.h"
 #include "isam/isam.h"
 
 namespace data {
 namespace {
 
-constexpr int32_t kJulianOfDayOne = 1721425;  // the engine's Julian day before 1 January of year 1
+constexpr int32_t kJulianOfDayOne =
+    kJulianOfDayZero - kDateDelta;  // the engine's Julian day before 1 January of year 1
 
 template <typename T>
 T Load(const uint8_t* p) {
@@ -159,7 +160,7 @@ double TField::AsFloat() const {
     case ISAM_LOGICAL:
       return AsBoolean() ? 1 : 0;
     case ISAM_NUMERIC:
-      return isam::ParseDouble(RawText()).value_or(0);
+      return common::ParseDouble(RawText()).value_or(0);
     case ISAM_DOUBLE:
     case ISAM_MONEY:
       return Load<double>(p);
@@ -173,7 +174,7 @@ double TField::AsFloat() const {
     case ISAM_TIMESTAMP:
       return AsDateTime();
     default: {
-      auto v = isam::ParseDouble(RawText());
+      auto v = common::ParseDouble(RawText());
       if (!v) {
         throw EConvertError("'" + RawText() + "' is not a valid floating point value" +
                             PlaceForErrors());
@@ -441,7 +442,7 @@ void TField::SetAsString(const std::string& value) {
         Clear();
         return;
       }
-      auto v = isam::ParseDouble(value);
+      auto v = common::ParseDouble(value);
       if (!v) throw EConvertError("'" + value + "' is not a valid floating point value");
       SetAsFloat(*v);
       return;

@@ -3,10 +3,10 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <mutex>
 
+#include "common/text.h"
 #include "data/engine_call.h"
 #include "data/errors.h"
 #include "data/isam_dataset.h"
@@ -24,14 +24,9 @@ ConnectionList& Connections() {
   return list;
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // A dictionary connection names a file ending in ".IDD" (or a folder whose name holds it).
 bool IsDictionaryPath(const std::string& path) {
-  return Upper(path).find(".IDD") != std::string::npos;
+  return common::UpperCase(path).find(".IDD") != std::string::npos;
 }
 
 }  // namespace
@@ -225,7 +220,7 @@ std::string TIsamConnection::ConnectionKindText() const {
 std::string TIsamConnection::ConnectionFolder() const {
   std::string text = connect_path_.empty() ? alias_path_ : connect_path_;
   if (text.size() > 4 && text[text.size() - 4] == '.' &&
-      Upper(text.substr(text.size() - 3)) == "IDD") {
+      common::UpperCase(text.substr(text.size() - 3)) == "IDD") {
     // The folder of the dictionary file ends at the last separator of either kind.
     size_t separator = text.find_last_of("/\\");
     if (separator != std::string::npos) return text.substr(0, separator);

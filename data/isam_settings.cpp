@@ -1,7 +1,8 @@
 #include "data/isam_settings.h"
 
-#include <cctype>
 #include <mutex>
+
+#include "common/text.h"
 
 #include "data/date_time.h"
 #include "data/engine_call.h"
@@ -19,7 +20,7 @@ int settings_count = 0;
 std::string ProcessFormatOf(const std::string& engine_format, char separator) {
   std::string out;
   for (char c : engine_format) {
-    char u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    char u = common::UpperCase(c);
     if (u == 'C' || u == 'Y')
       out += 'y';
     else if (u == 'M' || u == 'D')

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "isam/calendar.h"
 #include "isam/connection.h"
+#include "isam/field.h"
 #include "isam/sql_parser.h"
 #include "isam/table.h"
 

@@ -12,7 +12,7 @@
 #include <iterator>
 #include <set>
 
-#include "isam/calendar.h"
+#include "isam/field.h"
 #include "isam/testing/test_support.h"
 
 namespace isam::testing {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/text.h"
 #include "isam/codepage.h"
 #include "isam/field.h"
 
@@ -77,7 +78,7 @@ std::string ValueText(IsamHandle order, uint16_t field, const Column& c) {
   if (empty) return "";
   std::string text = FieldText(order, field);
   if (c.type == ISAM_NUMERIC) {
-    if (auto number = ParseDouble(text)) return ShortestNumberText(*number);
+    if (auto number = common::ParseDouble(text)) return ShortestNumberText(*number);
   }
   return Utf8FromAnsi(text);
 }
