@@ -999,7 +999,7 @@ TEST_F(PracticeTest, DatesFollowTheProcessFormatInReadsAndKeys) {
   char separator = DateSeparator();
   {
     TIsamSettings settings;
-    settings.ApplyMainWindowValues();
+    settings.SetDateFormat("MM/DD/CCYY");
     TIsamTable trn(nullptr, "Trn");
     OpenOn(trn, "MWTRN.ADT", "IDXCHARTDATE");
     EXPECT_TRUE(trn.FindKey({"SMITHJO0", "03/04/2021"}));

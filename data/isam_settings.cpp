@@ -141,14 +141,4 @@ void TIsamSettings::SetNumCachedCursors(int value) {
   cached_cursors_ = static_cast<int8_t>(value);
 }
 
-void TIsamSettings::ApplyMainWindowValues() {
-  SetDateFormat("MM/DD/CCYY");
-  SetNumDecimals(2);
-  SetSetProcessDateFormat(true);
-  SetShowDeleted(true);
-  SetIsamServerTypes(stISAM_REMOTE | stISAM_LOCAL);
-  SetNumCachedTables(0);
-  SetNumCachedCursors(25);
-}
-
 }  // namespace data
