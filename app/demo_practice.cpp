@@ -59,7 +59,8 @@ class Writer {
  public:
   Writer(const std::string& folder, const std::string& file) {
     Check(IsamConnect(folder.c_str(), &connection_));
-    Check(IsamOpenTable(connection_, file.c_str(), nullptr, 3, 1, 1, 1, 0, &table_));
+    Check(IsamOpenTable(connection_, file.c_str(), nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                        ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &table_));
     Check(IsamBeginTransaction(connection_));
   }
   ~Writer() {

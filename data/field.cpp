@@ -67,36 +67,36 @@ const char* FieldTypeName(TFieldType type) {
 
 TFieldType FieldTypeOfEngine(uint16_t engine_type, uint32_t length, uint16_t decimals) {
   switch (engine_type) {
-    case 1:
+    case ISAM_LOGICAL:
       return TFieldType::ftBoolean;
-    case 2:
+    case ISAM_NUMERIC:
       return decimals > 0 || length > 4 ? TFieldType::ftFloat : TFieldType::ftSmallint;
-    case 3:
-    case 9:
+    case ISAM_DATE:
+    case ISAM_COMPACT_DATE:
       return TFieldType::ftDate;
-    case 4:
+    case ISAM_TEXT:
       return TFieldType::ftString;
-    case 5:
-    case 8:
+    case ISAM_MEMO:
+    case ISAM_VARCHAR:
       return TFieldType::ftMemo;
-    case 6:
-    case 7:
+    case ISAM_BINARY:
+    case ISAM_IMAGE:
       return TFieldType::ftBlob;
-    case 10:
+    case ISAM_DOUBLE:
       return TFieldType::ftFloat;
-    case 11:
+    case ISAM_INTEGER:
       return TFieldType::ftInteger;
-    case 12:
+    case ISAM_SHORTINT:
       return TFieldType::ftSmallint;
-    case 13:
+    case ISAM_TIME:
       return TFieldType::ftTime;
-    case 14:
+    case ISAM_TIMESTAMP:
       return TFieldType::ftDateTime;
-    case 15:
+    case ISAM_AUTOINC:
       return TFieldType::ftAutoInc;
-    case 16:
+    case ISAM_RAW:
       return TFieldType::ftBytes;
-    case 17:
+    case ISAM_MONEY:
       return TFieldType::ftCurrency;
     default:
       return TFieldType::ftUnknown;

@@ -12,6 +12,8 @@
 namespace data {
 namespace {
 
+constexpr int8_t kCachedCursorsAtStart = 25;
+
 std::mutex settings_count_mutex;
 int settings_count = 0;
 
@@ -43,8 +45,8 @@ TIsamSettings::TIsamSettings(TComponent* owner, const std::string& name) : TComp
   }
   set_process_date_format_ = true;
   cached_tables_ = 0;
-  cached_cursors_ = 25;
-  IsamCacheOpenCursors(25);
+  cached_cursors_ = kCachedCursorsAtStart;
+  IsamCacheOpenCursors(kCachedCursorsAtStart);
   saved_short_date_format_ = ShortDateFormat();
   saved_date_separator_ = DateSeparator();
   std::string process = ShortDateFormat();

@@ -181,7 +181,7 @@ void PrintCsv(IsamHandle table, IsamHandle order, bool number_rows, std::ostream
     Check(IsamAtEOF(order, &eof));
     if (eof) break;
     int64_t recno = 0;
-    Check(IsamGetRecordNum(order, 2, &recno));
+    Check(IsamGetRecordNum(order, ISAM_RECORD_NUMBER_PHYSICAL, &recno));
     if (number_rows)
       out << ++row;
     else
