@@ -11,6 +11,8 @@
 
 namespace common {
 
+constexpr int32_t kMillisecondsPerDay = 86400000;
+
 struct CivilDate {
   int year;
   int month;

@@ -164,12 +164,9 @@ TDateTime StrToDate(const std::string& text) {
 std::string DateTimeToStr(TDateTime value) {
   std::string out = DateToStr(value);
   double fraction = value - std::floor(value);
-  auto ms = static_cast<int64_t>(std::llround(fraction * 86400000.0));
+  auto ms = static_cast<int32_t>(std::llround(fraction * common::kMillisecondsPerDay));
   if (ms == 0) return out;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, " %02d:%02d:%02d", static_cast<int>(ms / 3600000),
-                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60));
-  return out + buf;
+  return out + " " + common::TimeOfDayText(ms).substr(0, 8);  // to the second
 }
 
 }  // namespace data

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 
+#include "common/calendar.h"
 #include "common/text.h"
 #include "data/dataset.h"
 #include "isam/isam.h"
@@ -232,12 +233,13 @@ TDateTime TField::AsDateTime() const {
     case ISAM_DATE:
       return DateFromJulian(Load<int32_t>(p));
     case ISAM_TIME:
-      return Load<int32_t>(p) / 86400000.0;
+      return Load<int32_t>(p) / double{common::kMillisecondsPerDay};
     case ISAM_TIMESTAMP: {
-      int64_t ms = (static_cast<int64_t>(Load<int32_t>(p)) - kJulianOfDayOne) * 86400000 +
-                   Load<int32_t>(p + 4);
+      int64_t ms =
+          (static_cast<int64_t>(Load<int32_t>(p)) - kJulianOfDayOne) * common::kMillisecondsPerDay +
+          Load<int32_t>(p + 4);
       if (ms < 0) ms = 0;
-      return static_cast<double>(ms) / 86400000.0 - kDateDelta;
+      return static_cast<double>(ms) / common::kMillisecondsPerDay - kDateDelta;
     }
     case ISAM_TEXT:
       return StrToDate(RawText());
@@ -394,14 +396,17 @@ void TField::SetAsDateTime(TDateTime value) {
     }
     case ISAM_TIME: {
       double fraction = value - std::floor(value);
-      auto ms = static_cast<int32_t>(std::llround(fraction * 86400000.0)) % 86400000;
+      auto ms = static_cast<int32_t>(std::llround(fraction * common::kMillisecondsPerDay)) %
+                common::kMillisecondsPerDay;
       WriteRaw(&ms, sizeof ms);
       return;
     }
     case ISAM_TIMESTAMP: {
-      auto total = static_cast<int64_t>(std::llround((value + kDateDelta) * 86400000.0));
-      int32_t parts[2] = {static_cast<int32_t>(total / 86400000 + kJulianOfDayOne),
-                          static_cast<int32_t>(total % 86400000)};
+      auto total =
+          static_cast<int64_t>(std::llround((value + kDateDelta) * common::kMillisecondsPerDay));
+      int32_t parts[2] = {
+          static_cast<int32_t>(total / common::kMillisecondsPerDay + kJulianOfDayOne),
+          static_cast<int32_t>(total % common::kMillisecondsPerDay)};
       WriteRaw(parts, sizeof parts);
       return;
     }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/calendar.h"
 #include "data/engine_call.h"
 
 namespace data {
@@ -278,14 +279,15 @@ void TIsamQuery::BindParameter(uint16_t position, const TParam& p) {
       return;
     case TFieldType::ftTime: {
       double fraction = p.AsFloat() - std::floor(p.AsFloat());
-      Check(IsamSetMilliseconds(statement_, position,
-                                static_cast<int32_t>(std::llround(fraction * 86400000.0))));
+      Check(IsamSetMilliseconds(
+          statement_, position,
+          static_cast<int32_t>(std::llround(fraction * common::kMillisecondsPerDay))));
       return;
     }
     case TFieldType::ftDateTime: {
-      int32_t raw[2] = {
-          JulianFromDate(p.AsFloat()),
-          static_cast<int32_t>(std::llround((p.AsFloat() - std::floor(p.AsFloat())) * 86400000.0))};
+      int32_t raw[2] = {JulianFromDate(p.AsFloat()),
+                        static_cast<int32_t>(std::llround((p.AsFloat() - std::floor(p.AsFloat())) *
+                                                          common::kMillisecondsPerDay))};
       uint8_t bytes[8];
       std::memcpy(bytes, raw, sizeof bytes);
       Check(IsamSetTimeStampRaw(statement_, position, bytes, sizeof bytes));

@@ -156,7 +156,7 @@ std::string NormalisedDeclaredType(const std::string& declared) {
 
 bool FitsInteger(const FieldDef& f, int64_t v) {
   if (f.type == ISAM_SHORTINT) return v >= INT16_MIN && v <= INT16_MAX;
-  if (f.type == ISAM_TIME) return v >= 0 && v < 86400000;
+  if (f.type == ISAM_TIME) return v >= 0 && v < kMillisecondsPerDay;
   return v >= INT32_MIN && v <= INT32_MAX;
 }
 
@@ -307,14 +307,14 @@ Value StoredFromRaw(const FieldDef& f, const uint8_t* data, uint32_t size,
       return int64_t{Load<int16_t>(data)};
     case ISAM_TIME: {
       int32_t ms = Load<int32_t>(data);
-      if (ms < 0 || ms >= 86400000) return invalid("time out of range");
+      if (ms < 0 || ms >= kMillisecondsPerDay) return invalid("time out of range");
       return int64_t{ms};
     }
     case ISAM_TIMESTAMP: {
       int32_t julian = Load<int32_t>(data);
       int32_t ms = Load<int32_t>(data + 4);
       if (julian == 0) return std::monostate{};
-      if (ms < 0 || ms >= 86400000 || !IsValidCivil(CivilFromJulian(julian))) {
+      if (ms < 0 || ms >= kMillisecondsPerDay || !IsValidCivil(CivilFromJulian(julian))) {
         return invalid("timestamp out of range");
       }
       return StoredTimestampText(julian, ms);

@@ -19,6 +19,7 @@ using common::CivilFromJulian;
 using common::DateFormat;
 using common::IsValidCivil;
 using common::JulianFromCivil;
+using common::kMillisecondsPerDay;
 using common::ParseStoredDate;
 using common::ParseStoredTimestamp;
 using common::ParseTimeOfDay;
