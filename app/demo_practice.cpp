@@ -9,12 +9,12 @@
 #include <map>
 #include <vector>
 
+#include "common/calendar.h"
 #include "data/date_time.h"
 #include "data/engine_call.h"
 #include "data/errors.h"
 #include "engine/codes.h"
 #include "engine/practice_tables.h"
-#include "isam/calendar.h"
 #include "isam/isam.h"
 
 namespace app {
@@ -59,7 +59,8 @@ class Writer {
  public:
   Writer(const std::string& folder, const std::string& file) {
     Check(IsamConnect(folder.c_str(), &connection_));
-    Check(IsamOpenTable(connection_, file.c_str(), nullptr, 3, 1, 1, 1, 0, &table_));
+    Check(IsamOpenTable(connection_, file.c_str(), nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                        ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &table_));
     Check(IsamBeginTransaction(connection_));
   }
   ~Writer() {
@@ -153,7 +154,7 @@ std::map<std::string, std::string> FillTransactions(const std::string& folder, i
     std::snprintf(number, sizeof number, "%010d", 100000 + document);
     // Most documents fall on the conversion day, the others in the weeks before it.
     data::TDateTime created = conversion_day - (random.Chance(70) ? 0 : random.Below(40));
-    std::string created_text = isam::StoredDateText(data::JulianFromDate(created));
+    std::string created_text = common::StoredDateText(data::JulianFromDate(created));
     auto common = [&](const Code& code, const std::string& type, int cents) {
       w.Begin();
       w.Set("Chart Number", chart);

@@ -262,8 +262,10 @@ class MainFormTest : public QObject {
     app::TMainForm& f = *p.form;
     QCOMPARE(f.Label6->text(), QString("Remote"));
     IsamHandle table = 0;
-    QCOMPARE(IsamOpenTable(other.handle(), "MWTRN.ADT", nullptr, 3, 1, 1, 1, 0, &table),
-             uint32_t{ISAM_ERR_TABLE_IN_USE});
+    QCOMPARE(
+        IsamOpenTable(other.handle(), "MWTRN.ADT", nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                      ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &table),
+        uint32_t{ISAM_ERR_TABLE_IN_USE});
     if (!options.contains("nobrl")) return;
     f.CheckBox4->click();
     f.DateFrom->setText("01/01/1900");

@@ -200,8 +200,12 @@ class Fixture {
     Exec(append_db_, "COMMIT; PRAGMA synchronous=NORMAL;");
 
     Must(IsamConnect(folder_.c_str(), &connection_), "IsamConnect");
-    Must(IsamOpenTable(connection_, "Bench.adt", "", 3, 1, 1, 1, 0, &bench_), "IsamOpenTable");
-    Must(IsamOpenTable(connection_, "Append.adt", "", 3, 1, 1, 1, 0, &append_), "IsamOpenTable");
+    Must(IsamOpenTable(connection_, "Bench.adt", "", ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                       ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &bench_),
+         "IsamOpenTable");
+    Must(IsamOpenTable(connection_, "Append.adt", "", ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                       ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &append_),
+         "IsamOpenTable");
 
     unique_keys_.resize(kRandomCount);
     group_keys_.resize(kRandomCount);

@@ -1,12 +1,12 @@
 #include "data/date_time.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
 
+#include "common/calendar.h"
+#include "common/text.h"
 #include "data/errors.h"
-#include "isam/calendar.h"
 
 namespace data {
 namespace {
@@ -34,14 +34,13 @@ FormatOrder OrderOf(const std::string& format) {
   FormatOrder f;
   int seen = 0;
   for (size_t i = 0; i < format.size();) {
-    char c = static_cast<char>(std::toupper(static_cast<unsigned char>(format[i])));
+    char c = common::UpperCase(format[i]);
     if (c != 'M' && c != 'D' && c != 'Y') {
       ++i;
       continue;
     }
     size_t run = 0;
-    while (i < format.size() &&
-           std::toupper(static_cast<unsigned char>(format[i])) == static_cast<unsigned char>(c)) {
+    while (i < format.size() && common::UpperCase(format[i]) == c) {
       ++run;
       ++i;
     }
@@ -56,15 +55,15 @@ FormatOrder OrderOf(const std::string& format) {
 }  // namespace
 
 TDateTime EncodeDate(int year, int month, int day) {
-  isam::CivilDate d{year, month, day};
-  if (!isam::IsValidCivil(d)) {
+  common::CivilDate d{year, month, day};
+  if (!common::IsValidCivil(d)) {
     throw EConvertError("Invalid argument to date encode");
   }
-  return static_cast<TDateTime>(isam::JulianFromCivil(d) - kJulianOfDayZero);
+  return static_cast<TDateTime>(common::JulianFromCivil(d) - kJulianOfDayZero);
 }
 
 void DecodeDate(TDateTime date, int* year, int* month, int* day) {
-  isam::CivilDate d = isam::CivilFromJulian(JulianFromDate(date));
+  common::CivilDate d = common::CivilFromJulian(JulianFromDate(date));
   *year = d.year;
   *month = d.month;
   *day = d.day;
@@ -138,12 +137,9 @@ TDateTime StrToDate(const std::string& text) {
       if (pos >= text.size() || text[pos] != separator) return invalid();
       ++pos;
     }
-    size_t start = pos;
-    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])) &&
-           pos - start < 4) {
-      parts[i] = parts[i] * 10 + (text[pos++] - '0');
-    }
-    digits[i] = pos - start;
+    common::DigitRun run = common::ReadDigitRun(text, &pos, 4);
+    parts[i] = run.value;
+    digits[i] = run.digits;
     if (digits[i] == 0) return invalid();
   }
   while (pos < text.size() && text[pos] == ' ') ++pos;
@@ -156,24 +152,21 @@ TDateTime StrToDate(const std::string& text) {
       if (digits[i] == 4)
         year = parts[i];
       else if (digits[i] <= 2)
-        year = parts[i] < 50 ? 2000 + parts[i] : 1900 + parts[i];
+        year = common::YearOfTwoDigits(parts[i]);
       else
         return invalid();
     }
   }
-  if (!isam::IsValidCivil({year, month, day})) return invalid();
+  if (!common::IsValidCivil({year, month, day})) return invalid();
   return EncodeDate(year, month, day);
 }
 
 std::string DateTimeToStr(TDateTime value) {
   std::string out = DateToStr(value);
   double fraction = value - std::floor(value);
-  auto ms = static_cast<int64_t>(std::llround(fraction * 86400000.0));
+  auto ms = static_cast<int32_t>(std::llround(fraction * common::kMillisecondsPerDay));
   if (ms == 0) return out;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, " %02d:%02d:%02d", static_cast<int>(ms / 3600000),
-                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60));
-  return out + buf;
+  return out + " " + common::TimeOfDayText(ms).substr(0, 8);  // to the second
 }
 
 }  // namespace data

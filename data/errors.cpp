@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/text.h"
+
 namespace data {
 namespace {
 
 thread_local bool building_database_error = false;
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 }  // namespace
 
@@ -42,7 +39,7 @@ std::string ColumnNameFromText(uint32_t code, const std::string& text) {
 }
 
 int32_t NativeErrorFromText(const std::string& text) {
-  std::string upper = Upper(text);
+  std::string upper = common::UpperCase(text);
   const std::string marker = "NATIVEERROR = ";
   size_t at = upper.find(marker);
   if (upper.find("ERROR 7200:") == std::string::npos || at == std::string::npos) return 0;

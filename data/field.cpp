@@ -7,14 +7,16 @@
 #include <cstring>
 #include <optional>
 
+#include "common/calendar.h"
+#include "common/text.h"
 #include "data/dataset.h"
-#include "isam/field.h"
 #include "isam/isam.h"
 
 namespace data {
 namespace {
 
-constexpr int32_t kJulianOfDayOne = 1721425;  // the engine's Julian day before 1 January of year 1
+constexpr int32_t kJulianOfDayOne =
+    kJulianOfDayZero - kDateDelta;  // the engine's Julian day before 1 January of year 1
 
 template <typename T>
 T Load(const uint8_t* p) {
@@ -66,36 +68,36 @@ const char* FieldTypeName(TFieldType type) {
 
 TFieldType FieldTypeOfEngine(uint16_t engine_type, uint32_t length, uint16_t decimals) {
   switch (engine_type) {
-    case 1:
+    case ISAM_LOGICAL:
       return TFieldType::ftBoolean;
-    case 2:
+    case ISAM_NUMERIC:
       return decimals > 0 || length > 4 ? TFieldType::ftFloat : TFieldType::ftSmallint;
-    case 3:
-    case 9:
+    case ISAM_DATE:
+    case ISAM_COMPACT_DATE:
       return TFieldType::ftDate;
-    case 4:
+    case ISAM_TEXT:
       return TFieldType::ftString;
-    case 5:
-    case 8:
+    case ISAM_MEMO:
+    case ISAM_VARCHAR:
       return TFieldType::ftMemo;
-    case 6:
-    case 7:
+    case ISAM_BINARY:
+    case ISAM_IMAGE:
       return TFieldType::ftBlob;
-    case 10:
+    case ISAM_DOUBLE:
       return TFieldType::ftFloat;
-    case 11:
+    case ISAM_INTEGER:
       return TFieldType::ftInteger;
-    case 12:
+    case ISAM_SHORTINT:
       return TFieldType::ftSmallint;
-    case 13:
+    case ISAM_TIME:
       return TFieldType::ftTime;
-    case 14:
+    case ISAM_TIMESTAMP:
       return TFieldType::ftDateTime;
-    case 15:
+    case ISAM_AUTOINC:
       return TFieldType::ftAutoInc;
-    case 16:
+    case ISAM_RAW:
       return TFieldType::ftBytes;
-    case 17:
+    case ISAM_MONEY:
       return TFieldType::ftCurrency;
     default:
       return TFieldType::ftUnknown;
@@ -159,7 +161,7 @@ double TField::AsFloat() const {
     case ISAM_LOGICAL:
       return AsBoolean() ? 1 : 0;
     case ISAM_NUMERIC:
-      return isam::ParseDouble(RawText()).value_or(0);
+      return common::ParseDouble(RawText()).value_or(0);
     case ISAM_DOUBLE:
     case ISAM_MONEY:
       return Load<double>(p);
@@ -173,7 +175,7 @@ double TField::AsFloat() const {
     case ISAM_TIMESTAMP:
       return AsDateTime();
     default: {
-      auto v = isam::ParseDouble(RawText());
+      auto v = common::ParseDouble(RawText());
       if (!v) {
         throw EConvertError("'" + RawText() + "' is not a valid floating point value" +
                             PlaceForErrors());
@@ -231,12 +233,13 @@ TDateTime TField::AsDateTime() const {
     case ISAM_DATE:
       return DateFromJulian(Load<int32_t>(p));
     case ISAM_TIME:
-      return Load<int32_t>(p) / 86400000.0;
+      return Load<int32_t>(p) / double{common::kMillisecondsPerDay};
     case ISAM_TIMESTAMP: {
-      int64_t ms = (static_cast<int64_t>(Load<int32_t>(p)) - kJulianOfDayOne) * 86400000 +
-                   Load<int32_t>(p + 4);
+      int64_t ms =
+          (static_cast<int64_t>(Load<int32_t>(p)) - kJulianOfDayOne) * common::kMillisecondsPerDay +
+          Load<int32_t>(p + 4);
       if (ms < 0) ms = 0;
-      return static_cast<double>(ms) / 86400000.0 - kDateDelta;
+      return static_cast<double>(ms) / common::kMillisecondsPerDay - kDateDelta;
     }
     case ISAM_TEXT:
       return StrToDate(RawText());
@@ -393,14 +396,17 @@ void TField::SetAsDateTime(TDateTime value) {
     }
     case ISAM_TIME: {
       double fraction = value - std::floor(value);
-      auto ms = static_cast<int32_t>(std::llround(fraction * 86400000.0)) % 86400000;
+      auto ms = static_cast<int32_t>(std::llround(fraction * common::kMillisecondsPerDay)) %
+                common::kMillisecondsPerDay;
       WriteRaw(&ms, sizeof ms);
       return;
     }
     case ISAM_TIMESTAMP: {
-      auto total = static_cast<int64_t>(std::llround((value + kDateDelta) * 86400000.0));
-      int32_t parts[2] = {static_cast<int32_t>(total / 86400000 + kJulianOfDayOne),
-                          static_cast<int32_t>(total % 86400000)};
+      auto total =
+          static_cast<int64_t>(std::llround((value + kDateDelta) * common::kMillisecondsPerDay));
+      int32_t parts[2] = {
+          static_cast<int32_t>(total / common::kMillisecondsPerDay + kJulianOfDayOne),
+          static_cast<int32_t>(total % common::kMillisecondsPerDay)};
       WriteRaw(parts, sizeof parts);
       return;
     }
@@ -441,7 +447,7 @@ void TField::SetAsString(const std::string& value) {
         Clear();
         return;
       }
-      auto v = isam::ParseDouble(value);
+      auto v = common::ParseDouble(value);
       if (!v) throw EConvertError("'" + value + "' is not a valid floating point value");
       SetAsFloat(*v);
       return;

@@ -3,10 +3,10 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <mutex>
 
+#include "common/text.h"
 #include "data/engine_call.h"
 #include "data/errors.h"
 #include "data/isam_dataset.h"
@@ -24,14 +24,9 @@ ConnectionList& Connections() {
   return list;
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // A dictionary connection names a file ending in ".IDD" (or a folder whose name holds it).
 bool IsDictionaryPath(const std::string& path) {
-  return Upper(path).find(".IDD") != std::string::npos;
+  return common::UpperCase(path).find(".IDD") != std::string::npos;
 }
 
 }  // namespace
@@ -153,8 +148,11 @@ void TIsamConnection::Connect() {
     user = Username.substr(0, 260);
     password = Password.substr(0, 260);
   }
-  uint16_t mask = static_cast<uint16_t>(IsamServerTypes & 7u);
-  uint32_t options = (MiddleTierConnection ? 1u : 0u) | (StoredProcedureConnection ? 2u : 0u);
+  uint16_t mask = static_cast<uint16_t>(
+      IsamServerTypes & (ISAM_SERVER_LOCAL | ISAM_SERVER_REMOTE | ISAM_SERVER_INTERNET));
+  uint32_t options =
+      (MiddleTierConnection ? ISAM_CONNECT_MIDDLE_TIER : ISAM_CONNECT_OPTIONS_NONE) |
+      (StoredProcedureConnection ? ISAM_CONNECT_STORED_PROCEDURES : ISAM_CONNECT_OPTIONS_NONE);
   IsamHandle handle = 0;
   IsamResult rc =
       IsamConnectEx(text.c_str(), mask, user.c_str(), password.c_str(), options, &handle);
@@ -225,7 +223,7 @@ std::string TIsamConnection::ConnectionKindText() const {
 std::string TIsamConnection::ConnectionFolder() const {
   std::string text = connect_path_.empty() ? alias_path_ : connect_path_;
   if (text.size() > 4 && text[text.size() - 4] == '.' &&
-      Upper(text.substr(text.size() - 3)) == "IDD") {
+      common::UpperCase(text.substr(text.size() - 3)) == "IDD") {
     // The folder of the dictionary file ends at the last separator of either kind.
     size_t separator = text.find_last_of("/\\");
     if (separator != std::string::npos) return text.substr(0, separator);

@@ -56,24 +56,6 @@ class IsamSettingsTest : public ::testing::Test {
   char separator_ = '/';
 };
 
-TEST_F(IsamSettingsTest, MainWindowValuesMakeDatesMonthDayFourDigitYear) {
-  TIsamSettings settings(nullptr, "IsamSettings1");
-  settings.ApplyMainWindowValues();
-  EXPECT_EQ(ShortDateFormat(), "MM/DD/yyyy");
-  EXPECT_EQ(DateSeparator(), '/');
-  EXPECT_EQ(EngineDateFormat(), "MM/DD/CCYY");
-  EXPECT_EQ(settings.DateFormat(), "MM/DD/CCYY");
-  EXPECT_EQ(settings.NumDecimals(), 2);
-  EXPECT_TRUE(settings.ShowDeleted());
-  EXPECT_EQ(settings.IsamServerTypes(), unsigned{stISAM_REMOTE | stISAM_LOCAL});
-  EXPECT_EQ(settings.NumCachedTables(), 0);
-  EXPECT_EQ(settings.NumCachedCursors(), 25);
-  EXPECT_EQ(DateToStr(EncodeDate(2021, 3, 4)), "03/04/2021");
-  EXPECT_EQ(StrToDate("12/31/1999"), EncodeDate(1999, 12, 31));
-  EXPECT_EQ(MessageOf<EConvertError>([] { StrToDate("31/12/1999"); }),
-            "'31/12/1999' is not a valid date");
-}
-
 TEST_F(IsamSettingsTest, OnlyOneSettingsAtATime) {
   {
     TIsamSettings first;

@@ -46,12 +46,12 @@ FolderConnections& Folders() {
 }  // namespace
 
 uint16_t TIsamTableOptions::CountOption() const {
-  uint16_t option = 2;
+  uint16_t option = ISAM_COUNT_IGNORE_FILTERS;
   if (IsamFilterOptions == TIsamFilterOption::RESPECT_WHEN_COUNTING)
-    option = 1;
+    option = ISAM_COUNT_RESPECT_FILTERS;
   else if (IsamScopeOptions == TIsamScopeOption::RESPECT_SCOPES_WHEN_COUNTING)
-    option = 3;
-  return static_cast<uint16_t>(option + (IsamFreshRecordCount ? 4 : 0));
+    option = ISAM_COUNT_RESPECT_SCOPES;
+  return static_cast<uint16_t>(option + (IsamFreshRecordCount ? ISAM_COUNT_FRESH : 0));
 }
 
 void ForEachDataSet(const std::function<void(TIsamDataSet*)>& visit) {

@@ -35,9 +35,14 @@ struct TIsamTableOptions {
   TIsamRecordCache IsamRecordCache = TIsamRecordCache::rcStandard;
   int IsamIndexPageSize = 512;
 
-  uint16_t LockTypeValue() const { return IsamLockType == TIsamLockType::Proprietary ? 1 : 0; }
-  uint16_t CharTypeValue() const { return IsamCharType == TIsamCharType::ANSI ? 1 : 2; }
-  uint16_t RightsValue() const { return IsamRightsCheck ? 1 : 2; }
+  uint16_t LockTypeValue() const {
+    return IsamLockType == TIsamLockType::Proprietary ? ISAM_LOCK_PROPRIETARY
+                                                      : ISAM_LOCK_COMPATIBLE;
+  }
+  uint16_t CharTypeValue() const {
+    return IsamCharType == TIsamCharType::ANSI ? ISAM_CHAR_ANSI : ISAM_CHAR_OEM;
+  }
+  uint16_t RightsValue() const { return IsamRightsCheck ? ISAM_RIGHTS_CHECK : ISAM_RIGHTS_IGNORE; }
   uint16_t CountOption() const;
 };
 

@@ -140,11 +140,12 @@ void TIsamDataSet::MasterChanged() {
   }
   applied_master_key_.clear();  // until the new range is applied
   std::vector<uint8_t> top = BuildRawKey(range_start_, true);
-  Check(IsamSetScope(order_, ISAM_SCOPE_TOP, top.data(), static_cast<uint16_t>(top.size()), 1));
+  Check(IsamSetScope(order_, ISAM_SCOPE_TOP, top.data(), static_cast<uint16_t>(top.size()),
+                     ISAM_RAW_KEY));
   // The end buffer is a copy of the start, so it builds the same key.
   std::vector<uint8_t> bottom = range_end_ == range_start_ ? top : BuildRawKey(range_end_, true);
   Check(IsamSetScope(order_, ISAM_SCOPE_BOTTOM, bottom.data(), static_cast<uint16_t>(bottom.size()),
-                     1));
+                     ISAM_RAW_KEY));
   applied_start_ = range_start_;
   applied_end_ = range_end_;
   applied_master_key_ = master_key;

@@ -58,7 +58,7 @@ bool TIsamDataSet::ReadToward(int32_t step) {
 
 void TIsamDataSet::TakeCandidate() {
   record_.swap(candidate_);
-  Check(IsamGetRecordNum(order_, kRecordNumberPhysical, &recno_));
+  Check(IsamGetRecordNum(order_, ISAM_RECORD_NUMBER_PHYSICAL, &recno_));
   has_record_ = true;
 }
 
@@ -112,7 +112,9 @@ int TIsamDataSet::RecordCount() {
   uint32_t count = 0;
   uint16_t option = IsamTableOptions.CountOption();
   IsamHandle counted = order_;
-  if ((option & 3) == 1 && order_ != handle_ && !range_set_) counted = handle_;
+  if ((option & ~ISAM_COUNT_FRESH) == ISAM_COUNT_RESPECT_FILTERS && order_ != handle_ &&
+      !range_set_)
+    counted = handle_;
   Check(IsamGetRecordCount(counted, option, &count));
   return static_cast<int>(count);
 }
@@ -121,7 +123,7 @@ int64_t TIsamDataSet::RecNo() {
   if (!has_record_) return 0;
   if (order_ == handle_ || !Sequenced) return recno_;
   uint32_t count = 0;
-  Check(IsamGetRecordCount(order_, 2, &count));
+  Check(IsamGetRecordCount(order_, ISAM_COUNT_IGNORE_FILTERS, &count));
   double position = 0;
   IsamResult rc = IsamGetRelKeyPos(order_, &position);
   if (rc != ISAM_ERR_NO_KEY_POSITION) Check(rc);
@@ -285,7 +287,7 @@ void TIsamDataSet::Post() {
   }
   Check(IsamWriteRecord(handle_));
   // The record is stored: its number is known now.
-  Check(IsamGetRecordNum(handle_, kRecordNumberPhysical, &recno_));
+  Check(IsamGetRecordNum(handle_, ISAM_RECORD_NUMBER_PHYSICAL, &recno_));
   if (!inserting && !ExclusiveOpen()) IsamUnlockRecord(handle_, edited_recno_);
   SetState(TDataSetState::dsBrowse);
   new_record_ = false;
@@ -351,7 +353,8 @@ bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
   bool was_eof = Eof(), was_bof = Bof();
   int64_t was_on = recno_;
   uint16_t found = 0;
-  Check(IsamSeek(order_, key.data(), static_cast<uint16_t>(key.size()), 1, 2, &found));
+  Check(IsamSeek(order_, key.data(), static_cast<uint16_t>(key.size()), ISAM_RAW_KEY,
+                 ISAM_SEEK_EXACT, &found));
   if (found) {
     SettleAround();
     AfterMove();

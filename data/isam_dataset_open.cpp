@@ -17,6 +17,18 @@ namespace data {
 
 using namespace isam_dataset_parts;  // NOLINT: helpers shared by the dataset's parts
 
+namespace {
+
+// The records the engine is asked to keep for each record cache setting.
+uint16_t RecordsCached(TIsamRecordCache cache) {
+  constexpr uint16_t kStandard = 10, kAggressive = 100;
+  return cache == TIsamRecordCache::rcStandard ? kStandard
+         : cache == TIsamRecordCache::rcNone   ? 0
+                                               : kAggressive;
+}
+
+}  // namespace
+
 void TIsamDataSet::SetIndexName(const std::string& name) {
   if (name == index_name_ && index_field_names_.empty()) return;
   std::string previous = index_name_;
@@ -55,10 +67,7 @@ void TIsamDataSet::SetIndexFieldNames(const std::string& names) {
 void TIsamDataSet::SetRecordCache(TIsamRecordCache cache) {
   IsamTableOptions.IsamRecordCache = cache;
   if (!Active()) return;
-  uint16_t count = cache == TIsamRecordCache::rcStandard ? 10
-                   : cache == TIsamRecordCache::rcNone   ? 0
-                                                         : 100;
-  Check(IsamCacheRecords(handle_, count));
+  Check(IsamCacheRecords(handle_, RecordsCached(cache)));
 }
 
 std::string TIsamDataSet::Version() const {
@@ -152,9 +161,11 @@ void TIsamDataSet::ApplyEngineFilter() {
   if (!Filtered()) return;
   bool optimised = IsamTableOptions.IsamOptimizedFilters;
   if (!Filter.empty()) {
-    Check(optimised ? IsamSetOptFilter(order_, Filter.c_str(),
-                                       IsamTableOptions.IsamOptFilterResolveImmediate ? 1 : 2)
-                    : IsamSetFilter(order_, Filter.c_str()));
+    Check(optimised
+              ? IsamSetOptFilter(order_, Filter.c_str(),
+                                 IsamTableOptions.IsamOptFilterResolveImmediate ? ISAM_OPTION_ON
+                                                                                : ISAM_OPTION_OFF)
+              : IsamSetFilter(order_, Filter.c_str()));
     return;
   }
   IsamResult rc = optimised ? IsamClearOptFilter(order_) : IsamClearFilter(order_);
@@ -174,8 +185,7 @@ void TIsamDataSet::InternalOpen() {
     update_right_ = (options & ISAM_TABLE_UPDATE_RIGHT) != 0;
     insert_right_ = (options & ISAM_TABLE_INSERT_RIGHT) != 0;
     if (IsamTableOptions.IsamRecordCache != TIsamRecordCache::rcStandard) {
-      Check(IsamCacheRecords(
-          handle_, IsamTableOptions.IsamRecordCache == TIsamRecordCache::rcNone ? 0 : 100));
+      Check(IsamCacheRecords(handle_, RecordsCached(IsamTableOptions.IsamRecordCache)));
     }
     uint32_t bookmark = 0;
     Check(IsamGetBookmarkLength(handle_, &bookmark));

@@ -15,8 +15,6 @@
 
 namespace data::isam_dataset_parts {
 
-inline constexpr uint16_t kRecordNumberPhysical = 2;
-
 inline std::vector<std::string> SplitNames(const std::string& text) {
   std::vector<std::string> out;
   size_t pos = 0;

@@ -425,7 +425,9 @@ TEST(IsamTable, DeclaredFieldOfAnotherTypeOrNameIsRefused) {
 std::string EngineOpenErrorText(const std::string& folder, const std::string& name) {
   IsamHandle connection = 0, table = 0;
   EXPECT_EQ(IsamConnect(folder.c_str(), &connection), 0u);
-  IsamResult rc = IsamOpenTable(connection, name.c_str(), nullptr, 3, 1, 1, 1, 0, &table);
+  IsamResult rc =
+      IsamOpenTable(connection, name.c_str(), nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                    ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &table);
   EXPECT_NE(rc, 0u);
   uint32_t code = 0;
   char text[600];
@@ -999,7 +1001,7 @@ TEST_F(PracticeTest, DatesFollowTheProcessFormatInReadsAndKeys) {
   char separator = DateSeparator();
   {
     TIsamSettings settings;
-    settings.ApplyMainWindowValues();
+    settings.SetDateFormat("MM/DD/CCYY");
     TIsamTable trn(nullptr, "Trn");
     OpenOn(trn, "MWTRN.ADT", "IDXCHARTDATE");
     EXPECT_TRUE(trn.FindKey({"SMITHJO0", "03/04/2021"}));
@@ -1032,7 +1034,8 @@ TEST_F(PracticeTest, RecordLockedByAnotherProcessRefusesEditAndTheOtherWayRound)
     };
     IsamHandle connection = 0, table = 0;
     if (IsamConnect(folder_.path().c_str(), &connection) != 0 ||
-        IsamOpenTable(connection, "MWTRN.ADT", nullptr, 3, 1, 1, 1, 0, &table) != 0 ||
+        IsamOpenTable(connection, "MWTRN.ADT", nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                      ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &table) != 0 ||
         IsamLockRecord(table, 2) != 0 || !say('L') || hear() != 'G') {
       _exit(1);
     }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/calendar.h"
 #include "data/engine_call.h"
 
 namespace data {
@@ -232,15 +233,15 @@ void TIsamQuery::PrepareAndBind() {
   Check(IsamStmtSetTableLockType(statement_, o.LockTypeValue()));
   Check(IsamStmtSetTableCharType(statement_, o.CharTypeValue()));
   Check(IsamStmtSetTableRights(statement_, o.RightsValue()));
-  uint16_t read_only = request_live_ ? 2 : 1;
-  if (IsamConnection() && IsamConnection()->ReadOnly) read_only = 1;
+  uint16_t read_only = request_live_ ? ISAM_OPTION_OFF : ISAM_OPTION_ON;
+  if (IsamConnection() && IsamConnection()->ReadOnly) read_only = ISAM_OPTION_ON;
   Check(IsamStmtSetTableReadOnly(statement_, read_only));
-  uint16_t table_type = SourceTableType == TTableType::ttIsamNative ? 3
-                        : SourceTableType == TTableType::ttIsamCDX  ? 2
-                                                                    : 1;
+  uint16_t table_type = SourceTableType == TTableType::ttIsamNative ? ISAM_TABLE_TYPE_NATIVE
+                        : SourceTableType == TTableType::ttIsamCDX  ? ISAM_TABLE_TYPE_CDX
+                                                                    : ISAM_TABLE_TYPE_NTX;
   Check(IsamStmtSetTableType(statement_, table_type));
-  Check(IsamStmtConstrainUpdates(statement_, constrained_ ? 1 : 2));
-  Check(IsamStmtReadAllColumns(statement_, read_all_columns_ ? 1 : 2));
+  Check(IsamStmtConstrainUpdates(statement_, constrained_ ? ISAM_OPTION_ON : ISAM_OPTION_OFF));
+  Check(IsamStmtReadAllColumns(statement_, read_all_columns_ ? ISAM_OPTION_ON : ISAM_OPTION_OFF));
   prepared_ = true;
   rows_affected_ = -1;
   Check(IsamPrepareSQL(statement_, SQLText().c_str()));
@@ -278,14 +279,15 @@ void TIsamQuery::BindParameter(uint16_t position, const TParam& p) {
       return;
     case TFieldType::ftTime: {
       double fraction = p.AsFloat() - std::floor(p.AsFloat());
-      Check(IsamSetMilliseconds(statement_, position,
-                                static_cast<int32_t>(std::llround(fraction * 86400000.0))));
+      Check(IsamSetMilliseconds(
+          statement_, position,
+          static_cast<int32_t>(std::llround(fraction * common::kMillisecondsPerDay))));
       return;
     }
     case TFieldType::ftDateTime: {
-      int32_t raw[2] = {
-          JulianFromDate(p.AsFloat()),
-          static_cast<int32_t>(std::llround((p.AsFloat() - std::floor(p.AsFloat())) * 86400000.0))};
+      int32_t raw[2] = {JulianFromDate(p.AsFloat()),
+                        static_cast<int32_t>(std::llround((p.AsFloat() - std::floor(p.AsFloat())) *
+                                                          common::kMillisecondsPerDay))};
       uint8_t bytes[8];
       std::memcpy(bytes, raw, sizeof bytes);
       Check(IsamSetTimeStampRaw(statement_, position, bytes, sizeof bytes));
@@ -293,7 +295,7 @@ void TIsamQuery::BindParameter(uint16_t position, const TParam& p) {
     }
     case TFieldType::ftBytes:
     case TFieldType::ftBlob:
-      Check(IsamSetBinary(statement_, position, 6,
+      Check(IsamSetBinary(statement_, position, ISAM_BINARY,
                           reinterpret_cast<const uint8_t*>(p.AsString().data()),
                           static_cast<uint32_t>(p.AsString().size())));
       return;
@@ -330,7 +332,7 @@ IsamHandle TIsamQuery::OpenCursor(IsamHandle connection) {
   Check(IsamSqlPeekStatement(cursor, &live));
   read_only_ = live == 0;
   uint32_t rows = 0;
-  IsamResult rc = IsamGetRecordCount(statement_, 2, &rows);
+  IsamResult rc = IsamGetRecordCount(statement_, ISAM_COUNT_IGNORE_FILTERS, &rows);
   rows_affected_ = rc == ISAM_SUCCESS ? static_cast<int>(rows) : -1;
   return cursor;
 }
@@ -348,8 +350,9 @@ void TIsamQuery::ExecSQL() {
   Check(Execute(&cursor));
   if (cursor) IsamCloseTable(cursor);
   uint32_t rows = 0;
-  rows_affected_ =
-      IsamGetRecordCount(statement_, 2, &rows) == ISAM_SUCCESS ? static_cast<int>(rows) : -1;
+  rows_affected_ = IsamGetRecordCount(statement_, ISAM_COUNT_IGNORE_FILTERS, &rows) == ISAM_SUCCESS
+                       ? static_cast<int>(rows)
+                       : -1;
   prepared_ = false;
 }
 

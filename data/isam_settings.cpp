@@ -1,7 +1,8 @@
 #include "data/isam_settings.h"
 
-#include <cctype>
 #include <mutex>
+
+#include "common/text.h"
 
 #include "data/date_time.h"
 #include "data/engine_call.h"
@@ -11,6 +12,8 @@
 namespace data {
 namespace {
 
+constexpr int8_t kCachedCursorsAtStart = 25;
+
 std::mutex settings_count_mutex;
 int settings_count = 0;
 
@@ -19,7 +22,7 @@ int settings_count = 0;
 std::string ProcessFormatOf(const std::string& engine_format, char separator) {
   std::string out;
   for (char c : engine_format) {
-    char u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    char u = common::UpperCase(c);
     if (u == 'C' || u == 'Y')
       out += 'y';
     else if (u == 'M' || u == 'D')
@@ -42,8 +45,8 @@ TIsamSettings::TIsamSettings(TComponent* owner, const std::string& name) : TComp
   }
   set_process_date_format_ = true;
   cached_tables_ = 0;
-  cached_cursors_ = 25;
-  IsamCacheOpenCursors(25);
+  cached_cursors_ = kCachedCursorsAtStart;
+  IsamCacheOpenCursors(kCachedCursorsAtStart);
   saved_short_date_format_ = ShortDateFormat();
   saved_date_separator_ = DateSeparator();
   std::string process = ShortDateFormat();
@@ -138,16 +141,6 @@ void TIsamSettings::SetNumCachedCursors(int value) {
   uint32_t rc = IsamCacheOpenCursors(static_cast<uint16_t>(value));
   if (rc != ISAM_SUCCESS) RaiseEngineError(rc);
   cached_cursors_ = static_cast<int8_t>(value);
-}
-
-void TIsamSettings::ApplyMainWindowValues() {
-  SetDateFormat("MM/DD/CCYY");
-  SetNumDecimals(2);
-  SetSetProcessDateFormat(true);
-  SetShowDeleted(true);
-  SetIsamServerTypes(stISAM_REMOTE | stISAM_LOCAL);
-  SetNumCachedTables(0);
-  SetNumCachedCursors(25);
 }
 
 }  // namespace data

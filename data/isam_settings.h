@@ -32,9 +32,6 @@ class TIsamSettings : public TComponent {
   int8_t NumCachedCursors() const { return cached_cursors_; }
   void SetNumCachedCursors(int value);
 
-  // The values the main window stores, applied in their order.
-  void ApplyMainWindowValues();
-
   // While loading from a stored form, turning SetProcessDateFormat off restores the format.
   void BeginLoading() { loading_ = true; }
   void EndLoading() { loading_ = false; }

@@ -45,21 +45,25 @@ std::string TIsamTable::TablePath() const {
 
 IsamHandle TIsamTable::OpenCursor(IsamHandle connection) {
   if (table_name_.empty()) LayerError("Missing TableName property");
-  uint32_t mode = (Exclusive ? 1u : 0u) | (ReadOnly ? 2u : 0u);
+  uint32_t mode = ISAM_OPEN_SHARED;
+  if (Exclusive) mode |= ISAM_OPEN_EXCLUSIVE;
+  if (ReadOnly) mode |= ISAM_OPEN_READ_ONLY;
   if (IsamConnection() && IsamConnection()->ReadOnly) {
-    mode |= 2;
+    mode |= ISAM_OPEN_READ_ONLY;
     ReadOnly = true;
   }
-  if (collation_ == TIndexCollationMismatch::icmIgnore) mode |= 512;
-  if (collation_ == TIndexCollationMismatch::icmReindex) mode |= 256;
+  if (collation_ == TIndexCollationMismatch::icmIgnore) mode |= ISAM_OPEN_IGNORE_COLLATION_MISMATCH;
+  if (collation_ == TIndexCollationMismatch::icmReindex) {
+    mode |= ISAM_OPEN_REINDEX_ON_COLLATION_MISMATCH;
+  }
   if (DatabasePath().empty()) {
     LayerError(
         "One of the DatabaseName property or the IsamConnection property must have a value.");
   }
-  uint16_t table_type = table_type_ == TTableType::ttIsamCDX   ? 2
-                        : table_type_ == TTableType::ttIsamNTX ? 1
-                                                               : 3;
-  if (DictionaryConnection()) table_type = 0;
+  uint16_t table_type = table_type_ == TTableType::ttIsamCDX   ? ISAM_TABLE_TYPE_CDX
+                        : table_type_ == TTableType::ttIsamNTX ? ISAM_TABLE_TYPE_NTX
+                                                               : ISAM_TABLE_TYPE_NATIVE;
+  if (DictionaryConnection()) table_type = ISAM_TABLE_TYPE_DICTIONARY;
   IsamHandle table = 0;
   Check(IsamOpenTable(connection, TablePath().c_str(), nullptr, table_type,
                       IsamTableOptions.CharTypeValue(), IsamTableOptions.LockTypeValue(),

@@ -855,9 +855,10 @@ TEST_F(PracticeTest, FailingPostKeepsTheEditAndItsLockUntilCancel) {
   RunSql(folder_.File("MWTRN.ADT"), "DELETE FROM records WHERE \"_recno\" = 7;");
 
   IsamHandle other = 0;
-  ASSERT_EQ(
-      IsamOpenTable(connection_.ConnectionHandle(), "MWTRN.ADT", nullptr, 3, 1, 1, 1, 0, &other),
-      0u);
+  ASSERT_EQ(IsamOpenTable(connection_.ConnectionHandle(), "MWTRN.ADT", nullptr,
+                          ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI, ISAM_LOCK_PROPRIETARY,
+                          ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &other),
+            0u);
   uint16_t locked = 0;
   EXPECT_THROW(table.Post(), EIsamDatabaseError);
   EXPECT_EQ(table.State(), TDataSetState::dsEdit);

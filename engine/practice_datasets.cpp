@@ -46,6 +46,16 @@ void SetUpTable(TIsamTable& table, const char* file, const char* index, TDataSou
 
 }  // namespace
 
+void ApplyMainWindowValues(data::TIsamSettings& settings) {
+  settings.SetDateFormat("MM/DD/CCYY");
+  settings.SetNumDecimals(2);
+  settings.SetSetProcessDateFormat(true);
+  settings.SetShowDeleted(true);
+  settings.SetIsamServerTypes(data::stISAM_REMOTE | data::stISAM_LOCAL);
+  settings.SetNumCachedTables(0);
+  settings.SetNumCachedCursors(25);
+}
+
 PracticeDatasets::PracticeDatasets(data::TComponent* owner)
     : IsamSettings1(owner, "IsamSettings1"),
       IsamConnection2(owner, kConnection),
@@ -73,7 +83,7 @@ PracticeDatasets::PracticeDatasets(data::TComponent* owner)
       DataSourceTrnChg(owner, "DataSourceTrnChg"),
       DataSourcePaxPay(owner, "DataSourcePaxPay"),
       DataSourceTrnPay2(owner, "DataSourceTrnPay2") {
-  IsamSettings1.ApplyMainWindowValues();
+  ApplyMainWindowValues(IsamSettings1);
   IsamConnection2.IsamServerTypes = 0;
 
   SetUpTable(MWproType, "Mwpro.adt", "PRIMARY", DataSourceMWproType);

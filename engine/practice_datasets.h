@@ -46,6 +46,9 @@ class PracticeDatasets {
       DataSourceTrnPay, DataSourcePaxChg, DataSourceTrnChg, DataSourcePaxPay, DataSourceTrnPay2;
 };
 
+// Gives the engine settings the values the main window stores, in their order.
+void ApplyMainWindowValues(data::TIsamSettings& settings);
+
 // The SQL lines of the two statements the run relies on.
 extern const std::vector<std::string> kTrnDocQuerySql;
 extern const std::vector<std::string> kWhoPaidQuerySql;

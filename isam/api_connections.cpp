@@ -1,10 +1,10 @@
 // The engine's C interface, connections: a connection to a local or network folder, its kind
 // and folder, the kind of any handle, and the connection's one transaction with its savepoints,
 // which commits over every table file the connection changed, all or nothing.
-#include <cctype>
 #include <memory>
 #include <string>
 
+#include "common/text.h"
 #include "isam/api_handles.h"
 #include "isam/file_lookup.h"
 #include "isam/guard.h"
@@ -25,9 +25,7 @@ IsamResult IsamConnectEx(const char* path, uint16_t server_types, const char*, c
     }
     std::string folder = NormalisePath(path);
     if (folder.empty()) Fail(ISAM_ERR_INVALID_ARGUMENT, "No folder given to connect to");
-    std::string upper = folder;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (upper.find(".IDD") != std::string::npos) {
+    if (common::UpperCase(folder).find(".IDD") != std::string::npos) {
       Fail(ISAM_ERR_NOT_SUPPORTED, "Data dictionaries are not supported: " + folder);
     }
     if (!IsDirectory(folder))
@@ -37,7 +35,7 @@ IsamResult IsamConnectEx(const char* path, uint16_t server_types, const char*, c
 }
 
 IsamResult IsamConnect(const char* path, IsamHandle* connection) {
-  return IsamConnectEx(path, ISAM_SERVER_LOCAL, "", "", 0, connection);
+  return IsamConnectEx(path, ISAM_SERVER_LOCAL, "", "", ISAM_CONNECT_OPTIONS_NONE, connection);
 }
 
 IsamResult IsamDisconnect(IsamHandle connection) {

@@ -38,8 +38,14 @@ IsamResult ChangeBoth(const std::string& folder) {
   IsamResult rc = IsamConnect(folder.c_str(), &connection);
   if (rc != ISAM_SUCCESS) return rc;
   auto run = [&]() -> IsamResult {
-    if (IsamResult r = IsamOpenTable(connection, "A.adt", nullptr, 3, 1, 1, 1, 0, &a)) return r;
-    if (IsamResult r = IsamOpenTable(connection, "B.adt", nullptr, 3, 1, 1, 1, 0, &b)) return r;
+    if (IsamResult r =
+            IsamOpenTable(connection, "A.adt", nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                          ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &a))
+      return r;
+    if (IsamResult r =
+            IsamOpenTable(connection, "B.adt", nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                          ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &b))
+      return r;
     if (IsamResult r = IsamBeginTransaction(connection)) return r;
     for (uint32_t recno = 1; recno <= kRecords; ++recno) {
       if (IsamResult r = IsamGotoRecord(a, recno)) return r;

@@ -37,7 +37,8 @@ TEST(Connection, HandlesAnswerTheirKindAndDieWithTheirConnection) {
   CreateTable(folder.File("t.adt"), {"Code CHAR(4)"}, {"BYCODE=Code"});
   IsamHandle connection = 0, t = 0, index = 0;
   ISAM_ASSERT_OK(IsamConnect(folder.path().c_str(), &connection));
-  ISAM_ASSERT_OK(IsamOpenTable(connection, "t.adt", nullptr, 3, 1, 1, 1, 0, &t));
+  ISAM_ASSERT_OK(IsamOpenTable(connection, "t.adt", nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                               ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &t));
   ISAM_ASSERT_OK(IsamGetIndexHandle(t, "BYCODE", &index));
   EXPECT_EQ(KindOf(connection), ISAM_HANDLE_CONNECTION);
   EXPECT_EQ(KindOf(t), ISAM_HANDLE_TABLE);
@@ -59,7 +60,8 @@ TEST(Connection, HandlesAnswerTheirKindAndDieWithTheirConnection) {
   EXPECT_EQ(IsamGetRecordCount(index, 2, &count), uint32_t{ISAM_ERR_INVALID_HANDLE});
   EXPECT_EQ(IsamSetField(t, 1, "b"), uint32_t{ISAM_ERR_INVALID_HANDLE});
   EXPECT_EQ(IsamCloseTable(t), uint32_t{ISAM_ERR_INVALID_HANDLE});
-  EXPECT_EQ(IsamOpenTable(connection, "t.adt", nullptr, 3, 1, 1, 1, 0, &t),
+  EXPECT_EQ(IsamOpenTable(connection, "t.adt", nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                          ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &t),
             uint32_t{ISAM_ERR_INVALID_HANDLE});
 
   // The closed table's record lock went with it.

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <limits>
 #include <optional>
-#include <type_traits>
 
+#include "common/text.h"
 #include "isam/codepage.h"
 #include "isam/failure.h"
 #include "isam/isam.h"
@@ -16,10 +16,9 @@
 namespace isam {
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+using common::ParseDouble;
+using common::ParseInteger;
+using common::UpperCase;
 
 std::string WithoutBlanks(const std::string& s) {
   std::string out;
@@ -84,29 +83,6 @@ void Store(uint8_t* data, T v) {
   std::memcpy(data, &v, sizeof v);
 }
 
-// The number a text holds, blanks around it and a leading '+' allowed; nullopt unless the
-// whole text is one finite number of the type.
-template <typename Number>
-std::optional<Number> ParseNumber(const std::string& text) {
-  size_t b = text.find_first_not_of(' ');
-  size_t e = text.find_last_not_of(' ');
-  if (b == std::string::npos) return std::nullopt;
-  const char* first = text.data() + b;
-  const char* last = text.data() + e + 1;
-  if (*first == '+') ++first;
-  Number v{};
-  auto [end, ec] = std::from_chars(first, last, v);
-  if (ec != std::errc() || end != last) return std::nullopt;
-  if constexpr (std::is_floating_point_v<Number>) {
-    if (!std::isfinite(v)) return std::nullopt;
-  }
-  return v;
-}
-
-std::optional<int64_t> ParseInteger(const std::string& text) {
-  return ParseNumber<int64_t>(text);
-}
-
 // The numeric field's text: the number with its decimals, right-aligned; nullopt when too wide.
 std::optional<std::string> NumericText(const FieldDef& f, double v) {
   char buf[400];
@@ -137,12 +113,8 @@ std::optional<int64_t> AsInteger(const Value& v) {
 
 }  // namespace
 
-std::optional<double> ParseDouble(const std::string& text) {
-  return ParseNumber<double>(text);
-}
-
 bool ParseDeclaredType(const std::string& declared, FieldDef* f) {
-  std::string t = Upper(WithoutBlanks(declared));
+  std::string t = UpperCase(WithoutBlanks(declared));
   std::string name;
   int args[2] = {0, 0};
   int count = 0;
@@ -179,12 +151,12 @@ std::string NormalisedDeclaredType(const std::string& declared) {
   if (f.type == ISAM_NUMERIC) {
     return "NUMERIC(" + std::to_string(f.length) + "," + std::to_string(f.decimals) + ")";
   }
-  return Upper(WithoutBlanks(declared));
+  return UpperCase(WithoutBlanks(declared));
 }
 
 bool FitsInteger(const FieldDef& f, int64_t v) {
   if (f.type == ISAM_SHORTINT) return v >= INT16_MIN && v <= INT16_MAX;
-  if (f.type == ISAM_TIME) return v >= 0 && v < 86400000;
+  if (f.type == ISAM_TIME) return v >= 0 && v < kMillisecondsPerDay;
   return v >= INT32_MIN && v <= INT32_MAX;
 }
 
@@ -335,14 +307,14 @@ Value StoredFromRaw(const FieldDef& f, const uint8_t* data, uint32_t size,
       return int64_t{Load<int16_t>(data)};
     case ISAM_TIME: {
       int32_t ms = Load<int32_t>(data);
-      if (ms < 0 || ms >= 86400000) return invalid("time out of range");
+      if (ms < 0 || ms >= kMillisecondsPerDay) return invalid("time out of range");
       return int64_t{ms};
     }
     case ISAM_TIMESTAMP: {
       int32_t julian = Load<int32_t>(data);
       int32_t ms = Load<int32_t>(data + 4);
       if (julian == 0) return std::monostate{};
-      if (ms < 0 || ms >= 86400000 || !IsValidCivil(CivilFromJulian(julian))) {
+      if (ms < 0 || ms >= kMillisecondsPerDay || !IsValidCivil(CivilFromJulian(julian))) {
         return invalid("timestamp out of range");
       }
       return StoredTimestampText(julian, ms);

@@ -8,10 +8,24 @@
 #include <optional>
 #include <string>
 
-#include "isam/calendar.h"
+#include "common/calendar.h"
 #include "isam/value.h"
 
 namespace isam {
+
+// The engine's dates are those of the calendar the layers above share.
+using common::CivilDate;
+using common::CivilFromJulian;
+using common::DateFormat;
+using common::IsValidCivil;
+using common::JulianFromCivil;
+using common::kMillisecondsPerDay;
+using common::ParseStoredDate;
+using common::ParseStoredTimestamp;
+using common::ParseTimeOfDay;
+using common::StoredDateText;
+using common::StoredTimestampText;
+using common::TimeOfDayText;
 
 struct FieldDef {
   std::string name;      // as in the file (UTF-8)
@@ -49,9 +63,6 @@ std::string TextFromStored(const FieldDef& field, const Value& stored, const Dat
 // Stored value from a text form; throws ISAM_ERR_VALUE_TOO_LONG or ISAM_ERR_INVALID_VALUE.
 Value StoredFromText(const FieldDef& field, const std::string& text, const DateFormat& format,
                      const std::string& table);
-
-// A number written with "." decimals, blanks around it allowed; nullopt when not one.
-std::optional<double> ParseDouble(const std::string& text);
 
 // Shortest decimal text in plain notation (no exponent) that reads back as the same double:
 // 0.0001, 1000000000000000000000.

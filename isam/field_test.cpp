@@ -184,6 +184,18 @@ TEST(FieldConversions, ValuesTheFieldCannotHoldAreRefusedNamingTheField) {
   EXPECT_EQ(FailureOf([&] { FromRaw(chart, "ABCDEFGHI"); }).first, ISAM_ERR_VALUE_TOO_LONG);
 }
 
+TEST(EngineDateFormat, AFormatWithoutOneMonthDayAndYearIsRefusedByNameAndTheOldOneKept) {
+  ISAM_ASSERT_OK(IsamSetDateFormat("DD.MM.YYYY"));
+  EXPECT_EQ(IsamSetDateFormat("MM/MM/YYYY"), ISAM_ERR_INVALID_ARGUMENT);
+  EXPECT_NE(LastErrorText().find("MM/MM/YYYY"), std::string::npos) << LastErrorText();
+  EXPECT_EQ(IsamSetDateFormat("Q"), ISAM_ERR_INVALID_ARGUMENT);
+  int32_t julian = 0;
+  EXPECT_EQ(IsamConvertStringToJulian("30.12.1899", &julian), 0u) << LastErrorText();
+  EXPECT_EQ(julian, 2415019);
+  EXPECT_EQ(IsamConvertStringToJulian("30.02.2024", &julian), ISAM_ERR_INVALID_VALUE);
+  ISAM_ASSERT_OK(IsamSetDateFormat("MM/DD/CCYY"));
+}
+
 TEST(Codepage, EveryByteRoundTripsThroughUtf8) {
   for (int b = 1; b < 256; ++b) {
     std::string ansi(1, static_cast<char>(b));

@@ -56,33 +56,64 @@ enum {
   ISAM_HANDLE_CURSOR = 5,
 };
 
-// Field types, as IsamGetFieldType answers them.
+// Field types, as IsamGetFieldType answers them. Tables of this engine never hold the binary,
+// image, variable-text, compact-date or raw kinds; their codes are named so that a mapping of
+// every code reads by name. ISAM_BINARY is also IsamSetBinary's binary type.
 enum {
   ISAM_LOGICAL = 1,
   ISAM_NUMERIC = 2,
   ISAM_DATE = 3,
   ISAM_TEXT = 4,
   ISAM_MEMO = 5,
+  ISAM_BINARY = 6,
+  ISAM_IMAGE = 7,
+  ISAM_VARCHAR = 8,
+  ISAM_COMPACT_DATE = 9,
   ISAM_DOUBLE = 10,
   ISAM_INTEGER = 11,
   ISAM_SHORTINT = 12,
   ISAM_TIME = 13,
   ISAM_TIMESTAMP = 14,
   ISAM_AUTOINC = 15,
+  ISAM_RAW = 16,
   ISAM_MONEY = 17,
 };
 
 // Server types (a mask) and connection types.
 enum { ISAM_SERVER_LOCAL = 1, ISAM_SERVER_REMOTE = 2, ISAM_SERVER_INTERNET = 4 };
 
-// IsamOpenTable open modes (bits) and IsamGetTableOpenOptions answers (bits).
+// IsamOpenTable open modes (bits) and IsamGetTableOpenOptions answers (bits). The two collation
+// bits say what to do with an index built under another collation; this engine's indexes are
+// SQLite's own, so it accepts both and needs neither.
 enum {
+  ISAM_OPEN_SHARED = 0,
   ISAM_OPEN_EXCLUSIVE = 1,
   ISAM_OPEN_READ_ONLY = 2,
+  ISAM_OPEN_REINDEX_ON_COLLATION_MISMATCH = 256,
+  ISAM_OPEN_IGNORE_COLLATION_MISMATCH = 512,
   ISAM_TABLE_READ_ONLY = 2,
   ISAM_TABLE_UPDATE_RIGHT = 32,
   ISAM_TABLE_INSERT_RIGHT = 64,
 };
+
+// IsamOpenTable and IsamStmtSetTableType table types (0 on a dictionary connection), character
+// types, lock types and rights.
+enum {
+  ISAM_TABLE_TYPE_DICTIONARY = 0,
+  ISAM_TABLE_TYPE_NTX = 1,
+  ISAM_TABLE_TYPE_CDX = 2,
+  ISAM_TABLE_TYPE_NATIVE = 3,
+};
+enum { ISAM_CHAR_ANSI = 1, ISAM_CHAR_OEM = 2 };
+enum { ISAM_LOCK_COMPATIBLE = 0, ISAM_LOCK_PROPRIETARY = 1 };
+enum { ISAM_RIGHTS_CHECK = 1, ISAM_RIGHTS_IGNORE = 2 };
+
+// The switches of IsamStmtSetTableReadOnly, IsamStmtConstrainUpdates, IsamStmtReadAllColumns
+// and IsamSetOptFilter's resolve (immediately or as records are read): 1 on, 2 off.
+enum { ISAM_OPTION_ON = 1, ISAM_OPTION_OFF = 2 };
+
+// IsamGetRecordNum option: the record's own number, not its place in the order.
+enum { ISAM_RECORD_NUMBER_PHYSICAL = 2 };
 
 // IsamGetRecordCount options: 1 respects scopes and filters, 2 ignores both, 3 respects scopes;
 // adding 4 asks for a fresh count (every count is fresh here).
@@ -122,6 +153,13 @@ IsamResult IsamSetLastError(uint32_t code, const char* text);
 IsamResult IsamShowError(const char* title);  // writes the last error to standard error
 
 // ---- Connections ----
+// IsamConnectEx's options. A connection is served alike whichever are given: they are accepted
+// so that callers may pass what their settings ask for.
+enum {
+  ISAM_CONNECT_OPTIONS_NONE = 0,
+  ISAM_CONNECT_MIDDLE_TIER = 1,
+  ISAM_CONNECT_STORED_PROCEDURES = 2,
+};
 IsamResult IsamConnectEx(const char* path, uint16_t server_types, const char* user,
                          const char* password, uint32_t options, IsamHandle* connection);
 IsamResult IsamConnect(const char* path, IsamHandle* connection);
@@ -147,7 +185,9 @@ IsamResult IsamReleaseSavepoint(IsamHandle connection);
 
 // ---- Tables ----
 // name: a file name in the connection's folder, or a path ("/" or "\" separate its parts).
-// table_type 3 (native), char_type 1 (ANSI), lock_type 1, rights 1; open_mode bits as above.
+// table_type ISAM_TABLE_TYPE_NATIVE, char_type ISAM_CHAR_ANSI, lock_type ISAM_LOCK_PROPRIETARY,
+// rights ISAM_RIGHTS_CHECK (the values the engine knows; it keeps no others); open_mode bits as
+// above.
 IsamResult IsamOpenTable(IsamHandle connection, const char* name, const char* alias,
                          uint16_t table_type, uint16_t char_type, uint16_t lock_type,
                          uint16_t rights, uint32_t open_mode, IsamHandle* table);
@@ -244,13 +284,15 @@ IsamResult IsamCancelUpdate(IsamHandle table);  // 5085: nothing pending
 // SELECT DISTINCT is static: its rows are fixed when it runs. Other statements give cursor 0.
 // Parameters are set by position from 1; IsamSetEmpty on a statement sets one empty.
 IsamResult IsamCreateSQLStatement(IsamHandle connection, IsamHandle* statement);
-IsamResult IsamStmtSetTableLockType(IsamHandle statement, uint16_t lock_type);  // 0 or 1
-IsamResult IsamStmtSetTableCharType(IsamHandle statement, uint16_t char_type);  // 1 or 2
-IsamResult IsamStmtSetTableRights(IsamHandle statement, uint16_t rights);       // 1 or 2
-IsamResult IsamStmtSetTableReadOnly(IsamHandle statement, uint16_t read_only);  // 1 or 2
-IsamResult IsamStmtSetTableType(IsamHandle statement, uint16_t table_type);     // 1 to 3
-IsamResult IsamStmtConstrainUpdates(IsamHandle statement, uint16_t constrain);  // 1 or 2
-IsamResult IsamStmtReadAllColumns(IsamHandle statement, uint16_t read_all);     // 1 or 2
+// Table options of a statement: ISAM_LOCK_..., ISAM_CHAR_..., ISAM_RIGHTS_..., ISAM_TABLE_TYPE_...
+// (1 to 3), and ISAM_OPTION_ON or ISAM_OPTION_OFF for the three switches.
+IsamResult IsamStmtSetTableLockType(IsamHandle statement, uint16_t lock_type);
+IsamResult IsamStmtSetTableCharType(IsamHandle statement, uint16_t char_type);
+IsamResult IsamStmtSetTableRights(IsamHandle statement, uint16_t rights);
+IsamResult IsamStmtSetTableReadOnly(IsamHandle statement, uint16_t read_only);
+IsamResult IsamStmtSetTableType(IsamHandle statement, uint16_t table_type);
+IsamResult IsamStmtConstrainUpdates(IsamHandle statement, uint16_t constrain);
+IsamResult IsamStmtReadAllColumns(IsamHandle statement, uint16_t read_all);
 IsamResult IsamPrepareSQL(IsamHandle statement, const char* text);
 // The parameters of a text, without preparing it (statement may be 0): their count, and their
 // names in order separated by ";" ("" for a ?).

@@ -17,7 +17,8 @@ uint16_t ConnectionType(IsamHandle connection) {
 }
 
 IsamResult OpenTable(IsamHandle connection, const char* name, uint32_t mode, IsamHandle* table) {
-  return IsamOpenTable(connection, name, nullptr, 3, 1, 1, 1, mode, table);
+  return IsamOpenTable(connection, name, nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                       ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, mode, table);
 }
 
 std::string JournalModeOf(const std::string& path) {

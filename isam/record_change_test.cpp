@@ -62,7 +62,9 @@ struct Child {
 IsamHandle OpenInChild(const std::string& folder, const char* name) {
   IsamHandle connection = 0, table = 0;
   if (IsamConnect(folder.c_str(), &connection) != 0) return 0;
-  if (IsamOpenTable(connection, name, nullptr, 3, 1, 1, 1, 0, &table) != 0) return 0;
+  if (IsamOpenTable(connection, name, nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                    ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &table) != 0)
+    return 0;
   return table;
 }
 

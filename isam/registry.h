@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "isam/calendar.h"
 #include "isam/connection.h"
+#include "isam/field.h"
 #include "isam/folder_filesystem.h"
 #include "isam/isam.h"
 #include "isam/lock_file.h"

@@ -40,25 +40,29 @@ IsamResult IsamCreateSQLStatement(IsamHandle connection, IsamHandle* statement) 
 }
 
 IsamResult IsamStmtSetTableLockType(IsamHandle statement, uint16_t value) {
-  return SetOption(statement, value, 0, 1, &StatementOptions::lock_type);
+  return SetOption(statement, value, ISAM_LOCK_COMPATIBLE, ISAM_LOCK_PROPRIETARY,
+                   &StatementOptions::lock_type);
 }
 IsamResult IsamStmtSetTableCharType(IsamHandle statement, uint16_t value) {
-  return SetOption(statement, value, 1, 2, &StatementOptions::char_type);
+  return SetOption(statement, value, ISAM_CHAR_ANSI, ISAM_CHAR_OEM, &StatementOptions::char_type);
 }
 IsamResult IsamStmtSetTableRights(IsamHandle statement, uint16_t value) {
-  return SetOption(statement, value, 1, 2, &StatementOptions::rights);
+  return SetOption(statement, value, ISAM_RIGHTS_CHECK, ISAM_RIGHTS_IGNORE,
+                   &StatementOptions::rights);
 }
 IsamResult IsamStmtSetTableReadOnly(IsamHandle statement, uint16_t value) {
-  return SetOption(statement, value, 1, 2, &StatementOptions::read_only);
+  return SetOption(statement, value, ISAM_OPTION_ON, ISAM_OPTION_OFF, &StatementOptions::read_only);
 }
 IsamResult IsamStmtSetTableType(IsamHandle statement, uint16_t value) {
-  return SetOption(statement, value, 1, 3, &StatementOptions::table_type);
+  return SetOption(statement, value, ISAM_TABLE_TYPE_NTX, ISAM_TABLE_TYPE_NATIVE,
+                   &StatementOptions::table_type);
 }
 IsamResult IsamStmtConstrainUpdates(IsamHandle statement, uint16_t value) {
-  return SetOption(statement, value, 1, 2, &StatementOptions::constrain);
+  return SetOption(statement, value, ISAM_OPTION_ON, ISAM_OPTION_OFF, &StatementOptions::constrain);
 }
 IsamResult IsamStmtReadAllColumns(IsamHandle statement, uint16_t value) {
-  return SetOption(statement, value, 1, 2, &StatementOptions::read_all_columns);
+  return SetOption(statement, value, ISAM_OPTION_ON, ISAM_OPTION_OFF,
+                   &StatementOptions::read_all_columns);
 }
 
 IsamResult IsamPrepareSQL(IsamHandle statement, const char* text) {

@@ -1,9 +1,9 @@
 #include "isam/sql_parser.h"
 
 #include <cctype>
-#include <charconv>
 #include <cstring>
 
+#include "common/text.h"
 #include "isam/failure.h"
 #include "isam/isam.h"
 
@@ -194,9 +194,8 @@ class Parser {
 
   bool IsWord(const Token& t, const char* word) const {
     return t.kind == Token::Kind::kWord && t.text.size() == std::strlen(word) &&
-           std::equal(t.text.begin(), t.text.end(), word, [](char a, char b) {
-             return std::toupper(static_cast<unsigned char>(a)) == b;
-           });
+           std::equal(t.text.begin(), t.text.end(), word,
+                      [](char a, char b) { return common::UpperCase(a) == b; });
   }
   bool AcceptWord(const char* word) {
     if (!IsWord(Peek(), word)) return false;
@@ -220,9 +219,8 @@ class Parser {
         "SELECT",   "FROM",   "WHERE", "ORDER",  "BY",   "AND",    "OR",     "NOT", "IS",  "NULL",
         "DISTINCT", "UPDATE", "SET",   "INSERT", "INTO", "VALUES", "DELETE", "ASC", "DESC"};
     if (t.kind != Token::Kind::kWord) return false;
+    std::string upper = common::UpperCase(t.text);
     for (const char* r : kReserved) {
-      std::string upper;
-      for (char c : t.text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       if (upper == r) return true;
     }
     return false;
@@ -416,16 +414,11 @@ class Parser {
   static Value NumberValue(const Token& t, bool negative) {
     const std::string& s = t.text;
     if (s.find_first_of(".eE") == std::string::npos) {
-      int64_t v = 0;
-      auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-      if (ec == std::errc() && end == s.data() + s.size()) return negative ? -v : v;
+      if (auto v = common::ParseInteger(s)) return negative ? -*v : *v;
     }
-    double d = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), d);
-    if (ec != std::errc() || end != s.data() + s.size()) {
-      SyntaxError(t.position, "'" + s + "' is not a number");
-    }
-    return negative ? -d : d;
+    auto d = common::ParseDouble(s);
+    if (!d) SyntaxError(t.position, "'" + s + "' is not a number");
+    return negative ? -*d : *d;
   }
 
   std::vector<Token> tokens_;

@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "isam/calendar.h"
 #include "isam/connection.h"
+#include "isam/field.h"
+#include "isam/isam.h"
 #include "isam/sql_parser.h"
 #include "isam/table.h"
 
@@ -41,13 +42,13 @@ struct ParamValue {
 };
 
 struct StatementOptions {
-  uint16_t lock_type = 1;
-  uint16_t char_type = 1;
-  uint16_t rights = 1;
-  uint16_t read_only = 1;  // 1 read-only cursor, 2 live cursor asked for
-  uint16_t table_type = 3;
-  uint16_t constrain = 2;
-  uint16_t read_all_columns = 2;
+  uint16_t lock_type = ISAM_LOCK_PROPRIETARY;
+  uint16_t char_type = ISAM_CHAR_ANSI;
+  uint16_t rights = ISAM_RIGHTS_CHECK;
+  uint16_t read_only = ISAM_OPTION_ON;  // off: a live cursor asked for
+  uint16_t table_type = ISAM_TABLE_TYPE_NATIVE;
+  uint16_t constrain = ISAM_OPTION_OFF;
+  uint16_t read_all_columns = ISAM_OPTION_OFF;
 };
 
 class SqlStatement {

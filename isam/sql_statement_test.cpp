@@ -511,7 +511,9 @@ TEST_F(TrnTable, ChangesHonourARecordLockOfAnotherHandleAndChangeNothing) {
   for (IsamHandle connection : {conn_.handle(), other.handle()}) {
     SCOPED_TRACE(connection == conn_.handle() ? "same connection" : "other connection");
     IsamHandle holder = 0;
-    ISAM_ASSERT_OK(IsamOpenTable(connection, "MWTRN.ADT", nullptr, 3, 1, 1, 1, 0, &holder));
+    ISAM_ASSERT_OK(IsamOpenTable(connection, "MWTRN.ADT", nullptr, ISAM_TABLE_TYPE_NATIVE,
+                                 ISAM_CHAR_ANSI, ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK,
+                                 ISAM_OPEN_SHARED, &holder));
     ISAM_ASSERT_OK(IsamLockRecord(holder, 4));
     std::string before = Snapshot(path_);
     for (const char* text : {"UPDATE MWTRN.ADT SET \"Who Paid\" = 'G' WHERE \"Transaction Type\" "

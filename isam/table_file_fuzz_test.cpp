@@ -159,7 +159,8 @@ void Probe(const std::string& folder, const std::string& name) {
   {
     ScopedConnection c(folder);
     IsamHandle t = 0;
-    open = IsamOpenTable(c.handle(), name.c_str(), nullptr, 3, 1, 1, 1, 0, &t);
+    open = IsamOpenTable(c.handle(), name.c_str(), nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                         ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &t);
     ASSERT_TRUE(Clear(open, name, "IsamOpenTable"));
     if (open != 0) {
       EXPECT_NE(LastErrorText().find(name), std::string::npos) << LastErrorText();

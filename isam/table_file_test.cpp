@@ -12,7 +12,7 @@
 #include <iterator>
 #include <set>
 
-#include "isam/calendar.h"
+#include "isam/field.h"
 #include "isam/testing/test_support.h"
 
 namespace isam::testing {
@@ -94,7 +94,9 @@ void ExpectRefusedAndUntouched(const std::string& folder, const std::string& nam
   {
     ScopedConnection c(folder);
     IsamHandle table = 0;
-    IsamResult rc = IsamOpenTable(c.handle(), name.c_str(), nullptr, 3, 1, 1, 1, 0, &table);
+    IsamResult rc =
+        IsamOpenTable(c.handle(), name.c_str(), nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                      ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &table);
     std::string text = LastErrorText();
     EXPECT_EQ(rc, code) << text;
     EXPECT_NE(text.find(names), std::string::npos) << text;
@@ -314,7 +316,8 @@ TEST(TableFiles, ATableInSeveralFilesDifferingInCaseIsRefusedNamingEveryFile) {
   ISAM_ASSERT_OK(IsamConnect(folder.path().c_str(), &connection));
   for (const char* name : {"MWTRN.ADT", "mwtrn.adt", "Mwtrn.adt"}) {
     IsamHandle table = 0;
-    EXPECT_EQ(IsamOpenTable(connection, name, nullptr, 3, 1, 1, 1, 0, &table),
+    EXPECT_EQ(IsamOpenTable(connection, name, nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                            ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &table),
               ISAM_ERR_AMBIGUOUS_TABLE);
     std::string text = LastErrorText();
     for (const char* file : {"MWTRN.ADT", "Mwtrn.adt", "mwtrn.ADT"}) {
@@ -336,7 +339,8 @@ TEST(TableFiles, MissingFoldersAndTablesAreRefusedByName) {
 
   ScopedConnection c(folder.path());
   IsamHandle table = 0;
-  EXPECT_EQ(IsamOpenTable(c.handle(), "MWTRN.ADT", nullptr, 3, 1, 1, 1, 0, &table),
+  EXPECT_EQ(IsamOpenTable(c.handle(), "MWTRN.ADT", nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                          ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &table),
             ISAM_ERR_TABLE_NOT_FOUND);
   EXPECT_NE(LastErrorText().find("MWTRN.ADT"), std::string::npos) << LastErrorText();
   EXPECT_EQ(Entries(folder.path()), (std::set<std::string>{"plain.txt"}));
@@ -401,7 +405,9 @@ TEST(TableFiles, ACorruptedTableReportsDamageNamingTheFileAndIsLeftUntouched) {
     {
       ScopedConnection c(folder.path());
       IsamHandle t = 0;
-      IsamResult rc = IsamOpenTable(c.handle(), name, nullptr, 3, 1, 1, 1, 0, &t);
+      IsamResult rc =
+          IsamOpenTable(c.handle(), name, nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                        ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &t);
       // When the open succeeds, the damage shows at the first read of a damaged page.
       if (rc == 0) rc = IsamGotoTop(t);
       for (int moves = 0; rc == 0 && moves < 1000 && !AtEof(t); ++moves) {
@@ -588,8 +594,10 @@ TEST(TableFiles, Utf16TablesAreReadAndWrittenAndNeverChangedTogetherWithUtf8Ones
     ScopedConnection c(folder.path());
     IsamHandle trn = c.Open("MWTRN.ADT");
     IsamHandle pro = 0;
-    EXPECT_EQ(IsamOpenTable(c.handle(), "Mwpro.adt", nullptr, 3, 1, 1, 1, 0, &pro),
-              uint32_t{ISAM_ERR_NOT_SUPPORTED});
+    EXPECT_EQ(
+        IsamOpenTable(c.handle(), "Mwpro.adt", nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                      ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &pro),
+        uint32_t{ISAM_ERR_NOT_SUPPORTED});
     std::string text = LastErrorText();
     for (const std::string& named :
          {folder.File("Mwpro.adt") +
@@ -618,7 +626,8 @@ TEST(TableFiles, Utf16TablesAreReadAndWrittenAndNeverChangedTogetherWithUtf8Ones
   ScopedConnection c(folder.path());
   IsamHandle pro = c.Open("Mwpro.adt");
   IsamHandle trn = 0;
-  EXPECT_EQ(IsamOpenTable(c.handle(), "MWTRN.ADT", nullptr, 3, 1, 1, 1, 0, &trn),
+  EXPECT_EQ(IsamOpenTable(c.handle(), "MWTRN.ADT", nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                          ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &trn),
             uint32_t{ISAM_ERR_NOT_SUPPORTED});
   EXPECT_NE(LastErrorText().find(folder.File("MWTRN.ADT") +
                                  " cannot be opened for changes: its text is stored in UTF-8"),
@@ -716,7 +725,9 @@ TEST(TableFiles, TablesInAReadOnlyFolderOpenReadOnly) {
     char code[8];
     uint32_t length = sizeof code;
     if (IsamConnect(ro.c_str(), &connection) != 0) return 1;
-    if (IsamOpenTable(connection, "t.adt", nullptr, 3, 1, 1, 1, 0, &t) != 0) return 2;
+    if (IsamOpenTable(connection, "t.adt", nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                      ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, ISAM_OPEN_SHARED, &t) != 0)
+      return 2;
     if (IsamGetTableOpenOptions(t, &options) != 0 || !(options & ISAM_TABLE_READ_ONLY)) return 3;
     if (IsamGotoTop(t) != 0 || IsamAtEOF(t, &eof) != 0 || eof) return 4;
     if (IsamGetField(t, 1, code, &length) != 0 || std::string(code) != "a") return 5;

@@ -139,7 +139,9 @@ ScopedConnection::~ScopedConnection() {
 
 IsamHandle ScopedConnection::Open(const std::string& name, uint32_t open_mode) {
   IsamHandle table = 0;
-  IsamResult rc = IsamOpenTable(handle_, name.c_str(), nullptr, 3, 1, 1, 1, open_mode, &table);
+  IsamResult rc =
+      IsamOpenTable(handle_, name.c_str(), nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                    ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, open_mode, &table);
   EXPECT_EQ(rc, 0u) << "open " << name << ": " << LastErrorText();
   return table;
 }
@@ -161,7 +163,7 @@ uint16_t FieldNumber(IsamHandle table, const std::string& name) {
 
 int64_t RecordNumber(IsamHandle order) {
   int64_t recno = 0;
-  IsamResult rc = IsamGetRecordNum(order, 2, &recno);
+  IsamResult rc = IsamGetRecordNum(order, ISAM_RECORD_NUMBER_PHYSICAL, &recno);
   EXPECT_EQ(rc, 0u) << LastErrorText();
   return recno;
 }

@@ -70,7 +70,7 @@ class ScopedConnection {
   ScopedConnection& operator=(const ScopedConnection&) = delete;
   IsamHandle handle() const { return handle_; }
   // Opens a table (read-write unless told), failing the test on error.
-  IsamHandle Open(const std::string& name, uint32_t open_mode = 0);
+  IsamHandle Open(const std::string& name, uint32_t open_mode = ISAM_OPEN_SHARED);
 
  private:
   IsamHandle handle_ = 0;

@@ -33,7 +33,8 @@ class OpenTable {
                                                     : path.substr(0, slash);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     Check(IsamConnect(folder.c_str(), &connection_));
-    Check(IsamOpenTable(connection_, name.c_str(), nullptr, 3, 1, 1, 1, open_mode, &table_));
+    Check(IsamOpenTable(connection_, name.c_str(), nullptr, ISAM_TABLE_TYPE_NATIVE, ISAM_CHAR_ANSI,
+                        ISAM_LOCK_PROPRIETARY, ISAM_RIGHTS_CHECK, open_mode, &table_));
   }
   ~OpenTable() {
     if (connection_) IsamDisconnect(connection_);
@@ -201,7 +202,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (import->parsed()) {
-      OpenTable table(file, 0);
+      OpenTable table(file, ISAM_OPEN_SHARED);
       uint64_t count = isam::tool::ImportCsv(table.connection(), table.table(), csv);
       std::cout << "imported " << count << " records into " << file << "\n";
       std::cout.flush();

@@ -7,7 +7,6 @@
 #include <set>
 #include <vector>
 
-#include "isam/calendar.h"
 #include "isam/codepage.h"
 #include "isam/failure.h"
 #include "isam/field.h"

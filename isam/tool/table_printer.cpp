@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/text.h"
 #include "isam/codepage.h"
 #include "isam/field.h"
 
@@ -77,7 +78,7 @@ std::string ValueText(IsamHandle order, uint16_t field, const Column& c) {
   if (empty) return "";
   std::string text = FieldText(order, field);
   if (c.type == ISAM_NUMERIC) {
-    if (auto number = ParseDouble(text)) return ShortestNumberText(*number);
+    if (auto number = common::ParseDouble(text)) return ShortestNumberText(*number);
   }
   return Utf8FromAnsi(text);
 }
@@ -180,7 +181,7 @@ void PrintCsv(IsamHandle table, IsamHandle order, bool number_rows, std::ostream
     Check(IsamAtEOF(order, &eof));
     if (eof) break;
     int64_t recno = 0;
-    Check(IsamGetRecordNum(order, 2, &recno));
+    Check(IsamGetRecordNum(order, ISAM_RECORD_NUMBER_PHYSICAL, &recno));
     if (number_rows)
       out << ++row;
     else

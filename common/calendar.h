@@ -1,14 +1,17 @@
-// Calendar arithmetic of the engine: Julian day numbers (proleptic Gregorian calendar; 30
-// December 1899 is day 2415019), the stored texts of dates and timestamps, and the process-wide
-// date format used to show and parse dates as text ("MM/DD/CCYY": month, day, four-digit year).
-#ifndef RIVENOAK_ISAM_CALENDAR_H_
-#define RIVENOAK_ISAM_CALENDAR_H_
+// Calendar arithmetic shared by the table engine and the layers above it: Julian day numbers
+// (proleptic Gregorian calendar; 30 December 1899 is day 2415019), the stored texts of dates,
+// times and timestamps, and date formats that show and read dates as text ("MM/DD/CCYY": month,
+// day, four-digit year).
+#ifndef RIVENOAK_COMMON_CALENDAR_H_
+#define RIVENOAK_COMMON_CALENDAR_H_
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-namespace isam {
+namespace common {
+
+constexpr int32_t kMillisecondsPerDay = 86400000;
 
 struct CivilDate {
   int year;
@@ -19,6 +22,9 @@ struct CivilDate {
 int32_t JulianFromCivil(CivilDate date);
 CivilDate CivilFromJulian(int32_t julian);
 bool IsValidCivil(CivilDate date);
+
+// The year a two-digit year stands for: 1950 to 2049.
+int YearOfTwoDigits(int two_digits);
 
 // "YYYY-MM-DD" as stored in a DATE column.
 std::string StoredDateText(int32_t julian);
@@ -50,6 +56,6 @@ class DateFormat {
   char separator_ = '/';
 };
 
-}  // namespace isam
+}  // namespace common
 
-#endif  // RIVENOAK_ISAM_CALENDAR_H_
+#endif  // RIVENOAK_COMMON_CALENDAR_H_

@@ -1,9 +1,10 @@
-#include "isam/calendar.h"
+#include "common/calendar.h"
 
-#include <cctype>
 #include <cstdio>
 
-namespace isam {
+#include "common/text.h"
+
+namespace common {
 
 int32_t JulianFromCivil(CivilDate d) {
   // Days from civil (Howard Hinnant's algorithm), shifted so that 1970-01-01 is JDN 2440588.
@@ -36,17 +37,24 @@ bool IsValidCivil(CivilDate d) {
   return d.day <= max;
 }
 
+int YearOfTwoDigits(int two_digits) {
+  return two_digits < 50 ? 2000 + two_digits : 1900 + two_digits;
+}
+
 namespace {
 
 // Reads exactly `digits` decimal digits at text[pos].
 bool ReadDigits(const std::string& text, size_t& pos, int digits, int* out) {
-  int v = 0;
-  for (int i = 0; i < digits; ++i, ++pos) {
-    if (pos >= text.size() || !std::isdigit(static_cast<unsigned char>(text[pos]))) return false;
-    v = v * 10 + (text[pos] - '0');
-  }
-  *out = v;
+  DigitRun run = ReadDigitRun(text, &pos, static_cast<size_t>(digits));
+  if (run.digits != static_cast<size_t>(digits)) return false;
+  *out = run.value;
   return true;
+}
+
+// A letter of a date format as the format means it: any case, C standing for Y.
+char FormatLetter(char c) {
+  char upper = UpperCase(c);
+  return upper == 'C' ? 'Y' : upper;
 }
 
 bool Expect(const std::string& text, size_t& pos, char c) {
@@ -121,8 +129,7 @@ std::optional<DateFormat> DateFormat::Parse(const std::string& text) {
   int seen = 0;
   bool have_separator = false;
   for (size_t i = 0; i < text.size();) {
-    char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
-    if (c == 'C') c = 'Y';
+    char c = FormatLetter(text[i]);
     if (c != 'M' && c != 'D' && c != 'Y') {
       if (have_separator && f.separator_ != text[i]) return std::nullopt;
       f.separator_ = text[i];
@@ -131,10 +138,7 @@ std::optional<DateFormat> DateFormat::Parse(const std::string& text) {
       continue;
     }
     size_t run = 0;
-    while (i < text.size()) {
-      char d = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
-      if (d == 'C') d = 'Y';
-      if (d != c) break;
+    while (i < text.size() && FormatLetter(text[i]) == c) {
       ++run;
       ++i;
     }
@@ -178,24 +182,17 @@ std::optional<int32_t> DateFormat::ParseDate(const std::string& text) const {
   size_t pos = 0;
   for (int i = 0; i < 3; ++i) {
     if (i && !Expect(text, pos, separator_)) return std::nullopt;
-    size_t start = pos;
-    int v = 0;
-    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])) &&
-           pos - start < 4) {
-      v = v * 10 + (text[pos++] - '0');
-    }
-    size_t digits = pos - start;
+    DigitRun run = ReadDigitRun(text, &pos, 4);
     if (order_[i] == 'Y') {
-      if (digits != static_cast<size_t>(year_digits_)) return std::nullopt;
-      // Two-digit years fall in 1950..2049.
-      d.year = year_digits_ == 2 ? (v < 50 ? 2000 + v : 1900 + v) : v;
+      if (run.digits != static_cast<size_t>(year_digits_)) return std::nullopt;
+      d.year = year_digits_ == 2 ? YearOfTwoDigits(run.value) : run.value;
     } else {
-      if (digits < 1 || digits > 2) return std::nullopt;
-      (order_[i] == 'M' ? d.month : d.day) = v;
+      if (run.digits < 1 || run.digits > 2) return std::nullopt;
+      (order_[i] == 'M' ? d.month : d.day) = run.value;
     }
   }
   if (pos != text.size() || !IsValidCivil(d)) return std::nullopt;
   return JulianFromCivil(d);
 }
 
-}  // namespace isam
+}  // namespace common
