@@ -5,6 +5,7 @@
 #define RIVENOAK_BENCH_FLOOR_SQL_H_
 
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cmath>
@@ -272,6 +273,16 @@ inline int64_t Delta(int64_t balance, int64_t amount, int64_t remainder) {
   if (!reduce && !increase) return 0;
   return reduce ? (balance >= -remainder ? remainder : -balance)
                 : (remainder <= -balance ? remainder : -balance);
+}
+
+// The process's user and system time so far.
+inline double CpuSeconds() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 inline double Seconds(std::chrono::steady_clock::time_point start) {
