@@ -30,7 +30,8 @@ namespace app {
 namespace {
 
 // Each phase's wall time and engine calls, for the run's report; with RIVENOAK_PHASE_TIMINGS
-// naming a file, they and the run's peak memory are also written there for the scale benchmark.
+// naming a file, they, each phase's processor time (user and system) and the run's peak memory
+// are also written there for the scale benchmark.
 class PhaseTimings {
  public:
   PhaseTimings() {
@@ -40,7 +41,8 @@ class PhaseTimings {
     if (file_.empty()) return;
     std::ofstream out(file_);
     for (const Timing& timing : timings_) {
-      out << timing.name << "\t" << std::to_string(timing.seconds) << "\t" << timing.calls << "\n";
+      out << timing.name << "\t" << std::to_string(timing.seconds) << "\t" << timing.calls << "\t"
+          << std::to_string(timing.cpu_seconds) << "\n";
     }
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
@@ -52,17 +54,20 @@ class PhaseTimings {
     if (!phase) return phase;
     return [this, name, phase](A... args) -> R {
       uint64_t calls_before = Calls();
+      double cpu_before = CpuSeconds();
       auto start = std::chrono::steady_clock::now();
       struct Record {
         PhaseTimings* timings;
         const char* name;
         uint64_t calls_before;
+        double cpu_before;
         std::chrono::steady_clock::time_point start;
         ~Record() {
           std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-          timings->timings_.push_back({name, seconds.count(), Calls() - calls_before});
+          timings->timings_.push_back(
+              {name, seconds.count(), Calls() - calls_before, CpuSeconds() - cpu_before});
         }
-      } record{this, name, calls_before, start};
+      } record{this, name, calls_before, cpu_before, start};
       return phase(args...);
     };
   }
@@ -78,7 +83,17 @@ class PhaseTimings {
     std::string name;
     double seconds;
     uint64_t calls;
+    double cpu_seconds;
   };
+  // The process's user and system time so far.
+  static double CpuSeconds() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) {
+      return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  }
   static uint64_t Calls() {
     uint64_t calls = 0;
     IsamGetCallCount(&calls);

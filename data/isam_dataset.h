@@ -176,6 +176,8 @@ class TIsamDataSet : public TDataSet {
   std::vector<uint8_t> BuildRawKey(const KeyBuffer& key, bool partial_allowed);
   void ResetKey(KeyBuffer& key);
   void ReadCurrentFromEngine();
+  // Whether the engine's current record is `recno`.
+  bool EngineStandsOn(int64_t recno) const;
 
   std::string database_name_;
   TIsamConnection* connection_ = nullptr;

@@ -197,6 +197,12 @@ void TIsamDataSet::ReadCurrentFromEngine() {
   Check(IsamGetRecord(handle_, record_.data(), &length));
 }
 
+bool TIsamDataSet::EngineStandsOn(int64_t recno) const {
+  int64_t current = 0;
+  return IsamGetRecordNum(handle_, ISAM_RECORD_NUMBER_PHYSICAL, &current) == ISAM_SUCCESS &&
+         current == recno;
+}
+
 void TIsamDataSet::Edit() {
   if (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert) return;
   if (!has_record_) {
@@ -264,7 +270,9 @@ void TIsamDataSet::Post() {
   bool inserting = State() == TDataSetState::dsInsert;
   if (inserting) {
     Check(IsamAppendRecord(handle_));
-  } else {
+  } else if (!EngineStandsOn(edited_recno_)) {
+    // Edit left the engine on the record and nothing moves it while the edit lasts; only the
+    // assigned fields are written, so reading the record again would change nothing.
     Check(IsamGotoRecord(handle_, edited_recno_));
   }
   const std::vector<TField*>& fields = Fields();

@@ -821,6 +821,45 @@ TEST_F(PracticeTest, EditLocksTheRecordUntilPostOrCancel) {
   b.Cancel();
 }
 
+// A post writes the fields the edit assigned over the record as stored at the post, whatever
+// another program wrote to it meanwhile, and shows the record as a fresh read finds it; inside a
+// transaction as outside one.
+TEST_F(PracticeTest, PostWritesTheAssignedFieldsOverWhatOthersWroteDuringTheEdit) {
+  for (bool in_transaction : {false, true}) {
+    SCOPED_TRACE(in_transaction ? "inside a transaction" : "outside a transaction");
+    TIsamTable a(nullptr, "A");
+    OpenOn(a, "MWTRN.ADT", "IDXDOCUMENT");
+    a.Next();
+    int64_t recno = a.RecNo();
+    if (in_transaction) connection_.StartTransaction();
+    a.Edit();
+    double amount = in_transaction ? 61.25 : 60.5;
+    a.FieldByName("Amount").SetAsFloat(amount);
+    // Another program changes other fields of the record while it is being edited; inside a
+    // transaction no program can, so there the edit meets the change made before it.
+    if (!in_transaction) {
+      RunSql(File("MWTRN.ADT"),
+             "UPDATE records SET \"Who Paid\" = 'Q', \"Description\" = "
+             "'Changed meanwhile' WHERE _recno = " +
+                 std::to_string(recno) + ";");
+    }
+    a.Post();
+    TIsamTable fresh(nullptr, "Fresh");
+    OpenOn(fresh, "MWTRN.ADT", "IDXDOCUMENT");
+    while (!fresh.Eof() && fresh.RecNo() != recno) fresh.Next();
+    ASSERT_EQ(fresh.RecNo(), recno);
+    EXPECT_EQ(fresh.FieldByName("Amount").AsFloat(), amount);
+    EXPECT_EQ(fresh.FieldByName("Who Paid").AsString(), "Q");
+    EXPECT_EQ(fresh.FieldByName("Description").AsString(), "Changed meanwhile");
+    EXPECT_EQ(a.RecNo(), recno);
+    for (TField* field : a.Fields()) {
+      EXPECT_EQ(field->AsString(), fresh.FieldByName(field->FieldName()).AsString())
+          << field->FieldName();
+    }
+    if (in_transaction) connection_.Commit();
+  }
+}
+
 // Another program may number a record 0 or beyond 2^32: the dataset shows each under its own
 // number and edits it, locked against other handles, as any other.
 TEST_F(PracticeTest, RecordsNumberedZeroOrBeyondTwoToThe32AreShownAndEditedAsThemselves) {

@@ -348,9 +348,18 @@ void Connection::ExecOnSlots(const std::string& sql) {
   for (Slot& slot : slots_) Exec(slot.db.get(), sql, folder_);
 }
 
+void Connection::RunOnSlots(const std::string& sql) {
+  for (Slot& slot : slots_) {
+    StmtPtr& stmt = slot.savepoint_statements[sql];
+    if (!stmt) stmt = Prepare(slot.db.get(), sql, folder_);
+    StatementUse use(stmt.get(), folder_);
+    use.Step();
+  }
+}
+
 void Connection::Savepoint() {
   RequireTransaction();
-  ExecOnSlots("SAVEPOINT " + SavepointName(savepoints_ + 1));
+  RunOnSlots("SAVEPOINT " + SavepointName(savepoints_ + 1));
   ++savepoints_;
 }
 
@@ -366,7 +375,7 @@ void Connection::RollbackToSavepoint() {
 
 void Connection::ReleaseSavepoint() {
   RequireSavepoint();
-  ExecOnSlots("RELEASE " + SavepointName(savepoints_));
+  RunOnSlots("RELEASE " + SavepointName(savepoints_));
   --savepoints_;
 }
 

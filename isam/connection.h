@@ -158,6 +158,8 @@ class Connection {
     int next_schema = 1;
     std::string main_key;  // the main database's file, as keys of attachments_
     bool main_in_use = false;
+    // Savepoint statements by text, prepared once: a run sets and releases one per unit.
+    std::map<std::string, StmtPtr> savepoint_statements;
   };
   // A slot of the encoding that can attach one more file, or none.
   std::optional<size_t> SlotWithRoom(int encoding) const;
@@ -178,6 +180,8 @@ class Connection {
   void RequireTransaction() const;
   void RequireSavepoint() const;
   void ExecOnSlots(const std::string& sql);
+  // Runs one savepoint statement on every slot, each prepared once per slot.
+  void RunOnSlots(const std::string& sql);
   // The file of the slot that another program keeps busy, for the message that names it.
   std::string BusyFilesOf(size_t slot) const;
   static std::string SavepointName(int depth);

@@ -42,7 +42,11 @@ void Exec(sqlite3* db, const std::string& sql, const std::string& what);
 // Steps a statement once and resets it when this object goes out of scope.
 class StatementUse {
  public:
-  StatementUse(sqlite3_stmt* stmt, std::string what) : stmt_(stmt), what_(std::move(what)) {}
+  // `what` names the file in errors; it is kept by reference (a statement is used many times a
+  // second, and a copy of the name would be a heap allocation each time), so it must outlive the
+  // use.
+  StatementUse(sqlite3_stmt* stmt, const std::string& what) : stmt_(stmt), what_(what) {}
+  StatementUse(sqlite3_stmt* stmt, std::string&& what) = delete;
   ~StatementUse() {
     if (kept_) return;
     sqlite3_reset(stmt_);
@@ -59,7 +63,7 @@ class StatementUse {
 
  private:
   sqlite3_stmt* stmt_;
-  std::string what_;
+  const std::string& what_;
   bool kept_ = false;
 };
 
