@@ -18,15 +18,6 @@ std::string FileUri(const std::string& path, bool read_only) {
   return UriOfFile(path) + (read_only ? "?mode=ro" : "?mode=rw");
 }
 
-// Another program holds a file's write lock: wait a millisecond and try again, for as long as
-// kBusyTimeoutMs. SQLite's own waits grow to 100 ms, which would rarely meet the short gaps
-// between another writer's batches of changes.
-int WaitAMillisecond(void*, int tries) {
-  if (tries >= kBusyTimeoutMs) return 0;
-  sqlite3_sleep(1);
-  return 1;
-}
-
 // Opens `path` through `open` (a URI). A read-only open of a file in write-ahead mode needs the
 // log's shared-memory file; in a folder where that cannot be made (`check` fails), an empty log
 // means the file itself is whole, and it is opened as immutable after `undo`.
@@ -175,7 +166,7 @@ size_t Connection::OpenSlot(const std::string& path, const std::string& key, boo
         slot.db = OpenDb(uri, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, path);
       },
       [&] { ReadSchema(slot.db.get(), "main", path); }, [&] { slot.db.reset(); });
-  sqlite3_busy_handler(slot.db.get(), WaitAMillisecond, nullptr);
+  sqlite3_busy_handler(slot.db.get(), WaitAMillisecond<kBusyTimeoutMs>, nullptr);
   slot.main_key = key;
   slot.main_in_use = true;
   slots_.push_back(std::move(slot));

@@ -31,6 +31,16 @@ using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 // SQLite reads it as that file whatever its name holds ("?", "#", "%", a leading "file:").
 std::string UriOfFile(const std::string& path);
 
+// A busy handler: another program holds a file's lock, so wait a millisecond and try again, for
+// up to kLimitMs. SQLite's own waits grow to 100 ms, which would rarely meet the short gaps
+// between another writer's commits.
+template <int kLimitMs>
+int WaitAMillisecond(void*, int tries) {
+  if (tries >= kLimitMs) return 0;
+  sqlite3_sleep(1);
+  return 1;
+}
+
 // Opens a database file; flags as for sqlite3_open_v2 (SQLITE_OPEN_URI is added).
 DbPtr OpenDb(const std::string& uri, int flags, const std::string& what);
 

@@ -25,15 +25,6 @@ namespace {
 constexpr int kSnapshotAttemptMs = 50;
 constexpr int kPagesPerStep = 256;
 
-// Another program holds a table's lock: wait a millisecond and try again, for as long as a run
-// waits, so that the short gaps between another writer's commits are met.
-template <int kLimitMs>
-int WaitAMillisecond(void*, int tries) {
-  if (tries >= kLimitMs) return 0;
-  sqlite3_sleep(1);
-  return 1;
-}
-
 void WaitLikeARun(sqlite3* db, bool one_attempt = false) {
   sqlite3_busy_handler(
       db, one_attempt ? WaitAMillisecond<kSnapshotAttemptMs> : WaitAMillisecond<kBusyTimeoutMs>,
