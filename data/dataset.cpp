@@ -43,6 +43,11 @@ void TDataSource::NotifyFieldChanged(TField& field) {
   for (TDataLink* link : links) link->FieldChanged(field);
 }
 
+bool TDataSource::AllLinksReadOnlyWhenNeeded() const {
+  return std::all_of(links_.begin(), links_.end(),
+                     [](const TDataLink* link) { return link->ReadsOnlyWhenNeeded(); });
+}
+
 TDataSet::TDataSet(TComponent* owner, const std::string& name) : TComponent(owner, name) {}
 
 TDataSet::~TDataSet() {
@@ -109,6 +114,12 @@ void TDataSet::AddDataSource(TDataSource* source) {
 
 void TDataSet::RemoveDataSource(TDataSource* source) {
   sources_.erase(std::remove(sources_.begin(), sources_.end(), source), sources_.end());
+}
+
+bool TDataSet::OnlyReadersOnDemandFollow() const {
+  return std::all_of(sources_.begin(), sources_.end(), [](const TDataSource* source) {
+    return source->AllLinksReadOnlyWhenNeeded();
+  });
 }
 
 void TDataSet::FieldWritten(TField& field) {

@@ -33,6 +33,9 @@ class TDataLink {
   virtual void FieldChanged(TField& field) { (void)field; }
   // The data source is being destroyed: forget it.
   virtual void SourceGone() = 0;
+  // Whether the follower reads the dataset only when it needs one of its values (a detail
+  // dataset does), so that the dataset may put off a move until it is next read.
+  virtual bool ReadsOnlyWhenNeeded() const { return false; }
 };
 
 class TDataSource : public TComponent {
@@ -52,6 +55,7 @@ class TDataSource : public TComponent {
   void NotifyRecordChanged();
   void NotifyFieldChanged(TField& field);
   void DataSetGone() { dataset_ = nullptr; }
+  bool AllLinksReadOnlyWhenNeeded() const;
 
  private:
   TDataSet* dataset_ = nullptr;
@@ -75,8 +79,14 @@ class TDataSet : public TComponent {
   virtual void First() = 0;
   virtual void Next() = 0;
   virtual void Prior() = 0;
-  bool Eof() const { return eof_; }
-  bool Bof() const { return bof_; }
+  bool Eof() const {
+    CarryOutOwedMove();
+    return eof_;
+  }
+  bool Bof() const {
+    CarryOutOwedMove();
+    return bof_;
+  }
   virtual int RecordCount() = 0;
   virtual int64_t RecNo() = 0;
   virtual void Refresh() = 0;
@@ -119,6 +129,15 @@ class TDataSet : public TComponent {
   // 12"); empty when the dataset cannot say.
   virtual std::string RecordForErrors() const { return ""; }
 
+  // A dataset that nothing watches move by move may put off a move it is told to make (a
+  // detail's new range) until it is next read; it then owes that move. Every read of the
+  // dataset, its position or its fields carries the move out first, so a reader sees what the
+  // move at once would have shown.
+  bool MoveOwed() const { return move_owed_; }
+  void CarryOutOwedMove() const {
+    if (move_owed_) const_cast<TDataSet*>(this)->MakeOwedMove();
+  }
+
  protected:
   virtual void InternalOpen() = 0;
   virtual void InternalClose() = 0;
@@ -134,12 +153,17 @@ class TDataSet : public TComponent {
   void Fire(const Event& event) {
     if (event) event(*this);
   }
+  void SetMoveOwed(bool owed) { move_owed_ = owed; }
+  virtual void MakeOwedMove() { move_owed_ = false; }
+  // Whether everything that follows this dataset reads it only when it needs a value.
+  bool OnlyReadersOnDemandFollow() const;
 
  private:
   TDataSetState state_ = TDataSetState::dsInactive;
   bool eof_ = true;
   bool bof_ = true;
   bool filtered_ = false;
+  bool move_owed_ = false;
   std::vector<std::unique_ptr<TField>> declared_;
   std::vector<std::unique_ptr<TField>> made_;
   std::vector<TField*> fields_;

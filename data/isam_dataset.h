@@ -91,7 +91,10 @@ class TIsamDataSet : public TDataSet {
   int RecordCount() override;
   int64_t RecNo() override;
   void Refresh() override;
-  bool IsEmpty() const override { return !has_record_; }
+  bool IsEmpty() const override {
+    CarryOutOwedMove();
+    return !has_record_;
+  }
   void Edit() override;
   void Append() override;
   void Post() override;
@@ -101,7 +104,10 @@ class TIsamDataSet : public TDataSet {
   bool CanModify() const { return can_modify_ && !read_only_; }
 
   // The engine cursor while open: a table, or a query's result.
-  IsamHandle Handle() const { return handle_; }
+  IsamHandle Handle() const {
+    CarryOutOwedMove();
+    return handle_;
+  }
 
   // ---- used by fields and the engine calls ----
   const uint8_t* ReadBuffer() const override;
@@ -161,9 +167,17 @@ class TIsamDataSet : public TDataSet {
   void TakeCandidate();
   bool EngineVisible();
   void SettleAround();  // current if visible, else next, else previous, else none
-  void AfterMove();
+  void AfterMove(bool to_first = false);
   void MasterChanged();
   void MasterDisabled();
+  // A detail that only detail datasets follow, with no scroll events and no record filter,
+  // puts off a new range until it is next read: nothing can tell the difference.
+  bool CanPutOffMoves() const;
+  void MakeOwedMove() override { SettleOwedRange(false); }
+  // Carries out what this detail owes: its master's owed move first, which may give it a new
+  // range, then that range; with `first_follows` the caller moves to the first record itself.
+  void SettleOwedRange(bool first_follows);
+  void ForgetOwedRange();
   std::vector<TField*> MasterFieldList() const;
   // The master fields' stored values, one after another; empty when a field is not stored.
   static std::string MasterKeyOf(const std::vector<TField*>& master);
@@ -174,6 +188,7 @@ class TIsamDataSet : public TDataSet {
   void LoadSegments();
   void AssignKeyField(KeyBuffer& key, TField& detail_field, const TField& master_field);
   std::vector<uint8_t> BuildRawKey(const KeyBuffer& key, bool partial_allowed);
+  void ApplyRangeToEngine(const KeyBuffer& start, const KeyBuffer& end);
   void ResetKey(KeyBuffer& key);
   void ReadCurrentFromEngine();
   // Whether the engine's current record is `recno`.
@@ -207,6 +222,13 @@ class TIsamDataSet : public TDataSet {
   // The master's key values (as stored) that the applied range was built from; empty when
   // none is known. Equal values build an equal range, so they need not be built again.
   std::string applied_master_key_;
+  // A range put off: applied_start_ and applied_end_ hold it, the engine does not yet, and a
+  // move to its first record is owed.
+  bool range_owed_ = false;
+  // The master owes a move, so this detail's range is not known until the master makes it.
+  bool waiting_for_master_ = false;
+  // Whether the dataset stands where First left it (no other move since).
+  bool stands_on_first_ = false;
   KeyBuffer* set_key_buffer_ = nullptr;
   struct Segment {
     std::string name;

@@ -115,6 +115,23 @@ std::vector<uint8_t> TIsamDataSet::BuildRawKey(const KeyBuffer& key, bool) {
 }
 
 void TIsamDataSet::MasterChanged() {
+  bool put_off = CanPutOffMoves();
+  TDataSet* master_dataset = master_source_ ? master_source_->DataSet() : nullptr;
+  if (master_dataset && master_dataset->MoveOwed()) {
+    // A detail on the first record of its range may wait for the master's move: whether that
+    // move gives it another range or the same one, it ends on the first record.
+    if (put_off && stands_on_first_) {
+      // The master's record is not known until it makes its move; its details wait with it.
+      waiting_for_master_ = true;
+      SetMoveOwed(true);
+      NotifyRecordChanged();
+      return;
+    }
+    // Making its move tells this detail again, with the master's record known.
+    master_dataset->CarryOutOwedMove();
+    return;
+  }
+  if (!put_off) SettleOwedRange(false);
   CheckBrowseMode();
   std::vector<TField*> master = MasterFieldList();
   if (master.empty()) {
@@ -138,19 +155,65 @@ void TIsamDataSet::MasterChanged() {
     applied_master_key_ = master_key;
     return;
   }
+  if (put_off) {
+    applied_start_ = range_start_;
+    applied_end_ = range_end_;
+    applied_master_key_ = master_key;
+    range_set_ = true;
+    range_owed_ = true;
+    stands_on_first_ = true;  // as good as: the owed move is to the first record
+    SetMoveOwed(true);
+    NotifyRecordChanged();  // the details learn that this dataset owes a move
+    return;
+  }
   applied_master_key_.clear();  // until the new range is applied
-  std::vector<uint8_t> top = BuildRawKey(range_start_, true);
-  Check(IsamSetScope(order_, ISAM_SCOPE_TOP, top.data(), static_cast<uint16_t>(top.size()),
-                     ISAM_RAW_KEY));
-  // The end buffer is a copy of the start, so it builds the same key.
-  std::vector<uint8_t> bottom = range_end_ == range_start_ ? top : BuildRawKey(range_end_, true);
-  Check(IsamSetScope(order_, ISAM_SCOPE_BOTTOM, bottom.data(), static_cast<uint16_t>(bottom.size()),
-                     ISAM_RAW_KEY));
+  ApplyRangeToEngine(range_start_, range_end_);
   applied_start_ = range_start_;
   applied_end_ = range_end_;
   applied_master_key_ = master_key;
   range_set_ = true;
   First();
+}
+
+void TIsamDataSet::ApplyRangeToEngine(const KeyBuffer& start, const KeyBuffer& end) {
+  std::vector<uint8_t> top = BuildRawKey(start, true);
+  Check(IsamSetScope(order_, ISAM_SCOPE_TOP, top.data(), static_cast<uint16_t>(top.size()),
+                     ISAM_RAW_KEY));
+  // The end buffer is a copy of the start, so it builds the same key.
+  std::vector<uint8_t> bottom = end == start ? top : BuildRawKey(end, true);
+  Check(IsamSetScope(order_, ISAM_SCOPE_BOTTOM, bottom.data(), static_cast<uint16_t>(bottom.size()),
+                     ISAM_RAW_KEY));
+}
+
+bool TIsamDataSet::CanPutOffMoves() const {
+  return State() == TDataSetState::dsBrowse && !(Filtered() && OnFilterRecord) && !BeforeScroll &&
+         !AfterScroll && OnlyReadersOnDemandFollow();
+}
+
+void TIsamDataSet::SettleOwedRange(bool first_follows) {
+  if (!MoveOwed() || State() != TDataSetState::dsBrowse) return;
+  if (waiting_for_master_) {
+    waiting_for_master_ = false;
+    SetMoveOwed(range_owed_);
+    // The master's move tells this detail, which may then owe a range of its own.
+    if (master_source_ && master_source_->DataSet()) master_source_->DataSet()->CarryOutOwedMove();
+  }
+  if (!range_owed_) return;
+  ForgetOwedRange();
+  try {
+    ApplyRangeToEngine(applied_start_, applied_end_);
+  } catch (...) {
+    applied_master_key_.clear();  // the range was not applied: the next master move builds it
+    applied_start_ = applied_end_ = KeyBuffer{};
+    throw;
+  }
+  if (!first_follows) First();
+}
+
+void TIsamDataSet::ForgetOwedRange() {
+  range_owed_ = false;
+  waiting_for_master_ = false;
+  SetMoveOwed(false);
 }
 
 std::string TIsamDataSet::MasterKeyOf(const std::vector<TField*>& master) {
@@ -165,6 +228,7 @@ std::string TIsamDataSet::MasterKeyOf(const std::vector<TField*>& master) {
 }
 
 void TIsamDataSet::MasterDisabled() {
+  ForgetOwedRange();  // without a master there is no range to owe
   CheckBrowseMode();
   if (range_set_) {
     Check(IsamClearAllScopes(handle_));

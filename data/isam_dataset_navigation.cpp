@@ -62,12 +62,14 @@ void TIsamDataSet::TakeCandidate() {
   has_record_ = true;
 }
 
-void TIsamDataSet::AfterMove() {
+void TIsamDataSet::AfterMove(bool to_first) {
+  stands_on_first_ = to_first;
   Fire(AfterScroll);
   NotifyRecordChanged();
 }
 
 void TIsamDataSet::First() {
+  SettleOwedRange(true);
   CheckBrowseMode();
   Fire(BeforeScroll);
   Check(IsamGotoTop(order_));
@@ -76,10 +78,11 @@ void TIsamDataSet::First() {
   if (!found) has_record_ = false;
   SetBof(true);
   SetEof(!found);
-  AfterMove();
+  AfterMove(true);
 }
 
 void TIsamDataSet::Next() {
+  CarryOutOwedMove();
   CheckBrowseMode();
   if (Eof()) return;
   Fire(BeforeScroll);
@@ -93,6 +96,7 @@ void TIsamDataSet::Next() {
 }
 
 void TIsamDataSet::Prior() {
+  CarryOutOwedMove();
   CheckBrowseMode();
   if (Bof()) return;
   Fire(BeforeScroll);
@@ -109,6 +113,7 @@ void TIsamDataSet::Prior() {
 
 int TIsamDataSet::RecordCount() {
   if (!Active()) return 0;
+  CarryOutOwedMove();
   uint32_t count = 0;
   uint16_t option = IsamTableOptions.CountOption();
   IsamHandle counted = order_;
@@ -120,6 +125,7 @@ int TIsamDataSet::RecordCount() {
 }
 
 int64_t TIsamDataSet::RecNo() {
+  CarryOutOwedMove();
   if (!has_record_) return 0;
   if (order_ == handle_ || !Sequenced) return recno_;
   uint32_t count = 0;
@@ -131,6 +137,7 @@ int64_t TIsamDataSet::RecNo() {
 }
 
 void TIsamDataSet::SettleAround() {
+  stands_on_first_ = false;
   // The engine stands on the record to settle around.
   if (EngineVisible()) {
     candidate_.resize(record_length_);
@@ -162,6 +169,7 @@ void TIsamDataSet::SettleAround() {
 }
 
 void TIsamDataSet::Refresh() {
+  CarryOutOwedMove();
   CheckBrowseMode();
   if (!has_record_) {
     First();
@@ -205,6 +213,7 @@ bool TIsamDataSet::EngineStandsOn(int64_t recno) const {
 
 void TIsamDataSet::Edit() {
   if (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert) return;
+  CarryOutOwedMove();
   if (!has_record_) {
     Append();
     return;
@@ -236,6 +245,7 @@ void TIsamDataSet::Edit() {
 }
 
 void TIsamDataSet::Append() {
+  CarryOutOwedMove();
   CheckBrowseMode();
   if (!CanModify()) DatabaseError("Cannot modify a read-only dataset");
   Fire(BeforeInsert);
@@ -314,6 +324,7 @@ void TIsamDataSet::Cancel() {
   if (rc != ISAM_ERR_NO_CURRENT_RECORD && rc != ISAM_ERR_NO_UPDATE_PENDING) Check(rc);
   bool inserting = State() == TDataSetState::dsInsert;
   SetState(TDataSetState::dsBrowse);
+  stands_on_first_ = false;
   for (TField* f : Fields()) f->SetChanged(false);
   if (inserting) {
     // The new record never reached the engine: the dataset stands on its last record.
@@ -340,6 +351,7 @@ void TIsamDataSet::Cancel() {
 }
 
 bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
+  CarryOutOwedMove();
   CheckBrowseMode();
   if (segments_.empty()) LayerError("No parseable expressions in setting key fields");
   if (values.size() > segments_.size()) LayerError("Too many values given for current index");

@@ -36,6 +36,7 @@ void TIsamDataSet::SetIndexName(const std::string& name) {
   index_name_ = name;
   index_field_names_.clear();
   if (!Active()) return;
+  CarryOutOwedMove();
   CheckBrowseMode();
   IsamHandle old_order = order_;
   try {
@@ -58,6 +59,7 @@ void TIsamDataSet::SetIndexFieldNames(const std::string& names) {
   index_field_names_ = names;
   index_name_.clear();
   if (Active()) {
+    CarryOutOwedMove();
     CheckBrowseMode();
     SelectOrder();
     First();
@@ -152,6 +154,7 @@ std::vector<std::string> TIsamDataSet::QuerySegments() const {
 void TIsamDataSet::SetFiltered(bool filtered) {
   TDataSet::SetFiltered(filtered);
   if (!Active()) return;
+  CarryOutOwedMove();
   CheckBrowseMode();
   ApplyEngineFilter();
   First();
@@ -196,6 +199,7 @@ void TIsamDataSet::InternalOpen() {
     range_set_ = false;
     applied_start_ = applied_end_ = KeyBuffer{};
     applied_master_key_.clear();
+    ForgetOwedRange();
     std::vector<TField*> master = MasterFieldList();
     if (!master.empty()) {
       MasterChanged();
@@ -261,6 +265,7 @@ void TIsamDataSet::InternalClose() {
   if (State() == TDataSetState::dsEdit && !ExclusiveOpen()) {
     IsamUnlockRecord(handle_, edited_recno_);
   }
+  ForgetOwedRange();
   ClearMadeFields();
   record_.clear();
   edit_.clear();
@@ -273,6 +278,7 @@ void TIsamDataSet::InternalClose() {
 }
 
 const uint8_t* TIsamDataSet::ReadBuffer() const {
+  CarryOutOwedMove();
   switch (State()) {
     case TDataSetState::dsFilter:
       return candidate_.data();

@@ -82,6 +82,7 @@ class TIsamDataSet::MasterLink : public TDataLink {
     if (detail_->Active() && detail_->State() != TDataSetState::dsSetKey) detail_->MasterChanged();
   }
   void SourceGone() override { detail_->master_source_ = nullptr; }
+  bool ReadsOnlyWhenNeeded() const override { return true; }
   void FieldChanged(TField& field) override {
     if (!detail_->Active()) return;
     // A value written to the master's key buffer (set-key state) changes none of its records.

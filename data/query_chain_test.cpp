@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -622,29 +624,32 @@ class PaymentChainTest : public PracticeTest {
  protected:
   void SetUp() override {
     PracticeTest::SetUp();
-    Bind(trn_pay_, "Mwtrn.adt", "IDXCHARTDATE");
-    trn_pay_.SetFiltered(true);
-    trn_pay_.OnFilterRecord = [](TDataSet& ds, bool& accept) {
+    Link({&trn_pay_, &pax_chg_, &trn_chg_, &pax_pay_, &trn_pay2_},
+         {&pay_source_, &pax_chg_source_, &chg_source_, &pax_pay_source_});
+  }
+
+  // Payments created in February, their applications, the charges applied to, every application
+  // of those charges, and the payments of those: each a detail of the one before.
+  void Link(const std::array<TIsamTable*, 5>& chain, const std::array<TDataSource*, 4>& sources) {
+    static const char* const kFiles[] = {"Mwtrn.adt", "Mwpax.adt", "Mwtrn.adt", "Mwpax.adt",
+                                         "Mwtrn.adt"};
+    static const char* const kIndexes[] = {"IDXCHARTDATE", "PRIMARY", "IDXENTRYNUMBER",
+                                           "IDXCHARGEREFERENCE", "IDXENTRYNUMBER"};
+    static const char* const kMasterFields[] = {"Entry Number", "Charge Reference", "Entry Number",
+                                                "Payment Reference"};
+    for (size_t i = 0; i < 5; ++i) {
+      Bind(*chain[i], kFiles[i], kIndexes[i]);
+      if (i == 0) continue;
+      sources[i - 1]->SetDataSet(chain[i - 1]);
+      chain[i]->SetMasterSource(sources[i - 1]);
+      chain[i]->SetMasterFields(kMasterFields[i - 1]);
+    }
+    chain[0]->SetFiltered(true);
+    chain[0]->OnFilterRecord = [](TDataSet& ds, bool& accept) {
       TDateTime created = ds.FieldByName("Date Created").AsDateTime();
       accept = IsPaymentOrAdjustment(ds.FieldByName("Transaction Type").AsString()) &&
                created >= Feb(1) && created <= Feb(28);
     };
-    pay_source_.SetDataSet(&trn_pay_);
-    Bind(pax_chg_, "Mwpax.adt", "PRIMARY");
-    pax_chg_.SetMasterSource(&pay_source_);
-    pax_chg_.SetMasterFields("Entry Number");
-    pax_chg_source_.SetDataSet(&pax_chg_);
-    Bind(trn_chg_, "Mwtrn.adt", "IDXENTRYNUMBER");
-    trn_chg_.SetMasterSource(&pax_chg_source_);
-    trn_chg_.SetMasterFields("Charge Reference");
-    chg_source_.SetDataSet(&trn_chg_);
-    Bind(pax_pay_, "Mwpax.adt", "IDXCHARGEREFERENCE");
-    pax_pay_.SetMasterSource(&chg_source_);
-    pax_pay_.SetMasterFields("Entry Number");
-    pax_pay_source_.SetDataSet(&pax_pay_);
-    Bind(trn_pay2_, "Mwtrn.adt", "IDXENTRYNUMBER");
-    trn_pay2_.SetMasterSource(&pax_pay_source_);
-    trn_pay2_.SetMasterFields("Payment Reference");
   }
 
   void OpenAll() {
@@ -736,6 +741,79 @@ TEST_F(PaymentChainTest, ApplicationNamingNoTransactionLeavesTheChargeDatasetEmp
   EXPECT_EQ(trn_chg_.FieldByName("Entry Number").AsInteger(), 13);
   EXPECT_EQ(Shown(pax_pay_, "Payment Reference"), Ids({14, 16}));
   EXPECT_EQ(trn_pay2_.FieldByName("Entry Number").AsInteger(), 14);
+}
+
+// What a dataset shows where it stands: its ends, its record number and its key fields.
+std::string Standing(TIsamTable& ds) {
+  std::string text = std::to_string(ds.Bof()) + std::to_string(ds.Eof()) +
+                     std::to_string(ds.IsEmpty()) + " #" + std::to_string(ds.RecNo());
+  for (const char* field : {"Entry Number", "Payment Reference", "Charge Reference", "Amount"}) {
+    if (TField* f = ds.FindField(field)) text += " " + f->AsString();
+  }
+  return text;
+}
+
+TEST_F(PaymentChainTest, DetailsThatPutOffTheirMovesShowWhatDetailsMovedAtOnceShow) {
+  // The same chain a second time, each detail with a scroll event: nothing may put off a move
+  // that someone watches, so these details move as soon as their masters do.
+  std::array<TIsamTable, 5> watched{
+      TIsamTable{nullptr, "WatchedTrnPay"}, TIsamTable{nullptr, "WatchedPaxChg"},
+      TIsamTable{nullptr, "WatchedTrnChg"}, TIsamTable{nullptr, "WatchedPaxPay"},
+      TIsamTable{nullptr, "WatchedTrnPay2"}};
+  std::array<TDataSource, 4> watched_sources;
+  Link({&watched[0], &watched[1], &watched[2], &watched[3], &watched[4]},
+       {&watched_sources[0], &watched_sources[1], &watched_sources[2], &watched_sources[3]});
+  int scrolls = 0;
+  for (TIsamTable& t : watched) t.AfterScroll = [&](TDataSet&) { ++scrolls; };
+  std::array<TIsamTable*, 5> lazy = {&trn_pay_, &pax_chg_, &trn_chg_, &pax_pay_, &trn_pay2_};
+  OpenAll();
+  for (TIsamTable& t : watched) t.Open();
+
+  // Moves and reads at random levels; after each, the dataset moved or read must show the same
+  // in both chains, whatever was moved above it and not read since.
+  std::mt19937 random(20261207);
+  for (int step = 0; step < 3000; ++step) {
+    size_t level = random() % 5;
+    int action = static_cast<int>(random() % 6);
+    for (TIsamTable* ds : {lazy[level], &watched[level]}) {
+      switch (action) {
+        case 0:
+          ds->First();
+          break;
+        case 1:
+        case 2:
+          ds->Next();
+          break;
+        case 3:
+          ds->Prior();
+          break;
+        case 4:
+          ds->Refresh();
+          break;
+        default:
+          break;  // a read only
+      }
+    }
+    ASSERT_EQ(Standing(*lazy[level]), Standing(watched[level]))
+        << "step " << step << ", level " << level << ", action " << action;
+    if (action == 5 && level < 4) {
+      ASSERT_EQ(lazy[level + 1]->RecordCount(), watched[level + 1].RecordCount()) << step;
+    }
+  }
+  EXPECT_GT(scrolls, 3000);
+
+  // A detail nobody reads costs the engine nothing while its master moves.
+  MoveTo(trn_pay_, "Entry Number", 3);  // applied to charges 1 and 2
+  uint64_t before = 0, after = 0;
+  ASSERT_EQ(IsamGetCallCount(&before), ISAM_SUCCESS);
+  for (pax_chg_.First(); !pax_chg_.Eof(); pax_chg_.Next()) {
+  }
+  ASSERT_EQ(IsamGetCallCount(&after), ISAM_SUCCESS);
+  uint64_t walk_alone = after - before;
+  for (pax_chg_.First(); !pax_chg_.Eof(); pax_chg_.Next())
+    (void)trn_chg_.FieldByName("Amount").IsNull();
+  ASSERT_EQ(IsamGetCallCount(&before), ISAM_SUCCESS);
+  EXPECT_GT(before - after, walk_alone);  // reading the charge moves it, and only then
 }
 
 // ---- changes and locks ----
