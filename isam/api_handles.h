@@ -28,8 +28,7 @@ inline const FieldDef& FieldOf(Table& table, uint16_t field) {
 
 // The table of a table, cursor or index handle.
 inline Table& TableOf(IsamHandle handle) {
-  if (R().KindOf(handle) == ISAM_HANDLE_INDEX) return *R().GetIndex(handle).table;
-  return R().GetTable(handle);
+  return R().TableOf(handle);
 }
 
 }  // namespace isam

@@ -17,8 +17,14 @@ Registry& Registry::Get() {
   return registry;
 }
 
+void Registry::SetSlot(IsamHandle handle, HandleSlot slot) {
+  if (handle >= slots_.size()) slots_.resize(handle + 1u);
+  slots_[handle] = slot;
+}
+
 IsamHandle Registry::AddConnection(std::unique_ptr<Connection> connection) {
   IsamHandle handle = NextHandle();
+  SetSlot(handle, {ISAM_HANDLE_CONNECTION});
   connections_[handle] = ConnectionEntry{std::move(connection), {}, {}};
   return handle;
 }
@@ -37,8 +43,12 @@ void Registry::RemoveConnection(IsamHandle handle) {
   }
   std::vector<IsamHandle> tables = it->second.tables;
   for (IsamHandle table : tables) RemoveTable(table);
-  for (IsamHandle statement : it->second.statements) statements_.erase(statement);
+  for (IsamHandle statement : it->second.statements) {
+    statements_.erase(statement);
+    SetSlot(statement, {});
+  }
   connections_.erase(handle);
+  SetSlot(handle, {});
 }
 
 IsamHandle Registry::AddTable(IsamHandle connection, std::unique_ptr<Table> table, bool cursor) {
@@ -47,19 +57,29 @@ IsamHandle Registry::AddTable(IsamHandle connection, std::unique_ptr<Table> tabl
   tables_[handle] =
       TableEntry{std::move(table), connection, std::vector<IsamHandle>(index_count), cursor};
   connections_.at(connection).tables.push_back(handle);
+  SetSlot(handle, {cursor ? ISAM_HANDLE_CURSOR : ISAM_HANDLE_TABLE, tables_[handle].table.get()});
   return handle;
 }
 
 Table& Registry::GetTable(IsamHandle handle) {
-  auto it = tables_.find(handle);
-  if (it == tables_.end()) BadHandle(handle, "table");
-  return *it->second.table;
+  const HandleSlot& slot = SlotOf(handle);
+  if (slot.kind != ISAM_HANDLE_TABLE && slot.kind != ISAM_HANDLE_CURSOR) BadHandle(handle, "table");
+  return *slot.table;
+}
+
+Table& Registry::TableOf(IsamHandle handle) {
+  const HandleSlot& slot = SlotOf(handle);
+  if (slot.kind == ISAM_HANDLE_INDEX) return *slot.table;
+  return GetTable(handle);
 }
 
 void Registry::RemoveTable(IsamHandle handle) {
   auto it = tables_.find(handle);
   if (it == tables_.end()) BadHandle(handle, "table");
-  for (IsamHandle index : it->second.index_handles) indexes_.erase(index);
+  for (IsamHandle index : it->second.index_handles) {
+    if (index) SetSlot(index, {});
+  }
+  SetSlot(handle, {});
   auto& owner = connections_.at(it->second.connection).tables;
   owner.erase(std::remove(owner.begin(), owner.end(), handle), owner.end());
   tables_.erase(it);
@@ -70,7 +90,7 @@ IsamHandle Registry::IndexHandle(IsamHandle table, int index) {
   IsamHandle& handle = entry.index_handles[static_cast<size_t>(index)];
   if (handle == 0) {
     handle = NextHandle();
-    indexes_[handle] = IndexEntry{table, index};
+    SetSlot(handle, {ISAM_HANDLE_INDEX, entry.table.get(), index});
   }
   return handle;
 }
@@ -79,6 +99,7 @@ IsamHandle Registry::AddStatement(IsamHandle connection, std::unique_ptr<SqlStat
   IsamHandle handle = NextHandle();
   statements_[handle] = StatementEntry{std::move(statement), connection};
   connections_.at(connection).statements.push_back(handle);
+  SetSlot(handle, {ISAM_HANDLE_STATEMENT});
   return handle;
 }
 
@@ -96,6 +117,7 @@ void Registry::RemoveStatement(IsamHandle handle) {
   auto& owner = connections_.at(it->second.connection).statements;
   owner.erase(std::remove(owner.begin(), owner.end(), handle), owner.end());
   statements_.erase(it);
+  SetSlot(handle, {});
 }
 
 IsamHandle Registry::ConnectionOfStatement(IsamHandle handle) const {
@@ -105,24 +127,17 @@ IsamHandle Registry::ConnectionOfStatement(IsamHandle handle) const {
 }
 
 OrderRef Registry::GetOrder(IsamHandle handle) {
-  auto table = tables_.find(handle);
-  if (table != tables_.end()) return {table->second.table.get(), Table::kNaturalOrder};
+  const HandleSlot& slot = SlotOf(handle);
+  if (slot.kind == ISAM_HANDLE_TABLE || slot.kind == ISAM_HANDLE_CURSOR) {
+    return {slot.table, Table::kNaturalOrder};
+  }
   return GetIndex(handle);
 }
 
 OrderRef Registry::GetIndex(IsamHandle handle) {
-  auto index = indexes_.find(handle);
-  if (index == indexes_.end()) BadHandle(handle, "index");
-  return {tables_.at(index->second.table).table.get(), index->second.index};
-}
-
-uint16_t Registry::KindOf(IsamHandle handle) const {
-  if (connections_.count(handle)) return ISAM_HANDLE_CONNECTION;
-  auto table = tables_.find(handle);
-  if (table != tables_.end()) return table->second.cursor ? ISAM_HANDLE_CURSOR : ISAM_HANDLE_TABLE;
-  if (statements_.count(handle)) return ISAM_HANDLE_STATEMENT;
-  if (indexes_.count(handle)) return ISAM_HANDLE_INDEX;
-  return 0;
+  const HandleSlot& slot = SlotOf(handle);
+  if (slot.kind != ISAM_HANDLE_INDEX) BadHandle(handle, "index");
+  return {slot.table, slot.index};
 }
 
 std::shared_ptr<LockFile> HoldForChanges(const FolderFilesystem& filesystem,

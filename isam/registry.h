@@ -67,9 +67,11 @@ class Registry {
   void RemoveStatement(IsamHandle handle);
   IsamHandle ConnectionOfStatement(IsamHandle handle) const;
 
-  OrderRef GetOrder(IsamHandle handle);      // a table, cursor or index handle
-  OrderRef GetIndex(IsamHandle handle);      // an index handle only
-  uint16_t KindOf(IsamHandle handle) const;  // 0 when unknown
+  OrderRef GetOrder(IsamHandle handle);  // a table, cursor or index handle
+  OrderRef GetIndex(IsamHandle handle);  // an index handle only
+  uint16_t KindOf(IsamHandle handle) const { return SlotOf(handle).kind; }  // 0 when unknown
+  // The table of a table, cursor or index handle.
+  Table& TableOf(IsamHandle handle);
 
  private:
   struct ConnectionEntry {
@@ -87,12 +89,21 @@ class Registry {
     std::unique_ptr<SqlStatement> statement;
     IsamHandle connection;
   };
-  struct IndexEntry {
-    IsamHandle table;
-    int index;
+
+  // What a handle names, found without a hash look-up: handles are numbered from 1 upwards and
+  // never used again, and every engine call resolves one.
+  struct HandleSlot {
+    uint16_t kind = 0;
+    Table* table = nullptr;  // of a table, cursor or index handle
+    int index = Table::kNaturalOrder;
   };
 
   IsamHandle NextHandle() { return next_handle_++; }
+  void SetSlot(IsamHandle handle, HandleSlot slot);
+  const HandleSlot& SlotOf(IsamHandle handle) const {
+    static const HandleSlot kNone;
+    return handle < slots_.size() ? slots_[handle] : kNone;
+  }
 
   std::recursive_mutex mutex_;
   EngineSettings settings_;
@@ -102,8 +113,8 @@ class Registry {
   OpenMarkHolds open_mark_holds_;
   std::unordered_map<IsamHandle, ConnectionEntry> connections_;
   std::unordered_map<IsamHandle, TableEntry> tables_;
-  std::unordered_map<IsamHandle, IndexEntry> indexes_;
   std::unordered_map<IsamHandle, StatementEntry> statements_;
+  std::vector<HandleSlot> slots_;
 };
 
 // A table in a network folder that is opened for changes is this process's alone (checked now,
