@@ -17,7 +17,10 @@ bool ReadShortcuts::Serve() const {
 void ReadShortcuts::Forget() {
   StopStream();
   firsts_.clear();
-  image_entry_ = kNoEntry;
+  recording_.reset();
+  walks_.clear();
+  image_home_ = nullptr;
+  given_row_ = nullptr;
 }
 
 sqlite3_stmt* ReadShortcuts::StreamStatement(uint64_t key,
@@ -81,7 +84,7 @@ bool ReadShortcuts::RememberFirst(int order, const Scope& scope, const std::vect
                                   int64_t recno, const std::vector<Value>* values) {
   if (!Serve()) return false;
   if (firsts_.size() == kRememberedFirsts) firsts_.erase(firsts_.begin());
-  image_entry_ = kNoEntry;
+  image_home_ = nullptr;  // the entries may move
   RememberedFirst entry;
   entry.order = order;
   entry.scope = scope;
@@ -95,19 +98,28 @@ bool ReadShortcuts::RememberFirst(int order, const Scope& scope, const std::vect
   entry.place_changes = source_->attachment()->place_changes();
   firsts_.push_back(std::move(entry));
   // The values just remembered are the current ones.
-  if (values) image_entry_ = firsts_.size() - 1;
+  if (values) image_home_ = &firsts_.back().image;
   return true;
 }
 
 void ReadShortcuts::ValuesChanged() {
   image_current_ = false;
-  image_entry_ = kNoEntry;
+  image_home_ = nullptr;
 }
 
 void ReadShortcuts::CurrentIsFirst(size_t entry) {
-  image_entry_ = entry;
-  if (!firsts_[entry].image.empty()) {
-    image_ = firsts_[entry].image;
+  image_home_ = &firsts_[entry].image;
+  if (!image_home_->empty()) {
+    image_ = *image_home_;
+    image_current_ = true;
+  }
+}
+
+void ReadShortcuts::CurrentIsWalkRow() {
+  if (!given_row_) return;
+  image_home_ = &given_row_->image;
+  if (!image_home_->empty()) {
+    image_ = *image_home_;
     image_current_ = true;
   }
 }
@@ -118,9 +130,104 @@ const std::vector<uint8_t>& ReadShortcuts::CurrentImage(
     image_.assign(length, 0);
     build(image_.data());
     image_current_ = true;
-    if (image_entry_ < firsts_.size()) firsts_[image_entry_].image = image_;
+    if (image_home_) *image_home_ = image_;
   }
   return image_;
+}
+
+ReadShortcuts::RememberedWalk* ReadShortcuts::WalkOf(int order, const Scope& scope) {
+  uint64_t place_changes = source_->attachment()->place_changes();
+  for (auto it = walks_.rbegin(); it != walks_.rend(); ++it) {
+    if (it->order == order && it->place_changes == place_changes && it->scope == scope) {
+      return &*it;
+    }
+  }
+  return nullptr;
+}
+
+void ReadShortcuts::WalkBegins(int order, const Scope& scope, int64_t recno,
+                               const std::vector<Value>& values) {
+  recording_.reset();
+  if (!Serve() || WalkOf(order, scope)) return;
+  recording_.emplace();
+  recording_->order = order;
+  recording_->scope = scope;
+  recording_->place_changes = source_->attachment()->place_changes();
+  recording_->rows.push_back(WalkRow{recno, values, source_->attachment()->changes(), {}});
+}
+
+void ReadShortcuts::WalkStepped(int order, const Scope& scope, int64_t from, int64_t recno,
+                                const std::vector<Value>* values) {
+  if (!recording_) return;
+  RememberedWalk& walk = *recording_;
+  const Attachment& file = *source_->attachment();
+  // Only an unbroken walk from the first record, with every record in its place, is remembered.
+  if (!Serve() || walk.order != order || walk.rows.back().recno != from ||
+      walk.place_changes != file.place_changes() || walk.scope != scope) {
+    recording_.reset();
+    return;
+  }
+  if (values) {
+    if (walk.rows.size() == kWalkRows) {
+      recording_.reset();
+      return;
+    }
+    walk.rows.push_back(WalkRow{recno, *values, file.changes(), {}});
+    return;
+  }
+  // The end: the walk is whole. The oldest walk makes room, and with it any image kept there.
+  for (auto it = walks_.begin(); it != walks_.end();) {
+    it = it->order == order && it->scope == scope ? walks_.erase(it) : std::next(it);
+  }
+  if (walks_.size() == kRememberedWalks) walks_.pop_front();
+  walks_.push_back(std::move(walk));
+  recording_.reset();
+  image_home_ = nullptr;
+  given_row_ = nullptr;
+}
+
+std::optional<ReadShortcuts::WalkStep> ReadShortcuts::RecallStep(int order, const Scope& scope,
+                                                                 int64_t from,
+                                                                 const RecordReader& read) {
+  if (walks_.empty() || !Serve()) return std::nullopt;
+  RememberedWalk* walk = WalkOf(order, scope);
+  if (!walk) return std::nullopt;
+  std::vector<WalkRow>& rows = walk->rows;
+  size_t at = walk->last_given;
+  if (at >= rows.size() || rows[at].recno != from) {
+    at = 0;
+    while (at < rows.size() && rows[at].recno != from) ++at;
+    if (at == rows.size()) return std::nullopt;  // a record the walk did not meet
+  }
+  recording_.reset();
+  if (at + 1 == rows.size()) {
+    walk->last_given = 0;
+    return WalkStep{};
+  }
+  WalkRow& row = rows[at + 1];
+  const Attachment& file = *source_->attachment();
+  if (file.RecordChangedSince(row.recno, row.changes)) {
+    row.image.clear();
+    if (!read(row.recno, &row.values)) return std::nullopt;
+    row.changes = file.changes();
+  }
+  walk->last_given = at + 1;
+  given_row_ = &row;
+  return WalkStep{true, row.recno, &row.values};
+}
+
+void ReadShortcuts::RecordRead(int64_t recno, const std::vector<Value>& values) {
+  uint64_t changes = source_->attachment()->changes();
+  auto take = [&](RememberedWalk& walk) {
+    for (WalkRow& row : walk.rows) {
+      if (row.recno != recno) continue;
+      row.values = values;
+      row.changes = changes;
+      row.image.clear();
+    }
+  };
+  if (recording_) take(*recording_);
+  for (RememberedWalk& walk : walks_) take(walk);
 }
 
 }  // namespace isam

@@ -20,6 +20,12 @@
 //    read or replaced (ValuesChanged); a remembered first read keeps its image too and drops it
 //    when its record is read again. A pending change builds its image afresh (the handle never
 //    asks here for it). This one holds outside transactions too.
+// 7. Remembered walks. Inside a transaction, a walk forward in an order from the first record of
+//    a scope to its end, at most kWalkRows records long, is remembered (at most kRememberedWalks
+//    of them) until the connection adds, removes or re-keys a record of the file. A step forward
+//    in that order and scope from one of its records is then its next record, or the end; a
+//    record changed in other fields since it was read is read again before it is served. A
+//    record read afresh (a write read back, a move to a record by number) replaces the copy.
 // Streams and remembered reads are forgotten when the transaction ends (Forget). Invariants 4 to 6
 // (stale places, locks inside a transaction, every move a seek) belong to the moves, the record
 // locks and the SQL of moves.
@@ -28,6 +34,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
 #include <optional>
 #include <string>
@@ -94,12 +101,37 @@ class ReadShortcuts {
   bool RememberFirst(int order, const Scope& scope, const std::vector<Value>& bound, int64_t recno,
                      const std::vector<Value>* values);
 
+  // ---- 7. remembered walks ----
+  static constexpr size_t kRememberedWalks = 4;
+  static constexpr size_t kWalkRows = 64;
+  // The current record, `recno` with `values`, is the first of `order` within `scope`: a walk
+  // may begin from it.
+  void WalkBegins(int order, const Scope& scope, int64_t recno, const std::vector<Value>& values);
+  // A step forward in `order` within `scope` from the record `from` read `recno` with `values`
+  // (the current values), or found the end of the scope (null `values`).
+  void WalkStepped(int order, const Scope& scope, int64_t from, int64_t recno,
+                   const std::vector<Value>* values);
+  struct WalkStep {
+    bool found = false;
+    int64_t recno = 0;
+    const std::vector<Value>* values = nullptr;  // valid until the next call
+  };
+  // The step forward from the record `from` in `order` within `scope`, if a remembered walk
+  // gives it; its record is read again with `read` if this connection changed it since. The
+  // values given become the current ones (their image is kept with them).
+  std::optional<WalkStep> RecallStep(int order, const Scope& scope, int64_t from,
+                                     const RecordReader& read);
+  // The record `recno` was just read as stored, with `values`: remembered copies take them.
+  void RecordRead(int64_t recno, const std::vector<Value>& values);
+
   // ---- 3. record images ----
   // The current values were read or replaced: their image is built again when asked for.
   void ValuesChanged();
   // The current values are those of the remembered first read `entry` (just recalled), whose
   // image, once built, serves them.
   void CurrentIsFirst(size_t entry);
+  // The same for the row a remembered walk just gave (RecallStep).
+  void CurrentIsWalkRow();
   // The image of the current values, `length` bytes, built by `build` unless it is kept.
   const std::vector<uint8_t>& CurrentImage(size_t length,
                                            const std::function<void(uint8_t*)>& build);
@@ -130,12 +162,30 @@ class ReadShortcuts {
   };
   std::vector<RememberedFirst> firsts_;  // newest last
 
-  // The image of the current values, once built; and the remembered first read the current values
-  // came from, which keeps a copy.
-  static constexpr size_t kNoEntry = static_cast<size_t>(-1);
+  struct WalkRow {
+    int64_t recno = 0;
+    std::vector<Value> values;
+    uint64_t changes = 0;        // the file's change count when it was read
+    std::vector<uint8_t> image;  // once built
+  };
+  struct RememberedWalk {
+    int order = 0;
+    Scope scope;
+    uint64_t place_changes = 0;
+    std::vector<WalkRow> rows;
+    size_t last_given = 0;  // the row a step gave last, where the next step most likely starts
+  };
+  // The remembered walk of `order` and `scope` that still serves, or null.
+  RememberedWalk* WalkOf(int order, const Scope& scope);
+  std::optional<RememberedWalk> recording_;  // the walk under way
+  std::list<RememberedWalk> walks_;          // newest last
+
+  // The image of the current values, once built; and where the remembered copy the current values
+  // came from keeps its image (a first read's or a walk row's), or null.
   std::vector<uint8_t> image_;
   bool image_current_ = false;
-  size_t image_entry_ = kNoEntry;
+  std::vector<uint8_t>* image_home_ = nullptr;
+  WalkRow* given_row_ = nullptr;  // the row RecallStep gave last
 };
 
 }  // namespace isam

@@ -132,6 +132,8 @@ class Table : public TransactionEndListener {
   uint64_t LockByte(int64_t recno) const;
   // One step from the current record; false when there is no record that way.
   bool StepOnce(int order, Direction dir);
+  // A step that the remembered walks do not give: from a running stream or a statement.
+  bool StepThroughFile(int order, Direction dir);
   // The file's data version: it changes with every commit, by any connection or program.
   unsigned int DataVersion() const;
   bool ReadRecord(int64_t recno, std::vector<Value>* values);
@@ -177,6 +179,10 @@ class Table : public TransactionEndListener {
   bool record_gone_ = false;
   bool qualifies_ = true;
   unsigned int read_version_ = 0;  // the file's data version when values_ was read
+  // The connection's counts of changes of the file then (every change, and those that may have
+  // added, removed or re-keyed records).
+  uint64_t read_changes_ = 0;
+  uint64_t read_place_changes_ = 0;
   static constexpr int kNoOrder = -2;
   int first_of_order_ = kNoOrder;   // the order whose first record values_ is, after GotoTop
   uint64_t top_place_changes_ = 0;  // the file's place changes then

@@ -105,6 +105,28 @@ Table::Read Table::FirstFrom(int order, const std::vector<Value>& bound) {
 
 bool Table::StepOnce(int order, Direction dir) {
   bool forward = dir == Direction::kForward;
+  int64_t from = recno_;
+  if (forward) {
+    std::optional<ReadShortcuts::WalkStep> walked = shortcuts_.RecallStep(
+        order, ScopeOf(order), from,
+        [&](int64_t recno, std::vector<Value>* values) { return ReadRecord(recno, values); });
+    if (walked) {
+      if (!walked->found) return false;
+      values_ = *walked->values;
+      BecomeCurrent(walked->recno, DataVersion());
+      shortcuts_.CurrentIsWalkRow();
+      return true;
+    }
+  }
+  bool found = StepThroughFile(order, dir);
+  if (forward) {
+    shortcuts_.WalkStepped(order, ScopeOf(order), from, recno_, found ? &values_ : nullptr);
+  }
+  return found;
+}
+
+bool Table::StepThroughFile(int order, Direction dir) {
+  bool forward = dir == Direction::kForward;
   const IndexState* index = order >= 0 ? &indexes_[static_cast<size_t>(order)] : nullptr;
   // Whether a place lies before the top scope (forward) or after the bottom one (backward).
   auto before_start = [&](const std::vector<Value>& key) {
@@ -149,6 +171,7 @@ void Table::GotoTop(int order) {
     GoEmpty();
     return;
   }
+  shortcuts_.WalkBegins(order, ScopeOf(order), recno_, values_);
   first_of_order_ = order;
   top_place_changes_ = source_->attachment()->place_changes();
 }
@@ -201,6 +224,18 @@ void Table::Skip(int order, int32_t count) {
 }
 
 void Table::GotoRecord(int64_t recno) {
+  // Inside a transaction the current record, which this connection has not changed since it was
+  // read, is as stored: an edit's move to it need not read it again.
+  const Attachment& file = *source_->attachment();
+  if (state_ == State::kRecord && recno == recno_ && !record_gone_ && shortcuts_.Serve() &&
+      file.place_changes() == read_place_changes_ &&
+      !file.RecordChangedSince(recno, read_changes_)) {
+    DropPending();
+    first_of_order_ = kNoOrder;
+    bof_ = false;
+    qualifies_ = true;  // no condition, or there would be no shortcut
+    return;
+  }
   if (!ReadRecord(recno, &scratch_)) {
     Fail(ISAM_ERR_RECORD_NOT_FOUND,
          "Record " + std::to_string(recno) + " does not exist in " + Title());
@@ -208,6 +243,7 @@ void Table::GotoRecord(int64_t recno) {
   DropPending();
   values_.swap(scratch_);
   BecomeCurrent(recno, step_version_);
+  shortcuts_.RecordRead(recno, values_);
   bof_ = false;
   qualifies_ = Qualifies(recno);
 }
@@ -229,6 +265,8 @@ void Table::Refresh() {
       values_ = std::move(values);
       ValuesChanged();
       read_version_ = step_version_;
+      read_changes_ = source_->attachment()->changes();
+      read_place_changes_ = source_->attachment()->place_changes();
       return;
     }
   } else {

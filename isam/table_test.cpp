@@ -100,6 +100,14 @@ class KeyedTable : public ::testing::Test {
     rows_.insert(rows_.end(), rows.begin(), rows.end());
   }
 
+  // Writes one field of a record through `handle`.
+  static void WriteFieldOf(IsamHandle handle, int64_t recno, uint16_t field,
+                           const std::string& text) {
+    ISAM_ASSERT_OK(IsamGotoRecord(handle, recno));
+    ISAM_ASSERT_OK(IsamSetField(handle, field, text.c_str()));
+    ISAM_ASSERT_OK(IsamWriteRecord(handle));
+  }
+
   IsamHandle Handle(Order order) const {
     return std::vector<IsamHandle>{table_, by_code_, by_code_n_, by_n_code_}[size_t(order)];
   }
@@ -523,9 +531,7 @@ TEST_F(KeyedTable, InsideATransactionMovesFollowChangesAndScopesMadeOnTheWay) {
         if (!by_table.count(ahead)) {
           by_other.insert(ahead);
           names[ahead] = "s" + std::to_string(step);
-          ISAM_ASSERT_OK(IsamGotoRecord(other, ahead));
-          ISAM_ASSERT_OK(IsamSetField(other, 3, names[ahead].c_str()));
-          ISAM_ASSERT_OK(IsamWriteRecord(other));
+          WriteFieldOf(other, ahead, 3, names[ahead]);
         }
       }
       // A record written inside the transaction stays locked to the handle that wrote it.
@@ -593,13 +599,7 @@ TEST_F(KeyedTable, AScopeOrKeyMetAgainFindsItsRecordAsItIsNow) {
   };
   IsamHandle other = connection_.Open("keyed.adt");
   IsamHandle checker = connection_.Open("keyed.adt");
-  auto image = [](IsamHandle handle) {
-    uint32_t length = 0;
-    EXPECT_EQ(IsamGetRecordLength(handle, &length), 0u);
-    std::vector<uint8_t> bytes(length);
-    EXPECT_EQ(IsamGetRecord(handle, bytes.data(), &length), 0u) << LastErrorText();
-    return bytes;
-  };
+  auto image = RecordImageOf;
   ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
   for (int round = 1; round <= 400; ++round) {
     std::string code = random_code();
@@ -621,16 +621,12 @@ TEST_F(KeyedTable, AScopeOrKeyMetAgainFindsItsRecordAsItIsNow) {
     switch (rng() % 4) {
       case 0:  // a key changes
         row.code = random_code();
-        ISAM_ASSERT_OK(IsamGotoRecord(other, row.recno));
-        ISAM_ASSERT_OK(IsamSetField(other, 1, row.code->c_str()));
-        ISAM_ASSERT_OK(IsamWriteRecord(other));
+        WriteFieldOf(other, row.recno, 1, *row.code);
         break;
       case 1: {  // a value outside the key changes
         std::string name = "n" + std::to_string(round);
         names[row.recno] = name;
-        ISAM_ASSERT_OK(IsamGotoRecord(other, row.recno));
-        ISAM_ASSERT_OK(IsamSetField(other, 3, name.c_str()));
-        ISAM_ASSERT_OK(IsamWriteRecord(other));
+        WriteFieldOf(other, row.recno, 3, name);
         break;
       }
       case 2: {  // a record is added
@@ -664,9 +660,7 @@ TEST_F(KeyedTable, AScopeOrKeyMetAgainFindsItsRecordAsItIsNow) {
   ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
   int64_t first = RecordNumber(by_code_n_);
   image(by_code_n_);
-  ISAM_ASSERT_OK(IsamGotoRecord(other, first));
-  ISAM_ASSERT_OK(IsamSetField(other, 3, "renamed"));
-  ISAM_ASSERT_OK(IsamWriteRecord(other));
+  WriteFieldOf(other, first, 3, "renamed");
   ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
   ISAM_ASSERT_OK(IsamGotoRecord(checker, first));
   EXPECT_EQ(image(by_code_n_), image(checker));
@@ -681,11 +675,121 @@ TEST_F(KeyedTable, AScopeOrKeyMetAgainFindsItsRecordAsItIsNow) {
     if (rng() % 3 == 0) {
       Row& row = rows_[rng() % rows_.size()];
       row.code = random_code();
-      ISAM_ASSERT_OK(IsamGotoRecord(other, row.recno));
-      ISAM_ASSERT_OK(IsamSetField(other, 1, row.code->c_str()));
-      ISAM_ASSERT_OK(IsamWriteRecord(other));
+      WriteFieldOf(other, row.recno, 1, *row.code);
     }
   }
+  ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+}
+
+// Inside a transaction a scope walked to its end is remembered. Walked again, in whole or in part,
+// it must show its records as a fresh handle reads them: changed by the walking handle or another
+// of the connection, re-keyed, added to, or changed by another program between transactions.
+TEST_F(KeyedTable, AScopeWalkedAgainShowsItsRecordsAsTheyAreNow) {
+  std::mt19937 rng(11);
+  const std::vector<std::string> codes = {"a", "b", "c"};
+  auto random_code = [&] { return codes[rng() % codes.size()]; };
+  std::vector<Row> rows;
+  for (uint32_t i = 1; i <= 40; ++i) rows.push_back({i, random_code(), Num(int(rng() % 5))});
+  InsertRows(rows);
+  std::map<int64_t, std::string> names;  // written names, by record
+  IsamHandle other = connection_.Open("keyed.adt");
+  IsamHandle checker = connection_.Open("keyed.adt");
+  // A record written inside the transaction stays locked to the handle that wrote it.
+  std::map<int64_t, IsamHandle> writers;
+  auto may_write = [&](IsamHandle handle, int64_t recno) {
+    auto [it, fresh] = writers.emplace(recno, handle);
+    return fresh || it->second == handle;
+  };
+  auto scope_walk = [&](const std::string& code) {
+    std::vector<int64_t> walk;
+    for (int64_t recno : ModelWalk(rows_, Order::kCodeN)) {
+      if (rows_[recno - 1].code == Text(code)) walk.push_back(recno);
+    }
+    return walk;
+  };
+  ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+  for (int round = 1; round <= 400; ++round) {
+    std::string code = random_code();
+    SetScope(ISAM_SCOPE_TOP, Probe{1, Text(code), Num()});
+    SetScope(ISAM_SCOPE_BOTTOM, Probe{1, Text(code), Num()});
+    std::vector<int64_t> expected = scope_walk(code), walked;
+    size_t stop_after = rng() % 4 == 0 ? rng() % (expected.size() + 1) : expected.size() + 1;
+    ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+    while (!AtEof(by_code_n_) && walked.size() < stop_after) {
+      int64_t at = RecordNumber(by_code_n_);
+      walked.push_back(at);
+      ASSERT_EQ(FieldText(by_code_n_, 3), names[at]) << "round " << round << " at " << at;
+      ISAM_ASSERT_OK(IsamGotoRecord(checker, at));
+      ASSERT_EQ(RecordImageOf(by_code_n_), RecordImageOf(checker)) << "round " << round;
+      if (rng() % 5 == 0 && may_write(table_, at)) {  // as an edit of the current record does
+        names[at] = "w" + std::to_string(round);
+        WriteFieldOf(table_, at, 3, names[at]);
+        ASSERT_EQ(FieldText(by_code_n_, 3), names[at]);
+      }
+      ISAM_ASSERT_OK(IsamSkip(by_code_n_, 1));
+    }
+    if (stop_after < expected.size()) expected.resize(stop_after);
+    ASSERT_EQ(walked, expected) << "round " << round << ", scope " << code;
+    // Changes through another handle of the connection.
+    Row& row = rows_[rng() % rows_.size()];
+    switch (may_write(other, row.recno) ? rng() % 5 : 4) {
+      case 0:  // a key changes
+        row.code = random_code();
+        WriteFieldOf(other, row.recno, 1, *row.code);
+        break;
+      case 1:
+      case 2: {  // a value outside the keys changes
+        names[row.recno] = "o" + std::to_string(round);
+        WriteFieldOf(other, row.recno, 3, names[row.recno]);
+        break;
+      }
+      case 3: {  // a record is added
+        Row added{static_cast<uint32_t>(rows_.size() + 1), random_code(), Num(int(rng() % 5))};
+        ISAM_ASSERT_OK(IsamAppendRecord(other));
+        ISAM_ASSERT_OK(IsamSetField(other, 1, added.code->c_str()));
+        ISAM_ASSERT_OK(IsamSetField(other, 2, std::to_string(*added.n).c_str()));
+        ISAM_ASSERT_OK(IsamWriteRecord(other));
+        writers[added.recno] = other;
+        rows_.push_back(added);
+        break;
+      }
+      default:
+        break;  // nothing: the same scope may be walked unchanged
+    }
+    if (round % 80 == 0) {
+      // Between transactions another program renames a record and re-keys another.
+      ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+      writers.clear();
+      Row& renamed = rows_[rng() % rows_.size()];
+      names[renamed.recno] = "p" + std::to_string(round);
+      Row& rekeyed = rows_[rng() % rows_.size()];
+      rekeyed.code = random_code();
+      RunSql(path_, "UPDATE records SET Name = '" + names[renamed.recno] +
+                        "' WHERE _recno = " + std::to_string(renamed.recno) +
+                        "; UPDATE records SET Code = " + SqlValue(rekeyed.code) +
+                        " WHERE _recno = " + std::to_string(rekeyed.recno));
+      ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+    }
+  }
+  ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+}
+
+// Inside a transaction a move to the record a handle stands on keeps what it read, unless the
+// connection changed that record since: its fields or its key.
+TEST_F(KeyedTable, AMoveToTheCurrentRecordShowsWhatTheConnectionChangedSince) {
+  InsertRows({{1, Text("a"), Num(1)}, {2, Text("b"), Num(2)}});
+  IsamHandle other = connection_.Open("keyed.adt");
+  ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+  ISAM_ASSERT_OK(IsamGotoRecord(table_, 1));
+  ISAM_ASSERT_OK(IsamGotoRecord(table_, 1));
+  EXPECT_EQ(FieldText(table_, 3), "");
+  WriteFieldOf(other, 1, 3, "renamed");
+  ISAM_ASSERT_OK(IsamGotoRecord(table_, 1));
+  EXPECT_EQ(FieldText(table_, 3), "renamed");
+  ISAM_ASSERT_OK(IsamSetField(other, 1, "z"));  // a change of key
+  ISAM_ASSERT_OK(IsamWriteRecord(other));
+  ISAM_ASSERT_OK(IsamGotoRecord(table_, 1));
+  EXPECT_EQ(FieldText(table_, 1), "z");
   ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 }
 

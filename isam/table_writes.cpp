@@ -150,6 +150,7 @@ bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno) {
   // statement of its own costs less than returning the row from the write.
   if (!ReadRecord(written, &values_)) return false;
   BecomeCurrent(written, DataVersion());
+  shortcuts_.RecordRead(written, values_);
   return true;
 }
 

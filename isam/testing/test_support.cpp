@@ -168,6 +168,14 @@ int64_t RecordNumber(IsamHandle order) {
   return recno;
 }
 
+std::vector<uint8_t> RecordImageOf(IsamHandle order) {
+  uint32_t length = 0;
+  EXPECT_EQ(IsamGetRecordLength(order, &length), 0u);
+  std::vector<uint8_t> image(length);
+  EXPECT_EQ(IsamGetRecord(order, image.data(), &length), 0u) << LastErrorText();
+  return image;
+}
+
 bool AtEof(IsamHandle order) {
   uint16_t v = 0;
   EXPECT_EQ(IsamAtEOF(order, &v), 0u);

@@ -92,6 +92,8 @@ std::string FieldText(IsamHandle order, uint16_t field);
 uint16_t FieldNumber(IsamHandle table, const std::string& name);
 int64_t RecordNumber(IsamHandle order);
 bool AtEof(IsamHandle order);
+// The record image (IsamGetRecord) of the current record.
+std::vector<uint8_t> RecordImageOf(IsamHandle order);
 bool AtBof(IsamHandle order);
 
 // Record numbers met walking the order from its top to its end.
