@@ -83,7 +83,7 @@ std::optional<ReadShortcuts::FirstRead> ReadShortcuts::RecallFirst(int order, co
 bool ReadShortcuts::RememberFirst(int order, const Scope& scope, const std::vector<Value>& bound,
                                   int64_t recno, const std::vector<Value>* values) {
   if (!Serve()) return false;
-  if (firsts_.size() == kRememberedFirsts) firsts_.erase(firsts_.begin());
+  if (firsts_.size() == kRememberedFirsts) firsts_.pop_front();
   image_home_ = nullptr;  // the entries may move
   RememberedFirst entry;
   entry.order = order;

@@ -33,6 +33,7 @@
 #define RIVENOAK_ISAM_READ_SHORTCUTS_H_
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -160,7 +161,7 @@ class ReadShortcuts {
     uint64_t changes = 0;        // the file's change counts when it was read
     uint64_t place_changes = 0;
   };
-  std::vector<RememberedFirst> firsts_;  // newest last
+  std::deque<RememberedFirst> firsts_;  // newest last; the oldest goes without moving the rest
 
   struct WalkRow {
     int64_t recno = 0;

@@ -12,11 +12,6 @@ namespace {
 
 }  // namespace
 
-Registry& Registry::Get() {
-  static Registry registry;
-  return registry;
-}
-
 void Registry::SetSlot(IsamHandle handle, HandleSlot slot) {
   if (handle >= slots_.size()) slots_.resize(handle + 1u);
   slots_[handle] = slot;

@@ -35,7 +35,10 @@ struct OrderRef {
 
 class Registry {
  public:
-  static Registry& Get();
+  static Registry& Get() {
+    static Registry registry;
+    return registry;
+  }
 
   std::recursive_mutex& mutex() { return mutex_; }
   EngineSettings& settings() { return settings_; }
