@@ -188,7 +188,7 @@ class TIsamDataSet : public TDataSet {
   void LoadSegments();
   void AssignKeyField(KeyBuffer& key, TField& detail_field, const TField& master_field);
   std::vector<uint8_t> BuildRawKey(const KeyBuffer& key, bool partial_allowed);
-  void ApplyRangeToEngine(const KeyBuffer& start, const KeyBuffer& end);
+  void ApplyRangeToEngine(const KeyBuffer& key);
   void ResetKey(KeyBuffer& key);
   void ReadCurrentFromEngine();
   // Whether the engine's current record is `recno`.
@@ -217,12 +217,13 @@ class TIsamDataSet : public TDataSet {
   bool has_record_ = false;
   int64_t edited_recno_ = 0;
   bool new_record_ = false;
-  KeyBuffer range_start_, range_end_, applied_start_, applied_end_, find_key_;
+  // The range a master's values give (one key, both its ends): as built, and as applied.
+  KeyBuffer range_start_, applied_start_, find_key_;
   bool range_set_ = false;
   // The master's key values (as stored) that the applied range was built from; empty when
   // none is known. Equal values build an equal range, so they need not be built again.
   std::string applied_master_key_;
-  // A range put off: applied_start_ and applied_end_ hold it, the engine does not yet, and a
+  // A range put off: applied_start_ holds it, the engine does not yet, and a
   // move to its first record is owed.
   bool range_owed_ = false;
   // The master owes a move, so this detail's range is not known until the master makes it.

@@ -149,15 +149,13 @@ void TIsamDataSet::MasterChanged() {
     AssignKeyField(range_start_, detail_field, *master[i]);
   }
   range_start_.count = static_cast<int>(master.size());
-  range_end_ = range_start_;
   if (Scoped) LayerError("Cannot set range on table when there is an active scope.");
-  if (range_set_ && range_start_ == applied_start_ && range_end_ == applied_end_) {
+  if (range_set_ && range_start_ == applied_start_) {
     applied_master_key_ = master_key;
     return;
   }
   if (put_off) {
-    applied_start_ = range_start_;
-    applied_end_ = range_end_;
+    std::swap(applied_start_, range_start_);  // the old one is only storage now
     applied_master_key_ = master_key;
     range_set_ = true;
     range_owed_ = true;
@@ -167,21 +165,19 @@ void TIsamDataSet::MasterChanged() {
     return;
   }
   applied_master_key_.clear();  // until the new range is applied
-  ApplyRangeToEngine(range_start_, range_end_);
-  applied_start_ = range_start_;
-  applied_end_ = range_end_;
+  ApplyRangeToEngine(range_start_);
+  std::swap(applied_start_, range_start_);
   applied_master_key_ = master_key;
   range_set_ = true;
   First();
 }
 
-void TIsamDataSet::ApplyRangeToEngine(const KeyBuffer& start, const KeyBuffer& end) {
-  std::vector<uint8_t> top = BuildRawKey(start, true);
-  Check(IsamSetScope(order_, ISAM_SCOPE_TOP, top.data(), static_cast<uint16_t>(top.size()),
+void TIsamDataSet::ApplyRangeToEngine(const KeyBuffer& key) {
+  // A master's values give one key, which is both ends of the range.
+  std::vector<uint8_t> raw = BuildRawKey(key, true);
+  Check(IsamSetScope(order_, ISAM_SCOPE_TOP, raw.data(), static_cast<uint16_t>(raw.size()),
                      ISAM_RAW_KEY));
-  // The end buffer is a copy of the start, so it builds the same key.
-  std::vector<uint8_t> bottom = end == start ? top : BuildRawKey(end, true);
-  Check(IsamSetScope(order_, ISAM_SCOPE_BOTTOM, bottom.data(), static_cast<uint16_t>(bottom.size()),
+  Check(IsamSetScope(order_, ISAM_SCOPE_BOTTOM, raw.data(), static_cast<uint16_t>(raw.size()),
                      ISAM_RAW_KEY));
 }
 
@@ -201,10 +197,10 @@ void TIsamDataSet::SettleOwedRange(bool first_follows) {
   if (!range_owed_) return;
   ForgetOwedRange();
   try {
-    ApplyRangeToEngine(applied_start_, applied_end_);
+    ApplyRangeToEngine(applied_start_);
   } catch (...) {
     applied_master_key_.clear();  // the range was not applied: the next master move builds it
-    applied_start_ = applied_end_ = KeyBuffer{};
+    applied_start_ = KeyBuffer{};
     throw;
   }
   if (!first_follows) First();
@@ -237,7 +233,7 @@ void TIsamDataSet::MasterDisabled() {
     Check(IsamAtBOF(order_, &bof));
     if (eof && bof) Check(IsamGotoTop(order_));
     range_set_ = false;
-    applied_start_ = applied_end_ = KeyBuffer{};
+    applied_start_ = KeyBuffer{};
     applied_master_key_.clear();
   }
   First();

@@ -197,7 +197,7 @@ void TIsamDataSet::InternalOpen() {
     SelectOrder();
     SetState(TDataSetState::dsBrowse);
     range_set_ = false;
-    applied_start_ = applied_end_ = KeyBuffer{};
+    applied_start_ = KeyBuffer{};
     applied_master_key_.clear();
     ForgetOwedRange();
     std::vector<TField*> master = MasterFieldList();
