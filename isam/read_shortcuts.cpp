@@ -19,6 +19,7 @@ void ReadShortcuts::Forget() {
   firsts_.clear();
   recording_.reset();
   walks_.clear();
+  empty_top_.reset();
   image_home_ = nullptr;
   given_row_ = nullptr;
 }
@@ -228,6 +229,17 @@ void ReadShortcuts::RecordRead(int64_t recno, const std::vector<Value>& values) 
   };
   if (recording_) take(*recording_);
   for (RememberedWalk& walk : walks_) take(walk);
+}
+
+bool ReadShortcuts::TopFoundEmpty(int order) {
+  if (!Serve()) return false;
+  empty_top_ = EmptyTop{order, source_->attachment()->place_changes()};
+  return true;
+}
+
+bool ReadShortcuts::TopStillEmpty(int order) const {
+  return empty_top_ && empty_top_->order == order && Serve() &&
+         empty_top_->place_changes == source_->attachment()->place_changes();
 }
 
 }  // namespace isam

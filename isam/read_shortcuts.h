@@ -26,9 +26,13 @@
 //    in that order and scope from one of its records is then its next record, or the end; a
 //    record changed in other fields since it was read is read again before it is served. A
 //    record read afresh (a write read back, a move to a record by number) replaces the copy.
+// 9. An empty top. Inside a transaction, an order whose move to the top found its scope empty
+//    is remembered until the handle reads a record, a scope changes or the connection adds,
+//    removes or re-keys a record of the file; a step back from the end then finds nothing
+//    without a move to the bottom.
 // Streams and remembered reads are forgotten when the transaction ends (Forget). Invariants 4 to 6
-// (stale places, locks inside a transaction, every move a seek) belong to the moves, the record
-// locks and the SQL of moves.
+// (stale places, locks inside a transaction, every move a seek) and 8 (the current record met
+// again) belong to the moves, the record locks and the SQL of moves.
 #ifndef RIVENOAK_ISAM_READ_SHORTCUTS_H_
 #define RIVENOAK_ISAM_READ_SHORTCUTS_H_
 
@@ -125,6 +129,13 @@ class ReadShortcuts {
   // The record `recno` was just read as stored, with `values`: remembered copies take them.
   void RecordRead(int64_t recno, const std::vector<Value>& values);
 
+  // ---- 9. an empty top ----
+  // The move to the top of `order` found its scope empty; false when nothing is remembered,
+  // outside a transaction.
+  bool TopFoundEmpty(int order);
+  bool TopStillEmpty(int order) const;
+  void ForgetEmptyTop() { empty_top_.reset(); }
+
   // ---- 3. record images ----
   // The current values were read or replaced: their image is built again when asked for.
   void ValuesChanged();
@@ -179,7 +190,12 @@ class ReadShortcuts {
   // The remembered walk of `order` and `scope` that still serves, or null.
   RememberedWalk* WalkOf(int order, const Scope& scope);
   std::optional<RememberedWalk> recording_;  // the walk under way
-  std::list<RememberedWalk> walks_;          // newest last
+  struct EmptyTop {
+    int order = 0;
+    uint64_t place_changes = 0;
+  };
+  std::optional<EmptyTop> empty_top_;
+  std::list<RememberedWalk> walks_;  // newest last
 
   // The image of the current values, once built; and where the remembered copy the current values
   // came from keeps its image (a first read's or a walk row's), or null.

@@ -161,6 +161,7 @@ void Table::BecomeCurrent(int64_t recno, unsigned int version) {
   recno_ = recno;
   ValuesChanged();
   read_version_ = version;
+  shortcuts_.ForgetEmptyTop();
   read_changes_ = source_->attachment()->changes();
   read_place_changes_ = source_->attachment()->place_changes();
   first_of_order_ = kNoOrder;

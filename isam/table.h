@@ -186,7 +186,8 @@ class Table : public TransactionEndListener {
   static constexpr int kNoOrder = -2;
   int first_of_order_ = kNoOrder;   // the order whose first record values_ is, after GotoTop
   uint64_t top_place_changes_ = 0;  // the file's place changes then
-  unsigned int step_version_ = 0;   // the same for the last ReadRecord
+
+  unsigned int step_version_ = 0;  // the same for the last ReadRecord
   int64_t scratch_recno_ = 0;
   std::vector<Value> scratch_;  // row storage reused by every move
 

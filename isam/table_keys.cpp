@@ -95,12 +95,14 @@ bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
 void Table::SetScope(int index, bool top, const uint8_t* key, uint16_t length) {
   std::vector<Value> values = DecodeKey(index, key, length);
   shortcuts_.StopStream();
+  shortcuts_.ForgetEmptyTop();
   IndexState& state = indexes_[static_cast<size_t>(index)];
   (top ? state.top : state.bottom) = std::move(values);
 }
 
 void Table::ClearScope(int index, bool top) {
   shortcuts_.StopStream();
+  shortcuts_.ForgetEmptyTop();
   IndexState& state = indexes_[static_cast<size_t>(index)];
   auto& scope = top ? state.top : state.bottom;
   if (!scope) Fail(ISAM_ERR_NO_SCOPE, "No scope is set on the index of " + Title());
@@ -109,6 +111,7 @@ void Table::ClearScope(int index, bool top) {
 
 void Table::ClearAllScopes() {
   shortcuts_.StopStream();
+  shortcuts_.ForgetEmptyTop();
   for (IndexState& state : indexes_) {
     state.top.reset();
     state.bottom.reset();

@@ -169,6 +169,7 @@ void Table::GotoTop(int order) {
   }
   if (FirstFrom(order, bound) != Read::kFound) {
     GoEmpty();
+    if (shortcuts_.TopFoundEmpty(order)) connection_->AddEndListener(this);
     return;
   }
   shortcuts_.WalkBegins(order, ScopeOf(order), recno_, values_);
@@ -205,6 +206,12 @@ void Table::Skip(int order, int32_t count) {
       if (state_ == State::kBefore) {
         bof_ = true;
         return;
+      }
+      // A dataset's move to its first record steps back from the top; in an empty scope that
+      // would seek the bottom for nothing.
+      if (state_ == State::kEOF && shortcuts_.TopStillEmpty(order)) {
+        GoEmpty();
+        continue;
       }
       GotoBottom(order);
       continue;

@@ -793,6 +793,46 @@ TEST_F(KeyedTable, AMoveToTheCurrentRecordShowsWhatTheConnectionChangedSince) {
   ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 }
 
+// A step back from the top of an empty scope (as a dataset's move to its first record takes)
+// finds nothing without a second look while nothing changed, and the scope's last record once
+// one was added or the scope moved.
+TEST_F(KeyedTable, AStepBackFromTheTopOfAnEmptyScopeMeetsWhatCameSince) {
+  InsertRows({{1, Text("a"), Num(1)}, {2, Text("c"), Num(2)}});
+  IsamHandle other = connection_.Open("keyed.adt");
+  auto step_back_from_top = [&] {
+    ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+    ISAM_ASSERT_OK(IsamSkip(by_code_n_, -1));
+  };
+  for (bool in_transaction : {false, true}) {
+    if (in_transaction) ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+    std::string code = in_transaction ? "d" : "b";
+    SetScope(ISAM_SCOPE_TOP, Probe{1, Text(code), Num()});
+    SetScope(ISAM_SCOPE_BOTTOM, Probe{1, Text(code), Num()});
+    step_back_from_top();
+    EXPECT_TRUE(AtEof(by_code_n_));
+    EXPECT_TRUE(AtBof(by_code_n_));
+    ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+    if (in_transaction) {  // another handle of the connection
+      WriteFields(other, {{"Code", code}, {"N", "5"}}, true);
+    } else {  // another program
+      RunSql(path_, "INSERT INTO records (_recno, Code, N) VALUES (3, 'b', 5)");
+    }
+    ISAM_ASSERT_OK(IsamSkip(by_code_n_, -1));
+    ASSERT_FALSE(AtEof(by_code_n_)) << "in a transaction: " << in_transaction;
+    EXPECT_EQ(RecordNumber(by_code_n_), in_transaction ? 4 : 3);
+    // Another scope set after an empty top: the step back finds its last record.
+    SetScope(ISAM_SCOPE_TOP, Probe{1, Text("x"), Num()});
+    SetScope(ISAM_SCOPE_BOTTOM, Probe{1, Text("x"), Num()});
+    ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+    SetScope(ISAM_SCOPE_TOP, Probe{1, Text("a"), Num()});
+    SetScope(ISAM_SCOPE_BOTTOM, Probe{1, Text("a"), Num()});
+    ISAM_ASSERT_OK(IsamSkip(by_code_n_, -1));
+    ASSERT_FALSE(AtEof(by_code_n_));
+    EXPECT_EQ(RecordNumber(by_code_n_), 1);
+  }
+  ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+}
+
 TEST_F(KeyedTable, AStepBackFromTheTopMeetsARecordAddedBeforeIt) {
   InsertRows({{1, Text("b"), Num(1)}, {2, Text("c"), Num(2)}});
   IsamHandle other = connection_.Open("keyed.adt");
