@@ -93,6 +93,18 @@ std::string NextRecordSql(const std::string& select, const std::string& from,
   return "SELECT " + select + " FROM (" + sql + ") CROSS JOIN " + from + " ON _recno = k_recno";
 }
 
+std::string KeyRowsSql(const std::string& select, const std::string& from,
+                       const std::string& condition, const OrderColumns& columns,
+                       size_t key_columns, Rows rows) {
+  std::string where = condition.empty() ? "" : "(" + condition + ")";
+  for (size_t i = 0; i < key_columns && i < columns.size(); ++i) {
+    where += (where.empty() ? "" : " AND ") + columns[i].sql + " IS " + Param(i, 1);
+  }
+  return "SELECT " + select + " FROM " + from + (where.empty() ? "" : " WHERE " + where) +
+         " ORDER BY " + OrderByText(columns, Direction::kForward) +
+         (rows == Rows::kAll ? "" : " LIMIT 1");
+}
+
 std::string BeyondCondition(const OrderColumns& columns, Direction dir, const Bound& bound,
                             int first_parameter) {
   std::string out;

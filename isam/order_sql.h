@@ -53,6 +53,12 @@ std::string NextRecordSql(const std::string& select, const std::string& from,
                           const std::string& condition, const OrderColumns& columns, Direction dir,
                           const Bound& bound, Rows rows = Rows::kFirst);
 
+// The records whose first `key_columns` key columns equal the parameters ?1.. (NULL equal to
+// NULL), in the order: `select` columns from `from`, among the records meeting `condition`;
+// with `Rows::kFirst`, the first of them.
+std::string KeyRowsSql(const std::string& select, const std::string& from,
+                       const std::string& condition, const OrderColumns& columns,
+                       size_t key_columns, Rows rows);
 // A condition true for the records beyond the bound (the branches or-ed), "1" without one.
 // Parameters are numbered from first_parameter.
 std::string BeyondCondition(const OrderColumns& columns, Direction dir, const Bound& bound,

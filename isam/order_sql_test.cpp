@@ -109,6 +109,28 @@ TEST_F(OrderSqlPlan, EveryIndexMoveIsPlannedAsSeeks) {
   ExpectEveryMoveSeeks(kKeyColumns);
 }
 
+// The records of a scope whose ends are one key are read by one seek on that key, in the order,
+// without sorting.
+TEST_F(OrderSqlPlan, TheRecordsOfOneKeyArePlannedAsOneSeek) {
+  for (Rows rows : {Rows::kFirst, Rows::kAll}) {
+    for (size_t n = 1; n < kKeyColumns.size(); ++n) {
+      std::string sql = KeyRowsSql("_recno, \"Name\"", "\"t1\".records", "", kKeyColumns, n, rows);
+      sqlite3_stmt* stmt = nullptr;
+      ASSERT_EQ(sqlite3_prepare_v2(db_, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &stmt, nullptr),
+                SQLITE_OK)
+          << sql;
+      std::string plan;
+      while (sqlite3_step(stmt) == SQLITE_ROW) {
+        plan += std::string("\n  ") + reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3));
+      }
+      sqlite3_finalize(stmt);
+      EXPECT_NE(plan.find("SEARCH t1.records USING INDEX IX (Code=?"), std::string::npos)
+          << sql << "\nplan:" << plan;
+      EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << sql << "\nplan:" << plan;
+    }
+  }
+}
+
 TEST_F(OrderSqlPlan, EveryNaturalOrderMoveIsPlannedAsSeeks) {
   ExpectEveryMoveSeeks(kNatural);
   rows_ = Rows::kAll;

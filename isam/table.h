@@ -125,6 +125,8 @@ class Table : public TransactionEndListener {
   enum class Read { kFound, kNone, kStale };
   Read ReadBeyond(int order, Direction dir, const std::vector<Value>& bound, bool inclusive,
                   const unsigned int* expected_version = nullptr);
+  // Whether `bound` is the top of the order's scope and both its ends are that one key.
+  bool IsTopOfKeyScope(int order, const std::vector<Value>& bound) const;
   // Runs an UPDATE of the record `recno` or an INSERT (no recno) and makes the written record
   // current; false when it wrote nothing.
   bool RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno);

@@ -22,22 +22,25 @@ Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>
                               bool inclusive, const unsigned int* expected_version) {
   const OrderColumns& columns = ColumnsOf(order);
   Bound b{bound.size(), inclusive, NullMask(bound)};
-  StatementKind kind = dir == Direction::kForward ? kNextForward : kNextBackward;
+  // From the top of a scope whose ends are one key, only the records equal to it are wanted:
+  // one seek on the key, where a bound alone needs a branch per key column.
+  bool scope_rows =
+      dir == Direction::kForward && inclusive && !expected_version && IsTopOfKeyScope(order, bound);
+  StatementKind kind = scope_rows                   ? kScopeRows
+                       : dir == Direction::kForward ? kNextForward
+                                                    : kNextBackward;
   uint64_t key = StatementKey(kind, order, b);
   shortcuts_.StopStream();
   bool streaming = shortcuts_.Serve();
-  sqlite3_stmt* stmt = nullptr;
-  if (streaming) {
-    stmt = shortcuts_.StreamStatement(key, [&] {
-      return NextRecordSql(source_->select_list(), source_->from(), source_->condition(), columns,
-                           dir, b, Rows::kAll);
-    });
-  } else {
-    stmt = source_->Statement(key, [&] {
-      return NextRecordSql(source_->select_list(), source_->from(), source_->condition(), columns,
-                           dir, b);
-    });
-  }
+  Rows rows = streaming ? Rows::kAll : Rows::kFirst;
+  auto sql = [&] {
+    return scope_rows ? KeyRowsSql(source_->select_list(), source_->from(), source_->condition(),
+                                   columns, b.columns, rows)
+                      : NextRecordSql(source_->select_list(), source_->from(), source_->condition(),
+                                      columns, dir, b, rows);
+  };
+  sqlite3_stmt* stmt =
+      streaming ? shortcuts_.StreamStatement(key, sql) : source_->Statement(key, sql);
   StatementUse use(stmt, path());
   BindAll(stmt, bound, 1);
   source_->BindCondition(stmt);
@@ -59,6 +62,16 @@ Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>
     connection_->AddEndListener(this);
   }
   return Read::kFound;
+}
+
+bool Table::IsTopOfKeyScope(int order, const std::vector<Value>& bound) const {
+  if (order < 0 || bound.empty()) return false;
+  const IndexState& index = indexes_[static_cast<size_t>(order)];
+  if (!index.top || !index.bottom) return false;
+  const std::vector<Value>& top = *index.top;
+  return top.size() == bound.size() && index.bottom->size() == top.size() &&
+         top.size() < ColumnsOf(order).size() && CompareKeys(top, *index.bottom, top.size()) == 0 &&
+         CompareKeys(top, bound, top.size()) == 0;
 }
 
 std::optional<Table::Read> Table::ContinueStream(int order, Direction dir) {

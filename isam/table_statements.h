@@ -18,7 +18,8 @@ enum StatementKind : uint64_t {
   kNextBackward = 2,
   kByRecno = 3,
   kCountAll = 4,
-  kQualifies = 5
+  kQualifies = 5,
+  kScopeRows = 6
 };
 
 inline uint64_t StatementKey(StatementKind kind, int order, const Bound& bound) {
