@@ -22,8 +22,9 @@ void CopyOut(const std::string& text, char* buffer, uint16_t* length);
 template <typename F>
 IsamResult Guard(F&& body) {
   try {
-    std::lock_guard<std::recursive_mutex> lock(Registry::Get().mutex());
-    Registry::Get().CountCall();
+    Registry& registry = Registry::Get();
+    std::lock_guard<std::recursive_mutex> lock(registry.mutex());
+    registry.CountCall();
     body();
     return ISAM_SUCCESS;
   } catch (const Failure& failure) {

@@ -57,9 +57,12 @@ void Table::TransactionEnded() {
   unlock_at_end_.clear();
 }
 
-std::string Table::Title() const {
-  size_t slash = path().find_last_of('/');
-  return slash == std::string::npos ? path() : path().substr(slash + 1);
+const std::string& Table::Title() const {
+  if (title_.empty()) {
+    size_t slash = path().find_last_of('/');
+    title_ = slash == std::string::npos ? path() : path().substr(slash + 1);
+  }
+  return title_;
 }
 
 void Table::RequireWritable() const {

@@ -86,7 +86,8 @@ class Table : public TransactionEndListener {
   void CancelUpdate();
   void Delete(int64_t recno);
 
-  std::string Title() const;  // the file's name, for texts
+  // The file's name, for texts; made once, since a raw value read names it in case it is bad.
+  const std::string& Title() const;
 
  private:
   // A record lock taken for one change unless the handle already holds it, released after.
@@ -201,6 +202,7 @@ class Table : public TransactionEndListener {
   std::vector<OrderColumns> order_columns_;  // [0] natural, [i+1] index i
 
   // Declared last, so that its statements are finalized before the source they read goes.
+  mutable std::string title_;
   ReadShortcuts shortcuts_;
 };
 
