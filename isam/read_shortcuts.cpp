@@ -109,18 +109,17 @@ void ReadShortcuts::ValuesChanged() {
 }
 
 void ReadShortcuts::CurrentIsFirst(size_t entry) {
-  image_home_ = &firsts_[entry].image;
-  if (!image_home_->empty()) {
-    image_ = *image_home_;
-    image_current_ = true;
-  }
+  KeepImageIn(&firsts_[entry].image);
 }
 
 void ReadShortcuts::CurrentIsWalkRow() {
-  if (!given_row_) return;
-  image_home_ = &given_row_->image;
-  if (!image_home_->empty()) {
-    image_ = *image_home_;
+  if (given_row_) KeepImageIn(&given_row_->image);
+}
+
+void ReadShortcuts::KeepImageIn(std::vector<uint8_t>* home) {
+  image_home_ = home;
+  if (!home->empty()) {
+    image_ = *home;
     image_current_ = true;
   }
 }

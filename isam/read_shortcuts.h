@@ -187,6 +187,9 @@ class ReadShortcuts {
     std::vector<WalkRow> rows;
     size_t last_given = 0;  // the row a step gave last, where the next step most likely starts
   };
+  // The current values came from a remembered copy whose image is kept in `home`: a kept image
+  // serves them, and one built later is kept there.
+  void KeepImageIn(std::vector<uint8_t>* home);
   // The remembered walk of `order` and `scope` that still serves, or null.
   RememberedWalk* WalkOf(int order, const Scope& scope);
   std::optional<RememberedWalk> recording_;  // the walk under way

@@ -165,12 +165,16 @@ void Table::BecomeCurrent(int64_t recno, unsigned int version) {
   ValuesChanged();
   read_version_ = version;
   shortcuts_.ForgetEmptyTop();
-  read_changes_ = source_->attachment()->changes();
-  read_place_changes_ = source_->attachment()->place_changes();
+  NoteReadCounts();
   first_of_order_ = kNoOrder;
   state_ = State::kRecord;
   record_gone_ = false;
   qualifies_ = true;
+}
+
+void Table::NoteReadCounts() {
+  read_changes_ = source_->attachment()->changes();
+  read_place_changes_ = source_->attachment()->place_changes();
 }
 
 const std::vector<Value>& Table::Values() const {

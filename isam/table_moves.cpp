@@ -285,8 +285,7 @@ void Table::Refresh() {
       values_ = std::move(values);
       ValuesChanged();
       read_version_ = step_version_;
-      read_changes_ = source_->attachment()->changes();
-      read_place_changes_ = source_->attachment()->place_changes();
+      NoteReadCounts();
       return;
     }
   } else {
