@@ -289,6 +289,7 @@ void Connection::Begin() {
     }
   }
   in_transaction_ = true;
+  ++transactions_begun_;
 }
 
 std::string Connection::BusyFilesOf(size_t slot) const {

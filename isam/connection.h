@@ -132,6 +132,9 @@ class Connection {
   void Commit();
   void Rollback();
   bool in_transaction() const { return in_transaction_; }
+  // Counts the transactions begun: what was read in an earlier one, or outside any, may have
+  // been changed by another program since.
+  uint64_t transactions_begun() const { return transactions_begun_; }
   // Nested marks inside the transaction, on every slot.
   void Savepoint();
   void RollbackToSavepoint();
@@ -191,6 +194,7 @@ class Connection {
   std::vector<Slot> slots_;
   std::map<std::string, std::weak_ptr<Attachment>> attachments_;
   bool in_transaction_ = false;
+  uint64_t transactions_begun_ = 0;
   int savepoints_ = 0;
   int result_tables_ = 0;
   std::vector<PendingDetach> pending_detach_;  // files closed during a transaction

@@ -175,6 +175,7 @@ void Table::BecomeCurrent(int64_t recno, unsigned int version) {
 void Table::NoteReadCounts() {
   read_changes_ = source_->attachment()->changes();
   read_place_changes_ = source_->attachment()->place_changes();
+  read_transaction_ = connection_->in_transaction() ? connection_->transactions_begun() : 0;
 }
 
 const std::vector<Value>& Table::Values() const {

@@ -186,6 +186,8 @@ class Table : public TransactionEndListener {
   // added, removed or re-keyed records).
   uint64_t read_changes_ = 0;
   uint64_t read_place_changes_ = 0;
+  // The connection's transaction the values were read in; 0 when read outside one.
+  uint64_t read_transaction_ = 0;
   void NoteReadCounts();  // the values were just read: the counts as they are now
   static constexpr int kNoOrder = -2;
   int first_of_order_ = kNoOrder;   // the order whose first record values_ is, after GotoTop

@@ -244,10 +244,12 @@ void Table::Skip(int order, int32_t count) {
 }
 
 void Table::GotoRecord(int64_t recno) {
-  // Inside a transaction the current record, which this connection has not changed since it was
-  // read, is as stored: an edit's move to it need not read it again.
+  // Inside a transaction the current record, read in that same transaction and not changed by
+  // this connection since, is as stored: an edit's move to it need not read it again. One read
+  // before the transaction began may have been changed by another program in between.
   const Attachment& file = *source_->attachment();
   if (state_ == State::kRecord && recno == recno_ && !record_gone_ && shortcuts_.Serve() &&
+      read_transaction_ == connection_->transactions_begun() &&
       file.place_changes() == read_place_changes_ &&
       !file.RecordChangedSince(recno, read_changes_)) {
     DropPending();

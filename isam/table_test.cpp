@@ -793,6 +793,25 @@ TEST_F(KeyedTable, AMoveToTheCurrentRecordShowsWhatTheConnectionChangedSince) {
   ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 }
 
+// Between two transactions another program may change the record a handle stands on: a move to
+// it in the next transaction (an edit's first step) must show the change, or the edit would
+// write its sum over a value that is no longer stored.
+TEST_F(KeyedTable, AMoveToTheCurrentRecordInANewTransactionShowsWhatAnotherProgramChanged) {
+  InsertRows({{1, Text("a"), Num(1)}, {2, Text("b"), Num(2)}});
+  int round = 0;
+  for (bool read_in_transaction : {true, false}) {
+    std::string name = "other" + std::to_string(++round);
+    if (read_in_transaction) ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+    ISAM_ASSERT_OK(IsamGotoRecord(table_, 1));
+    if (read_in_transaction) ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+    RunSql(path_, "UPDATE records SET Name = '" + name + "' WHERE _recno = 1");
+    ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+    ISAM_ASSERT_OK(IsamGotoRecord(table_, 1));
+    EXPECT_EQ(FieldText(table_, 3), name) << "read in a transaction: " << read_in_transaction;
+    ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+  }
+}
+
 // A step back from the top of an empty scope (as a dataset's move to its first record takes)
 // finds nothing without a second look while nothing changed, and the scope's last record once
 // one was added or the scope moved.
