@@ -114,6 +114,23 @@ bool Attachment::RecordChangedSince(int64_t recno, uint64_t since) const {
   return it != record_changes_.end() && it->second > since;
 }
 
+bool Attachment::HasTriggers() {
+  uint64_t transaction = connection_->in_transaction() ? connection_->transactions_begun() : 0;
+  if (transaction != 0 && transaction == triggers_looked_up_in_) return has_triggers_;
+  try {
+    StmtPtr stmt = Prepare(db(),
+                           "SELECT 1 FROM " + QuoteIdentifier(schema_name_) +
+                               ".sqlite_schema WHERE type = 'trigger' UNION ALL "
+                               "SELECT 1 FROM temp.sqlite_schema WHERE type = 'trigger' LIMIT 1",
+                           path_);
+    has_triggers_ = sqlite3_step(stmt.get()) != SQLITE_DONE;
+  } catch (const Failure&) {
+    has_triggers_ = true;
+  }
+  triggers_looked_up_in_ = transaction;
+  return has_triggers_;
+}
+
 Connection::Connection(std::string folder, FolderFilesystem filesystem)
     : folder_(std::move(folder)), filesystem_(std::move(filesystem)) {}
 

@@ -91,6 +91,10 @@ class Attachment {
   uint64_t place_changes() const { return place_changes_; }
   // Whether the record may have changed since the change count was `since`.
   bool RecordChangedSince(int64_t recno, uint64_t since) const;
+  // Whether the file holds a trigger, which may change what a write stores. Looked up again in
+  // each transaction, since another program may add one between transactions; a failing look-up
+  // counts as a trigger.
+  bool HasTriggers();
 
  private:
   void RefuseWhereLocksStayLocal() const;
@@ -111,6 +115,8 @@ class Attachment {
   // changes before `forgotten_before_` are no longer known record by record.
   std::unordered_map<int64_t, uint64_t> record_changes_;
   uint64_t forgotten_before_ = 0;
+  uint64_t triggers_looked_up_in_ = 0;  // the transaction of the last look-up; 0 for none
+  bool has_triggers_ = true;
 };
 
 class Connection {

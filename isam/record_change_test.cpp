@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -345,6 +346,104 @@ TEST(Autoincrement, AppendsKeepAnIndexOfTheirOwnWhenNoIndexLeadsWithTheColumn) {
   EXPECT_EQ(sqlite3_column_int(stmt, 0), 1);
   sqlite3_finalize(stmt);
   sqlite3_close(db);
+}
+
+}  // namespace
+}  // namespace isam::testing
+
+namespace isam::testing {
+namespace {
+
+// What a write shows as its record: inside a transaction the row written is told from the values
+// bound where the file stores them as bound, and read back otherwise. Either way a handle must
+// show what a fresh handle reads from the file: another program's triggers, the columns' own
+// conversions of what was bound, and changes made between transactions included.
+TEST(WrittenRecord, ShowsWhatAFreshReadOfTheFileShows) {
+  TempFolder folder;
+  std::string path = folder.File("w.adt");
+  const std::vector<std::string> fields = {
+      "Id AUTOINC",   "Code CHAR(6)", "Amount DOUBLE", "Price MONEY",     "Qty NUMERIC(8,2)",
+      "Paid LOGICAL", "Day DATE",     "N INTEGER",     "Stamp TIMESTAMP", "Note CHAR(12)"};
+  CreateTable(path, fields, {"BYCODE=Code"});
+  // Texts each field is given at random; "" empties it.
+  const std::vector<std::vector<std::string>> texts = {
+      {"7", "900"},          {"a", "bb", "", "zz"},          {"1.5", "3", "0", "-2.25", ""},
+      {"4", "2.5", "0", ""}, {"12.5", "3", "", "0.01"},      {"T", "F", ""},
+      {"01/05/2004", ""},    {"5", "-3", "0", ""},           {"01/05/2004 10:30:00", ""},
+      {"x", "", "note"}};
+  ScopedConnection c(folder.path());
+  IsamHandle t = c.Open("w.adt");
+  IsamHandle fresh = c.Open("w.adt");
+  std::mt19937 random(2026);
+  auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
+  auto expect_as_stored = [&](const std::string& what) {
+    int64_t recno = RecordNumber(t);
+    ISAM_ASSERT_OK(IsamGotoRecord(fresh, recno));
+    EXPECT_EQ(RecordImageOf(t), RecordImageOf(fresh)) << what << ", record " << recno;
+    for (uint16_t f = 1; f <= fields.size(); ++f) {
+      EXPECT_EQ(FieldText(t, f), FieldText(fresh, f)) << what << ", field " << f;
+    }
+  };
+  int64_t records = 0;
+  for (int round = 0; round < 12; ++round) {
+    if (round == 4) {  // another program adds triggers that change what is written
+      RunSql(path,
+             "CREATE TRIGGER bump AFTER UPDATE ON records BEGIN "
+             "UPDATE records SET N = coalesce(N, 0) + 1000 WHERE _recno = new._recno; END;"
+             "CREATE TRIGGER stamp AFTER INSERT ON records BEGIN "
+             "UPDATE records SET Note = 'inserted' WHERE _recno = new._recno; END;");
+    }
+    if (round == 8) RunSql(path, "DROP TRIGGER bump; DROP TRIGGER stamp;");
+    if (records > 0) {
+      // Another program changes records between transactions, the one the handle stands on too.
+      RunSql(path, "UPDATE records SET Amount = 99.5 + " + std::to_string(round) +
+                       ", Code = 'ext' WHERE _recno IN (1, " +
+                       std::to_string(1 + static_cast<int64_t>(pick(records))) + ")");
+    }
+    ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+    for (int step = 0; step < 40; ++step) {
+      bool append = records == 0 || (step > 0 && pick(4) == 0);
+      if (append) {
+        ISAM_ASSERT_OK(IsamAppendRecord(t));
+        // Every field but the number, or every field with it: both ways of appending.
+        for (uint16_t f = pick(2) ? 1 : 2; f <= fields.size(); ++f) {
+          const std::string& text = texts[f - 1][pick(texts[f - 1].size())];
+          if (f == 1) {
+            ISAM_ASSERT_OK(IsamSetField(t, f, std::to_string(1000 + records).c_str()));
+          } else if (text.empty()) {
+            ISAM_ASSERT_OK(IsamSetEmpty(t, f));
+          } else {
+            ISAM_ASSERT_OK(IsamSetField(t, f, text.c_str()));
+          }
+        }
+        ++records;
+      } else {
+        // The first edit of a transaction is of the record the handle stands on.
+        ISAM_ASSERT_OK(
+            IsamGotoRecord(t, step == 0 ? 1 : 1 + static_cast<int64_t>(pick(records))));
+        for (size_t n = 1 + pick(3); n > 0; --n) {
+          uint16_t f = static_cast<uint16_t>(step == 0 ? 8 : 2 + pick(fields.size() - 1));
+          const std::string& text = texts[f - 1][pick(texts[f - 1].size())];
+          if (text.empty()) {
+            ISAM_ASSERT_OK(IsamSetEmpty(t, f));
+          } else {
+            ISAM_ASSERT_OK(IsamSetField(t, f, text.c_str()));
+          }
+        }
+      }
+      ISAM_ASSERT_OK(IsamWriteRecord(t));
+      expect_as_stored("round " + std::to_string(round) + ", step " + std::to_string(step));
+      if (HasFailure()) return;
+    }
+    // -0 in a real column is stored as 0.
+    ISAM_ASSERT_OK(IsamGotoRecord(t, 1));
+    double negative_zero = -0.0;
+    ISAM_ASSERT_OK(IsamSetFieldRaw(t, 3, reinterpret_cast<const uint8_t*>(&negative_zero),
+                                   sizeof negative_zero));
+    ISAM_ASSERT_OK(IsamWriteRecord(t));
+    expect_as_stored("-0, round " + std::to_string(round));
+    ISAM_ASSERT_OK(IsamCommitTransaction(c.handle()));
+  }
 }
 
 }  // namespace

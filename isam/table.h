@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "isam/field.h"
 #include "isam/lock_file.h"
 #include "isam/order_sql.h"
 #include "isam/read_shortcuts.h"
@@ -130,7 +131,15 @@ class Table : public TransactionEndListener {
   bool IsTopOfKeyScope(int order, const std::vector<Value>& bound) const;
   // Runs an UPDATE of the record `recno` or an INSERT (no recno) and makes the written record
   // current; false when it wrote nothing.
-  bool RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno);
+  // Runs a write of the pending change and makes the record written current: with `row_known`
+  // the row is the pending change over the current values (see Write), else it is read back.
+  bool RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno, bool row_known);
+  // Whether every dirty value of the pending change is stored as bound, in a file whose
+  // triggers cannot change the row: the row written is then known without reading it back.
+  bool PendingStoredAsBound();
+  // Whether values_ are the record as stored now: read in this transaction, and neither the
+  // record nor any record's place changed by this connection since.
+  bool CurrentReadHolds() const;
   // The byte of the lock file that locks the record; refuses a record that has none.
   uint64_t LockByte(int64_t recno) const;
   // One step from the current record; false when there is no record that way.
@@ -188,6 +197,7 @@ class Table : public TransactionEndListener {
   uint64_t read_place_changes_ = 0;
   // The connection's transaction the values were read in; 0 when read outside one.
   uint64_t read_transaction_ = 0;
+  std::vector<ColumnAffinity> affinities_;  // of the fields' columns, once a write needs them
   void NoteReadCounts();  // the values were just read: the counts as they are now
   static constexpr int kNoOrder = -2;
   int first_of_order_ = kNoOrder;   // the order whose first record values_ is, after GotoTop

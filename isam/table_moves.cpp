@@ -247,11 +247,7 @@ void Table::GotoRecord(int64_t recno) {
   // Inside a transaction the current record, read in that same transaction and not changed by
   // this connection since, is as stored: an edit's move to it need not read it again. One read
   // before the transaction began may have been changed by another program in between.
-  const Attachment& file = *source_->attachment();
-  if (state_ == State::kRecord && recno == recno_ && !record_gone_ && shortcuts_.Serve() &&
-      read_transaction_ == connection_->transactions_begun() &&
-      file.place_changes() == read_place_changes_ &&
-      !file.RecordChangedSince(recno, read_changes_)) {
+  if (recno == recno_ && CurrentReadHolds()) {
     DropPending();
     first_of_order_ = kNoOrder;
     bof_ = false;
@@ -268,6 +264,14 @@ void Table::GotoRecord(int64_t recno) {
   shortcuts_.RecordRead(recno, values_);
   bof_ = false;
   qualifies_ = Qualifies(recno);
+}
+
+bool Table::CurrentReadHolds() const {
+  const Attachment& file = *source_->attachment();
+  return state_ == State::kRecord && !record_gone_ && shortcuts_.Serve() &&
+         read_transaction_ == connection_->transactions_begun() &&
+         file.place_changes() == read_place_changes_ &&
+         !file.RecordChangedSince(recno_, read_changes_);
 }
 
 bool Table::IsVisible(int order) {

@@ -4,6 +4,7 @@
 // shortcuts rely on; the record written is read back as stored and made current.
 #include "isam/table.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "isam/codepage.h"
@@ -74,6 +75,13 @@ bool Table::ChangesAnyKey() const {
 void Table::Write() {
   if (pending_ == Pending::kNone) return;
   RequireWritable();
+  // An edit changes only the assigned fields of the record as stored; an append that assigns
+  // every field stores those alone. Either row is then known before the write, if the file
+  // stores each value as bound.
+  bool row_known = pending_ == Pending::kEdit
+                       ? CurrentReadHolds()
+                       : std::find(dirty_.begin(), dirty_.end(), false) == dirty_.end();
+  row_known = row_known && PendingStoredAsBound();
   source_->attachment()->PrepareChange(pending_ == Pending::kEdit && !ChangesAnyKey() ? recno_ : 0);
   const TableSchema& s = schema();
   std::string mask(s.fields.size(), '0');
@@ -103,7 +111,7 @@ void Table::Write() {
       if (dirty_[i]) BindValue(stmt, ++n, buffer_[i]);
     }
     sqlite3_bind_int64(stmt, n + 1, recno_);
-    if (!RunWrite(stmt, recno_)) {
+    if (!RunWrite(stmt, recno_, row_known)) {
       Fail(ISAM_ERR_RECORD_NOT_FOUND,
            "Record " + std::to_string(recno_) + " no longer exists in " + Title());
     }
@@ -132,13 +140,25 @@ void Table::Write() {
     for (size_t i = 0; i < s.fields.size(); ++i) {
       if (dirty_[i]) BindValue(stmt, ++n, buffer_[i]);
     }
-    RunWrite(stmt, std::nullopt);
+    RunWrite(stmt, std::nullopt, row_known);
   }
   DropPending();
   bof_ = false;
 }
 
-bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno) {
+bool Table::PendingStoredAsBound() {
+  const TableSchema& s = schema();
+  if (source_->is_view() || source_->values_per_row() != s.fields.size()) return false;
+  if (affinities_.empty()) {
+    for (const FieldDef& field : s.fields) affinities_.push_back(AffinityOf(field.declared));
+  }
+  for (size_t i = 0; i < s.fields.size(); ++i) {
+    if (dirty_[i] && !StoredAsBound(affinities_[i], buffer_[i])) return false;
+  }
+  return !source_->attachment()->HasTriggers();
+}
+
+bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno, bool row_known) {
   {
     StatementUse use(stmt, path());
     use.Step();
@@ -146,9 +166,20 @@ bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno) {
   sqlite3* db = source_->db();
   if (sqlite3_changes(db) == 0) return false;
   int64_t written = recno ? *recno : sqlite3_last_insert_rowid(db);
-  // The record is read back as stored, which also shows what the file made of the values. A
-  // statement of its own costs less than returning the row from the write.
-  if (!ReadRecord(written, &values_)) return false;
+  if (row_known) {
+    // The fields not assigned keep what the record held, which values_ shows.
+    if (pending_ == Pending::kEdit) {
+      for (size_t i = 0; i < buffer_.size(); ++i) {
+        if (!dirty_[i]) buffer_[i].swap(values_[i]);
+      }
+    }
+    values_.swap(buffer_);
+    step_version_ = DataVersion();
+  } else if (!ReadRecord(written, &values_)) {
+    // Read back as stored, which shows what the file made of the values. A statement of its own
+    // costs less than returning the row from the write.
+    return false;
+  }
   BecomeCurrent(written, DataVersion());
   shortcuts_.RecordRead(written, values_);
   return true;
