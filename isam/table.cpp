@@ -163,7 +163,7 @@ std::vector<Value> Table::FreshKey(int order) {
 void Table::BecomeCurrent(int64_t recno, unsigned int version) {
   recno_ = recno;
   ValuesChanged();
-  read_version_ = version;
+  read_.version = version;
   shortcuts_.ForgetEmptyTop();
   NoteReadCounts();
   first_of_order_ = kNoOrder;
@@ -173,9 +173,9 @@ void Table::BecomeCurrent(int64_t recno, unsigned int version) {
 }
 
 void Table::NoteReadCounts() {
-  read_changes_ = source_->attachment()->changes();
-  read_place_changes_ = source_->attachment()->place_changes();
-  read_transaction_ = connection_->in_transaction() ? connection_->transactions_begun() : 0;
+  read_.changes = source_->attachment()->changes();
+  read_.place_changes = source_->attachment()->place_changes();
+  read_.transaction = connection_->in_transaction() ? connection_->transactions_begun() : 0;
 }
 
 const std::vector<Value>& Table::Values() const {

@@ -137,8 +137,7 @@ class Table : public TransactionEndListener {
   // Whether every dirty value of the pending change is stored as bound, in a file whose
   // triggers cannot change the row: the row written is then known without reading it back.
   bool PendingStoredAsBound();
-  // Whether values_ are the record as stored now: read in this transaction, and neither the
-  // record nor any record's place changed by this connection since.
+  // Whether values_ are the record as stored now (see ReadHolds).
   bool CurrentReadHolds() const;
   // The byte of the lock file that locks the record; refuses a record that has none.
   uint64_t LockByte(int64_t recno) const;
@@ -190,13 +189,27 @@ class Table : public TransactionEndListener {
   std::vector<Value> values_;
   bool record_gone_ = false;
   bool qualifies_ = true;
-  unsigned int read_version_ = 0;  // the file's data version when values_ was read
-  // The connection's counts of changes of the file then (every change, and those that may have
-  // added, removed or re-keyed records).
-  uint64_t read_changes_ = 0;
-  uint64_t read_place_changes_ = 0;
-  // The connection's transaction the values were read in; 0 when read outside one.
-  uint64_t read_transaction_ = 0;
+  // When a record's values were read: the file's data version, the connection's counts of
+  // changes of the file (every change, and those that may have added, removed or re-keyed
+  // records) and the connection's transaction (0 when read outside one).
+  struct ReadStamp {
+    unsigned int version = 0;
+    uint64_t changes = 0;
+    uint64_t place_changes = 0;
+    uint64_t transaction = 0;
+  };
+  ReadStamp read_;  // of values_
+  // Whether values read with `stamp` are still the record `recno` as stored: read in this
+  // transaction, and neither the record nor any record's place changed by this connection since.
+  bool ReadHolds(int64_t recno, const ReadStamp& stamp) const;
+  // The record the handle stood on before a seek moved it, for the move back to it that a
+  // dataset makes when the seek finds nothing.
+  struct StoodOn {
+    int64_t recno = 0;
+    std::vector<Value> values;
+    ReadStamp read;
+  };
+  std::optional<StoodOn> before_seek_;
   std::vector<ColumnAffinity> affinities_;  // of the fields' columns, once a write needs them
   void NoteReadCounts();  // the values were just read: the counts as they are now
   static constexpr int kNoOrder = -2;

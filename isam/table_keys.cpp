@@ -82,8 +82,22 @@ bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
     int c = CompareKeys(wanted, *state.top, std::min(wanted.size(), state.top->size()));
     if (c < 0 || (c == 0 && wanted.size() < state.top->size())) bound = &*state.top;
   }
-  // Remember where the handle stood: an exact seek that finds nothing leaves it at the end.
-  if (FirstFrom(index, *bound) != Read::kFound) {
+  // The record stood on is kept for the move back to it, while the shortcuts serve.
+  before_seek_.reset();
+  if (state_ == State::kRecord && !record_gone_ && shortcuts_.Serve()) {
+    before_seek_ = StoodOn{recno_, std::move(values_), read_};
+    values_.clear();
+  }
+  Read read = Read::kNone;
+  try {
+    read = FirstFrom(index, *bound);
+  } catch (...) {
+    if (before_seek_ && values_.empty()) values_ = std::move(before_seek_->values);
+    before_seek_.reset();
+    throw;
+  }
+  // An exact seek that finds nothing leaves the handle at the end.
+  if (read != Read::kFound) {
     state_ = State::kEOF;
     return false;
   }

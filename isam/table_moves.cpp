@@ -8,6 +8,7 @@
 #include "isam/table.h"
 
 #include <cstring>
+#include <utility>
 
 #include "isam/codepage.h"
 #include "isam/field.h"
@@ -154,7 +155,7 @@ bool Table::StepThroughFile(int order, Direction dir) {
   bool trusted = ColumnsOf(order).size() == 1;
   Read read = Read::kStale;
   if (!before_start(key)) {
-    read = ReadBeyond(order, dir, key, false, trusted ? nullptr : &read_version_);
+    read = ReadBeyond(order, dir, key, false, trusted ? nullptr : &read_.version);
   }
   if (read == Read::kStale) {
     key = FreshKey(order);
@@ -230,7 +231,7 @@ void Table::Skip(int order, int32_t count) {
       continue;
     }
     // Just after a move to the top nothing lies before, while no record has come before since.
-    if (first_of_order_ == order && DataVersion() == read_version_ &&
+    if (first_of_order_ == order && DataVersion() == read_.version &&
         source_->attachment()->place_changes() == top_place_changes_) {
       bof_ = true;
       return;
@@ -254,6 +255,23 @@ void Table::GotoRecord(int64_t recno) {
     qualifies_ = true;  // no condition, or there would be no shortcut
     return;
   }
+  // The same holds for the record stood on before a seek that found nothing, the way back a
+  // dataset takes after it.
+  std::optional<StoodOn> stood_on = std::exchange(before_seek_, std::nullopt);
+  if (stood_on && stood_on->recno == recno && ReadHolds(recno, stood_on->read)) {
+    DropPending();
+    values_.swap(stood_on->values);
+    recno_ = recno;
+    ValuesChanged();
+    read_ = stood_on->read;
+    shortcuts_.ForgetEmptyTop();
+    first_of_order_ = kNoOrder;
+    state_ = State::kRecord;
+    record_gone_ = false;
+    bof_ = false;
+    qualifies_ = true;
+    return;
+  }
   if (!ReadRecord(recno, &scratch_)) {
     Fail(ISAM_ERR_RECORD_NOT_FOUND,
          "Record " + std::to_string(recno) + " does not exist in " + Title());
@@ -266,12 +284,15 @@ void Table::GotoRecord(int64_t recno) {
   qualifies_ = Qualifies(recno);
 }
 
-bool Table::CurrentReadHolds() const {
+bool Table::ReadHolds(int64_t recno, const ReadStamp& stamp) const {
   const Attachment& file = *source_->attachment();
-  return state_ == State::kRecord && !record_gone_ && shortcuts_.Serve() &&
-         read_transaction_ == connection_->transactions_begun() &&
-         file.place_changes() == read_place_changes_ &&
-         !file.RecordChangedSince(recno_, read_changes_);
+  return shortcuts_.Serve() && stamp.transaction == connection_->transactions_begun() &&
+         file.place_changes() == stamp.place_changes &&
+         !file.RecordChangedSince(recno, stamp.changes);
+}
+
+bool Table::CurrentReadHolds() const {
+  return state_ == State::kRecord && !record_gone_ && ReadHolds(recno_, read_);
 }
 
 bool Table::IsVisible(int order) {
@@ -290,7 +311,7 @@ void Table::Refresh() {
     if (qualifies_ || !source_->is_view()) {
       values_ = std::move(values);
       ValuesChanged();
-      read_version_ = step_version_;
+      read_.version = step_version_;
       NoteReadCounts();
       return;
     }

@@ -812,6 +812,57 @@ TEST_F(KeyedTable, AMoveToTheCurrentRecordInANewTransactionShowsWhatAnotherProgr
   }
 }
 
+// A dataset whose seek finds nothing moves back to the record it stood on; that record is shown
+// as stored then, whatever the connection or another program did in between.
+TEST_F(KeyedTable, AMoveBackAfterAFailedSeekShowsTheRecordAsItIsNow) {
+  InsertRows({{1, Text("a"), Num(1)}, {2, Text("b"), Num(2)}, {3, Text("c"), Num(3)}});
+  IsamHandle other = connection_.Open("keyed.adt");
+  IsamHandle fresh = connection_.Open("keyed.adt");
+  auto miss_and_return = [&](int64_t recno) {
+    ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, recno));
+    EXPECT_EQ(Seek(Probe{2, Text("zz"), Num(9)}, ISAM_SEEK_EXACT),
+              (std::pair<uint32_t, bool>{0, false}));
+  };
+  auto expect_as_stored = [&](int64_t recno, const std::string& what) {
+    ISAM_ASSERT_OK(IsamGotoRecord(fresh, recno));
+    EXPECT_EQ(RecordImageOf(by_code_n_), RecordImageOf(fresh)) << what;
+    EXPECT_EQ(RecordNumber(by_code_n_), recno) << what;
+  };
+  ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+  miss_and_return(1);
+  ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, 1));
+  expect_as_stored(1, "nothing changed");
+
+  miss_and_return(1);
+  WriteFieldOf(other, 1, 3, "renamed");  // another handle of the connection
+  ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, 1));
+  expect_as_stored(1, "renamed by another handle");
+  EXPECT_EQ(FieldText(by_code_n_, 3), "renamed");
+
+  // A seek that finds a record, then the way back to the one stood on before.
+  ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, 2));
+  EXPECT_EQ(Seek(Probe{1, Text("c"), Num()}, ISAM_SEEK_EXACT),
+            (std::pair<uint32_t, bool>{3, true}));
+  ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, 2));
+  expect_as_stored(2, "after a seek that found another");
+
+  miss_and_return(2);
+  WriteFieldOf(other, 2, 1, "q");  // a change of key
+  ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, 2));
+  expect_as_stored(2, "re-keyed by another handle");
+  EXPECT_EQ(FieldText(by_code_n_, 1), "q");
+  miss_and_return(3);
+  ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+
+  // Another program changes the record between the seek's transaction and the move back.
+  RunSql(path_, "UPDATE records SET Name = 'elsewhere' WHERE _recno = 3");
+  ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+  ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, 3));
+  expect_as_stored(3, "changed by another program");
+  EXPECT_EQ(FieldText(by_code_n_, 3), "elsewhere");
+  ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+}
+
 // A step back from the top of an empty scope (as a dataset's move to its first record takes)
 // finds nothing without a second look while nothing changed, and the scope's last record once
 // one was added or the scope moved.
