@@ -228,6 +228,13 @@ void ReadShortcuts::RecordRead(int64_t recno, const std::vector<Value>& values) 
   };
   if (recording_) take(*recording_);
   for (RememberedWalk& walk : walks_) take(walk);
+  // A first read keeps its place unless a record's place changed, which the entry checks.
+  for (RememberedFirst& first : firsts_) {
+    if (!first.found || first.recno != recno) continue;
+    first.values = values;
+    first.changes = changes;
+    first.image.clear();
+  }
 }
 
 bool ReadShortcuts::TopFoundEmpty(int order) {

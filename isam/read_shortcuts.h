@@ -126,7 +126,8 @@ class ReadShortcuts {
   // values given become the current ones (their image is kept with them).
   std::optional<WalkStep> RecallStep(int order, const Scope& scope, int64_t from,
                                      const RecordReader& read);
-  // The record `recno` was just read as stored, with `values`: remembered copies take them.
+  // The record `recno` was just read as stored, with `values`: remembered copies, in walks and
+  // first reads, take them.
   void RecordRead(int64_t recno, const std::vector<Value>& values);
 
   // ---- 9. an empty top ----
