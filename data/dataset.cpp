@@ -1,9 +1,32 @@
 #include "data/dataset.h"
 
 #include <strings.h>
+
 #include <algorithm>
+#include <array>
 
 namespace data {
+namespace {
+
+// Calls `visit` on each of `items` as they were when called: a visit may add or remove items
+// (a link that unlinks itself, a source that closes its dataset). The copy is kept on the stack
+// while the list is short, as it is for every dataset of the program, since notifications run on
+// every move.
+template <typename T, typename Visit>
+void ForEachOfCopy(const std::vector<T*>& items, Visit visit) {
+  constexpr size_t kOnStack = 8;
+  if (items.size() > kOnStack) {
+    std::vector<T*> copy = items;
+    for (T* item : copy) visit(item);
+    return;
+  }
+  std::array<T*, kOnStack> copy{};
+  std::copy(items.begin(), items.end(), copy.begin());
+  size_t count = items.size();
+  for (size_t i = 0; i < count; ++i) visit(copy[i]);
+}
+
+}  // namespace
 
 TDataSource::~TDataSource() {
   // Whatever still follows this source forgets it.
@@ -29,18 +52,15 @@ void TDataSource::RemoveLink(TDataLink* link) {
 }
 
 void TDataSource::NotifyActiveChanged(bool active) {
-  std::vector<TDataLink*> links = links_;
-  for (TDataLink* link : links) link->ActiveChanged(active);
+  ForEachOfCopy(links_, [&](TDataLink* link) { link->ActiveChanged(active); });
 }
 
 void TDataSource::NotifyRecordChanged() {
-  std::vector<TDataLink*> links = links_;
-  for (TDataLink* link : links) link->RecordChanged();
+  ForEachOfCopy(links_, [](TDataLink* link) { link->RecordChanged(); });
 }
 
 void TDataSource::NotifyFieldChanged(TField& field) {
-  std::vector<TDataLink*> links = links_;
-  for (TDataLink* link : links) link->FieldChanged(field);
+  ForEachOfCopy(links_, [&](TDataLink* link) { link->FieldChanged(field); });
 }
 
 bool TDataSource::AllLinksReadOnlyWhenNeeded() const {
@@ -123,8 +143,7 @@ bool TDataSet::OnlyReadersOnDemandFollow() const {
 }
 
 void TDataSet::FieldWritten(TField& field) {
-  std::vector<TDataSource*> sources = sources_;
-  for (TDataSource* source : sources) source->NotifyFieldChanged(field);
+  ForEachOfCopy(sources_, [&](TDataSource* source) { source->NotifyFieldChanged(field); });
 }
 
 void TDataSet::DatabaseError(const std::string& text) const {
@@ -132,13 +151,11 @@ void TDataSet::DatabaseError(const std::string& text) const {
 }
 
 void TDataSet::NotifyRecordChanged() {
-  std::vector<TDataSource*> sources = sources_;
-  for (TDataSource* source : sources) source->NotifyRecordChanged();
+  ForEachOfCopy(sources_, [](TDataSource* source) { source->NotifyRecordChanged(); });
 }
 
 void TDataSet::NotifyActiveChanged(bool active) {
-  std::vector<TDataSource*> sources = sources_;
-  for (TDataSource* source : sources) source->NotifyActiveChanged(active);
+  ForEachOfCopy(sources_, [&](TDataSource* source) { source->NotifyActiveChanged(active); });
 }
 
 void TDataSet::ClearMadeFields() {
