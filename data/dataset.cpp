@@ -111,6 +111,11 @@ TField& TDataSet::AddField(std::unique_ptr<TField> field) {
 }
 
 TField* TDataSet::FindField(std::string_view name) const {
+  // Names are nearly always given as spelt: an exact match is looked for first, since it costs
+  // less than comparing without regard to case.
+  for (TField* f : fields_) {
+    if (f->FieldName() == name) return f;
+  }
   for (TField* f : fields_) {
     const std::string& own = f->FieldName();
     if (own.size() == name.size() && strncasecmp(own.data(), name.data(), name.size()) == 0) {
