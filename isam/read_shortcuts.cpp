@@ -7,6 +7,22 @@
 
 namespace isam {
 
+void Scope::Rehash() {
+  size_t h = 0;
+  if (!top && !bottom) {  // as a scope never set
+    hash = 0;
+    return;
+  }
+  auto mix = [&h](size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
+  for (const auto* end : {&top, &bottom}) {
+    mix(end->has_value() ? end->value().size() + 1 : 0);
+    if (*end) {
+      for (const Value& v : **end) mix(std::hash<Value>{}(v));
+    }
+  }
+  hash = h;
+}
+
 ReadShortcuts::ReadShortcuts(const Connection* connection, const RecordSource* source)
     : connection_(connection), source_(source) {}
 

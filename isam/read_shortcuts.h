@@ -56,8 +56,12 @@ class Connection;
 
 // An order's scope: the keys its moves stay at or after (top) and at or before (bottom).
 struct Scope {
+  // A digest of top and bottom, kept by Rehash after every change of either, so that scopes
+  // that differ (the usual case when remembered reads are looked through) differ at once.
+  size_t hash = 0;
   std::optional<std::vector<Value>> top, bottom;
   bool operator==(const Scope&) const = default;
+  void Rehash();
 };
 
 class ReadShortcuts {

@@ -112,6 +112,7 @@ void Table::SetScope(int index, bool top, const uint8_t* key, uint16_t length) {
   shortcuts_.ForgetEmptyTop();
   IndexState& state = indexes_[static_cast<size_t>(index)];
   (top ? state.top : state.bottom) = std::move(values);
+  state.Rehash();
 }
 
 void Table::ClearScope(int index, bool top) {
@@ -121,6 +122,7 @@ void Table::ClearScope(int index, bool top) {
   auto& scope = top ? state.top : state.bottom;
   if (!scope) Fail(ISAM_ERR_NO_SCOPE, "No scope is set on the index of " + Title());
   scope.reset();
+  state.Rehash();
 }
 
 void Table::ClearAllScopes() {
@@ -129,6 +131,7 @@ void Table::ClearAllScopes() {
   for (IndexState& state : indexes_) {
     state.top.reset();
     state.bottom.reset();
+    state.Rehash();
   }
 }
 
