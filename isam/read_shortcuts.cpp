@@ -100,16 +100,23 @@ std::optional<ReadShortcuts::FirstRead> ReadShortcuts::RecallFirst(int order, co
 bool ReadShortcuts::RememberFirst(int order, const Scope& scope, const std::vector<Value>& bound,
                                   int64_t recno, const std::vector<Value>* values) {
   if (!Serve()) return false;
-  if (firsts_.size() == kRememberedFirsts) firsts_.pop_front();
   image_home_ = nullptr;  // the entries may move
   RememberedFirst entry;
+  if (firsts_.size() == kRememberedFirsts) {
+    // The oldest entry gives its storage to the new one: its vectors keep their room.
+    entry = std::move(firsts_.front());
+    firsts_.pop_front();
+    entry.image.clear();
+  }
   entry.order = order;
   entry.scope = scope;
   entry.bound = bound;
   entry.found = values != nullptr;
+  entry.recno = values ? recno : 0;
   if (values) {
-    entry.recno = recno;
     entry.values = *values;
+  } else {
+    entry.values.clear();
   }
   entry.changes = source_->attachment()->changes();
   entry.place_changes = source_->attachment()->place_changes();
