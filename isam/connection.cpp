@@ -375,11 +375,12 @@ void Connection::Savepoint() {
 void Connection::RollbackToSavepoint() {
   RequireSavepoint();
   std::string name = SavepointName(savepoints_);
-  ExecOnSlots("ROLLBACK TO " + name + "; RELEASE " + name);
-  --savepoints_;
+  // Counted first: a rollback that fails on a later slot has already undone the earlier ones.
   for (auto& [key, weak] : attachments_) {
     if (auto attachment = weak.lock()) attachment->CountChange();
   }
+  ExecOnSlots("ROLLBACK TO " + name + "; RELEASE " + name);
+  --savepoints_;
 }
 
 void Connection::ReleaseSavepoint() {

@@ -357,20 +357,14 @@ namespace {
 // What a write shows as its record: inside a transaction the row written is told from the values
 // bound where the file stores them as bound, and read back otherwise. Either way a handle must
 // show what a fresh handle reads from the file: another program's triggers, the columns' own
-// conversions of what was bound, and changes made between transactions included.
-TEST(WrittenRecord, ShowsWhatAFreshReadOfTheFileShows) {
+// conversions of what was bound, and changes made between transactions included. Field 3 is a
+// real, field 8 an integer named N and field 10 a text named Note; `texts` holds the texts each
+// field is given at random ("" empties it).
+void ExpectWrittenRecordsAsStored(const std::vector<std::string>& fields,
+                                  const std::vector<std::vector<std::string>>& texts) {
   TempFolder folder;
   std::string path = folder.File("w.adt");
-  const std::vector<std::string> fields = {
-      "Id AUTOINC",   "Code CHAR(6)", "Amount DOUBLE", "Price MONEY",     "Qty NUMERIC(8,2)",
-      "Paid LOGICAL", "Day DATE",     "N INTEGER",     "Stamp TIMESTAMP", "Note CHAR(12)"};
   CreateTable(path, fields, {"BYCODE=Code"});
-  // Texts each field is given at random; "" empties it.
-  const std::vector<std::vector<std::string>> texts = {
-      {"7", "900"},          {"a", "bb", "", "zz"},          {"1.5", "3", "0", "-2.25", ""},
-      {"4", "2.5", "0", ""}, {"12.5", "3", "", "0.01"},      {"T", "F", ""},
-      {"01/05/2004", ""},    {"5", "-3", "0", ""},           {"01/05/2004 10:30:00", ""},
-      {"x", "", "note"}};
   ScopedConnection c(folder.path());
   IsamHandle t = c.Open("w.adt");
   IsamHandle fresh = c.Open("w.adt");
@@ -433,7 +427,7 @@ TEST(WrittenRecord, ShowsWhatAFreshReadOfTheFileShows) {
       }
       ISAM_ASSERT_OK(IsamWriteRecord(t));
       expect_as_stored("round " + std::to_string(round) + ", step " + std::to_string(step));
-      if (HasFailure()) return;
+      if (::testing::Test::HasFailure()) return;
     }
     // -0 in a real column is stored as 0.
     ISAM_ASSERT_OK(IsamGotoRecord(t, 1));
@@ -444,6 +438,69 @@ TEST(WrittenRecord, ShowsWhatAFreshReadOfTheFileShows) {
     expect_as_stored("-0, round " + std::to_string(round));
     ISAM_ASSERT_OK(IsamCommitTransaction(c.handle()));
   }
+}
+
+// Every kind of field, most of whose values the file converts or stores otherwise than bound.
+TEST(WrittenRecord, ShowsWhatAFreshReadShowsForEveryKindOfField) {
+  ExpectWrittenRecordsAsStored(
+      {"Id AUTOINC", "Code CHAR(6)", "Amount DOUBLE", "Price MONEY", "Qty NUMERIC(8,2)",
+       "Paid LOGICAL", "Day DATE", "N INTEGER", "Stamp TIMESTAMP", "Note CHAR(12)"},
+      {{"7", "900"},
+       {"a", "bb", "", "zz"},
+       {"1.5", "3", "0", "-2.25", ""},
+       {"4", "2.5", "0", ""},
+       {"12.5", "3", "", "0.01"},
+       {"T", "F", ""},
+       {"01/05/2004", ""},
+       {"5", "-3", "0", ""},
+       {"01/05/2004 10:30:00", ""},
+       {"x", "", "note"}});
+}
+
+// Fields whose values the file stores as bound, so that edits and whole appends are told
+// without reading them back, unless a trigger is there.
+TEST(WrittenRecord, ShowsWhatAFreshReadShowsWhereValuesAreStoredAsBound) {
+  ExpectWrittenRecordsAsStored(
+      {"Id AUTOINC", "Code CHAR(6)", "Amount DOUBLE", "Paid LOGICAL", "Kind CHAR(2)",
+       "Rate DOUBLE", "Flag LOGICAL", "N INTEGER", "Count SHORTINT", "Note CHAR(12)"},
+      {{"7", "900"},
+       {"a", "bb", "zz"},
+       {"1.5", "3", "0", "-2.25"},
+       {"T", "F"},
+       {"x", "yy"},
+       {"0.5", "12", "1e6"},
+       {"T", "F"},
+       {"5", "-3", "0"},
+       {"1", "-7"},
+       {"x", "note", ""}});
+}
+
+// A file whose own constraint drops a record it does not want: the append says so.
+TEST(WrittenRecord, AnAppendTheFileDropsIsRefused) {
+  TempFolder folder;
+  RunSql(folder.File("u.adt"),
+         "PRAGMA application_id = 1230193997; PRAGMA user_version = 1; "
+         "CREATE TABLE records (\"_recno\" INTEGER PRIMARY KEY, "
+         "\"Code\" CHAR(4) UNIQUE ON CONFLICT IGNORE, \"N\" INTEGER)");
+  ScopedConnection c(folder.path());
+  IsamHandle t = c.Open("u.adt");
+  for (bool in_transaction : {false, true}) {
+    if (in_transaction) ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+    ISAM_ASSERT_OK(IsamAppendRecord(t));
+    ISAM_ASSERT_OK(IsamSetField(t, 1, in_transaction ? "b" : "a"));
+    ISAM_ASSERT_OK(IsamSetField(t, 2, "1"));
+    ISAM_ASSERT_OK(IsamWriteRecord(t));
+    ISAM_ASSERT_OK(IsamAppendRecord(t));
+    ISAM_ASSERT_OK(IsamSetField(t, 1, in_transaction ? "b" : "a"));
+    ISAM_ASSERT_OK(IsamSetField(t, 2, "2"));
+    EXPECT_EQ(IsamWriteRecord(t), uint32_t{ISAM_ERR_INVALID_VALUE});
+    EXPECT_NE(LastErrorText().find("not stored in u.adt"), std::string::npos) << LastErrorText();
+    ISAM_ASSERT_OK(IsamCancelUpdate(t));
+    if (in_transaction) ISAM_ASSERT_OK(IsamCommitTransaction(c.handle()));
+  }
+  uint32_t count = 0;
+  ISAM_ASSERT_OK(IsamGetRecordCount(t, ISAM_COUNT_IGNORE_FILTERS, &count));
+  EXPECT_EQ(count, 2u);
 }
 
 }  // namespace

@@ -130,9 +130,8 @@ class Table : public TransactionEndListener {
   // Whether `bound` is the top of the order's scope and both its ends are that one key.
   bool IsTopOfKeyScope(int order, const std::vector<Value>& bound) const;
   // Runs an UPDATE of the record `recno` or an INSERT (no recno) and makes the written record
-  // current; false when it wrote nothing.
-  // Runs a write of the pending change and makes the record written current: with `row_known`
-  // the row is the pending change over the current values (see Write), else it is read back.
+  // current; false when it wrote nothing. With `row_known` the row is the pending change over
+  // the current values (see Write), else it is read back.
   bool RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno, bool row_known);
   // Whether every dirty value of the pending change is stored as bound, in a file whose
   // triggers cannot change the row: the row written is then known without reading it back.

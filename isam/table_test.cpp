@@ -774,6 +774,27 @@ TEST_F(KeyedTable, AScopeWalkedAgainShowsItsRecordsAsTheyAreNow) {
   ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 }
 
+// A handle that writes the first record of a scope it remembered meets that record, as written,
+// at its next move to the top.
+TEST_F(KeyedTable, AFirstRecordTheHandleWroteIsMetAsWritten) {
+  InsertRows({{1, Text("a"), Num(1)}, {2, Text("a"), Num(2)}});
+  IsamHandle checker = connection_.Open("keyed.adt");
+  ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+  SetScope(ISAM_SCOPE_TOP, Probe{1, Text("a"), Num()});
+  SetScope(ISAM_SCOPE_BOTTOM, Probe{1, Text("a"), Num()});
+  for (const char* name : {"first", "second"}) {
+    ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+    ASSERT_EQ(RecordNumber(by_code_n_), 1);
+    WriteFieldOf(table_, 1, 3, name);
+    ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, 2));
+    ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+    EXPECT_EQ(FieldText(by_code_n_, 3), name);
+    ISAM_ASSERT_OK(IsamGotoRecord(checker, 1));
+    EXPECT_EQ(RecordImageOf(by_code_n_), RecordImageOf(checker)) << name;
+  }
+  ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+}
+
 // Inside a transaction a move to the record a handle stands on keeps what it read, unless the
 // connection changed that record since: its fields or its key.
 TEST_F(KeyedTable, AMoveToTheCurrentRecordShowsWhatTheConnectionChangedSince) {
@@ -851,6 +872,18 @@ TEST_F(KeyedTable, AMoveBackAfterAFailedSeekShowsTheRecordAsItIsNow) {
   ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, 2));
   expect_as_stored(2, "re-keyed by another handle");
   EXPECT_EQ(FieldText(by_code_n_, 1), "q");
+  // A rollback to a savepoint undoes a change made after the record was stood on.
+  ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, 3));
+  ISAM_ASSERT_OK(IsamSavepoint(connection_.handle()));
+  WriteFieldOf(other, 3, 3, "undone");
+  miss_and_return(3);
+  ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, 3));
+  EXPECT_EQ(FieldText(by_code_n_, 3), "undone");
+  miss_and_return(3);
+  ISAM_ASSERT_OK(IsamRollbackToSavepoint(connection_.handle()));
+  ISAM_ASSERT_OK(IsamGotoRecord(by_code_n_, 3));
+  expect_as_stored(3, "after a rollback to a savepoint");
+  EXPECT_EQ(FieldText(by_code_n_, 3), "");
   miss_and_return(3);
   ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 

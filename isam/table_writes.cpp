@@ -1,7 +1,8 @@
 // Writes: the pending change (an edit of the current record or an append), assigned field by
 // field and written as one UPDATE or INSERT, deletes, and cancelling. Each write tells the file's
 // attachment what it changes (a record, or the place of records in an order), which the read
-// shortcuts rely on; the record written is read back as stored and made current.
+// shortcuts rely on; the record written is made current as stored, told from the values bound
+// where the file stores them as bound, else read back.
 #include "isam/table.h"
 
 #include <algorithm>
@@ -80,7 +81,8 @@ void Table::Write() {
   // stores each value as bound.
   bool row_known = pending_ == Pending::kEdit
                        ? CurrentReadHolds()
-                       : std::find(dirty_.begin(), dirty_.end(), false) == dirty_.end();
+                       : connection_->in_transaction() &&
+                             std::find(dirty_.begin(), dirty_.end(), false) == dirty_.end();
   row_known = row_known && PendingStoredAsBound();
   source_->attachment()->PrepareChange(pending_ == Pending::kEdit && !ChangesAnyKey() ? recno_ : 0);
   const TableSchema& s = schema();
@@ -140,7 +142,11 @@ void Table::Write() {
     for (size_t i = 0; i < s.fields.size(); ++i) {
       if (dirty_[i]) BindValue(stmt, ++n, buffer_[i]);
     }
-    RunWrite(stmt, std::nullopt, row_known);
+    if (!RunWrite(stmt, std::nullopt, row_known)) {
+      // A constraint of the file's own (ON CONFLICT IGNORE) may drop the record unstored.
+      Fail(ISAM_ERR_INVALID_VALUE, "The new record was not stored in " + Title() +
+                                       ": the file's constraints refused it");
+    }
   }
   DropPending();
   bof_ = false;
