@@ -7,6 +7,7 @@
 
 #include "isam/codepage.h"
 #include "isam/file_lookup.h"
+#include "isam/read_shortcuts.h"
 
 namespace isam {
 namespace {
@@ -112,6 +113,11 @@ bool Attachment::RecordChangedSince(int64_t recno, uint64_t since) const {
   if (since < forgotten_before_) return true;
   auto it = record_changes_.find(recno);
   return it != record_changes_.end() && it->second > since;
+}
+
+WalkShelf& Attachment::walk_shelf() {
+  if (!walk_shelf_) walk_shelf_ = std::make_unique<WalkShelf>();
+  return *walk_shelf_;
 }
 
 bool Attachment::HasTriggers() {

@@ -44,6 +44,8 @@ class TransactionEndListener {
   virtual void TransactionEnded() = 0;
 };
 
+class WalkShelf;
+
 // One table file attached to a slot of a connection.
 class Attachment {
  public:
@@ -95,6 +97,8 @@ class Attachment {
   // each transaction, since another program may add one between transactions; a failing look-up
   // counts as a trigger.
   bool HasTriggers();
+  // The walks through the file's orders that the connection's handles share (read_shortcuts.h).
+  WalkShelf& walk_shelf();
 
  private:
   void RefuseWhereLocksStayLocal() const;
@@ -117,6 +121,7 @@ class Attachment {
   uint64_t forgotten_before_ = 0;
   uint64_t triggers_looked_up_in_ = 0;  // the transaction of the last look-up; 0 for none
   bool has_triggers_ = true;
+  std::unique_ptr<WalkShelf> walk_shelf_;
 };
 
 class Connection {

@@ -122,7 +122,7 @@ bool ReadShortcuts::RememberFirst(int order, const Scope& scope, const std::vect
   entry.place_changes = source_->attachment()->place_changes();
   firsts_.push_back(std::move(entry));
   // The values just remembered are the current ones.
-  if (values) image_home_ = &firsts_.back().image;
+  if (values) KeepImageIn(&firsts_.back().image, &firsts_.back().changes);
   return true;
 }
 
@@ -132,15 +132,17 @@ void ReadShortcuts::ValuesChanged() {
 }
 
 void ReadShortcuts::CurrentIsFirst(size_t entry) {
-  KeepImageIn(&firsts_[entry].image);
+  KeepImageIn(&firsts_[entry].image, &firsts_[entry].changes);
 }
 
 void ReadShortcuts::CurrentIsWalkRow() {
-  if (given_row_) KeepImageIn(&given_row_->image);
+  if (given_row_) KeepImageIn(&given_row_->image, &given_row_->changes);
 }
 
-void ReadShortcuts::KeepImageIn(std::vector<uint8_t>* home) {
+void ReadShortcuts::KeepImageIn(std::vector<uint8_t>* home, const uint64_t* changes) {
   image_home_ = home;
+  image_home_changes_ = changes;
+  image_home_expected_ = *changes;
   if (!home->empty()) {
     image_ = *home;
     image_current_ = true;
@@ -153,19 +155,65 @@ const std::vector<uint8_t>& ReadShortcuts::CurrentImage(
     image_.assign(length, 0);
     build(image_.data());
     image_current_ = true;
-    if (image_home_) *image_home_ = image_;
+    if (image_home_ && *image_home_changes_ == image_home_expected_) *image_home_ = image_;
   }
   return image_;
 }
 
-ReadShortcuts::RememberedWalk* ReadShortcuts::WalkOf(int order, const Scope& scope) {
-  uint64_t place_changes = source_->attachment()->place_changes();
+void WalkShelf::Put(std::shared_ptr<RememberedWalk> walk, uint64_t transaction) {
+  std::erase_if(walks_, [&](const auto& shelved) {
+    return shelved.first != transaction ||
+           (shelved.second->order == walk->order && shelved.second->scope == walk->scope);
+  });
+  if (walks_.size() == kShelved) walks_.pop_front();
+  walks_.emplace_back(transaction, std::move(walk));
+}
+
+std::shared_ptr<RememberedWalk> WalkShelf::Find(int order, const Scope& scope,
+                                                uint64_t place_changes,
+                                                uint64_t transaction) const {
   for (auto it = walks_.rbegin(); it != walks_.rend(); ++it) {
-    if (it->order == order && it->place_changes == place_changes && it->scope == scope) {
-      return &*it;
+    const RememberedWalk& walk = *it->second;
+    if (it->first == transaction && walk.order == order && walk.place_changes == place_changes &&
+        walk.scope == scope) {
+      return it->second;
     }
   }
   return nullptr;
+}
+
+WalkShelf* ReadShortcuts::Shelf() const {
+  return source_->is_view() ? nullptr : &source_->attachment()->walk_shelf();
+}
+
+RememberedWalk* ReadShortcuts::WalkOf(int order, const Scope& scope) {
+  uint64_t place_changes = source_->attachment()->place_changes();
+  for (auto it = walks_.rbegin(); it != walks_.rend(); ++it) {
+    RememberedWalk& walk = **it;
+    if (walk.order == order && walk.place_changes == place_changes && walk.scope == scope) {
+      return &walk;
+    }
+  }
+  WalkShelf* shelf = Shelf();
+  if (!shelf) return nullptr;
+  std::shared_ptr<RememberedWalk> shared =
+      shelf->Find(order, scope, place_changes, connection_->transactions_begun());
+  if (!shared) return nullptr;
+  RememberedWalk* walk = shared.get();
+  KeepWalk(std::move(shared));
+  return walk;
+}
+
+void ReadShortcuts::KeepWalk(std::shared_ptr<RememberedWalk> walk) {
+  for (auto it = walks_.begin(); it != walks_.end();) {
+    bool same = (*it)->order == walk->order && (*it)->scope == walk->scope;
+    it = same ? walks_.erase(it) : std::next(it);
+  }
+  if (walks_.size() == kRememberedWalks) walks_.pop_front();
+  walks_.push_back(std::move(walk));
+  // A walk dropped may hold the copy the current values came from.
+  image_home_ = nullptr;
+  given_row_ = nullptr;
 }
 
 void ReadShortcuts::WalkBegins(int order, const Scope& scope, int64_t recno,
@@ -198,21 +246,17 @@ void ReadShortcuts::WalkStepped(int order, const Scope& scope, int64_t from, int
     walk.rows.push_back(WalkRow{recno, *values, file.changes(), {}});
     return;
   }
-  // The end: the walk is whole. The oldest walk makes room, and with it any image kept there.
-  for (auto it = walks_.begin(); it != walks_.end();) {
-    it = it->order == order && it->scope == scope ? walks_.erase(it) : std::next(it);
-  }
-  if (walks_.size() == kRememberedWalks) walks_.pop_front();
-  walks_.push_back(std::move(walk));
+  // The end: the walk is whole, and shared with the file's other handles.
+  auto whole = std::make_shared<RememberedWalk>(std::move(walk));
   recording_.reset();
-  image_home_ = nullptr;
-  given_row_ = nullptr;
+  if (WalkShelf* shelf = Shelf()) shelf->Put(whole, connection_->transactions_begun());
+  KeepWalk(std::move(whole));
 }
 
 std::optional<ReadShortcuts::WalkStep> ReadShortcuts::RecallStep(int order, const Scope& scope,
                                                                  int64_t from,
                                                                  const RecordReader& read) {
-  if (walks_.empty() || !Serve()) return std::nullopt;
+  if (!Serve()) return std::nullopt;
   RememberedWalk* walk = WalkOf(order, scope);
   if (!walk) return std::nullopt;
   std::vector<WalkRow>& rows = walk->rows;
@@ -227,14 +271,30 @@ std::optional<ReadShortcuts::WalkStep> ReadShortcuts::RecallStep(int order, cons
     walk->last_given = 0;
     return WalkStep{};
   }
-  WalkRow& row = rows[at + 1];
+  return GiveRow(*walk, at + 1, read);
+}
+
+std::optional<ReadShortcuts::WalkStep> ReadShortcuts::RecallWalkStart(
+    int order, const Scope& scope, const std::vector<Value>& bound, const RecordReader& read) {
+  if (!Serve()) return std::nullopt;
+  bool at_scope_start = scope.top ? bound == *scope.top : bound.empty();
+  if (!at_scope_start) return std::nullopt;
+  RememberedWalk* walk = WalkOf(order, scope);
+  if (!walk) return std::nullopt;
+  recording_.reset();
+  return GiveRow(*walk, 0, read);
+}
+
+std::optional<ReadShortcuts::WalkStep> ReadShortcuts::GiveRow(RememberedWalk& walk, size_t at,
+                                                              const RecordReader& read) {
+  WalkRow& row = walk.rows[at];
   const Attachment& file = *source_->attachment();
   if (file.RecordChangedSince(row.recno, row.changes)) {
     row.image.clear();
     if (!read(row.recno, &row.values)) return std::nullopt;
     row.changes = file.changes();
   }
-  walk->last_given = at + 1;
+  walk.last_given = at;
   given_row_ = &row;
   return WalkStep{true, row.recno, &row.values};
 }
@@ -250,7 +310,7 @@ void ReadShortcuts::RecordRead(int64_t recno, const std::vector<Value>& values) 
     }
   };
   if (recording_) take(*recording_);
-  for (RememberedWalk& walk : walks_) take(walk);
+  for (const std::shared_ptr<RememberedWalk>& walk : walks_) take(*walk);
   // A first read keeps its place unless a record's place changed, which the entry checks.
   for (RememberedFirst& first : firsts_) {
     if (!first.found || first.recno != recno) continue;

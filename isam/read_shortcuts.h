@@ -26,6 +26,9 @@
 //    in that order and scope from one of its records is then its next record, or the end; a
 //    record changed in other fields since it was read is read again before it is served. A
 //    record read afresh (a write read back, a move to a record by number) replaces the copy.
+//    A whole walk is shared by every table handle of the file in the connection (WalkShelf)
+//    during the transaction it was walked in: another handle's move to the top of that scope
+//    and its steps through it are served from it alike.
 // 9. An empty top. Inside a transaction, an order whose move to the top found its scope empty
 //    is remembered until the handle reads a record, a scope changes or the connection adds,
 //    removes or re-keys a record of the file; a step back from the end then finds nothing
@@ -41,6 +44,7 @@
 #include <functional>
 #include <list>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +66,38 @@ struct Scope {
   std::optional<std::vector<Value>> top, bottom;
   bool operator==(const Scope&) const = default;
   void Rehash();
+};
+
+// A record a remembered walk met.
+struct WalkRow {
+  int64_t recno = 0;
+  std::vector<Value> values;
+  uint64_t changes = 0;        // the file's change count when it was read
+  std::vector<uint8_t> image;  // once built
+};
+
+// A walk from the first record of an order's scope to its end.
+struct RememberedWalk {
+  int order = 0;
+  Scope scope;
+  uint64_t place_changes = 0;
+  std::vector<WalkRow> rows;
+  size_t last_given = 0;  // the row a step gave last, where the next step most likely starts
+};
+
+// The whole walks of one table file that the connection's table handles made lately, each
+// shared with the others for the rest of the transaction it was made in.
+class WalkShelf {
+ public:
+  static constexpr size_t kShelved = 8;
+  void Put(std::shared_ptr<RememberedWalk> walk, uint64_t transaction);
+  // The walk of `order` and `scope` made in `transaction` with the file's records in the places
+  // they had then, or null.
+  std::shared_ptr<RememberedWalk> Find(int order, const Scope& scope, uint64_t place_changes,
+                                       uint64_t transaction) const;
+
+ private:
+  std::deque<std::pair<uint64_t, std::shared_ptr<RememberedWalk>>> walks_;  // newest last
 };
 
 class ReadShortcuts {
@@ -130,6 +166,11 @@ class ReadShortcuts {
   // values given become the current ones (their image is kept with them).
   std::optional<WalkStep> RecallStep(int order, const Scope& scope, int64_t from,
                                      const RecordReader& read);
+  // The first record at `bound` in `order` within `scope`, if a remembered walk gives it: when
+  // `bound` is where the scope begins, a walk's first row.
+  std::optional<WalkStep> RecallWalkStart(int order, const Scope& scope,
+                                          const std::vector<Value>& bound,
+                                          const RecordReader& read);
   // The record `recno` was just read as stored, with `values`: remembered copies, in walks and
   // first reads, take them.
   void RecordRead(int64_t recno, const std::vector<Value>& values);
@@ -179,38 +220,35 @@ class ReadShortcuts {
   };
   std::deque<RememberedFirst> firsts_;  // newest last; the oldest goes without moving the rest
 
-  struct WalkRow {
-    int64_t recno = 0;
-    std::vector<Value> values;
-    uint64_t changes = 0;        // the file's change count when it was read
-    std::vector<uint8_t> image;  // once built
-  };
-  struct RememberedWalk {
-    int order = 0;
-    Scope scope;
-    uint64_t place_changes = 0;
-    std::vector<WalkRow> rows;
-    size_t last_given = 0;  // the row a step gave last, where the next step most likely starts
-  };
   // The current values came from a remembered copy whose image is kept in `home`: a kept image
-  // serves them, and one built later is kept there.
-  void KeepImageIn(std::vector<uint8_t>* home);
-  // The remembered walk of `order` and `scope` that still serves, or null.
+  // serves them, and one built later is kept there while the copy's change count, `changes`,
+  // still holds what it held then (another handle sharing a walk may read the record again).
+  void KeepImageIn(std::vector<uint8_t>* home, const uint64_t* changes);
+  // The remembered walk of `order` and `scope` that still serves, or null: this handle's own,
+  // else one another handle made in this transaction, which this handle then takes up.
   RememberedWalk* WalkOf(int order, const Scope& scope);
+  // Makes `walk` one of this handle's walks, the oldest making room.
+  void KeepWalk(std::shared_ptr<RememberedWalk> walk);
+  // The file's walk shelf, when walks may be shared: a table file's own records, not a view's.
+  WalkShelf* Shelf() const;
+  // The step to the row `at` of `walk`, read again first if this connection changed it since.
+  std::optional<WalkStep> GiveRow(RememberedWalk& walk, size_t at, const RecordReader& read);
   std::optional<RememberedWalk> recording_;  // the walk under way
   struct EmptyTop {
     int order = 0;
     uint64_t place_changes = 0;
   };
   std::optional<EmptyTop> empty_top_;
-  std::list<RememberedWalk> walks_;  // newest last
+  std::list<std::shared_ptr<RememberedWalk>> walks_;  // newest last
 
   // The image of the current values, once built; and where the remembered copy the current values
   // came from keeps its image (a first read's or a walk row's), or null.
   std::vector<uint8_t> image_;
   bool image_current_ = false;
   std::vector<uint8_t>* image_home_ = nullptr;
-  WalkRow* given_row_ = nullptr;  // the row RecallStep gave last
+  const uint64_t* image_home_changes_ = nullptr;  // the copy's change count
+  uint64_t image_home_expected_ = 0;              // and what it held when the copy was taken
+  WalkRow* given_row_ = nullptr;                  // the row RecallStep gave last
 };
 
 }  // namespace isam

@@ -109,6 +109,16 @@ Table::Read Table::FirstFrom(int order, const std::vector<Value>& bound) {
     shortcuts_.CurrentIsFirst(remembered->entry);
     return Read::kFound;
   }
+  std::optional<ReadShortcuts::WalkStep> walked = shortcuts_.RecallWalkStart(
+      order, scope, bound,
+      [&](int64_t recno, std::vector<Value>* values) { return ReadRecord(recno, values); });
+  if (walked) {
+    values_ = *walked->values;
+    BecomeCurrent(walked->recno, DataVersion());
+    shortcuts_.CurrentIsWalkRow();
+    connection_->AddEndListener(this);
+    return Read::kFound;
+  }
   Read read = ReadBeyond(order, Direction::kForward, bound, true);
   if (shortcuts_.RememberFirst(order, scope, bound, recno_,
                                read == Read::kFound ? &values_ : nullptr)) {

@@ -156,10 +156,11 @@ class KeyedTable : public ::testing::Test {
     return {0, false};
   }
 
-  void SetScope(uint16_t which, const Probe& p) {
+  void SetScope(uint16_t which, const Probe& p) { SetScopeOf(by_code_n_, which, p); }
+  void SetScopeOf(IsamHandle order, uint16_t which, const Probe& p) {
     std::vector<uint8_t> key = Key(p);
-    ISAM_ASSERT_OK(IsamSetScope(by_code_n_, which, key.data(), static_cast<uint16_t>(key.size()),
-                                ISAM_RAW_KEY));
+    ISAM_ASSERT_OK(
+        IsamSetScope(order, which, key.data(), static_cast<uint16_t>(key.size()), ISAM_RAW_KEY));
   }
 
   uint32_t Count(IsamHandle order, uint16_t option) {
@@ -700,6 +701,12 @@ TEST_F(KeyedTable, AScopeWalkedAgainShowsItsRecordsAsTheyAreNow) {
     auto [it, fresh] = writers.emplace(recno, handle);
     return fresh || it->second == handle;
   };
+  // Two handles walk the scopes by turns: one serves the other what it walked.
+  IsamHandle second = connection_.Open("keyed.adt");
+  IsamHandle second_by_code_n = 0;
+  ISAM_ASSERT_OK(IsamGetIndexHandle(second, "BYCODEN", &second_by_code_n));
+  const std::pair<IsamHandle, IsamHandle> walkers[] = {{table_, by_code_n_},
+                                                       {second, second_by_code_n}};
   auto scope_walk = [&](const std::string& code) {
     std::vector<int64_t> walk;
     for (int64_t recno : ModelWalk(rows_, Order::kCodeN)) {
@@ -710,23 +717,24 @@ TEST_F(KeyedTable, AScopeWalkedAgainShowsItsRecordsAsTheyAreNow) {
   ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
   for (int round = 1; round <= 400; ++round) {
     std::string code = random_code();
-    SetScope(ISAM_SCOPE_TOP, Probe{1, Text(code), Num()});
-    SetScope(ISAM_SCOPE_BOTTOM, Probe{1, Text(code), Num()});
+    auto [walker, walker_order] = walkers[rng() % 2];
+    SetScopeOf(walker_order, ISAM_SCOPE_TOP, Probe{1, Text(code), Num()});
+    SetScopeOf(walker_order, ISAM_SCOPE_BOTTOM, Probe{1, Text(code), Num()});
     std::vector<int64_t> expected = scope_walk(code), walked;
     size_t stop_after = rng() % 4 == 0 ? rng() % (expected.size() + 1) : expected.size() + 1;
-    ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
-    while (!AtEof(by_code_n_) && walked.size() < stop_after) {
-      int64_t at = RecordNumber(by_code_n_);
+    ISAM_ASSERT_OK(IsamGotoTop(walker_order));
+    while (!AtEof(walker_order) && walked.size() < stop_after) {
+      int64_t at = RecordNumber(walker_order);
       walked.push_back(at);
-      ASSERT_EQ(FieldText(by_code_n_, 3), names[at]) << "round " << round << " at " << at;
+      ASSERT_EQ(FieldText(walker_order, 3), names[at]) << "round " << round << " at " << at;
       ISAM_ASSERT_OK(IsamGotoRecord(checker, at));
-      ASSERT_EQ(RecordImageOf(by_code_n_), RecordImageOf(checker)) << "round " << round;
-      if (rng() % 5 == 0 && may_write(table_, at)) {  // as an edit of the current record does
+      ASSERT_EQ(RecordImageOf(walker_order), RecordImageOf(checker)) << "round " << round;
+      if (rng() % 5 == 0 && may_write(walker, at)) {  // as an edit of the current record does
         names[at] = "w" + std::to_string(round);
-        WriteFieldOf(table_, at, 3, names[at]);
-        ASSERT_EQ(FieldText(by_code_n_, 3), names[at]);
+        WriteFieldOf(walker, at, 3, names[at]);
+        ASSERT_EQ(FieldText(walker_order, 3), names[at]);
       }
-      ISAM_ASSERT_OK(IsamSkip(by_code_n_, 1));
+      ISAM_ASSERT_OK(IsamSkip(walker_order, 1));
     }
     if (stop_after < expected.size()) expected.resize(stop_after);
     ASSERT_EQ(walked, expected) << "round " << round << ", scope " << code;
@@ -792,6 +800,48 @@ TEST_F(KeyedTable, AFirstRecordTheHandleWroteIsMetAsWritten) {
     ISAM_ASSERT_OK(IsamGotoRecord(checker, 1));
     EXPECT_EQ(RecordImageOf(by_code_n_), RecordImageOf(checker)) << name;
   }
+  ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+}
+
+// A walk one handle made serves another handle of the file; each handle's record image stays
+// that of the values it read, while the walk's copy of a record changed in between is read again.
+TEST_F(KeyedTable, AWalkSharedByTwoHandlesShowsEachTheValuesItRead) {
+  InsertRows({{1, Text("a"), Num(1)}, {2, Text("a"), Num(2)}, {3, Text("a"), Num(3)}});
+  IsamHandle second = connection_.Open("keyed.adt");
+  IsamHandle second_by_code_n = 0;
+  ISAM_ASSERT_OK(IsamGetIndexHandle(second, "BYCODEN", &second_by_code_n));
+  IsamHandle other = connection_.Open("keyed.adt");
+  IsamHandle checker = connection_.Open("keyed.adt");
+  auto image_of_record = [&](int64_t recno) {
+    EXPECT_EQ(IsamGotoRecord(checker, recno), 0u) << LastErrorText();
+    return RecordImageOf(checker);
+  };
+  ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+  for (IsamHandle order : {by_code_n_, second_by_code_n}) {
+    SetScopeOf(order, ISAM_SCOPE_TOP, Probe{1, Text("a"), Num()});
+    SetScopeOf(order, ISAM_SCOPE_BOTTOM, Probe{1, Text("a"), Num()});
+  }
+  EXPECT_EQ(WalkForward(by_code_n_), (std::vector<int64_t>{1, 2, 3}));
+  // The second handle stands on record 2, given by the first handle's walk, when another handle
+  // renames it; the first handle then steps onto it and so reads it again.
+  ISAM_ASSERT_OK(IsamGotoTop(second_by_code_n));
+  ISAM_ASSERT_OK(IsamSkip(second_by_code_n, 1));
+  ASSERT_EQ(RecordNumber(second_by_code_n), 2);
+  std::vector<uint8_t> before = image_of_record(2);
+  WriteFieldOf(other, 2, 3, "renamed");
+  ISAM_ASSERT_OK(IsamGotoTop(by_code_n_));
+  ISAM_ASSERT_OK(IsamSkip(by_code_n_, 1));
+  EXPECT_EQ(RecordImageOf(by_code_n_), image_of_record(2));
+  EXPECT_EQ(RecordImageOf(second_by_code_n), before);  // the values it read
+  EXPECT_EQ(FieldText(second_by_code_n, 3), "");
+  // Met again through the walk, record 2 shows what is stored.
+  ISAM_ASSERT_OK(IsamGotoTop(second_by_code_n));
+  ISAM_ASSERT_OK(IsamSkip(second_by_code_n, 1));
+  EXPECT_EQ(FieldText(second_by_code_n, 3), "renamed");
+  EXPECT_EQ(RecordImageOf(second_by_code_n), image_of_record(2));
+  // A seek inside the scope is not the walk's start.
+  EXPECT_EQ(Seek(Probe{2, Text("a"), Num(3)}, ISAM_SEEK_EXACT),
+            (std::pair<uint32_t, bool>{3, true}));
   ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 }
 
