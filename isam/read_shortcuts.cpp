@@ -160,23 +160,25 @@ const std::vector<uint8_t>& ReadShortcuts::CurrentImage(
   return image_;
 }
 
-void WalkShelf::Put(std::shared_ptr<RememberedWalk> walk, uint64_t transaction) {
-  std::erase_if(walks_, [&](const auto& shelved) {
-    return shelved.first != transaction ||
-           (shelved.second->order == walk->order && shelved.second->scope == walk->scope);
+void WalkShelf::Put(std::shared_ptr<RememberedWalk> walk) {
+  std::erase_if(walks_, [&](const std::shared_ptr<RememberedWalk>& shelved) {
+    return shelved->transaction != walk->transaction ||
+           (shelved->order == walk->order && shelved->scope == walk->scope);
   });
   if (walks_.size() == kShelved) walks_.pop_front();
-  walks_.emplace_back(transaction, std::move(walk));
+  walks_.push_back(std::move(walk));
 }
 
 std::shared_ptr<RememberedWalk> WalkShelf::Find(int order, const Scope& scope,
-                                                uint64_t place_changes,
-                                                uint64_t transaction) const {
+                                                uint64_t place_changes, uint64_t transaction) {
+  // A walk of an earlier transaction may hold records another program has changed since.
+  std::erase_if(walks_, [&](const std::shared_ptr<RememberedWalk>& shelved) {
+    return shelved->transaction != transaction;
+  });
   for (auto it = walks_.rbegin(); it != walks_.rend(); ++it) {
-    const RememberedWalk& walk = *it->second;
-    if (it->first == transaction && walk.order == order && walk.place_changes == place_changes &&
-        walk.scope == scope) {
-      return it->second;
+    const RememberedWalk& walk = **it;
+    if (walk.order == order && walk.place_changes == place_changes && walk.scope == scope) {
+      return *it;
     }
   }
   return nullptr;
@@ -186,22 +188,24 @@ WalkShelf* ReadShortcuts::Shelf() const {
   return source_->is_view() ? nullptr : &source_->attachment()->walk_shelf();
 }
 
-RememberedWalk* ReadShortcuts::WalkOf(int order, const Scope& scope) {
+RememberedWalk* ReadShortcuts::OwnWalk(int order, const Scope& scope) {
   uint64_t place_changes = source_->attachment()->place_changes();
+  uint64_t transaction = connection_->transactions_begun();
   for (auto it = walks_.rbegin(); it != walks_.rend(); ++it) {
     RememberedWalk& walk = **it;
-    if (walk.order == order && walk.place_changes == place_changes && walk.scope == scope) {
+    if (walk.order == order && walk.transaction == transaction &&
+        walk.place_changes == place_changes && walk.scope == scope) {
       return &walk;
     }
   }
+  return nullptr;
+}
+
+std::shared_ptr<RememberedWalk> ReadShortcuts::ShelvedWalk(int order, const Scope& scope) const {
   WalkShelf* shelf = Shelf();
   if (!shelf) return nullptr;
-  std::shared_ptr<RememberedWalk> shared =
-      shelf->Find(order, scope, place_changes, connection_->transactions_begun());
-  if (!shared) return nullptr;
-  RememberedWalk* walk = shared.get();
-  KeepWalk(std::move(shared));
-  return walk;
+  return shelf->Find(order, scope, source_->attachment()->place_changes(),
+                     connection_->transactions_begun());
 }
 
 void ReadShortcuts::KeepWalk(std::shared_ptr<RememberedWalk> walk) {
@@ -219,10 +223,11 @@ void ReadShortcuts::KeepWalk(std::shared_ptr<RememberedWalk> walk) {
 void ReadShortcuts::WalkBegins(int order, const Scope& scope, int64_t recno,
                                const std::vector<Value>& values) {
   recording_.reset();
-  if (!Serve() || WalkOf(order, scope)) return;
+  if (!Serve() || OwnWalk(order, scope) || ShelvedWalk(order, scope)) return;
   recording_.emplace();
   recording_->order = order;
   recording_->scope = scope;
+  recording_->transaction = connection_->transactions_begun();
   recording_->place_changes = source_->attachment()->place_changes();
   recording_->rows.push_back(WalkRow{recno, values, source_->attachment()->changes(), {}});
 }
@@ -234,6 +239,7 @@ void ReadShortcuts::WalkStepped(int order, const Scope& scope, int64_t from, int
   const Attachment& file = *source_->attachment();
   // Only an unbroken walk from the first record, with every record in its place, is remembered.
   if (!Serve() || walk.order != order || walk.rows.back().recno != from ||
+      walk.transaction != connection_->transactions_begun() ||
       walk.place_changes != file.place_changes() || walk.scope != scope) {
     recording_.reset();
     return;
@@ -249,7 +255,7 @@ void ReadShortcuts::WalkStepped(int order, const Scope& scope, int64_t from, int
   // The end: the walk is whole, and shared with the file's other handles.
   auto whole = std::make_shared<RememberedWalk>(std::move(walk));
   recording_.reset();
-  if (WalkShelf* shelf = Shelf()) shelf->Put(whole, connection_->transactions_begun());
+  if (WalkShelf* shelf = Shelf()) shelf->Put(whole);
   KeepWalk(std::move(whole));
 }
 
@@ -257,15 +263,29 @@ std::optional<ReadShortcuts::WalkStep> ReadShortcuts::RecallStep(int order, cons
                                                                  int64_t from,
                                                                  const RecordReader& read) {
   if (!Serve()) return std::nullopt;
-  RememberedWalk* walk = WalkOf(order, scope);
-  if (!walk) return std::nullopt;
-  std::vector<WalkRow>& rows = walk->rows;
-  size_t at = walk->last_given;
-  if (at >= rows.size() || rows[at].recno != from) {
-    at = 0;
+  // Where `from` stands in `walk`, or rows.size().
+  auto place_of_from = [&](const RememberedWalk& walk) {
+    const std::vector<WalkRow>& rows = walk.rows;
+    if (walk.last_given < rows.size() && rows[walk.last_given].recno == from) {
+      return walk.last_given;
+    }
+    size_t at = 0;
     while (at < rows.size() && rows[at].recno != from) ++at;
-    if (at == rows.size()) return std::nullopt;  // a record the walk did not meet
+    return at;
+  };
+  RememberedWalk* walk = OwnWalk(order, scope);
+  size_t at = walk ? place_of_from(*walk) : 0;
+  if (!walk || at == walk->rows.size()) {
+    // Another handle's walk is taken up only when it met the record this step starts from, so
+    // that a miss does not push out this handle's own walks.
+    std::shared_ptr<RememberedWalk> shared = ShelvedWalk(order, scope);
+    if (!shared || shared.get() == walk) return std::nullopt;
+    at = place_of_from(*shared);
+    if (at == shared->rows.size()) return std::nullopt;  // a record no walk met
+    walk = shared.get();
+    KeepWalk(std::move(shared));
   }
+  std::vector<WalkRow>& rows = walk->rows;
   recording_.reset();
   if (at + 1 == rows.size()) {
     walk->last_given = 0;
@@ -279,8 +299,13 @@ std::optional<ReadShortcuts::WalkStep> ReadShortcuts::RecallWalkStart(
   if (!Serve()) return std::nullopt;
   bool at_scope_start = scope.top ? bound == *scope.top : bound.empty();
   if (!at_scope_start) return std::nullopt;
-  RememberedWalk* walk = WalkOf(order, scope);
-  if (!walk) return std::nullopt;
+  RememberedWalk* walk = OwnWalk(order, scope);
+  if (!walk) {
+    std::shared_ptr<RememberedWalk> shared = ShelvedWalk(order, scope);
+    if (!shared) return std::nullopt;
+    walk = shared.get();
+    KeepWalk(std::move(shared));
+  }
   recording_.reset();
   return GiveRow(*walk, 0, read);
 }

@@ -28,7 +28,8 @@
 //    record read afresh (a write read back, a move to a record by number) replaces the copy.
 //    A whole walk is shared by every table handle of the file in the connection (WalkShelf)
 //    during the transaction it was walked in: another handle's move to the top of that scope
-//    and its steps through it are served from it alike.
+//    and its steps through it are served from it alike. No walk serves in a later transaction,
+//    whether or not the handle heard the transaction end.
 // 9. An empty top. Inside a transaction, an order whose move to the top found its scope empty
 //    is remembered until the handle reads a record, a scope changes or the connection adds,
 //    removes or re-keys a record of the file; a step back from the end then finds nothing
@@ -80,6 +81,7 @@ struct WalkRow {
 struct RememberedWalk {
   int order = 0;
   Scope scope;
+  uint64_t transaction = 0;  // the connection's transaction it was walked in
   uint64_t place_changes = 0;
   std::vector<WalkRow> rows;
   size_t last_given = 0;  // the row a step gave last, where the next step most likely starts
@@ -90,14 +92,14 @@ struct RememberedWalk {
 class WalkShelf {
  public:
   static constexpr size_t kShelved = 8;
-  void Put(std::shared_ptr<RememberedWalk> walk, uint64_t transaction);
+  void Put(std::shared_ptr<RememberedWalk> walk);
   // The walk of `order` and `scope` made in `transaction` with the file's records in the places
-  // they had then, or null.
+  // they had then, or null. Walks of earlier transactions go.
   std::shared_ptr<RememberedWalk> Find(int order, const Scope& scope, uint64_t place_changes,
-                                       uint64_t transaction) const;
+                                       uint64_t transaction);
 
  private:
-  std::deque<std::pair<uint64_t, std::shared_ptr<RememberedWalk>>> walks_;  // newest last
+  std::deque<std::shared_ptr<RememberedWalk>> walks_;  // newest last
 };
 
 class ReadShortcuts {
@@ -224,9 +226,11 @@ class ReadShortcuts {
   // serves them, and one built later is kept there while the copy's change count, `changes`,
   // still holds what it held then (another handle sharing a walk may read the record again).
   void KeepImageIn(std::vector<uint8_t>* home, const uint64_t* changes);
-  // The remembered walk of `order` and `scope` that still serves, or null: this handle's own,
-  // else one another handle made in this transaction, which this handle then takes up.
-  RememberedWalk* WalkOf(int order, const Scope& scope);
+  // This handle's remembered walk of `order` and `scope` that still serves, or null.
+  RememberedWalk* OwnWalk(int order, const Scope& scope);
+  // The walk of `order` and `scope` another handle of the file made in this transaction, or null;
+  // this handle takes it up (KeepWalk) only when it serves a step from it.
+  std::shared_ptr<RememberedWalk> ShelvedWalk(int order, const Scope& scope) const;
   // Makes `walk` one of this handle's walks, the oldest making room.
   void KeepWalk(std::shared_ptr<RememberedWalk> walk);
   // The file's walk shelf, when walks may be shared: a table file's own records, not a view's.

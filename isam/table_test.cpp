@@ -845,6 +845,48 @@ TEST_F(KeyedTable, AWalkSharedByTwoHandlesShowsEachTheValuesItRead) {
   ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 }
 
+// A walk is shared only in the transaction it was made in: between transactions another program
+// may rename, delete or add records of the scope, and a handle that took the walk up while
+// stepping must step through the file in the next one.
+TEST_F(KeyedTable, AWalkSharedInOneTransactionServesNoStepInTheNext) {
+  InsertRows({{1, Text("a"), Num(1)}, {2, Text("a"), Num(2)}, {3, Text("a"), Num(3)}});
+  IsamHandle second = connection_.Open("keyed.adt");
+  IsamHandle second_by_code_n = 0;
+  ISAM_ASSERT_OK(IsamGetIndexHandle(second, "BYCODEN", &second_by_code_n));
+  for (IsamHandle order : {by_code_n_, second_by_code_n}) {
+    SetScopeOf(order, ISAM_SCOPE_TOP, Probe{1, Text("a"), Num()});
+    SetScopeOf(order, ISAM_SCOPE_BOTTOM, Probe{1, Text("a"), Num()});
+  }
+  const std::string changes[] = {
+      "UPDATE records SET Name = 'renamed' WHERE _recno = 2",
+      "DELETE FROM records WHERE _recno = 2",
+      "INSERT INTO records (_recno, Code, N) VALUES (9, 'a', 1)",  // just after record 1
+  };
+  for (const std::string& change : changes) {
+    ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+    WalkForward(by_code_n_);
+    // The second handle's step from the first record is served from the first handle's walk.
+    ISAM_ASSERT_OK(IsamGotoRecord(second_by_code_n, 1));
+    ISAM_ASSERT_OK(IsamSkip(second_by_code_n, 1));
+    ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+    RunSql(path_, change);
+    ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+    ISAM_ASSERT_OK(IsamGotoRecord(second_by_code_n, 1));
+    ISAM_ASSERT_OK(IsamSkip(second_by_code_n, 1));
+    std::vector<int64_t> stored = WalkForward(by_code_n_);  // read afresh: no walk this transaction
+    ASSERT_GE(stored.size(), 2u) << change;
+    ASSERT_EQ(stored[0], 1) << change;
+    EXPECT_EQ(RecordNumber(second_by_code_n), stored[1]) << change;
+    IsamHandle checker = connection_.Open("keyed.adt");
+    ISAM_ASSERT_OK(IsamGotoRecord(checker, stored[1]));
+    EXPECT_EQ(RecordImageOf(second_by_code_n), RecordImageOf(checker)) << change;
+    ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+    RunSql(path_,
+           "DELETE FROM records; INSERT INTO records (_recno, Code, N) VALUES "
+           "(1, 'a', 1), (2, 'a', 2), (3, 'a', 3)");
+  }
+}
+
 // Inside a transaction a move to the record a handle stands on keeps what it read, unless the
 // connection changed that record since: its fields or its key.
 TEST_F(KeyedTable, AMoveToTheCurrentRecordShowsWhatTheConnectionChangedSince) {
