@@ -318,6 +318,38 @@ TEST(TransactionLocks, ALockReleasedInsideATransactionIsHeldUntilItEnds) {
   EXPECT_EQ(FieldText(other, 1), "b");
 }
 
+// At the transaction's end the locks it held go together, while a lock the caller took and did not
+// let go stays, whether taken before the transaction, inside it, or again after an unlock in it.
+TEST(TransactionLocks, TheLocksAllGoAtTheEndButThoseTheCallerKeeps) {
+  TempFolder folder;
+  CreateTable(folder.File("t.adt"), {"Name CHAR(10)"});
+  ScopedConnection mine(folder.path()), theirs(folder.path());
+  IsamHandle t = mine.Open("t.adt");
+  for (int i = 1; i <= 9; ++i) WriteFields(t, {{"Name", "r" + std::to_string(i)}}, true);
+  IsamHandle other = theirs.Open("t.adt");
+  ISAM_ASSERT_OK(IsamLockRecord(t, 2));  // before the transaction
+  ISAM_ASSERT_OK(IsamBeginTransaction(mine.handle()));
+  for (uint32_t recno = 1; recno <= 9; ++recno) {
+    ISAM_ASSERT_OK(IsamGotoRecord(t, recno));
+    WriteFields(t, {{"Name", "w" + std::to_string(recno)}}, false);
+  }
+  ISAM_ASSERT_OK(IsamLockRecord(t, 5));  // inside it, after its write
+  ISAM_ASSERT_OK(IsamUnlockRecord(t, 7));
+  ISAM_ASSERT_OK(IsamLockRecord(t, 7));  // again, after an unlock in it
+  ISAM_ASSERT_OK(IsamCommitTransaction(mine.handle()));
+  std::vector<uint32_t> kept;
+  for (uint32_t recno = 1; recno <= 9; ++recno) {
+    IsamResult result = IsamLockRecord(other, recno);
+    if (result == ISAM_ERR_RECORD_LOCKED)
+      kept.push_back(recno);
+    else
+      ISAM_ASSERT_OK(result);
+  }
+  EXPECT_EQ(kept, (std::vector<uint32_t>{2, 5, 7}));
+  for (uint32_t recno : kept) ISAM_ASSERT_OK(IsamUnlockRecord(t, recno));
+  for (uint32_t recno : kept) ISAM_ASSERT_OK(IsamLockRecord(other, recno));
+}
+
 }  // namespace
 }  // namespace isam::testing
 
@@ -413,8 +445,7 @@ void ExpectWrittenRecordsAsStored(const std::vector<std::string>& fields,
         ++records;
       } else {
         // The first edit of a transaction is of the record the handle stands on.
-        ISAM_ASSERT_OK(
-            IsamGotoRecord(t, step == 0 ? 1 : 1 + static_cast<int64_t>(pick(records))));
+        ISAM_ASSERT_OK(IsamGotoRecord(t, step == 0 ? 1 : 1 + static_cast<int64_t>(pick(records))));
         for (size_t n = 1 + pick(3); n > 0; --n) {
           uint16_t f = static_cast<uint16_t>(step == 0 ? 8 : 2 + pick(fields.size() - 1));
           const std::string& text = texts[f - 1][pick(texts[f - 1].size())];
@@ -461,8 +492,8 @@ TEST(WrittenRecord, ShowsWhatAFreshReadShowsForEveryKindOfField) {
 // without reading them back, unless a trigger is there.
 TEST(WrittenRecord, ShowsWhatAFreshReadShowsWhereValuesAreStoredAsBound) {
   ExpectWrittenRecordsAsStored(
-      {"Id AUTOINC", "Code CHAR(6)", "Amount DOUBLE", "Paid LOGICAL", "Kind CHAR(2)",
-       "Rate DOUBLE", "Flag LOGICAL", "N INTEGER", "Count SHORTINT", "Note CHAR(12)"},
+      {"Id AUTOINC", "Code CHAR(6)", "Amount DOUBLE", "Paid LOGICAL", "Kind CHAR(2)", "Rate DOUBLE",
+       "Flag LOGICAL", "N INTEGER", "Count SHORTINT", "Note CHAR(12)"},
       {{"7", "900"},
        {"a", "bb", "zz"},
        {"1.5", "3", "0", "-2.25"},

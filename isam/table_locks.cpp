@@ -26,7 +26,11 @@ uint64_t Table::LockByte(int64_t recno) const {
 
 void Table::Lock(int64_t recno) {
   RequireWritable();
-  if (held_locks_.count(recno)) return;
+  if (held_locks_.count(recno)) {
+    // Held for the transaction alone (a write, an unlock inside it): the caller now keeps it.
+    unlock_at_end_.erase(recno);
+    return;
+  }
   BorrowedLock lock(this, recno);
   lock.Keep();
   held_locks_.insert(recno);
