@@ -120,21 +120,24 @@ WalkShelf& Attachment::walk_shelf() {
   return *walk_shelf_;
 }
 
-bool Attachment::HasTriggers() {
+bool Attachment::HasRewritingRules() {
   uint64_t transaction = connection_->in_transaction() ? connection_->transactions_begun() : 0;
-  if (transaction != 0 && transaction == triggers_looked_up_in_) return has_triggers_;
+  if (transaction != 0 && transaction == rules_looked_up_in_) return has_rewriting_rules_;
   try {
+    // A REPLACE anywhere in the table's definition is taken for a replacing constraint; a
+    // name that merely holds the word costs only the shortcuts.
     StmtPtr stmt = Prepare(db(),
                            "SELECT 1 FROM " + QuoteIdentifier(schema_name_) +
-                               ".sqlite_schema WHERE type = 'trigger' UNION ALL "
+                               ".sqlite_schema WHERE type = 'trigger' OR (type = 'table' AND "
+                               "name = 'records' AND sql LIKE '%REPLACE%') UNION ALL "
                                "SELECT 1 FROM temp.sqlite_schema WHERE type = 'trigger' LIMIT 1",
                            path_);
-    has_triggers_ = sqlite3_step(stmt.get()) != SQLITE_DONE;
+    has_rewriting_rules_ = sqlite3_step(stmt.get()) != SQLITE_DONE;
   } catch (const Failure&) {
-    has_triggers_ = true;
+    has_rewriting_rules_ = true;
   }
-  triggers_looked_up_in_ = transaction;
-  return has_triggers_;
+  rules_looked_up_in_ = transaction;
+  return has_rewriting_rules_;
 }
 
 Connection::Connection(std::string folder, FolderFilesystem filesystem)

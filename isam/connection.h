@@ -93,10 +93,12 @@ class Attachment {
   uint64_t place_changes() const { return place_changes_; }
   // Whether the record may have changed since the change count was `since`.
   bool RecordChangedSince(int64_t recno, uint64_t since) const;
-  // Whether the file holds a trigger, which may change what a write stores. Looked up again in
-  // each transaction, since another program may add one between transactions; a failing look-up
-  // counts as a trigger.
-  bool HasTriggers();
+  // Whether the file's own rules may store other than a write gave, or change other records
+  // than the one written: a trigger, or a constraint that replaces (ON CONFLICT REPLACE drops
+  // the record holding a unique value, or stores a default for a missing one). Looked up again
+  // in each transaction, since another program may add one between transactions; a failing
+  // look-up counts as such a rule.
+  bool HasRewritingRules();
   // The walks through the file's orders that the connection's handles share (read_shortcuts.h).
   WalkShelf& walk_shelf();
 
@@ -119,8 +121,8 @@ class Attachment {
   // changes before `forgotten_before_` are no longer known record by record.
   std::unordered_map<int64_t, uint64_t> record_changes_;
   uint64_t forgotten_before_ = 0;
-  uint64_t triggers_looked_up_in_ = 0;  // the transaction of the last look-up; 0 for none
-  bool has_triggers_ = true;
+  uint64_t rules_looked_up_in_ = 0;  // the transaction of the last look-up; 0 for none
+  bool has_rewriting_rules_ = true;
   std::unique_ptr<WalkShelf> walk_shelf_;
 };
 

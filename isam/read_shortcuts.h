@@ -10,7 +10,8 @@
 //    the statement kept running from it, as long as the handle still stands on the row the stream
 //    gave last and the connection has added, removed or re-keyed no record of the file since the
 //    stream began (Attachment::place_changes). A change of other fields moves no record, and the
-//    stream reads each row as it reaches it. Outside a transaction, or on a view with a
+//    stream reads each row as it reaches it; unless the file's own rules may reach other records
+//    (Attachment::HasRewritingRules), when every change counts as moving records. Outside a transaction, or on a view with a
 //    condition, there is no stream.
 // 2. Remembered first reads. Inside a transaction, the first record at or beyond a bound in an
 //    order and scope (a move to the top, a seek) is remembered, at most kRememberedFirsts of them,

@@ -534,5 +534,38 @@ TEST(WrittenRecord, AnAppendTheFileDropsIsRefused) {
   EXPECT_EQ(count, 2u);
 }
 
+// A file whose own constraints replace: a unique field given a value another record holds takes
+// that record away, and a required field given nothing stores its default. Inside a transaction
+// the handles then show what is stored, not what they remembered or what they wrote.
+TEST(WrittenRecord, WhatTheFilesReplacingConstraintsDoIsShown) {
+  TempFolder folder;
+  RunSql(folder.File("u.adt"),
+         "PRAGMA application_id = 1230193997; PRAGMA user_version = 1; "
+         "CREATE TABLE records (\"_recno\" INTEGER PRIMARY KEY, "
+         "\"Code\" CHAR(4) UNIQUE ON CONFLICT REPLACE, \"N\" INTEGER, "
+         "\"Name\" CHAR(8) NOT NULL ON CONFLICT REPLACE DEFAULT 'none'); "
+         "CREATE INDEX \"BYN\" ON records (\"N\"); "
+         "INSERT INTO records VALUES (1, 'a', 1, 'x'), (2, 'b', 2, 'y'), (3, 'c', 3, 'z')");
+  ScopedConnection c(folder.path());
+  IsamHandle walker = c.Open("u.adt");
+  IsamHandle by_n = 0;
+  ISAM_ASSERT_OK(IsamGetIndexHandle(walker, "BYN", &by_n));
+  IsamHandle writer = c.Open("u.adt");
+  ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+  EXPECT_EQ(WalkForward(by_n), (std::vector<int64_t>{1, 2, 3}));
+  ISAM_ASSERT_OK(IsamGotoRecord(writer, 3));
+  ISAM_ASSERT_OK(IsamSetField(writer, 1, "b"));  // record 2's code: the file drops record 2
+  ISAM_ASSERT_OK(IsamWriteRecord(writer));
+  EXPECT_EQ(WalkForward(by_n), (std::vector<int64_t>{1, 3}));
+  ISAM_ASSERT_OK(IsamGotoRecord(writer, 1));
+  ISAM_ASSERT_OK(IsamSetField(writer, 3, ""));
+  ISAM_ASSERT_OK(IsamWriteRecord(writer));
+  EXPECT_EQ(FieldText(writer, 3), "none");
+  ISAM_ASSERT_OK(IsamCommitTransaction(c.handle()));
+  IsamHandle fresh = c.Open("u.adt");
+  ISAM_ASSERT_OK(IsamGotoRecord(fresh, 1));
+  EXPECT_EQ(RecordImageOf(writer), RecordImageOf(fresh));
+}
+
 }  // namespace
 }  // namespace isam::testing

@@ -84,7 +84,11 @@ void Table::Write() {
                        : connection_->in_transaction() &&
                              std::find(dirty_.begin(), dirty_.end(), false) == dirty_.end();
   row_known = row_known && PendingStoredAsBound();
-  source_->attachment()->PrepareChange(pending_ == Pending::kEdit && !ChangesAnyKey() ? recno_ : 0);
+  // An edit of no key field leaves every record in its place, unless the file's own rules may
+  // reach other records; outside a transaction nothing relies on the difference.
+  bool in_place = pending_ == Pending::kEdit && !ChangesAnyKey() && connection_->in_transaction() &&
+                  !source_->attachment()->HasRewritingRules();
+  source_->attachment()->PrepareChange(in_place ? recno_ : 0);
   const TableSchema& s = schema();
   std::string mask(s.fields.size(), '0');
   for (size_t i = 0; i < s.fields.size(); ++i) {
@@ -144,8 +148,8 @@ void Table::Write() {
     }
     if (!RunWrite(stmt, std::nullopt, row_known)) {
       // A constraint of the file's own (ON CONFLICT IGNORE) may drop the record unstored.
-      Fail(ISAM_ERR_INVALID_VALUE, "The new record was not stored in " + Title() +
-                                       ": the file's constraints refused it");
+      Fail(ISAM_ERR_INVALID_VALUE,
+           "The new record was not stored in " + Title() + ": the file's constraints refused it");
     }
   }
   DropPending();
@@ -161,7 +165,7 @@ bool Table::PendingStoredAsBound() {
   for (size_t i = 0; i < s.fields.size(); ++i) {
     if (dirty_[i] && !StoredAsBound(affinities_[i], buffer_[i])) return false;
   }
-  return !source_->attachment()->HasTriggers();
+  return !source_->attachment()->HasRewritingRules();
 }
 
 bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno, bool row_known) {
