@@ -80,6 +80,10 @@ void Attachment::EnsureRollbackJournal() {
   }
 }
 
+void Attachment::RequireIntactTransaction() const {
+  connection_->RequireIntactTransaction();
+}
+
 void Attachment::RefuseWhereLocksStayLocal() const {
   const FolderFilesystem& filesystem = connection_->filesystem();
   if (!filesystem.local_locks.empty()) {
@@ -121,7 +125,7 @@ WalkShelf& Attachment::walk_shelf() {
 }
 
 bool Attachment::HasRewritingRules() {
-  uint64_t transaction = connection_->in_transaction() ? connection_->transactions_begun() : 0;
+  uint64_t transaction = connection_->transaction_intact() ? connection_->transactions_begun() : 0;
   if (transaction != 0 && transaction == rules_looked_up_in_) return has_rewriting_rules_;
   try {
     // A REPLACE anywhere in the table's definition is taken for a replacing constraint; a
@@ -377,12 +381,14 @@ void Connection::RunOnSlots(const std::string& sql) {
 
 void Connection::Savepoint() {
   RequireTransaction();
+  RequireIntactTransaction();
   RunOnSlots("SAVEPOINT " + SavepointName(savepoints_ + 1));
   ++savepoints_;
 }
 
 void Connection::RollbackToSavepoint() {
   RequireSavepoint();
+  RequireIntactTransaction();
   std::string name = SavepointName(savepoints_);
   // Counted first: a rollback that fails on a later slot has already undone the earlier ones.
   for (auto& [key, weak] : attachments_) {
@@ -394,17 +400,23 @@ void Connection::RollbackToSavepoint() {
 
 void Connection::ReleaseSavepoint() {
   RequireSavepoint();
+  RequireIntactTransaction();
   RunOnSlots("RELEASE " + SavepointName(savepoints_));
   --savepoints_;
 }
 
 void Connection::Commit() {
   RequireTransaction();
+  RequireIntactTransaction();
   for (size_t i = 0; i < slots_.size(); ++i) {
-    sqlite3* db = slots_[i].db.get();
-    if (sqlite3_get_autocommit(db)) continue;
+    Slot& slot = slots_[i];
+    if (slot.committed) continue;
+    sqlite3* db = slot.db.get();
     int rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) continue;
+    if (rc == SQLITE_OK) {
+      slot.committed = true;
+      continue;
+    }
     bool busy = (rc & 0xff) == SQLITE_BUSY;
     FailFromSqlite(busy ? nullptr : db, rc, busy ? BusyFilesOf(i) : folder_);
   }
@@ -417,10 +429,41 @@ void Connection::Rollback() {
   EndTransaction();
 }
 
+bool Connection::CheckTransaction() {
+  if (!in_transaction_ || lost_) return !lost_;
+  // Every slot holds the transaction from its beginning (or its opening) to its commit.
+  bool ended = std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) {
+    return !slot.committed && sqlite3_get_autocommit(slot.db.get());
+  });
+  if (!ended) return true;
+  // The files SQLite left in the transaction are undone too, so that its changes go as one.
+  for (Slot& slot : slots_) {
+    if (!slot.committed && !sqlite3_get_autocommit(slot.db.get())) {
+      sqlite3_exec(slot.db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+  }
+  lost_ = true;
+  TellEndListeners();
+  return false;
+}
+
+void Connection::RequireIntactTransaction() {
+  if (CheckTransaction()) return;
+  Fail(ISAM_ERR_TRANSACTION, "The transaction on " + folder_ +
+                                 " was ended by an earlier failure and every change made in it "
+                                 "was undone; roll it back before going on");
+}
+
 void Connection::EndTransaction() {
   in_transaction_ = false;
+  lost_ = false;
   savepoints_ = 0;
+  for (Slot& slot : slots_) slot.committed = false;
   DetachPending();
+  TellEndListeners();
+}
+
+void Connection::TellEndListeners() {
   std::vector<TransactionEndListener*> listeners;
   listeners.swap(end_listeners_);
   for (TransactionEndListener* listener : listeners) listener->TransactionEnded();

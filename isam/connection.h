@@ -81,6 +81,7 @@ class Attachment {
   // In a network folder whose mount keeps locks on this computer, every change is refused.
   void PrepareChange(int64_t changed_record = 0) {
     RefuseWhereLocksStayLocal();
+    RequireIntactTransaction();
     EnsureRollbackJournal();
     CountChange(changed_record);
   }
@@ -104,6 +105,8 @@ class Attachment {
 
  private:
   void RefuseWhereLocksStayLocal() const;
+  // Refuses a change in a transaction SQLite has ended on its own (Connection::CheckTransaction).
+  void RequireIntactTransaction() const;
 
   Connection* connection_;
   size_t slot_;
@@ -145,6 +148,16 @@ class Connection {
   void Commit();
   void Rollback();
   bool in_transaction() const { return in_transaction_; }
+  // Whether the transaction still holds. SQLite ends one on its own after some failures (a full
+  // disk, a constraint declared ON CONFLICT ROLLBACK); it then stays active here, its changes
+  // undone and nothing read in it kept, and every change or commit is refused until the caller
+  // rolls it back.
+  bool transaction_intact() const { return in_transaction_ && !lost_; }
+  // Looks whether SQLite has ended the transaction on its own, and if so undoes the rest of it
+  // and lets go of what was kept for it; false when it has.
+  bool CheckTransaction();
+  // The same, failing with what happened when the transaction has been ended.
+  void RequireIntactTransaction();
   // Counts the transactions begun: what was read in an earlier one, or outside any, may have
   // been changed by another program since.
   uint64_t transactions_begun() const { return transactions_begun_; }
@@ -176,6 +189,7 @@ class Connection {
     bool main_in_use = false;
     // Savepoint statements by text, prepared once: a run sets and releases one per unit.
     std::map<std::string, StmtPtr> savepoint_statements;
+    bool committed = false;  // by a commit that failed on a later slot and may be tried again
   };
   // A slot of the encoding that can attach one more file, or none.
   std::optional<size_t> SlotWithRoom(int encoding) const;
@@ -197,6 +211,8 @@ class Connection {
   void RequireSavepoint() const;
   void ExecOnSlots(const std::string& sql);
   // Runs one savepoint statement on every slot, each prepared once per slot.
+  // Tells the listeners that the transaction is over for them (EndTransaction, a lost one).
+  void TellEndListeners();
   void RunOnSlots(const std::string& sql);
   // The file of the slot that another program keeps busy, for the message that names it.
   std::string BusyFilesOf(size_t slot) const;
@@ -207,6 +223,7 @@ class Connection {
   std::vector<Slot> slots_;
   std::map<std::string, std::weak_ptr<Attachment>> attachments_;
   bool in_transaction_ = false;
+  bool lost_ = false;  // see transaction_intact
   uint64_t transactions_begun_ = 0;
   int savepoints_ = 0;
   int result_tables_ = 0;

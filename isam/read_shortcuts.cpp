@@ -27,7 +27,7 @@ ReadShortcuts::ReadShortcuts(const Connection* connection, const RecordSource* s
     : connection_(connection), source_(source) {}
 
 bool ReadShortcuts::Serve() const {
-  return connection_->in_transaction() && source_->condition().empty();
+  return connection_->transaction_intact() && source_->condition().empty();
 }
 
 void ReadShortcuts::Forget() {

@@ -318,6 +318,51 @@ TEST(TransactionLocks, ALockReleasedInsideATransactionIsHeldUntilItEnds) {
   EXPECT_EQ(FieldText(other, 1), "b");
 }
 
+// A file whose own constraint ends the whole transaction when it is broken (ON CONFLICT ROLLBACK):
+// the transaction's earlier changes are gone, so its commit must not report them stored. Every
+// change and commit is refused until the caller rolls back; then the connection works again.
+TEST(TransactionLocks, ATransactionTheFileEndedIsNeverReportedCommitted) {
+  TempFolder folder;
+  RunSql(folder.File("u.adt"),
+         "PRAGMA application_id = 1230193997; PRAGMA user_version = 1; "
+         "CREATE TABLE records (\"_recno\" INTEGER PRIMARY KEY, "
+         "\"Code\" CHAR(4) UNIQUE ON CONFLICT ROLLBACK, \"Name\" CHAR(8)); "
+         "INSERT INTO records VALUES (1, 'a', 'x'), (2, 'b', 'y')");
+  CreateTable(folder.File("t.adt"), {"Name CHAR(10)"});
+  ScopedConnection c(folder.path());
+  IsamHandle u = c.Open("u.adt");
+  IsamHandle t = c.Open("t.adt");  // another file in the same transaction
+  ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+  WriteFields(t, {{"Name", "other"}}, true);
+  ISAM_ASSERT_OK(IsamGotoRecord(u, 1));
+  EXPECT_EQ(FieldText(u, 2), "x");
+  ISAM_ASSERT_OK(IsamSetField(u, 2, "changed"));
+  ISAM_ASSERT_OK(IsamWriteRecord(u));
+  ISAM_ASSERT_OK(IsamGotoRecord(u, 2));
+  ISAM_ASSERT_OK(IsamSetField(u, 1, "a"));  // record 1's code: the file ends the transaction
+  EXPECT_NE(IsamWriteRecord(u), uint32_t{ISAM_SUCCESS});
+  ISAM_ASSERT_OK(IsamCancelUpdate(u));
+  ISAM_ASSERT_OK(IsamGotoRecord(u, 1));
+  EXPECT_EQ(FieldText(u, 2), "x") << "a record read in the ended transaction is read again";
+  ISAM_ASSERT_OK(IsamSetField(u, 2, "later"));
+  EXPECT_EQ(IsamWriteRecord(u), uint32_t{ISAM_ERR_TRANSACTION});
+  EXPECT_NE(LastErrorText().find("roll it back"), std::string::npos) << LastErrorText();
+  ISAM_ASSERT_OK(IsamCancelUpdate(u));
+  EXPECT_EQ(IsamCommitTransaction(c.handle()), uint32_t{ISAM_ERR_TRANSACTION});
+  ISAM_ASSERT_OK(IsamRollbackTransaction(c.handle()));
+  uint32_t count = 0;
+  ISAM_ASSERT_OK(IsamGetRecordCount(t, ISAM_COUNT_IGNORE_FILTERS, &count));
+  EXPECT_EQ(count, 0u) << "the other file's change went with the transaction";
+  ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+  ISAM_ASSERT_OK(IsamGotoRecord(u, 1));
+  ISAM_ASSERT_OK(IsamSetField(u, 2, "again"));
+  ISAM_ASSERT_OK(IsamWriteRecord(u));
+  ISAM_ASSERT_OK(IsamCommitTransaction(c.handle()));
+  IsamHandle fresh = c.Open("u.adt");
+  ISAM_ASSERT_OK(IsamGotoRecord(fresh, 1));
+  EXPECT_EQ(FieldText(fresh, 2), "again");
+}
+
 // At the transaction's end the locks it held go together, while a lock the caller took and did not
 // let go stays, whether taken before the transaction, inside it, or again after an unlock in it.
 TEST(TransactionLocks, TheLocksAllGoAtTheEndButThoseTheCallerKeeps) {

@@ -175,7 +175,7 @@ void Table::BecomeCurrent(int64_t recno, unsigned int version) {
 void Table::NoteReadCounts() {
   read_.changes = source_->attachment()->changes();
   read_.place_changes = source_->attachment()->place_changes();
-  read_.transaction = connection_->in_transaction() ? connection_->transactions_begun() : 0;
+  read_.transaction = connection_->transaction_intact() ? connection_->transactions_begun() : 0;
 }
 
 const std::vector<Value>& Table::Values() const {

@@ -210,7 +210,7 @@ class Table : public TransactionEndListener {
   };
   std::optional<StoodOn> before_seek_;
   std::vector<ColumnAffinity> affinities_;  // of the fields' columns, once a write needs them
-  void NoteReadCounts();  // the values were just read: the counts as they are now
+  void NoteReadCounts();                    // the values were just read: the counts as they are now
   static constexpr int kNoOrder = -2;
   int first_of_order_ = kNoOrder;   // the order whose first record values_ is, after GotoTop
   uint64_t top_place_changes_ = 0;  // the file's place changes then

@@ -81,13 +81,13 @@ void Table::Write() {
   // stores each value as bound.
   bool row_known = pending_ == Pending::kEdit
                        ? CurrentReadHolds()
-                       : connection_->in_transaction() &&
+                       : connection_->transaction_intact() &&
                              std::find(dirty_.begin(), dirty_.end(), false) == dirty_.end();
   row_known = row_known && PendingStoredAsBound();
   // An edit of no key field leaves every record in its place, unless the file's own rules may
   // reach other records; outside a transaction nothing relies on the difference.
-  bool in_place = pending_ == Pending::kEdit && !ChangesAnyKey() && connection_->in_transaction() &&
-                  !source_->attachment()->HasRewritingRules();
+  bool in_place = pending_ == Pending::kEdit && !ChangesAnyKey() &&
+                  connection_->transaction_intact() && !source_->attachment()->HasRewritingRules();
   source_->attachment()->PrepareChange(in_place ? recno_ : 0);
   const TableSchema& s = schema();
   std::string mask(s.fields.size(), '0');
@@ -169,9 +169,13 @@ bool Table::PendingStoredAsBound() {
 }
 
 bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno, bool row_known) {
-  {
+  try {
     StatementUse use(stmt, path());
     use.Step();
+  } catch (const Failure&) {
+    // SQLite may have ended the whole transaction over this failure: nothing read in it holds.
+    connection_->CheckTransaction();
+    throw;
   }
   sqlite3* db = source_->db();
   if (sqlite3_changes(db) == 0) return false;
