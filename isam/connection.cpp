@@ -407,7 +407,7 @@ void Connection::ReleaseSavepoint() {
 
 void Connection::Commit() {
   RequireTransaction();
-  RequireIntactTransaction();
+  RefuseLostTransaction();
   for (size_t i = 0; i < slots_.size(); ++i) {
     Slot& slot = slots_[i];
     if (slot.committed) continue;
@@ -418,6 +418,7 @@ void Connection::Commit() {
       continue;
     }
     bool busy = (rc & 0xff) == SQLITE_BUSY;
+    if (!busy) CheckTransaction();  // a failed commit may have rolled the file back
     FailFromSqlite(busy ? nullptr : db, rc, busy ? BusyFilesOf(i) : folder_);
   }
   EndTransaction();
@@ -447,11 +448,30 @@ bool Connection::CheckTransaction() {
   return false;
 }
 
-void Connection::RequireIntactTransaction() {
+bool Connection::PartlyCommitted() const {
+  return std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) { return slot.committed; });
+}
+
+void Connection::RefuseLostTransaction() {
   if (CheckTransaction()) return;
-  Fail(ISAM_ERR_TRANSACTION, "The transaction on " + folder_ +
-                                 " was ended by an earlier failure and every change made in it "
-                                 "was undone; roll it back before going on");
+  Fail(ISAM_ERR_TRANSACTION,
+       "The transaction on " + folder_ +
+           (PartlyCommitted() ? " was ended by a failure while it was being committed: some of its "
+                                "files were stored and the others undone"
+                              : " was ended by an earlier failure and every change made in it "
+                                "was undone") +
+           "; roll it back before going on");
+}
+
+void Connection::RequireIntactTransaction() {
+  RefuseLostTransaction();
+  // A commit that another program cut short has stored some files already: a change or a
+  // savepoint now would land outside the transaction.
+  if (PartlyCommitted()) {
+    Fail(ISAM_ERR_TRANSACTION, "The transaction on " + folder_ +
+                                   " is partly committed; commit it again or roll it back "
+                                   "before changing anything");
+  }
 }
 
 void Connection::EndTransaction() {

@@ -157,6 +157,9 @@ class Connection {
   // and lets go of what was kept for it; false when it has.
   bool CheckTransaction();
   // The same, failing with what happened when the transaction has been ended.
+  void RefuseLostTransaction();
+  // Refuses a change or a savepoint in a transaction that has been ended, or that a commit cut
+  // short has stored in part (only a commit again or a rollback may follow).
   void RequireIntactTransaction();
   // Counts the transactions begun: what was read in an earlier one, or outside any, may have
   // been changed by another program since.
@@ -213,6 +216,8 @@ class Connection {
   // Runs one savepoint statement on every slot, each prepared once per slot.
   // Tells the listeners that the transaction is over for them (EndTransaction, a lost one).
   void TellEndListeners();
+  // Whether a commit cut short has committed some slots already.
+  bool PartlyCommitted() const;
   void RunOnSlots(const std::string& sql);
   // The file of the slot that another program keeps busy, for the message that names it.
   std::string BusyFilesOf(size_t slot) const;

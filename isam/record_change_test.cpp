@@ -331,8 +331,8 @@ TEST(TransactionLocks, ATransactionTheFileEndedIsNeverReportedCommitted) {
   CreateTable(folder.File("t.adt"), {"Name CHAR(10)"});
   ScopedConnection c(folder.path());
   IsamHandle u = c.Open("u.adt");
-  IsamHandle t = c.Open("t.adt");  // another file in the same transaction
   ISAM_ASSERT_OK(IsamBeginTransaction(c.handle()));
+  IsamHandle t = c.Open("t.adt");  // opened inside the transaction: a handle of its own
   WriteFields(t, {{"Name", "other"}}, true);
   ISAM_ASSERT_OK(IsamGotoRecord(u, 1));
   EXPECT_EQ(FieldText(u, 2), "x");
@@ -370,7 +370,7 @@ TEST(TransactionLocks, TheLocksAllGoAtTheEndButThoseTheCallerKeeps) {
   CreateTable(folder.File("t.adt"), {"Name CHAR(10)"});
   ScopedConnection mine(folder.path()), theirs(folder.path());
   IsamHandle t = mine.Open("t.adt");
-  for (int i = 1; i <= 9; ++i) WriteFields(t, {{"Name", "r" + std::to_string(i)}}, true);
+  for (int i = 1; i <= 10; ++i) WriteFields(t, {{"Name", "r" + std::to_string(i)}}, true);
   IsamHandle other = theirs.Open("t.adt");
   ISAM_ASSERT_OK(IsamLockRecord(t, 2));  // before the transaction
   ISAM_ASSERT_OK(IsamBeginTransaction(mine.handle()));
@@ -378,19 +378,20 @@ TEST(TransactionLocks, TheLocksAllGoAtTheEndButThoseTheCallerKeeps) {
     ISAM_ASSERT_OK(IsamGotoRecord(t, recno));
     WriteFields(t, {{"Name", "w" + std::to_string(recno)}}, false);
   }
-  ISAM_ASSERT_OK(IsamLockRecord(t, 5));  // inside it, after its write
+  ISAM_ASSERT_OK(IsamLockRecord(t, 5));   // inside it, after its write
+  ISAM_ASSERT_OK(IsamLockRecord(t, 10));  // inside it, on a record it did not write
   ISAM_ASSERT_OK(IsamUnlockRecord(t, 7));
   ISAM_ASSERT_OK(IsamLockRecord(t, 7));  // again, after an unlock in it
   ISAM_ASSERT_OK(IsamCommitTransaction(mine.handle()));
   std::vector<uint32_t> kept;
-  for (uint32_t recno = 1; recno <= 9; ++recno) {
+  for (uint32_t recno = 1; recno <= 10; ++recno) {
     IsamResult result = IsamLockRecord(other, recno);
     if (result == ISAM_ERR_RECORD_LOCKED)
       kept.push_back(recno);
     else
       ISAM_ASSERT_OK(result);
   }
-  EXPECT_EQ(kept, (std::vector<uint32_t>{2, 5, 7}));
+  EXPECT_EQ(kept, (std::vector<uint32_t>{2, 5, 7, 10}));
   for (uint32_t recno : kept) ISAM_ASSERT_OK(IsamUnlockRecord(t, recno));
   for (uint32_t recno : kept) ISAM_ASSERT_OK(IsamLockRecord(other, recno));
 }

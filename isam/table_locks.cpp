@@ -34,6 +34,7 @@ void Table::Lock(int64_t recno) {
   BorrowedLock lock(this, recno);
   lock.Keep();
   held_locks_.insert(recno);
+  unlock_at_end_.erase(recno);  // the caller's until it unlocks, inside a transaction or not
 }
 
 void Table::Unlock(int64_t recno) {

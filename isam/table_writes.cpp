@@ -58,9 +58,8 @@ void Table::Delete(int64_t recno) {
   BorrowedLock lock(this, recno);
   sqlite3_stmt* stmt = source_->Statement(
       "D", [&] { return "DELETE FROM " + source_->from() + " WHERE _recno = ?1"; });
-  StatementUse use(stmt, path());
   sqlite3_bind_int64(stmt, 1, recno);
-  use.Step();
+  StepChange(stmt);
   if (state_ == State::kRecord && recno_ == recno) record_gone_ = true;
 }
 
@@ -168,7 +167,7 @@ bool Table::PendingStoredAsBound() {
   return !source_->attachment()->HasRewritingRules();
 }
 
-bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno, bool row_known) {
+void Table::StepChange(sqlite3_stmt* stmt) {
   try {
     StatementUse use(stmt, path());
     use.Step();
@@ -177,6 +176,10 @@ bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno, bool row_
     connection_->CheckTransaction();
     throw;
   }
+}
+
+bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno, bool row_known) {
+  StepChange(stmt);
   sqlite3* db = source_->db();
   if (sqlite3_changes(db) == 0) return false;
   int64_t written = recno ? *recno : sqlite3_last_insert_rowid(db);
