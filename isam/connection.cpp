@@ -418,7 +418,6 @@ void Connection::Commit() {
       continue;
     }
     bool busy = (rc & 0xff) == SQLITE_BUSY;
-    if (!busy) CheckTransaction();  // a failed commit may have rolled the file back
     FailFromSqlite(busy ? nullptr : db, rc, busy ? BusyFilesOf(i) : folder_);
   }
   EndTransaction();

@@ -19,6 +19,11 @@ void Need(const void* pointer, const char* what);
 // Copies a text with its NUL; the buffer's size is *length on entry, the text's length on return.
 void CopyOut(const std::string& text, char* buffer, uint16_t* length);
 
+// After a failed call: SQLite may have ended a connection's transaction over it (a full disk, a
+// constraint declared ON CONFLICT ROLLBACK), whatever the call was; each connection meets that at
+// once (Connection::CheckTransaction), so that nothing read in it is served from memory.
+void MeetEndedTransactions() noexcept;
+
 template <typename F>
 IsamResult Guard(F&& body) {
   try {
@@ -28,6 +33,7 @@ IsamResult Guard(F&& body) {
     body();
     return ISAM_SUCCESS;
   } catch (const Failure& failure) {
+    MeetEndedTransactions();
     SetLastError(failure.code(), failure.what());
     return failure.code();
   } catch (const std::bad_alloc&) {

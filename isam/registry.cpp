@@ -121,6 +121,20 @@ IsamHandle Registry::ConnectionOfStatement(IsamHandle handle) const {
   return it->second.connection;
 }
 
+void Registry::CheckTransactions() {
+  for (auto& [handle, entry] : connections_) entry.connection->CheckTransaction();
+}
+
+void MeetEndedTransactions() noexcept {
+  try {
+    Registry& registry = Registry::Get();
+    std::lock_guard<std::recursive_mutex> lock(registry.mutex());
+    registry.CheckTransactions();
+  } catch (...) {
+    // The call's own failure is the one to report; the next change or commit looks again.
+  }
+}
+
 OrderRef Registry::GetOrder(IsamHandle handle) {
   const HandleSlot& slot = SlotOf(handle);
   if (slot.kind == ISAM_HANDLE_TABLE || slot.kind == ISAM_HANDLE_CURSOR) {

@@ -70,6 +70,9 @@ class Registry {
   void RemoveStatement(IsamHandle handle);
   IsamHandle ConnectionOfStatement(IsamHandle handle) const;
 
+  // Looks whether SQLite ended any connection's transaction (Connection::CheckTransaction).
+  void CheckTransactions();
+
   OrderRef GetOrder(IsamHandle handle);  // a table, cursor or index handle
   OrderRef GetIndex(IsamHandle handle);  // an index handle only
   uint16_t KindOf(IsamHandle handle) const { return SlotOf(handle).kind; }  // 0 when unknown

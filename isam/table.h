@@ -133,7 +133,7 @@ class Table : public TransactionEndListener {
   // current; false when it wrote nothing. With `row_known` the row is the pending change over
   // the current values (see Write), else it is read back.
   bool RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno, bool row_known);
-  // Runs a bound UPDATE, INSERT or DELETE; its failure may end the connection's transaction.
+  // Runs a bound UPDATE, INSERT or DELETE.
   void StepChange(sqlite3_stmt* stmt);
   // Whether every dirty value of the pending change is stored as bound, in a file whose own
   // rules cannot change the row: the row written is then known without reading it back.

@@ -168,14 +168,8 @@ bool Table::PendingStoredAsBound() {
 }
 
 void Table::StepChange(sqlite3_stmt* stmt) {
-  try {
-    StatementUse use(stmt, path());
-    use.Step();
-  } catch (const Failure&) {
-    // SQLite may have ended the whole transaction over this failure: nothing read in it holds.
-    connection_->CheckTransaction();
-    throw;
-  }
+  StatementUse use(stmt, path());
+  use.Step();
 }
 
 bool Table::RunWrite(sqlite3_stmt* stmt, std::optional<int64_t> recno, bool row_known) {
