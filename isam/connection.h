@@ -214,11 +214,11 @@ class Connection {
   void RequireSavepoint() const;
   void ExecOnSlots(const std::string& sql);
   // Runs one savepoint statement on every slot, each prepared once per slot.
+  void RunOnSlots(const std::string& sql);
   // Tells the listeners that the transaction is over for them (EndTransaction, a lost one).
   void TellEndListeners();
   // Whether a commit cut short has committed some slots already.
   bool PartlyCommitted() const;
-  void RunOnSlots(const std::string& sql);
   // The file of the slot that another program keeps busy, for the message that names it.
   std::string BusyFilesOf(size_t slot) const;
   static std::string SavepointName(int depth);

@@ -208,7 +208,7 @@ std::shared_ptr<RememberedWalk> ReadShortcuts::ShelvedWalk(int order, const Scop
                      connection_->transactions_begun());
 }
 
-void ReadShortcuts::KeepWalk(std::shared_ptr<RememberedWalk> walk) {
+RememberedWalk& ReadShortcuts::KeepWalk(std::shared_ptr<RememberedWalk> walk) {
   for (auto it = walks_.begin(); it != walks_.end();) {
     bool same = (*it)->order == walk->order && (*it)->scope == walk->scope;
     it = same ? walks_.erase(it) : std::next(it);
@@ -218,6 +218,7 @@ void ReadShortcuts::KeepWalk(std::shared_ptr<RememberedWalk> walk) {
   // A walk dropped may hold the copy the current values came from.
   image_home_ = nullptr;
   given_row_ = nullptr;
+  return *walks_.back();
 }
 
 void ReadShortcuts::WalkBegins(int order, const Scope& scope, int64_t recno,
@@ -282,8 +283,7 @@ std::optional<ReadShortcuts::WalkStep> ReadShortcuts::RecallStep(int order, cons
     if (!shared || shared.get() == walk) return std::nullopt;
     at = place_of_from(*shared);
     if (at == shared->rows.size()) return std::nullopt;  // a record no walk met
-    walk = shared.get();
-    KeepWalk(std::move(shared));
+    walk = &KeepWalk(std::move(shared));
   }
   std::vector<WalkRow>& rows = walk->rows;
   recording_.reset();
@@ -303,8 +303,7 @@ std::optional<ReadShortcuts::WalkStep> ReadShortcuts::RecallWalkStart(
   if (!walk) {
     std::shared_ptr<RememberedWalk> shared = ShelvedWalk(order, scope);
     if (!shared) return std::nullopt;
-    walk = shared.get();
-    KeepWalk(std::move(shared));
+    walk = &KeepWalk(std::move(shared));
   }
   recording_.reset();
   return GiveRow(*walk, 0, read);

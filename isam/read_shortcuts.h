@@ -233,8 +233,8 @@ class ReadShortcuts {
   // The walk of `order` and `scope` another handle of the file made in this transaction, or null;
   // this handle takes it up (KeepWalk) only when it serves a step from it.
   std::shared_ptr<RememberedWalk> ShelvedWalk(int order, const Scope& scope) const;
-  // Makes `walk` one of this handle's walks, the oldest making room.
-  void KeepWalk(std::shared_ptr<RememberedWalk> walk);
+  // Makes `walk` one of this handle's walks, the oldest making room; returns it.
+  RememberedWalk& KeepWalk(std::shared_ptr<RememberedWalk> walk);
   // The file's walk shelf, when walks may be shared: a table file's own records, not a view's.
   WalkShelf* Shelf() const;
   // The step to the row `at` of `walk`, read again first if this connection changed it since.

@@ -19,6 +19,16 @@ namespace {
 
 constexpr uint16_t kId = 1, kCode = 2, kName = 3, kN = 4;
 
+// A table file as another program may make it, with constraints of its own: `fields` follow the
+// record number in the definition of `records`, and `more` (indexes, rows) follows that.
+void WriteForeignTable(const std::string& path, const std::string& fields,
+                       const std::string& more = "") {
+  RunSql(path,
+         "PRAGMA application_id = 1230193997; PRAGMA user_version = 1; "
+         "CREATE TABLE records (\"_recno\" INTEGER PRIMARY KEY, " +
+             fields + "); " + more);
+}
+
 class ChangedTable : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -323,11 +333,9 @@ TEST(TransactionLocks, ALockReleasedInsideATransactionIsHeldUntilItEnds) {
 // change and commit is refused until the caller rolls back; then the connection works again.
 TEST(TransactionLocks, ATransactionTheFileEndedIsNeverReportedCommitted) {
   TempFolder folder;
-  RunSql(folder.File("u.adt"),
-         "PRAGMA application_id = 1230193997; PRAGMA user_version = 1; "
-         "CREATE TABLE records (\"_recno\" INTEGER PRIMARY KEY, "
-         "\"Code\" CHAR(4) UNIQUE ON CONFLICT ROLLBACK, \"Name\" CHAR(8)); "
-         "INSERT INTO records VALUES (1, 'a', 'x'), (2, 'b', 'y')");
+  WriteForeignTable(folder.File("u.adt"),
+                    "\"Code\" CHAR(4) UNIQUE ON CONFLICT ROLLBACK, \"Name\" CHAR(8)",
+                    "INSERT INTO records VALUES (1, 'a', 'x'), (2, 'b', 'y')");
   CreateTable(folder.File("t.adt"), {"Name CHAR(10)"});
   ScopedConnection c(folder.path());
   IsamHandle u = c.Open("u.adt");
@@ -557,10 +565,8 @@ TEST(WrittenRecord, ShowsWhatAFreshReadShowsWhereValuesAreStoredAsBound) {
 // A file whose own constraint drops a record it does not want: the append says so.
 TEST(WrittenRecord, AnAppendTheFileDropsIsRefused) {
   TempFolder folder;
-  RunSql(folder.File("u.adt"),
-         "PRAGMA application_id = 1230193997; PRAGMA user_version = 1; "
-         "CREATE TABLE records (\"_recno\" INTEGER PRIMARY KEY, "
-         "\"Code\" CHAR(4) UNIQUE ON CONFLICT IGNORE, \"N\" INTEGER)");
+  WriteForeignTable(folder.File("u.adt"),
+                    "\"Code\" CHAR(4) UNIQUE ON CONFLICT IGNORE, \"N\" INTEGER");
   ScopedConnection c(folder.path());
   IsamHandle t = c.Open("u.adt");
   for (bool in_transaction : {false, true}) {
@@ -587,13 +593,12 @@ TEST(WrittenRecord, AnAppendTheFileDropsIsRefused) {
 // the handles then show what is stored, not what they remembered or what they wrote.
 TEST(WrittenRecord, WhatTheFilesReplacingConstraintsDoIsShown) {
   TempFolder folder;
-  RunSql(folder.File("u.adt"),
-         "PRAGMA application_id = 1230193997; PRAGMA user_version = 1; "
-         "CREATE TABLE records (\"_recno\" INTEGER PRIMARY KEY, "
-         "\"Code\" CHAR(4) UNIQUE ON CONFLICT REPLACE, \"N\" INTEGER, "
-         "\"Name\" CHAR(8) NOT NULL ON CONFLICT REPLACE DEFAULT 'none'); "
-         "CREATE INDEX \"BYN\" ON records (\"N\"); "
-         "INSERT INTO records VALUES (1, 'a', 1, 'x'), (2, 'b', 2, 'y'), (3, 'c', 3, 'z')");
+  WriteForeignTable(
+      folder.File("u.adt"),
+      "\"Code\" CHAR(4) UNIQUE ON CONFLICT REPLACE, \"N\" INTEGER, "
+      "\"Name\" CHAR(8) NOT NULL ON CONFLICT REPLACE DEFAULT 'none'",
+      "CREATE INDEX \"BYN\" ON records (\"N\"); "
+      "INSERT INTO records VALUES (1, 'a', 1, 'x'), (2, 'b', 2, 'y'), (3, 'c', 3, 'z')");
   ScopedConnection c(folder.path());
   IsamHandle walker = c.Open("u.adt");
   IsamHandle by_n = 0;

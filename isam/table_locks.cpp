@@ -26,15 +26,14 @@ uint64_t Table::LockByte(int64_t recno) const {
 
 void Table::Lock(int64_t recno) {
   RequireWritable();
-  if (held_locks_.count(recno)) {
-    // Held for the transaction alone (a write, an unlock inside it): the caller now keeps it.
-    unlock_at_end_.erase(recno);
-    return;
+  if (!held_locks_.count(recno)) {
+    BorrowedLock lock(this, recno);
+    lock.Keep();
+    held_locks_.insert(recno);
   }
-  BorrowedLock lock(this, recno);
-  lock.Keep();
-  held_locks_.insert(recno);
-  unlock_at_end_.erase(recno);  // the caller's until it unlocks, inside a transaction or not
+  // A lock held for the transaction alone (taken inside it, by a write or not, or unlocked in
+  // it) would go at its end: the caller keeps it until it unlocks.
+  unlock_at_end_.erase(recno);
 }
 
 void Table::Unlock(int64_t recno) {
