@@ -41,7 +41,8 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using isam::testing::TempFolder;
 
-constexpr auto kWait = 20s;  // an upper bound for a window to come, never a pace
+constexpr auto kWait = 20s;     // an upper bound for a window to come, never a pace
+constexpr auto kExitWait = 5s;  // an upper bound for the program to end once asked
 constexpr int kScreenWidth = 1280, kScreenHeight = 1024;
 const char kMainCaption[] = "Rivenoak For Medisoft Windows";
 
@@ -168,7 +169,9 @@ class WindowProcessTest : public ::testing::Test {
   }
 
   // The program's end: within a second of the last thing it was asked, by itself.
-  int EndsBySelf() { return EndsWithin(1s); }
+  // A program that ends on its own does so at once; the wait is long only so that a machine busy
+  // with other work does not turn a slow exit into a failure.
+  int EndsBySelf() { return EndsWithin(kExitWait); }
 
   int EndsWithin(Clock::duration limit) {
     int status = WaitForExit(pid_, limit);
@@ -340,14 +343,14 @@ TEST_F(WindowProcessTest, LeavingTheChooserEndsTheProgramEveryWay) {
 
   // The title bar's close button. Without a window manager the toolkit lets some close requests
   // to a dialog pass unanswered (a plain dialog of its own does the same); the user then presses
-  // again, so the button is pressed every 200 ms, and the program must end within a second of
-  // the first press.
+  // again, so the button is pressed every 200 ms until the program ends, for as long as a
+  // program is given to end on its own.
   SCOPED_TRACE("title bar");
   StartProgram();
   std::string chooser = WaitForWindow("Choose Practice");
   ASSERT_FALSE(chooser.empty()) << "program ended: " << EndsWithin(0s) << "\n" << ProgramOutput();
   int status = -1;
-  for (int press = 0; press < 5 && status < 0; ++press) {
+  for (auto until = Clock::now() + kExitWait; status < 0 && Clock::now() < until;) {
     CloseByTitleBar(chooser);
     status = EndsWithin(200ms);
   }
