@@ -240,8 +240,13 @@ void Table::Skip(int order, int32_t count) {
       GotoBottom(order);
       continue;
     }
-    // Just after a move to the top nothing lies before, while no record has come before since.
-    if (first_of_order_ == order && DataVersion() == read_.version &&
+    // Just after a move to the top nothing lies before, while no record has come before since:
+    // inside the transaction it was read in, where only this connection changes the file and
+    // counts what it changes. Outside one the file's data version is of no help: read between
+    // statements it is that of the last read, which another program's commit since leaves as
+    // it was.
+    if (first_of_order_ == order && shortcuts_.Serve() &&
+        read_.transaction == connection_->transactions_begun() &&
         source_->attachment()->place_changes() == top_place_changes_) {
       bof_ = true;
       return;
