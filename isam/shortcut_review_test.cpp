@@ -83,5 +83,46 @@ TEST_P(ShortcutFile, AStepBackFromTheTopMeetsWhatAnotherProgramAddedBeforeIt) {
 INSTANTIATE_TEST_SUITE_P(JournalModes, ShortcutFile, ::testing::ValuesIn(kJournalModes),
                          JournalModeTestName);
 
+// A commit that another program's read cuts short has stored the files of the first handle
+// already; they are no longer the transaction's, and another program may change them before the
+// commit is tried again. What the handles remembered of them must not be served meanwhile.
+// (Slow: the commit waits out the engine's busy timeout.)
+TEST(CutShortCommit, TheFilesAlreadyStoredAreReadAsTheyAreNow) {
+  TempFolder folder;
+  for (const char* name : {"U.adt", "T.adt"}) {
+    WriteTableFile(folder.File(name), {"Code CHAR(4)", "Name CHAR(10)"}, {"BYCODE=Code"},
+                   JournalMode::kRollback);
+  }
+  RunSql(folder.File("U.adt"), "INSERT INTO records (_recno, Code, Name) VALUES (1, 'a', 'first')");
+  ScopedConnection connection(folder.path());
+  IsamHandle u = connection.Open("U.adt");
+  IsamHandle u_by_code = 0;
+  ISAM_ASSERT_OK(IsamGetIndexHandle(u, "BYCODE", &u_by_code));
+  ISAM_ASSERT_OK(IsamBeginTransaction(connection.handle()));
+  IsamHandle t = connection.Open("T.adt");  // committed on a handle of its own, after U
+  // Walked to its end, so that no statement is left running on U; the first record is then
+  // met again from memory.
+  EXPECT_EQ(WalkForward(u_by_code), std::vector<int64_t>{1});
+  ISAM_ASSERT_OK(IsamGotoTop(u_by_code));
+  ASSERT_EQ(FieldText(u_by_code, 2), "first");
+  WriteFields(t, {{"Code", "x"}}, true);
+
+  sqlite3* reader = nullptr;
+  ASSERT_EQ(sqlite3_open(folder.File("T.adt").c_str(), &reader), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM records;", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(IsamCommitTransaction(connection.handle()), uint32_t{ISAM_ERR_BUSY});
+  RunSql(folder.File("U.adt"), "UPDATE records SET Name = 'elsewhere' WHERE _recno = 1");
+
+  ISAM_ASSERT_OK(IsamGotoTop(u_by_code));
+  EXPECT_EQ(FieldText(u_by_code, 2), "elsewhere") << "the first record met again";
+  ISAM_ASSERT_OK(IsamGotoRecord(u_by_code, 1));
+  EXPECT_EQ(FieldText(u_by_code, 2), "elsewhere") << "the current record met again";
+
+  ASSERT_EQ(sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(reader);
+  ISAM_ASSERT_OK(IsamCommitTransaction(connection.handle()));
+}
+
 }  // namespace
 }  // namespace isam::testing
