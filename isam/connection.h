@@ -151,8 +151,10 @@ class Connection {
   // Whether the transaction still holds. SQLite ends one on its own after some failures (a full
   // disk, a constraint declared ON CONFLICT ROLLBACK); it then stays active here, its changes
   // undone and nothing read in it kept, and every change or commit is refused until the caller
-  // rolls it back.
-  bool transaction_intact() const { return in_transaction_ && !lost_; }
+  // rolls it back. Nor does one whose commit another program cut short hold: the files it
+  // stored already are out of it, free for other programs to change, until it is committed
+  // again or rolled back.
+  bool transaction_intact() const { return in_transaction_ && !lost_ && !PartlyCommitted(); }
   // Looks whether SQLite has ended the transaction on its own, and if so undoes the rest of it
   // and lets go of what was kept for it; false when it has.
   bool CheckTransaction();
