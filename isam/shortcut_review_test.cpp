@@ -3,6 +3,10 @@
 // reads, transactions cut short.
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -78,6 +82,250 @@ TEST_P(ShortcutFile, AStepBackFromTheTopMeetsWhatAnotherProgramAddedBeforeIt) {
   ISAM_ASSERT_OK(IsamSkip(by_code, -1));
   EXPECT_FALSE(AtBof(by_code));
   EXPECT_EQ(RecordNumber(by_code), 9);
+}
+
+// Inside a transaction another handle of the connection may re-key the record a handle stands
+// on; the handle's next step leaves the record from its new place, as outside one.
+TEST_P(ShortcutFile, AStepFromARecordAnotherHandleReKeyedStartsAtItsNewPlace) {
+  auto [table, by_code] = OpenWithIndex();
+  IsamHandle other = connection_.Open("codes.adt");
+  for (int32_t direction : {1, -1}) {
+    ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+    ISAM_ASSERT_OK(IsamGotoRecord(table, 2));  // "c", between "b" and "d"
+    ISAM_ASSERT_OK(IsamGotoRecord(other, 2));
+    // Now after "d" going forward, before "b" going back: the step finds nothing.
+    ISAM_ASSERT_OK(IsamSetField(other, 1, direction > 0 ? "e" : "a"));
+    ISAM_ASSERT_OK(IsamWriteRecord(other));
+    ISAM_ASSERT_OK(IsamSkip(by_code, direction));
+    if (direction > 0) {
+      EXPECT_TRUE(AtEof(by_code)) << "forward";
+    } else {
+      EXPECT_TRUE(AtBof(by_code)) << "backward";
+    }
+    ISAM_ASSERT_OK(IsamRollbackTransaction(connection_.handle()));
+  }
+}
+
+// Two handles of the file move, write and set scopes by turns, inside and outside transactions
+// and savepoints, while SQL statements delete records and another program changes the file
+// between transactions. Every record a move lands on, and every record written, is compared with
+// what a third handle reads afresh, and every landing place with the order computed here.
+TEST_P(ShortcutFile, RandomMovesAndChangesShowWhatIsStored) {
+  std::mt19937 rng(20261208);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  auto code = [&] { return std::string(1, static_cast<char>('a' + pick(5))); };
+  int names = 0;
+  auto name = [&] { return "n" + std::to_string(++names); };
+  struct Handle {
+    IsamHandle table = 0, by_code = 0;
+    std::optional<std::string> top, bottom;
+  };
+  Handle handles[2];
+  for (Handle& h : handles) {
+    std::tie(h.table, h.by_code) = OpenWithIndex();
+    ISAM_ASSERT_OK(IsamGotoTop(h.by_code));
+  }
+  IsamHandle checker = connection_.Open("codes.adt");
+  int64_t last_recno = 3;
+  bool in_transaction = false;
+  int savepoints = 0;
+
+  struct Stored {
+    std::string code;
+    std::vector<uint8_t> image;
+  };
+  // Every record as stored, read afresh.
+  auto stored = [&] {
+    std::map<int64_t, Stored> rows;
+    for (int64_t recno = 1; recno <= last_recno; ++recno) {
+      if (IsamGotoRecord(checker, recno) != 0) continue;
+      EXPECT_EQ(IsamRefreshRecord(checker), 0u) << LastErrorText();
+      rows[recno] = Stored{FieldText(checker, 1), RecordImageOf(checker)};
+    }
+    return rows;
+  };
+  using Place = std::pair<std::string, int64_t>;
+  // The records inside the handle's scopes in the order of the code, then the record number.
+  auto ordered = [&](const Handle& h, const std::map<int64_t, Stored>& rows) {
+    std::vector<Place> places;
+    for (const auto& [recno, row] : rows) {
+      if (h.top && row.code < *h.top) continue;
+      if (h.bottom && row.code > *h.bottom) continue;
+      places.emplace_back(row.code, recno);
+    }
+    std::sort(places.begin(), places.end());
+    return places;
+  };
+  std::string trail;
+  // The handle stands where `expected` says (0: at the end), showing the record as stored.
+  auto expect_at = [&](const Handle& h, int64_t expected, const std::map<int64_t, Stored>& rows) {
+    if (expected == 0) {
+      EXPECT_TRUE(AtEof(h.by_code)) << trail;
+      return;
+    }
+    ASSERT_FALSE(AtEof(h.by_code)) << trail;
+    ASSERT_EQ(RecordNumber(h.by_code), expected) << trail;
+    EXPECT_EQ(RecordImageOf(h.by_code), rows.at(expected).image) << trail;
+  };
+
+  for (int step = 0; step < 4000 && !HasFatalFailure(); ++step) {
+    Handle& h = handles[pick(2)];
+    int which = &h == &handles[0] ? 0 : 1;
+    int action = pick(15);
+    trail +=
+        std::to_string(step) + ":" + std::to_string(which) + "/" + std::to_string(action) + " ";
+    if (trail.size() > 300) trail.erase(0, trail.size() - 300);
+    std::map<int64_t, Stored> before = stored();
+    std::optional<Place> from;  // the handle's place before a step
+    if (!AtEof(h.by_code)) {
+      int64_t recno = RecordNumber(h.by_code);
+      auto it = before.find(recno);
+      from = Place{it != before.end() ? it->second.code : FieldText(h.by_code, 1), recno};
+    }
+    switch (action) {
+      case 0:
+      case 1: {
+        ISAM_ASSERT_OK(IsamGotoTop(h.by_code));
+        std::vector<Place> places = ordered(h, before);
+        expect_at(h, places.empty() ? 0 : places.front().second, before);
+        break;
+      }
+      case 2:
+      case 3:
+      case 4: {
+        ISAM_ASSERT_OK(IsamSkip(h.by_code, 1));
+        if (!from) break;
+        std::vector<Place> places = ordered(h, before);
+        auto next = std::upper_bound(places.begin(), places.end(), *from);
+        expect_at(h, next == places.end() ? 0 : next->second, before);
+        break;
+      }
+      case 5: {
+        ISAM_ASSERT_OK(IsamSkip(h.by_code, -1));
+        std::vector<Place> places = ordered(h, before);
+        if (!from) {
+          expect_at(h, places.empty() ? 0 : places.back().second, before);
+          break;
+        }
+        auto at = std::lower_bound(places.begin(), places.end(), *from);
+        if (at == places.begin()) {
+          EXPECT_TRUE(AtBof(h.by_code)) << trail;
+        } else {
+          EXPECT_FALSE(AtBof(h.by_code)) << trail;
+          expect_at(h, std::prev(at)->second, before);
+        }
+        break;
+      }
+      case 6: {
+        std::string wanted = code();
+        std::vector<uint8_t> key = TextKey(h.by_code, {wanted});
+        uint16_t found = 0;
+        ISAM_ASSERT_OK(IsamSeek(h.by_code, key.data(), static_cast<uint16_t>(key.size()),
+                                ISAM_RAW_KEY, ISAM_SEEK_SOFT, &found));
+        std::vector<Place> places = ordered(h, before);
+        auto at = std::lower_bound(places.begin(), places.end(), Place{wanted, 0});
+        expect_at(h, at == places.end() ? 0 : at->second, before);
+        break;
+      }
+      case 7: {
+        if (before.empty()) break;
+        auto it = std::next(before.begin(), pick(static_cast<int>(before.size())));
+        ISAM_ASSERT_OK(IsamGotoRecord(h.table, it->first));
+        expect_at(h, it->first, before);
+        break;
+      }
+      case 8: {  // a scope changed, set or cleared
+        bool top = pick(2) == 0;
+        auto& end = top ? h.top : h.bottom;
+        if (pick(3) == 0) {
+          if (end)
+            ISAM_ASSERT_OK(IsamClearScope(h.by_code, top ? ISAM_SCOPE_TOP : ISAM_SCOPE_BOTTOM));
+          end.reset();
+        } else {
+          end = code();
+          SetScope(h.by_code, top ? ISAM_SCOPE_TOP : ISAM_SCOPE_BOTTOM, *end);
+        }
+        break;
+      }
+      case 9:
+      case 10: {  // the current record edited: its name, or its code
+        if (!from || !before.count(from->second)) break;
+        bool rekey = pick(2) == 0;
+        ISAM_ASSERT_OK(IsamSetField(h.table, rekey ? 1 : 2, (rekey ? code() : name()).c_str()));
+        // The other handle keeps the records it changed in the transaction locked; the write
+        // then fails, and the handle shows what it read.
+        IsamResult rc = IsamWriteRecord(h.table);
+        if (rc == ISAM_ERR_RECORD_LOCKED) {
+          ISAM_ASSERT_OK(IsamCancelUpdate(h.table));
+          break;
+        }
+        ISAM_ASSERT_OK(rc);
+        expect_at(h, from->second, stored());
+        break;
+      }
+      case 11: {  // a record appended with every field
+        ISAM_ASSERT_OK(IsamAppendRecord(h.table));
+        ISAM_ASSERT_OK(IsamSetField(h.table, 1, code().c_str()));
+        ISAM_ASSERT_OK(IsamSetField(h.table, 2, name().c_str()));
+        ISAM_ASSERT_OK(IsamWriteRecord(h.table));
+        last_recno = std::max(last_recno, RecordNumber(h.table));
+        expect_at(h, RecordNumber(h.table), stored());
+        break;
+      }
+      case 12: {  // a record deleted by an SQL statement of the connection
+        if (before.empty()) break;
+        IsamHandle statement = 0, cursor = 0;
+        ISAM_ASSERT_OK(IsamCreateSQLStatement(connection_.handle(), &statement));
+        std::string text = "DELETE FROM \"codes.adt\" WHERE Code = '" + code() + "'";
+        ISAM_ASSERT_OK(IsamPrepareSQL(statement, text.c_str()));
+        // A record a handle changed in the transaction stays locked to the statement, which
+        // then undoes what it deleted before it.
+        IsamResult rc = IsamExecuteSQL(statement, &cursor);
+        EXPECT_TRUE(rc == 0 || rc == ISAM_ERR_RECORD_LOCKED) << LastErrorText();
+        ISAM_ASSERT_OK(IsamCloseSQLStatement(statement));
+        break;
+      }
+      case 13: {  // the transaction and its savepoints
+        int choice = pick(4);
+        if (!in_transaction) {
+          ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+          in_transaction = true;
+        } else if (choice == 0 && savepoints < 3) {
+          ISAM_ASSERT_OK(IsamSavepoint(connection_.handle()));
+          ++savepoints;
+        } else if (choice == 1 && savepoints > 0) {
+          ISAM_ASSERT_OK(pick(2) ? IsamReleaseSavepoint(connection_.handle())
+                                 : IsamRollbackToSavepoint(connection_.handle()));
+          --savepoints;
+        } else {
+          ISAM_ASSERT_OK(pick(2) ? IsamCommitTransaction(connection_.handle())
+                                 : IsamRollbackTransaction(connection_.handle()));
+          in_transaction = false;
+          savepoints = 0;
+        }
+        break;
+      }
+      case 14: {  // another program, between transactions
+        if (in_transaction) break;
+        int64_t recno = 1 + pick(static_cast<int>(last_recno));
+        switch (pick(3)) {
+          case 0:
+            RunSql(path_, "UPDATE records SET Name = '" + name() + "', Code = '" + code() +
+                              "' WHERE _recno = " + std::to_string(recno));
+            break;
+          case 1:
+            RunSql(path_, "DELETE FROM records WHERE _recno = " + std::to_string(recno));
+            break;
+          default:
+            ++last_recno;
+            RunSql(path_, "INSERT INTO records (_recno, Code, Name) VALUES (" +
+                              std::to_string(last_recno) + ", '" + code() + "', '" + name() + "')");
+        }
+        break;
+      }
+    }
+  }
+  if (in_transaction) ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
 }
 
 INSTANTIATE_TEST_SUITE_P(JournalModes, ShortcutFile, ::testing::ValuesIn(kJournalModes),
