@@ -160,11 +160,14 @@ bool Table::StepThroughFile(int order, Direction dir) {
   };
   if (std::optional<Read> streamed = ContinueStream(order, dir)) return *streamed == Read::kFound;
   // The place the record was read at serves while the file is unchanged since; a record number
-  // never changes, so the natural order always trusts it.
+  // never changes, so the natural order always trusts it. The file's data version tells only of
+  // commits: a record another handle of this connection re-keyed inside a transaction, or a
+  // re-keying a rollback to a savepoint undid, is told by the connection's count of such changes.
   std::vector<Value> key = KeyOf(order, values_, recno_);
   bool trusted = ColumnsOf(order).size() == 1;
+  bool place_holds = source_->attachment()->place_changes() == read_.place_changes;
   Read read = Read::kStale;
-  if (!before_start(key)) {
+  if (!before_start(key) && (trusted || place_holds)) {
     read = ReadBeyond(order, dir, key, false, trusted ? nullptr : &read_.version);
   }
   if (read == Read::kStale) {
