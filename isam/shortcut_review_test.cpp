@@ -106,6 +106,45 @@ TEST_P(ShortcutFile, AStepFromARecordAnotherHandleReKeyedStartsAtItsNewPlace) {
   }
 }
 
+// A transaction that is rolled back, or that the file's own constraint ends, undoes a re-keying
+// that a handle read inside it; the handle's next step leaves the record from the place it is
+// stored at again.
+TEST(UndoneTransaction, AStepFromARecordWhoseReKeyingWasUndoneStartsAtItsStoredPlace) {
+  TempFolder folder;
+  std::string path = folder.File("u.adt");
+  RunSql(path,
+         "PRAGMA application_id = 1230193997; PRAGMA user_version = 1; "
+         "CREATE TABLE records (\"_recno\" INTEGER PRIMARY KEY, \"Code\" CHAR(4), "
+         "\"Name\" CHAR(10) UNIQUE ON CONFLICT ROLLBACK); "
+         "CREATE INDEX \"BYCODE\" ON records (\"Code\"); "
+         "INSERT INTO records VALUES (1, 'b', 'x'), (2, 'c', 'y'), (3, 'd', 'z')");
+  ScopedConnection connection(folder.path());
+  IsamHandle table = connection.Open("u.adt"), other = connection.Open("u.adt");
+  IsamHandle by_code = 0;
+  ISAM_ASSERT_OK(IsamGetIndexHandle(table, "BYCODE", &by_code));
+  for (bool file_ends_it : {false, true}) {
+    ISAM_ASSERT_OK(IsamBeginTransaction(connection.handle()));
+    ISAM_ASSERT_OK(IsamGotoRecord(other, 2));
+    ISAM_ASSERT_OK(IsamSetField(other, 1, "a"));  // before "b"
+    ISAM_ASSERT_OK(IsamWriteRecord(other));
+    ISAM_ASSERT_OK(IsamGotoRecord(table, 2));
+    ASSERT_EQ(FieldText(table, 1), "a");
+    if (file_ends_it) {
+      ISAM_ASSERT_OK(IsamGotoRecord(other, 3));
+      ISAM_ASSERT_OK(IsamSetField(other, 2, "x"));  // record 1's name
+      EXPECT_NE(IsamWriteRecord(other), uint32_t{ISAM_SUCCESS});
+      ISAM_ASSERT_OK(IsamCancelUpdate(other));
+    } else {
+      ISAM_ASSERT_OK(IsamRollbackTransaction(connection.handle()));
+    }
+    // Record 2 is "c" again: the next record is "d".
+    ISAM_ASSERT_OK(IsamSkip(by_code, 1));
+    EXPECT_FALSE(AtEof(by_code)) << "ended by the file: " << file_ends_it;
+    EXPECT_EQ(RecordNumber(by_code), 3) << "ended by the file: " << file_ends_it;
+    if (file_ends_it) ISAM_ASSERT_OK(IsamRollbackTransaction(connection.handle()));
+  }
+}
+
 // Two handles of the file move, write and set scopes by turns, inside and outside transactions
 // and savepoints, while SQL statements delete records and another program changes the file
 // between transactions. Every record a move lands on, and every record written, is compared with
