@@ -217,6 +217,11 @@ class Connection {
   void ExecOnSlots(const std::string& sql);
   // Runs one savepoint statement on every slot, each prepared once per slot.
   void RunOnSlots(const std::string& sql);
+  // Changes of every file were undone (a rollback, to a savepoint or whole, or one SQLite made):
+  // counted on each file as changes that may have moved records, since a record read after the
+  // change and before the undoing no longer holds, and the file's data version, which tells only
+  // of commits, stays as it was.
+  void CountUndoneChanges();
   // Tells the listeners that the transaction is over for them (EndTransaction, a lost one).
   void TellEndListeners();
   // Whether a commit cut short has committed some slots already.
