@@ -145,10 +145,11 @@ TEST(UndoneTransaction, AStepFromARecordWhoseReKeyingWasUndoneStartsAtItsStoredP
   }
 }
 
-// Two handles of the file move, write and set scopes by turns, inside and outside transactions
-// and savepoints, while SQL statements delete records and another program changes the file
-// between transactions. Every record a move lands on, and every record written, is compared with
-// what a third handle reads afresh, and every landing place with the order computed here.
+// Two handles of the file move, write, set scopes and are closed and opened again by turns,
+// inside and outside transactions and savepoints, while SQL statements delete records and another
+// program changes the file between transactions. Every record a move lands on, and every record
+// written, is compared with what a third handle reads afresh, and every landing place with the
+// order computed here.
 TEST_P(ShortcutFile, RandomMovesAndChangesShowWhatIsStored) {
   std::mt19937 rng(20261208);
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
@@ -210,7 +211,7 @@ TEST_P(ShortcutFile, RandomMovesAndChangesShowWhatIsStored) {
   for (int step = 0; step < 4000 && !HasFatalFailure(); ++step) {
     Handle& h = handles[pick(2)];
     int which = &h == &handles[0] ? 0 : 1;
-    int action = pick(15);
+    int action = pick(16);
     trail +=
         std::to_string(step) + ":" + std::to_string(which) + "/" + std::to_string(action) + " ";
     if (trail.size() > 300) trail.erase(0, trail.size() - 300);
@@ -342,6 +343,15 @@ TEST_P(ShortcutFile, RandomMovesAndChangesShowWhatIsStored) {
           in_transaction = false;
           savepoints = 0;
         }
+        break;
+      }
+      case 15: {  // the handle closed, with the walks it shares, and opened again
+        ISAM_ASSERT_OK(IsamCloseTable(h.table));
+        h = Handle{};
+        std::tie(h.table, h.by_code) = OpenWithIndex();
+        ISAM_ASSERT_OK(IsamGotoTop(h.by_code));
+        std::vector<Place> places = ordered(h, before);
+        expect_at(h, places.empty() ? 0 : places.front().second, before);
         break;
       }
       case 14: {  // another program, between transactions
