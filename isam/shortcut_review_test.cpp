@@ -145,6 +145,32 @@ TEST(UndoneTransaction, AStepFromARecordWhoseReKeyingWasUndoneStartsAtItsStoredP
   }
 }
 
+// A record an SQL statement changes inside a transaction stays locked until the transaction
+// ends, as one a table handle changes: another program that went by the lock would otherwise
+// change it over a change not yet committed.
+// Disabled: a fault not yet mended. The statement changes its records through a table handle of
+// its own, which it closes when it is done; closing a handle drops its record locks at once, also
+// those held for the transaction. Keeping them with the connection instead makes a later
+// statement of the same transaction refuse the same record, since each handle's locks conflict
+// with every other's: the connection's own handles would have to share the locks it keeps.
+TEST_P(ShortcutFile, DISABLED_ARecordAStatementChangedStaysLockedUntilTheTransactionEnds) {
+  ScopedConnection elsewhere(folder_.path());
+  IsamHandle watcher = elsewhere.Open("codes.adt");
+  ISAM_ASSERT_OK(IsamBeginTransaction(connection_.handle()));
+  IsamHandle statement = 0, cursor = 0;
+  ISAM_ASSERT_OK(IsamCreateSQLStatement(connection_.handle(), &statement));
+  ISAM_ASSERT_OK(
+      IsamPrepareSQL(statement, "UPDATE \"codes.adt\" SET Name = 'changed' WHERE Code = 'c'"));
+  ISAM_ASSERT_OK(IsamExecuteSQL(statement, &cursor));
+  ISAM_ASSERT_OK(IsamCloseSQLStatement(statement));
+  uint16_t locked = 0;
+  ISAM_ASSERT_OK(IsamIsRecordLocked(watcher, 2, &locked));
+  EXPECT_TRUE(locked);
+  ISAM_ASSERT_OK(IsamCommitTransaction(connection_.handle()));
+  ISAM_ASSERT_OK(IsamIsRecordLocked(watcher, 2, &locked));
+  EXPECT_FALSE(locked);
+}
+
 // Two handles of the file move, write, set scopes and are closed and opened again by turns,
 // inside and outside transactions and savepoints, while SQL statements delete records and another
 // program changes the file between transactions. Every record a move lands on, and every record
