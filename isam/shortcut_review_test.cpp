@@ -1,6 +1,7 @@
 // Moves the read shortcuts could serve from memory, each checked against what a fresh handle reads
-// from the file: scopes changed between moves, other programs changing the file between our
-// reads, transactions cut short.
+// from the file: scopes changed between moves, other handles and other programs changing the file
+// between our reads, transactions rolled back or cut short; and the record locks a transaction
+// holds.
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "isam/testing/test_support.h"
