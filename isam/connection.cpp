@@ -391,9 +391,7 @@ void Connection::RollbackToSavepoint() {
   RequireIntactTransaction();
   std::string name = SavepointName(savepoints_);
   // Counted first: a rollback that fails on a later slot has already undone the earlier ones.
-  for (auto& [key, weak] : attachments_) {
-    if (auto attachment = weak.lock()) attachment->CountChange();
-  }
+  CountUndoneChanges();
   ExecOnSlots("ROLLBACK TO " + name + "; RELEASE " + name);
   --savepoints_;
 }
@@ -423,8 +421,15 @@ void Connection::Commit() {
   EndTransaction();
 }
 
+void Connection::CountUndoneChanges() {
+  for (auto& [key, weak] : attachments_) {
+    if (auto attachment = weak.lock()) attachment->CountChange();
+  }
+}
+
 void Connection::Rollback() {
   RequireTransaction();
+  CountUndoneChanges();
   for (Slot& slot : slots_) sqlite3_exec(slot.db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   EndTransaction();
 }
@@ -437,6 +442,7 @@ bool Connection::CheckTransaction() {
   });
   if (!ended) return true;
   // The files SQLite left in the transaction are undone too, so that its changes go as one.
+  CountUndoneChanges();
   for (Slot& slot : slots_) {
     if (!slot.committed && !sqlite3_get_autocommit(slot.db.get())) {
       sqlite3_exec(slot.db.get(), "ROLLBACK", nullptr, nullptr, nullptr);

@@ -151,8 +151,10 @@ class Connection {
   // Whether the transaction still holds. SQLite ends one on its own after some failures (a full
   // disk, a constraint declared ON CONFLICT ROLLBACK); it then stays active here, its changes
   // undone and nothing read in it kept, and every change or commit is refused until the caller
-  // rolls it back.
-  bool transaction_intact() const { return in_transaction_ && !lost_; }
+  // rolls it back. Nor does one whose commit another program cut short hold: the files it
+  // stored already are out of it, free for other programs to change, until it is committed
+  // again or rolled back.
+  bool transaction_intact() const { return in_transaction_ && !lost_ && !PartlyCommitted(); }
   // Looks whether SQLite has ended the transaction on its own, and if so undoes the rest of it
   // and lets go of what was kept for it; false when it has.
   bool CheckTransaction();
@@ -215,6 +217,11 @@ class Connection {
   void ExecOnSlots(const std::string& sql);
   // Runs one savepoint statement on every slot, each prepared once per slot.
   void RunOnSlots(const std::string& sql);
+  // Changes of every file were undone (a rollback, to a savepoint or whole, or one SQLite made):
+  // counted on each file as changes that may have moved records, since a record read after the
+  // change and before the undoing no longer holds, and the file's data version, which tells only
+  // of commits, stays as it was.
+  void CountUndoneChanges();
   // Tells the listeners that the transaction is over for them (EndTransaction, a lost one).
   void TellEndListeners();
   // Whether a commit cut short has committed some slots already.

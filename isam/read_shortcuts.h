@@ -12,8 +12,9 @@
 //    stream began (Attachment::place_changes). A change of other fields moves no record, and the
 //    stream reads each row as it reaches it; unless the file's own rules may reach other records
 //    (Attachment::HasRewritingRules), when every change counts as moving records. Outside a
-//    transaction, or one SQLite has ended on its own (Connection::transaction_intact), or on a
-//    view with a condition, there is no stream and no shortcut below serves.
+//    transaction, or one SQLite has ended on its own or a cut-short commit has stored in part
+//    (Connection::transaction_intact), or on a view with a condition, there is no stream and no
+//    shortcut below serves.
 // 2. Remembered first reads. Inside a transaction, the first record at or beyond a bound in an
 //    order and scope (a move to the top, a seek) is remembered, at most kRememberedFirsts of them,
 //    until the connection adds, removes or re-keys a record of the file; a record changed in other

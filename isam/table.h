@@ -129,6 +129,8 @@ class Table : public TransactionEndListener {
                   const unsigned int* expected_version = nullptr);
   // Whether `bound` is the top of the order's scope and both its ends are that one key.
   bool IsTopOfKeyScope(int order, const std::vector<Value>& bound) const;
+  // A scope is about to change: what the moves knew of the old one no longer holds.
+  void ScopeChanging();
   // Runs an UPDATE of the record `recno` or an INSERT (no recno) and makes the written record
   // current; false when it wrote nothing. With `row_known` the row is the pending change over
   // the current values (see Write), else it is read back.

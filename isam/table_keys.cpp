@@ -106,18 +106,24 @@ bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
   return found;
 }
 
-void Table::SetScope(int index, bool top, const uint8_t* key, uint16_t length) {
-  std::vector<Value> values = DecodeKey(index, key, length);
+void Table::ScopeChanging() {
   shortcuts_.StopStream();
   shortcuts_.ForgetEmptyTop();
+  // The record a move to the top found need not be the first of the new scope: records before it
+  // may now lie inside.
+  first_of_order_ = kNoOrder;
+}
+
+void Table::SetScope(int index, bool top, const uint8_t* key, uint16_t length) {
+  std::vector<Value> values = DecodeKey(index, key, length);
+  ScopeChanging();
   IndexState& state = indexes_[static_cast<size_t>(index)];
   (top ? state.top : state.bottom) = std::move(values);
   state.Rehash();
 }
 
 void Table::ClearScope(int index, bool top) {
-  shortcuts_.StopStream();
-  shortcuts_.ForgetEmptyTop();
+  ScopeChanging();
   IndexState& state = indexes_[static_cast<size_t>(index)];
   auto& scope = top ? state.top : state.bottom;
   if (!scope) Fail(ISAM_ERR_NO_SCOPE, "No scope is set on the index of " + Title());
@@ -126,8 +132,7 @@ void Table::ClearScope(int index, bool top) {
 }
 
 void Table::ClearAllScopes() {
-  shortcuts_.StopStream();
-  shortcuts_.ForgetEmptyTop();
+  ScopeChanging();
   for (IndexState& state : indexes_) {
     state.top.reset();
     state.bottom.reset();

@@ -160,11 +160,14 @@ bool Table::StepThroughFile(int order, Direction dir) {
   };
   if (std::optional<Read> streamed = ContinueStream(order, dir)) return *streamed == Read::kFound;
   // The place the record was read at serves while the file is unchanged since; a record number
-  // never changes, so the natural order always trusts it.
+  // never changes, so the natural order always trusts it. The file's data version tells only of
+  // commits: a record another handle of this connection re-keyed inside a transaction, or a
+  // re-keying a rollback to a savepoint undid, is told by the connection's count of such changes.
   std::vector<Value> key = KeyOf(order, values_, recno_);
   bool trusted = ColumnsOf(order).size() == 1;
+  bool place_holds = source_->attachment()->place_changes() == read_.place_changes;
   Read read = Read::kStale;
-  if (!before_start(key)) {
+  if (!before_start(key) && (trusted || place_holds)) {
     read = ReadBeyond(order, dir, key, false, trusted ? nullptr : &read_.version);
   }
   if (read == Read::kStale) {
@@ -240,8 +243,13 @@ void Table::Skip(int order, int32_t count) {
       GotoBottom(order);
       continue;
     }
-    // Just after a move to the top nothing lies before, while no record has come before since.
-    if (first_of_order_ == order && DataVersion() == read_.version &&
+    // Just after a move to the top nothing lies before, while no record has come before since:
+    // inside the transaction it was read in, where only this connection changes the file and
+    // counts what it changes. Outside one the file's data version is of no help: read between
+    // statements it is that of the last read, which another program's commit since leaves as
+    // it was.
+    if (first_of_order_ == order && shortcuts_.Serve() &&
+        read_.transaction == connection_->transactions_begun() &&
         source_->attachment()->place_changes() == top_place_changes_) {
       bof_ = true;
       return;
