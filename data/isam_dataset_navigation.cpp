@@ -64,8 +64,9 @@ void TIsamDataSet::TakeCandidate() {
 
 void TIsamDataSet::AfterMove(bool to_first) {
   stands_on_first_ = to_first;
-  Fire(AfterScroll);
+  // The details follow first, so that the dataset's own event sees them on its new record.
   NotifyRecordChanged();
+  Fire(AfterScroll);
 }
 
 void TIsamDataSet::First() {
@@ -313,8 +314,8 @@ void TIsamDataSet::Post() {
   for (TField* f : Fields()) f->SetChanged(false);
   has_record_ = true;
   SettleAround();
-  Fire(AfterPost);
   NotifyRecordChanged();
+  Fire(AfterPost);
 }
 
 void TIsamDataSet::Cancel() {
@@ -346,8 +347,8 @@ void TIsamDataSet::Cancel() {
     if (!ExclusiveOpen()) IsamUnlockRecord(handle_, edited_recno_);
     edited_recno_ = 0;
   }
-  Fire(AfterCancel);
   NotifyRecordChanged();
+  Fire(AfterCancel);
 }
 
 bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
