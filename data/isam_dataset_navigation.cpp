@@ -382,18 +382,23 @@ bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
     return true;
   }
   if (!has_record_) return false;
+  if (was_bof && !was_eof) {
+    First();
+    return false;
+  }
   if (was_eof) {
     Check(IsamGotoBottom(order_));
     ReadToward(-1);
     SetEof(true);
-  } else if (was_bof) {
-    First();
   } else if (IsamGotoRecord(handle_, was_on) == ISAM_SUCCESS) {
     SettleAround();
   } else {
     Check(IsamGotoBottom(order_));
     ReadToward(-1);
   }
+  // The record met again is read afresh: another program may have changed its values or removed
+  // it, so that the dataset now shows other values, which its details must follow.
+  NotifyRecordChanged();
   return false;
 }
 
