@@ -272,6 +272,9 @@ void TIsamDataSet::InternalClose() {
   old_record_.clear();
   has_record_ = false;
   range_set_ = false;
+  // A closed dataset stands on no record: opened again, it may not wait for its master's move
+  // as if that move would leave it where it stands.
+  stands_on_first_ = false;
   if (handle_) IsamCloseTable(handle_);  // a failure here is not worth an error
   handle_ = order_ = 0;
   can_modify_ = false;
