@@ -191,5 +191,20 @@ TEST_F(OwedMoveTest, AMasterSeekThatFindsNothingTakesItsDetailsToTheRecordItShow
   EXPECT_EQ(Int(lines_, "Doc"), doc);
 }
 
+// A step back from the end starts from the last record read; when another program removed that
+// record meanwhile, the step meets the record now last, and the details follow it.
+TEST_F(OwedMoveTest, AStepBackFromTheEndPastARecordRemovedElsewhereMeetsTheNewLast) {
+  OpenAll();
+  while (!docs_.Eof()) docs_.Next();
+  ASSERT_EQ(Int(docs_, "Doc"), 4);
+  RunSql(folder_.File("Docs.adt"), "DELETE FROM records WHERE _recno = 4;");
+  docs_.Prior();
+  EXPECT_EQ(Int(docs_, "Doc"), 3);
+  EXPECT_FALSE(docs_.Eof());
+  docs_.Prior();
+  EXPECT_EQ(Int(docs_, "Doc"), 2);
+  EXPECT_EQ(Chain(), "2/1 20 twenty");
+}
+
 }  // namespace
 }  // namespace data
