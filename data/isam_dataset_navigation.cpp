@@ -101,9 +101,15 @@ void TIsamDataSet::Prior() {
   CheckBrowseMode();
   if (Bof()) return;
   Fire(BeforeScroll);
-  // At the end the engine stands past the last record; the move back starts from the current one.
-  if (Eof() && has_record_) Check(IsamGotoRecord(handle_, recno_));
-  Check(IsamSkip(order_, -1));
+  // At the end the engine stands past the last record; the move back starts from the current one,
+  // or meets the record now last when another program removed the current one.
+  IsamResult rc = Eof() && has_record_ ? IsamGotoRecord(handle_, recno_) : ISAM_SUCCESS;
+  if (rc == ISAM_ERR_RECORD_NOT_FOUND) {
+    Check(IsamGotoBottom(order_));
+  } else {
+    Check(rc);
+    Check(IsamSkip(order_, -1));
+  }
   if (ReadToward(-1)) {
     SetEof(false);
   } else {
