@@ -206,5 +206,26 @@ TEST_F(OwedMoveTest, AStepBackFromTheEndPastARecordRemovedElsewhereMeetsTheNewLa
   EXPECT_EQ(Chain(), "2/1 20 twenty");
 }
 
+// An edit reads its record afresh; when another program took it out of the detail's range, the
+// edit shows it as it is now, but once given up the detail shows only records of its range again.
+TEST_F(OwedMoveTest, AnEditGivenUpOnARecordTakenOutOfTheRangeLeavesOnlyTheRangeInView) {
+  OpenAll();
+  docs_.Next();
+  ASSERT_EQ(Chain(), "2/1 20 twenty");
+  RunSql(folder_.File("Items.adt"), "UPDATE records SET Item = 30 WHERE _recno = 2;");
+  items_.Edit();
+  EXPECT_EQ(Int(items_, "Item"), 30);
+  items_.Cancel();
+  EXPECT_TRUE(items_.IsEmpty());
+  EXPECT_TRUE(items_.FieldByName("Item").IsNull());
+
+  lines_.Next();  // line 2/2, item 30: records 2 and 3 now
+  ASSERT_EQ(Chain(), "2/2 30 twenty");
+  RunSql(folder_.File("Items.adt"), "UPDATE records SET Item = 10 WHERE _recno = 2;");
+  items_.Edit();
+  items_.Cancel();
+  EXPECT_EQ(Chain(), "2/2 30 thirty");
+}
+
 }  // namespace
 }  // namespace data
