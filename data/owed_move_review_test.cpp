@@ -2,7 +2,11 @@
 // moves, edits, seeks and fails, read in every way, against what the master's record calls for.
 #include <gtest/gtest.h>
 
+#include <array>
+
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/isam_dataset.h"
@@ -62,6 +66,83 @@ class OwedMoveTest : public ::testing::Test {
     for (TIsamTable* t : {&docs_, &lines_, &items_}) t->Open();
   }
 
+  // The chain's own datasets, or those of a second chain over the same files whose details have
+  // scroll events, so that each of their moves is made at once.
+  std::array<TIsamTable*, 3> Chain3() { return {&docs_, &lines_, &items_}; }
+  std::array<TIsamTable*, 3> WatchedChain() {
+    Bind(watched_[0], "Docs.adt", "IDXDOC");
+    Bind(watched_[1], "Lines.adt", "IDXDOCLINE");
+    Bind(watched_[2], "Items.adt", "IDXITEM");
+    for (size_t i = 0; i < 2; ++i) {
+      watched_sources_[i].SetDataSet(&watched_[i]);
+      watched_[i + 1].SetMasterSource(&watched_sources_[i]);
+      watched_[i + 1].SetMasterFields(i == 0 ? "Doc" : "Item");
+      watched_[i + 1].AfterScroll = [](TDataSet&) {};
+    }
+    for (TIsamTable& t : watched_) t.Open();
+    return {&watched_[0], &watched_[1], &watched_[2]};
+  }
+
+  // A link field of the dataset at `level` (the lines have two, one to each neighbour) and a
+  // value for it made of `value`.
+  static std::pair<std::string, int> LinkValue(size_t level, int value) {
+    bool doc = level == 0 || (level == 1 && value % 2);
+    return {doc ? "Doc" : "Item", doc ? value : value * 10};
+  }
+
+  // One step a user of the chain may take on the dataset at `level`; `value` is the key sought
+  // or the value written. The link fields are Doc (documents and lines) and Item (lines, items).
+  static void Step(TIsamTable& ds, size_t level, int action, int value) {
+    auto [link, key] = LinkValue(level, value);
+    const char* other = level == 0 ? "Note" : level == 1 ? "Weight" : "Name";
+    switch (action) {
+      case 0:
+        ds.First();
+        return;
+      case 1:
+      case 2:
+        ds.Next();
+        return;
+      case 3:
+        ds.Prior();
+        return;
+      case 4:
+        ds.Refresh();
+        return;
+      case 5:
+        ds.FindKey({std::to_string(level == 2 ? value * 10 : value)});
+        return;
+      case 6:  // a link value typed and thrown away
+        if (ds.IsEmpty()) return;
+        ds.Edit();
+        ds.FieldByName(link).SetAsInteger(key);
+        ds.Cancel();
+        return;
+      case 7:
+        ds.Close();
+        ds.Open();
+        return;
+      case 8:
+        ds.Append();
+        ds.Cancel();
+        return;
+      case 9:  // a field no order uses, written
+        if (ds.IsEmpty()) return;
+        ds.Edit();
+        ds.FieldByName(other).SetAsString(std::to_string(value));
+        ds.Post();
+        return;
+      case 10:  // a link value written
+        if (ds.IsEmpty() || level == 2) return;
+        ds.Edit();
+        ds.FieldByName(link).SetAsInteger(key);
+        ds.Post();
+        return;
+      default:
+        return;  // a read only
+    }
+  }
+
   static int Int(TDataSet& ds, const char* field) { return ds.FieldByName(field).AsInteger(); }
 
   // "doc/line item name" for the line and item the chain stands on.
@@ -88,7 +169,19 @@ class OwedMoveTest : public ::testing::Test {
   TIsamTable lines_{nullptr, "Lines"};
   TDataSource lines_source_{nullptr, "LinesSource"};
   TIsamTable items_{nullptr, "Items"};
+  std::array<TIsamTable, 3> watched_{TIsamTable{nullptr, "WatchedDocs"},
+                                     TIsamTable{nullptr, "WatchedLines"},
+                                     TIsamTable{nullptr, "WatchedItems"}};
+  std::array<TDataSource, 2> watched_sources_;
 };
+
+// What a dataset shows where it stands: its ends, its record number and every field.
+std::string Standing(TIsamTable& ds) {
+  std::string text = std::to_string(ds.Bof()) + std::to_string(ds.Eof()) +
+                     std::to_string(ds.IsEmpty()) + " #" + std::to_string(ds.RecNo());
+  for (TField* f : ds.Fields()) text += " " + f->AsString();
+  return text;
+}
 
 // A master's own events run once it stands on its new record; its details must already show
 // that record's lines there, as every reader after the event sees them.
@@ -225,6 +318,80 @@ TEST_F(OwedMoveTest, AnEditGivenUpOnARecordTakenOutOfTheRangeLeavesOnlyTheRangeI
   items_.Edit();
   items_.Cancel();
   EXPECT_EQ(Chain(), "2/2 30 thirty");
+}
+
+// Moves, seeks, edits, writes and reopenings at random levels of the chain and of one whose
+// details move at once; the writes of both are the same, so the files stay as one chain's steps
+// leave them. After each step, datasets read at random levels show the same in both chains.
+TEST_F(OwedMoveTest, DetailsThatPutOffTheirMovesShowWhatDetailsMovedAtOnceShowThroughChanges) {
+  RunSql(folder_.File("Docs.adt"), "DELETE FROM records WHERE _recno = 3;");  // no refused range
+  OpenAll();
+  std::array<TIsamTable*, 3> lazy = Chain3();
+  std::array<TIsamTable*, 3> watched = WatchedChain();
+  std::mt19937 random(20261208);
+  for (int step = 0; step < 4000; ++step) {
+    size_t level = random() % 3;
+    int action = static_cast<int>(random() % 13);
+    int value = static_cast<int>(random() % 5);
+    for (TIsamTable* ds : {lazy[level], watched[level]}) Step(*ds, level, action, value);
+    for (size_t read = 0; read < 3; ++read) {
+      if (random() % 2) continue;
+      ASSERT_EQ(Standing(*lazy[read]), Standing(*watched[read]))
+          << "step " << step << ", level " << level << ", action " << action << ", read " << read;
+    }
+  }
+}
+
+// The same steps while another program adds, removes and re-keys records between them: a
+// detail read then shows only records of its master's record as the master shows it.
+TEST_F(OwedMoveTest, WhileAnotherProgramChangesTheFilesADetailShowsOnlyItsMastersRecords) {
+  OpenAll();
+  std::array<TIsamTable*, 3> chain = Chain3();
+  const char* const files[] = {"Docs.adt", "Lines.adt", "Items.adt"};
+  std::mt19937 random(20261209);
+  int added = 100;
+  for (int step = 0; step < 3000; ++step) {
+    size_t level = random() % 3;
+    int action = static_cast<int>(random() % 14);
+    int value = static_cast<int>(random() % 5);
+    if (action == 13) {
+      std::string file = folder_.File(files[level]);
+      // One of the records written at the start or added since.
+      int pick = static_cast<int>(random() % static_cast<unsigned>(6 + added - 100));
+      std::string recno = std::to_string(pick < 6 ? pick + 1 : pick - 6 + 100);
+      auto [link, key] = LinkValue(level, value);
+      switch (random() % 5) {
+        case 0:
+        case 1:
+        case 2:
+          RunSql(file, "UPDATE records SET " + link + " = " + std::to_string(key) +
+                           " WHERE _recno = " + recno);
+          break;
+        case 3:
+          RunSql(file, "DELETE FROM records WHERE _recno = " + recno);
+          break;
+        default:
+          RunSql(file, "INSERT INTO records (_recno, " + link + ") VALUES (" +
+                           std::to_string(added++) + ", " + std::to_string(key) + ")");
+          break;
+      }
+      continue;
+    }
+    try {
+      Step(*chain[level], level, action, value);
+    } catch (const EDatabaseError&) {
+      // An edit of a record another program removed: refused, and the edit is given up.
+      chain[level]->Cancel();
+    }
+    for (size_t detail = 1; detail < 3; ++detail) {
+      if (random() % 2 || chain[detail]->IsEmpty()) continue;
+      const char* link = detail == 1 ? "Doc" : "Item";
+      int shown = chain[detail]->FieldByName(link).AsInteger();
+      ASSERT_EQ(shown, chain[detail - 1]->FieldByName(link).AsInteger())
+          << "step " << step << ", level " << level << ", action " << action << ", detail "
+          << detail;
+    }
+  }
 }
 
 }  // namespace
