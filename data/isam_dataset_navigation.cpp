@@ -346,10 +346,9 @@ void TIsamDataSet::Cancel() {
       SetBof(false);
     }
   } else {
-    if (IsamGotoRecord(handle_, edited_recno_) == ISAM_SUCCESS) {
-      uint32_t length = record_length_;
-      Check(IsamGetRecord(handle_, record_.data(), &length));
-    }
+    // The record as it is now; when another program took it out of the range or the filter
+    // meanwhile, the record that now stands in its place, as a refresh finds it.
+    if (IsamGotoRecord(handle_, edited_recno_) == ISAM_SUCCESS) SettleAround();
     if (!ExclusiveOpen()) IsamUnlockRecord(handle_, edited_recno_);
     edited_recno_ = 0;
   }
