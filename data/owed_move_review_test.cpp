@@ -31,7 +31,8 @@ class OwedMoveTest : public ::testing::Test {
                    {"IDXDOC=Doc"}, JournalMode::kRollback);
     WriteTableFile(folder_.File("Lines.adt"),
                    {"Doc INTEGER", "Line INTEGER", "Item INTEGER", "Weight DOUBLE"},
-                   {"IDXDOCLINE=Doc;Line", "IDXWEIGHT=Weight;Line"}, JournalMode::kRollback);
+                   {"IDXDOCLINE=Doc;Line", "IDXWEIGHT=Weight;Line", "IDXWEIGHTITEM=Weight;Item"},
+                   JournalMode::kRollback);
     WriteTableFile(folder_.File("Items.adt"), {"Item INTEGER", "Name CHAR(10)"}, {"IDXITEM=Item"},
                    JournalMode::kRollback);
     // Document 3 weighs what no key can hold: another program wrote an infinite number.
@@ -249,6 +250,24 @@ TEST_F(OwedMoveTest, ARangeThatFailedIsNeverShownAsThePreviousMastersLines) {
     EXPECT_EQ(Chain(), "2/1 20 twenty");
     for (TIsamTable* t : {&items_, &lines_, &docs_}) t->Close();
   }
+}
+
+// A change of order carries out the move the detail owes first; when that move fails, the order
+// is not changed either, and asking for it again once the master moves on changes it.
+TEST_F(OwedMoveTest, AnOrderAskedForWhileTheOwedRangeFailsIsTakenWhenAskedAgain) {
+  lines_.SetIndexName("IDXWEIGHT");
+  lines_.SetMasterFields("Weight");
+  OpenAll();
+  docs_.Next();
+  docs_.Next();
+  ASSERT_EQ(Int(docs_, "Doc"), 3);  // a weight no key can hold
+  EXPECT_THROW(lines_.SetIndexName("IDXWEIGHTITEM"), EDatabaseError);
+  EXPECT_EQ(lines_.IndexName(), "IDXWEIGHT");
+  docs_.Next();
+  lines_.SetIndexName("IDXWEIGHTITEM");
+  EXPECT_EQ(lines_.IndexName(), "IDXWEIGHTITEM");
+  EXPECT_TRUE(lines_.FindKey({"1", "20"}));  // weight and item
+  EXPECT_EQ(Int(lines_, "Line"), 2);
 }
 
 // A detail opened again while its master owes a move, then freed of its master before anything
