@@ -31,13 +31,17 @@ uint16_t RecordsCached(TIsamRecordCache cache) {
 
 void TIsamDataSet::SetIndexName(const std::string& name) {
   if (name == index_name_ && index_field_names_.empty()) return;
+  // What the dataset owes or has pending is settled in the order it was begun in; should that
+  // fail, the order stays as it was, and asking for it again tries again.
+  if (Active()) {
+    CarryOutOwedMove();
+    CheckBrowseMode();
+  }
   std::string previous = index_name_;
   std::string previous_fields = index_field_names_;
   index_name_ = name;
   index_field_names_.clear();
   if (!Active()) return;
-  CarryOutOwedMove();
-  CheckBrowseMode();
   IsamHandle old_order = order_;
   try {
     SelectOrder();
@@ -56,11 +60,13 @@ void TIsamDataSet::SetIndexName(const std::string& name) {
 }
 
 void TIsamDataSet::SetIndexFieldNames(const std::string& names) {
-  index_field_names_ = names;
-  index_name_.clear();
   if (Active()) {
     CarryOutOwedMove();
     CheckBrowseMode();
+  }
+  index_field_names_ = names;
+  index_name_.clear();
+  if (Active()) {
     SelectOrder();
     First();
   }
