@@ -252,6 +252,36 @@ TEST_F(OwedMoveTest, ARangeThatFailedIsNeverShownAsThePreviousMastersLines) {
   }
 }
 
+// Every detail of a master is told of its move, though one of them fails on it: a second items
+// dataset, told first and standing off the first record, makes the lines' refused move at once;
+// the items told after it must still learn that the lines moved.
+TEST_F(OwedMoveTest, EveryDetailLearnsOfAMoveOneOfThemFailedOn) {
+  TIsamTable told_first{nullptr, "ToldFirst"};
+  Bind(told_first, "Items.adt", "IDXITEM");
+  items_.SetMasterSource(nullptr);
+  told_first.SetMasterSource(&lines_source_);
+  told_first.SetMasterFields("Item");
+  items_.SetMasterSource(&lines_source_);
+  items_.SetMasterFields("Item");
+  lines_.SetIndexName("IDXWEIGHT");
+  lines_.SetMasterFields("Weight");
+  OpenAll();
+  told_first.Open();
+  docs_.Next();
+  ASSERT_EQ(Chain(), "2/1 20 twenty");
+  told_first.Next();  // past its only record: no longer on the first
+  EXPECT_THROW(docs_.Next(), EDatabaseError);
+  ASSERT_EQ(Int(docs_, "Doc"), 3);
+  for (TIsamTable* items : {&items_, &told_first}) {
+    bool shows_a_record = false;
+    try {
+      shows_a_record = !items->IsEmpty();
+    } catch (const EDatabaseError&) {
+    }
+    EXPECT_FALSE(shows_a_record) << items->Name() << " shows item " << Int(*items, "Item");
+  }
+}
+
 // A change of order carries out the move the detail owes first; when that move fails, the order
 // is not changed either, and asking for it again once the master moves on changes it.
 TEST_F(OwedMoveTest, AnOrderAskedForWhileTheOwedRangeFailsIsTakenWhenAskedAgain) {
