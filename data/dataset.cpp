@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 
 namespace data {
 namespace {
@@ -11,19 +12,29 @@ namespace {
 // Calls `visit` on each of `items` as they were when called: a visit may add or remove items
 // (a link that unlinks itself, a source that closes its dataset). The copy is kept on the stack
 // while the list is short, as it is for every dataset of the program, since notifications run on
-// every move.
+// every move. A visit that fails does not keep the others from being told, or a follower after it
+// would go on showing what belongs to the record left; the first failure is raised at the end.
 template <typename T, typename Visit>
 void ForEachOfCopy(const std::vector<T*>& items, Visit visit) {
+  std::exception_ptr first_failure;
+  auto tell = [&](T* item) {
+    try {
+      visit(item);
+    } catch (...) {
+      if (!first_failure) first_failure = std::current_exception();
+    }
+  };
   constexpr size_t kOnStack = 8;
   if (items.size() > kOnStack) {
     std::vector<T*> copy = items;
-    for (T* item : copy) visit(item);
-    return;
+    for (T* item : copy) tell(item);
+  } else {
+    std::array<T*, kOnStack> copy{};
+    std::copy(items.begin(), items.end(), copy.begin());
+    size_t count = items.size();
+    for (size_t i = 0; i < count; ++i) tell(copy[i]);
   }
-  std::array<T*, kOnStack> copy{};
-  std::copy(items.begin(), items.end(), copy.begin());
-  size_t count = items.size();
-  for (size_t i = 0; i < count; ++i) visit(copy[i]);
+  if (first_failure) std::rethrow_exception(first_failure);
 }
 
 }  // namespace

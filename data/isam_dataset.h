@@ -177,6 +177,11 @@ class TIsamDataSet : public TDataSet {
   // Carries out what this detail owes: its master's owed move first, which may give it a new
   // range, then that range; with `first_follows` the caller moves to the first record itself.
   void SettleOwedRange(bool first_follows);
+  // Keeps range_start_, built from the master's values `master_key`, as the range this detail
+  // owes (a range put off, or one the engine refused).
+  void OweRange(const std::string& master_key);
+  // Until its master makes the move it owes, this detail's range is not known.
+  void WaitForMaster();
   void ForgetOwedRange();
   std::vector<TField*> MasterFieldList() const;
   // The master fields' stored values, one after another; empty when a field is not stored.

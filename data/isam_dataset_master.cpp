@@ -122,16 +122,29 @@ void TIsamDataSet::MasterChanged() {
     // move gives it another range or the same one, it ends on the first record.
     if (put_off && stands_on_first_) {
       // The master's record is not known until it makes its move; its details wait with it.
-      waiting_for_master_ = true;
-      SetMoveOwed(true);
+      WaitForMaster();
       NotifyRecordChanged();
       return;
     }
-    // Making its move tells this detail again, with the master's record known.
-    master_dataset->CarryOutOwedMove();
+    // Making its move tells this detail again, with the master's record known. A master that
+    // cannot make it leaves this detail waiting, to try again at its next read.
+    try {
+      master_dataset->CarryOutOwedMove();
+    } catch (const Exception&) {
+      if (State() == TDataSetState::dsBrowse) WaitForMaster();
+      throw;
+    }
     return;
   }
-  if (!put_off) SettleOwedRange(false);
+  if (!put_off && MoveOwed()) {
+    // The new range is applied at once, whatever it is: a range still owed never reached the
+    // engine, which holds an older one.
+    if (range_owed_) {
+      applied_start_ = KeyBuffer{};
+      applied_master_key_.clear();
+    }
+    ForgetOwedRange();
+  }
   CheckBrowseMode();
   std::vector<TField*> master = MasterFieldList();
   if (master.empty()) {
@@ -155,21 +168,38 @@ void TIsamDataSet::MasterChanged() {
     return;
   }
   if (put_off) {
-    std::swap(applied_start_, range_start_);  // the old one is only storage now
-    applied_master_key_ = master_key;
-    range_set_ = true;
-    range_owed_ = true;
-    stands_on_first_ = true;  // as good as: the owed move is to the first record
-    SetMoveOwed(true);
+    OweRange(master_key);
     NotifyRecordChanged();  // the details learn that this dataset owes a move
     return;
   }
-  applied_master_key_.clear();  // until the new range is applied
-  ApplyRangeToEngine(range_start_);
+  try {
+    ApplyRangeToEngine(range_start_);
+  } catch (const Exception&) {
+    // The range could not be applied: it is owed, tried again at each read, and the details
+    // learn of it, so that nothing goes on to show what belongs to the master's previous record.
+    // A detail that tries it at once raises the same failure.
+    OweRange(master_key);
+    NotifyRecordChanged();
+    throw;
+  }
   std::swap(applied_start_, range_start_);
   applied_master_key_ = master_key;
   range_set_ = true;
   First();
+}
+
+void TIsamDataSet::OweRange(const std::string& master_key) {
+  std::swap(applied_start_, range_start_);  // the old one is only storage now
+  applied_master_key_ = master_key;
+  range_set_ = true;
+  range_owed_ = true;
+  stands_on_first_ = true;  // as good as: the owed move is to the first record
+  SetMoveOwed(true);
+}
+
+void TIsamDataSet::WaitForMaster() {
+  waiting_for_master_ = true;
+  SetMoveOwed(true);
 }
 
 void TIsamDataSet::ApplyRangeToEngine(const KeyBuffer& key) {
@@ -192,15 +222,22 @@ void TIsamDataSet::SettleOwedRange(bool first_follows) {
     waiting_for_master_ = false;
     SetMoveOwed(range_owed_);
     // The master's move tells this detail, which may then owe a range of its own.
-    if (master_source_ && master_source_->DataSet()) master_source_->DataSet()->CarryOutOwedMove();
+    TDataSet* master = master_source_ ? master_source_->DataSet() : nullptr;
+    try {
+      if (master) master->CarryOutOwedMove();
+    } catch (const Exception&) {
+      WaitForMaster();  // still: the next read tries the master's move again
+      throw;
+    }
   }
   if (!range_owed_) return;
   ForgetOwedRange();
   try {
     ApplyRangeToEngine(applied_start_);
-  } catch (...) {
-    applied_master_key_.clear();  // the range was not applied: the next master move builds it
-    applied_start_ = KeyBuffer{};
+  } catch (const Exception&) {
+    // Still owed: the next read tries again rather than show the previous range's records.
+    range_owed_ = true;
+    SetMoveOwed(true);
     throw;
   }
   if (!first_follows) First();

@@ -64,8 +64,9 @@ void TIsamDataSet::TakeCandidate() {
 
 void TIsamDataSet::AfterMove(bool to_first) {
   stands_on_first_ = to_first;
-  Fire(AfterScroll);
+  // The details follow first, so that the dataset's own event sees them on its new record.
   NotifyRecordChanged();
+  Fire(AfterScroll);
 }
 
 void TIsamDataSet::First() {
@@ -100,9 +101,15 @@ void TIsamDataSet::Prior() {
   CheckBrowseMode();
   if (Bof()) return;
   Fire(BeforeScroll);
-  // At the end the engine stands past the last record; the move back starts from the current one.
-  if (Eof() && has_record_) Check(IsamGotoRecord(handle_, recno_));
-  Check(IsamSkip(order_, -1));
+  // At the end the engine stands past the last record; the move back starts from the current one,
+  // or meets the record now last when another program removed the current one.
+  IsamResult rc = Eof() && has_record_ ? IsamGotoRecord(handle_, recno_) : ISAM_SUCCESS;
+  if (rc == ISAM_ERR_RECORD_NOT_FOUND) {
+    Check(IsamGotoBottom(order_));
+  } else {
+    Check(rc);
+    Check(IsamSkip(order_, -1));
+  }
   if (ReadToward(-1)) {
     SetEof(false);
   } else {
@@ -313,8 +320,8 @@ void TIsamDataSet::Post() {
   for (TField* f : Fields()) f->SetChanged(false);
   has_record_ = true;
   SettleAround();
-  Fire(AfterPost);
   NotifyRecordChanged();
+  Fire(AfterPost);
 }
 
 void TIsamDataSet::Cancel() {
@@ -339,15 +346,14 @@ void TIsamDataSet::Cancel() {
       SetBof(false);
     }
   } else {
-    if (IsamGotoRecord(handle_, edited_recno_) == ISAM_SUCCESS) {
-      uint32_t length = record_length_;
-      Check(IsamGetRecord(handle_, record_.data(), &length));
-    }
+    // The record as it is now; when another program took it out of the range or the filter
+    // meanwhile, the record that now stands in its place, as a refresh finds it.
+    if (IsamGotoRecord(handle_, edited_recno_) == ISAM_SUCCESS) SettleAround();
     if (!ExclusiveOpen()) IsamUnlockRecord(handle_, edited_recno_);
     edited_recno_ = 0;
   }
-  Fire(AfterCancel);
   NotifyRecordChanged();
+  Fire(AfterCancel);
 }
 
 bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
@@ -381,18 +387,23 @@ bool TIsamDataSet::FindKey(const std::vector<std::string>& values) {
     return true;
   }
   if (!has_record_) return false;
+  if (was_bof && !was_eof) {
+    First();
+    return false;
+  }
   if (was_eof) {
     Check(IsamGotoBottom(order_));
     ReadToward(-1);
     SetEof(true);
-  } else if (was_bof) {
-    First();
   } else if (IsamGotoRecord(handle_, was_on) == ISAM_SUCCESS) {
     SettleAround();
   } else {
     Check(IsamGotoBottom(order_));
     ReadToward(-1);
   }
+  // The record met again is read afresh: another program may have changed its values or removed
+  // it, so that the dataset now shows other values, which its details must follow.
+  NotifyRecordChanged();
   return false;
 }
 

@@ -31,13 +31,17 @@ uint16_t RecordsCached(TIsamRecordCache cache) {
 
 void TIsamDataSet::SetIndexName(const std::string& name) {
   if (name == index_name_ && index_field_names_.empty()) return;
+  // What the dataset owes or has pending is settled in the order it was begun in; should that
+  // fail, the order stays as it was, and asking for it again tries again.
+  if (Active()) {
+    CarryOutOwedMove();
+    CheckBrowseMode();
+  }
   std::string previous = index_name_;
   std::string previous_fields = index_field_names_;
   index_name_ = name;
   index_field_names_.clear();
   if (!Active()) return;
-  CarryOutOwedMove();
-  CheckBrowseMode();
   IsamHandle old_order = order_;
   try {
     SelectOrder();
@@ -56,11 +60,13 @@ void TIsamDataSet::SetIndexName(const std::string& name) {
 }
 
 void TIsamDataSet::SetIndexFieldNames(const std::string& names) {
-  index_field_names_ = names;
-  index_name_.clear();
   if (Active()) {
     CarryOutOwedMove();
     CheckBrowseMode();
+  }
+  index_field_names_ = names;
+  index_name_.clear();
+  if (Active()) {
     SelectOrder();
     First();
   }
@@ -272,6 +278,9 @@ void TIsamDataSet::InternalClose() {
   old_record_.clear();
   has_record_ = false;
   range_set_ = false;
+  // A closed dataset stands on no record: opened again, it may not wait for its master's move
+  // as if that move would leave it where it stands.
+  stands_on_first_ = false;
   if (handle_) IsamCloseTable(handle_);  // a failure here is not worth an error
   handle_ = order_ = 0;
   can_modify_ = false;
