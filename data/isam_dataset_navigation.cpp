@@ -103,7 +103,8 @@ void TIsamDataSet::Prior() {
   Fire(BeforeScroll);
   // At the end the engine stands past the last record; the move back starts from the current one,
   // or meets the record now last when another program removed the current one.
-  IsamResult rc = Eof() && has_record_ ? IsamGotoRecord(handle_, recno_) : ISAM_SUCCESS;
+  IsamResult rc = Eof() && has_record_ ? IsamGotoRecord(handle_, recno_)
+                                       : static_cast<IsamResult>(ISAM_SUCCESS);
   if (rc == ISAM_ERR_RECORD_NOT_FOUND) {
     Check(IsamGotoBottom(order_));
   } else {
