@@ -492,6 +492,22 @@ void Connection::TellEndListeners() {
   std::vector<TransactionEndListener*> listeners;
   listeners.swap(end_listeners_);
   for (TransactionEndListener* listener : listeners) listener->TransactionEnded();
+  kept_locks_.clear();  // their lock files close, and the kernel lets the locks go
+}
+
+void Connection::KeepLocksUntilEnd(const std::string& path, std::unique_ptr<LockFile> file,
+                                   std::set<int64_t> recnos) {
+  kept_locks_.push_back(KeptLocks{path, std::move(file), std::move(recnos)});
+}
+
+bool Connection::ReleaseKeptLock(const std::string& path, int64_t recno) {
+  for (auto kept = kept_locks_.begin(); kept != kept_locks_.end(); ++kept) {
+    if (kept->path != path || !kept->recnos.erase(recno)) continue;
+    if (std::optional<uint64_t> byte = LockFile::RecordByte(recno)) kept->file->Unlock(*byte);
+    if (kept->recnos.empty()) kept_locks_.erase(kept);
+    return true;
+  }
+  return false;
 }
 
 void Connection::AddEndListener(TransactionEndListener* listener) {

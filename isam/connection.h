@@ -22,11 +22,13 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "isam/folder_filesystem.h"
+#include "isam/lock_file.h"
 #include "isam/schema.h"
 #include "isam/sqlite_handle.h"
 
@@ -173,6 +175,14 @@ class Connection {
   // Listeners are told once, when the current transaction ends.
   void AddEndListener(TransactionEndListener* listener);
   void RemoveEndListener(TransactionEndListener* listener);
+  // The record locks of a handle of the table at `path` closed inside the transaction, with the
+  // lock file that holds them: kept until the transaction ends, so that a record changed in it
+  // stays locked against other programs until the change is committed or undone.
+  void KeepLocksUntilEnd(const std::string& path, std::unique_ptr<LockFile> file,
+                         std::set<int64_t> recnos);
+  // Lets go of the lock kept for a closed handle on record `recno` of the table at `path`, so that
+  // an open handle of this connection can take it; false when none is kept.
+  bool ReleaseKeptLock(const std::string& path, int64_t recno);
   // A number for naming a query's result table, unique on this connection.
   int NextResultId() { return ++result_tables_; }
 
@@ -241,6 +251,12 @@ class Connection {
   int result_tables_ = 0;
   std::vector<PendingDetach> pending_detach_;  // files closed during a transaction
   std::vector<TransactionEndListener*> end_listeners_;
+  struct KeptLocks {
+    std::string path;
+    std::unique_ptr<LockFile> file;
+    std::set<int64_t> recnos;
+  };
+  std::vector<KeptLocks> kept_locks_;  // of handles closed in the transaction
 };
 
 }  // namespace isam

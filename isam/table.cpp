@@ -45,8 +45,28 @@ Table::Table(Connection* connection, std::shared_ptr<RecordSource> source, bool 
 }
 
 Table::~Table() {
+  KeepTransactionLocks();
   if (!read_only_ && !source_->is_view()) connection_->CloseForChanges(source_->attachment().get());
   connection_->RemoveEndListener(this);
+}
+
+void Table::KeepTransactionLocks() noexcept {
+  if (!lock_file_ || !connection_->in_transaction()) return;
+  std::set<int64_t> kept;
+  for (int64_t recno : unlock_at_end_) {
+    if (held_locks_.count(recno)) kept.insert(recno);
+  }
+  if (kept.empty()) return;
+  try {
+    // The handle's other locks, and its open mark, go with it as a closed handle's do.
+    for (int64_t recno : held_locks_) {
+      if (!kept.count(recno)) lock_file_->Unlock(LockByte(recno));
+    }
+    if (!open_mark_hold_) lock_file_->Unlock(0);
+    connection_->KeepLocksUntilEnd(path(), std::move(lock_file_), std::move(kept));
+  } catch (...) {
+    // Out of memory: the locks go with the handle, as they did before the connection kept any.
+  }
 }
 
 void Table::TransactionEnded() {

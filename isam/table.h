@@ -157,6 +157,8 @@ class Table : public TransactionEndListener {
   void MoveOffUnqualified();
   // The current record's key in the order as stored now (its old key if it is gone).
   std::vector<Value> FreshKey(int order);
+  // A handle closed inside a transaction leaves the locks it holds for it to the connection.
+  void KeepTransactionLocks() noexcept;
   void RequireWritable() const;
   // Whether the pending change assigns a field of some index.
   bool ChangesAnyKey() const;

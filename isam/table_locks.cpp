@@ -55,7 +55,9 @@ bool Table::LockedElsewhere(int64_t recno) {
 Table::BorrowedLock::BorrowedLock(Table* table, int64_t recno) {
   if (table->held_locks_.count(recno)) return;
   uint64_t byte = table->LockByte(recno);
-  if (!table->lock_file_->TryLock(byte, true)) {
+  // A lock the connection keeps for a handle of its own closed in the transaction is handed on.
+  auto take = [&] { return table->lock_file_->TryLock(byte, true); };
+  if (!take() && !(table->connection_->ReleaseKeptLock(table->path(), recno) && take())) {
     Fail(ISAM_ERR_RECORD_LOCKED, "Record " + std::to_string(recno) + " of " + table->Title() +
                                      " is locked by another user");
   }
