@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-
 #include <random>
 #include <string>
 #include <utility>

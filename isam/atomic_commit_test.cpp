@@ -174,10 +174,7 @@ TEST(AtomicCommit, ACommitCutShortByABusyFileTakesNoChangeUntilItIsDone) {
   IsamHandle t = connection.Open("T.adt");
   WriteFields(u, {{"Name", "first"}}, true);
   WriteFields(t, {{"Name", "first"}}, true);
-  sqlite3* reader = nullptr;
-  ASSERT_EQ(sqlite3_open(folder.File("T.adt").c_str(), &reader), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM records;", nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  ReadingProgram reader(folder.File("T.adt"));
   EXPECT_EQ(IsamCommitTransaction(connection.handle()), uint32_t{ISAM_ERR_BUSY});
   EXPECT_EQ(IsamSavepoint(connection.handle()), uint32_t{ISAM_ERR_TRANSACTION});
   EXPECT_NE(LastErrorText().find("partly committed"), std::string::npos) << LastErrorText();
@@ -185,8 +182,7 @@ TEST(AtomicCommit, ACommitCutShortByABusyFileTakesNoChangeUntilItIsDone) {
   ISAM_ASSERT_OK(IsamSetField(u, 1, "outside"));
   EXPECT_EQ(IsamWriteRecord(u), uint32_t{ISAM_ERR_TRANSACTION});
   ISAM_ASSERT_OK(IsamCancelUpdate(u));
-  ASSERT_EQ(sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(reader);
+  reader.End();
   ISAM_ASSERT_OK(IsamCommitTransaction(connection.handle()));
   EXPECT_EQ(Scalar(folder.File("U.adt"), "SELECT count(*) FROM records"), 1);
   EXPECT_EQ(Scalar(folder.File("T.adt"), "SELECT count(*) FROM records"), 1);

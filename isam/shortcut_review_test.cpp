@@ -2,7 +2,6 @@
 // from the file: scopes changed between moves, other handles and other programs changing the file
 // between our reads, transactions rolled back or cut short; and the record locks a transaction
 // holds.
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <map>
@@ -450,10 +449,7 @@ TEST(CutShortCommit, TheFilesAlreadyStoredAreReadAsTheyAreNow) {
   ASSERT_EQ(FieldText(u_by_code, 2), "first");
   WriteFields(t, {{"Code", "x"}}, true);
 
-  sqlite3* reader = nullptr;
-  ASSERT_EQ(sqlite3_open(folder.File("T.adt").c_str(), &reader), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM records;", nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  ReadingProgram reader(folder.File("T.adt"));
   ASSERT_EQ(IsamCommitTransaction(connection.handle()), uint32_t{ISAM_ERR_BUSY});
   RunSql(folder.File("U.adt"), "UPDATE records SET Name = 'elsewhere' WHERE _recno = 1");
 
@@ -462,8 +458,7 @@ TEST(CutShortCommit, TheFilesAlreadyStoredAreReadAsTheyAreNow) {
   ISAM_ASSERT_OK(IsamGotoRecord(u_by_code, 1));
   EXPECT_EQ(FieldText(u_by_code, 2), "elsewhere") << "the current record met again";
 
-  ASSERT_EQ(sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(reader);
+  reader.End();
   ISAM_ASSERT_OK(IsamCommitTransaction(connection.handle()));
 }
 

@@ -128,6 +128,25 @@ void RewriteTableFile(const std::string& source, const std::string& target, Jour
                      " AS source; INSERT INTO main.records SELECT * FROM source.records;");
 }
 
+ReadingProgram::ReadingProgram(const std::string& path) {
+  if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK ||
+      sqlite3_exec(db_, "BEGIN; SELECT count(*) FROM records;", nullptr, nullptr, nullptr) !=
+          SQLITE_OK) {
+    ADD_FAILURE() << "another program cannot read " << path << ": " << sqlite3_errmsg(db_);
+  }
+}
+
+ReadingProgram::~ReadingProgram() {
+  End();
+}
+
+void ReadingProgram::End() {
+  if (!db_) return;
+  sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(db_);
+  db_ = nullptr;
+}
+
 ScopedConnection::ScopedConnection(const std::string& folder) {
   IsamResult rc = IsamConnect(folder.c_str(), &handle_);
   EXPECT_EQ(rc, 0u) << LastErrorText();

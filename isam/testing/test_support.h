@@ -12,6 +12,8 @@
 
 #include "isam/isam.h"
 
+struct sqlite3;
+
 namespace isam::testing {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
@@ -74,6 +76,20 @@ class ScopedConnection {
 
  private:
   IsamHandle handle_ = 0;
+};
+
+// Another program reading a table file: from its making until End (or the end of its scope) it
+// holds a read transaction on the file, which keeps a commit to the file waiting.
+class ReadingProgram {
+ public:
+  explicit ReadingProgram(const std::string& path);  // a failure to begin fails the test
+  ~ReadingProgram();
+  ReadingProgram(const ReadingProgram&) = delete;
+  ReadingProgram& operator=(const ReadingProgram&) = delete;
+  void End();  // ends the read and closes the file
+
+ private:
+  sqlite3* db_ = nullptr;
 };
 
 // Until the scope ends, the engine takes `folder` for a network folder: connections made
