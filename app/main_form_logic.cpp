@@ -141,8 +141,10 @@ void Button2Click(engine::PracticeDatasets& practice, engine::RunView& view, Mai
   } else {
     practice.BeginDate = data::StrToDate(controls.DateFromText());
     practice.EndDate = data::StrToDate(controls.DateToText());
-    // Keys that would join payments to the wrong charges stop the run before its first change.
+    // Keys that would join payments to the wrong charges, and amounts that are no money value,
+    // stop the run before its first change.
     CheckJoinKeys(data_path);
+    CheckAmounts(data_path);
     if (controls.MatchTransactionTypes()) {
       BeginPhase(view, "Verifying Transaction Types");
       if (phases.VerifyTranTypes) phases.VerifyTranTypes();

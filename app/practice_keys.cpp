@@ -1,10 +1,15 @@
 #include "app/practice_keys.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "app/practice_copy.h"
+#include "common/text.h"
+#include "engine/practice_tables.h"
 #include "isam/table_files.h"
 
 namespace app {
@@ -21,8 +26,10 @@ std::string NotWhole(const std::string& value) {
 
 // A value as the message shows it: numbers as SQLite writes them, texts in quotes and cut short.
 std::string Shown(const isam::TableFileRow& row, int column) {
+  // The type is asked first: reading a blob as text converts the value and changes its type.
+  isam::TableFileRow::Type type = row.TypeOf(column);
   std::string text = row.Text(column);
-  switch (row.TypeOf(column)) {
+  switch (type) {
     case isam::TableFileRow::Type::kNull:
       return "empty";
     case isam::TableFileRow::Type::kText:
@@ -85,7 +92,85 @@ std::string CheckApplications(const std::string& path) {
   return found;
 }
 
+// 2^53 cents: from here on a stored amount cannot hold every cent exactly, and the run's sums
+// would no longer say what the table holds.
+constexpr double kFirstInexactCents = 9007199254740992.0;
+
+// Why the stored amount at `column` cannot be a money value; empty when it can. The column after
+// it holds the amount as printf's %.17g writes it. A text is read as the engine
+// reads it into a money field (a decimal number with '.'), so that '12,50' or 'NaN' is not
+// silently taken as 0.
+std::string WhyNoMoneyValue(const isam::TableFileRow& row, int column) {
+  isam::TableFileRow::Type type = row.TypeOf(column);  // before the text, as in Shown
+  std::string text = row.Text(column);
+  switch (type) {
+    case isam::TableFileRow::Type::kBlob:
+      return "A blob is not a money value";
+    case isam::TableFileRow::Type::kText: {
+      std::optional<double> number = common::ParseDouble(text);
+      if (!number) return Shown(row, column) + " is not a money value";
+      if (std::fabs(*number) * 100.0 < kFirstInexactCents) return "";
+      break;
+    }
+    default:
+      break;
+  }
+  // The shortest text that reads back as the value, as the data layer writes it: 1e+15. The
+  // value comes from all 17 digits (column + 1), which SQLite's own text of a number cuts to 15.
+  std::string digits = row.Text(column + 1);
+  double value = common::ParseDouble(digits).value_or(digits.find('-') == 0 ? -HUGE_VAL : HUGE_VAL);
+  char shortest[32];
+  auto end = std::to_chars(shortest, shortest + sizeof shortest, value).ptr;
+  return "Floating point overflow: " + std::string(shortest, end) + " is not a money value";
+}
+
+// The records of a table whose money fields hold what is no money value: texts that are no
+// number, blobs, and numbers too large for their cents to be held exactly (infinities too).
+std::vector<std::string> BadAmounts(const std::string& path, const engine::TableLayout& layout,
+                                    size_t* count) {
+  isam::TableFileReader reader(path);
+  std::vector<std::string> named;
+  for (const std::string& field : layout.fields) {
+    size_t blank = field.rfind(' ');
+    if (field.substr(blank + 1) != "DOUBLE") continue;
+    std::string name = field.substr(0, blank);
+    if (!reader.HasColumn(name)) continue;
+    std::string column = isam::QuotedFieldName(name);
+    std::string sql =
+        "SELECT _recno, " + column + ", printf('%.17g', " + column +
+        ") FROM records WHERE typeof(" + column + ") IN ('text', 'blob') OR abs(CAST(" + column +
+        " AS REAL)) * 100.0 >= " + std::to_string(kFirstInexactCents) + " ORDER BY _recno";
+    reader.Select(sql, [&](const isam::TableFileRow& row) {
+      std::string why = WhyNoMoneyValue(row, 1);
+      if (why.empty()) return;
+      if ((*count)++ >= kRecordsNamed) return;
+      named.push_back(why + " (" + path + ", record " + std::to_string(row.Integer(0)) +
+                      ", field \"" + name + "\")");
+    });
+  }
+  return named;
+}
+
 }  // namespace
+
+void CheckAmounts(const std::string& data_path) {
+  std::vector<std::string> tables = TableFileNames(data_path);
+  std::vector<std::string> named;
+  size_t count = 0;
+  for (const engine::TableLayout& layout : engine::PracticeTables()) {
+    std::string file = FindName(tables, layout.file);
+    if (file.empty()) continue;
+    std::string path = (std::filesystem::path(data_path) / file).string();
+    for (std::string& bad : BadAmounts(path, layout, &count)) {
+      if (named.size() < kRecordsNamed) named.push_back(std::move(bad));
+    }
+  }
+  if (count == 0) return;
+  std::string text = "The run cannot use the practice's amounts: ";
+  for (size_t i = 0; i < named.size(); ++i) text += (i ? "; " : "") + named[i];
+  if (count > named.size()) text += "; and " + std::to_string(count - named.size()) + " more";
+  throw PracticeDataError(text + ". Nothing was changed; correct these records and run again.");
+}
 
 void CheckJoinKeys(const std::string& data_path) {
   std::vector<std::string> tables = TableFileNames(data_path);

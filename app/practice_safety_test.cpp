@@ -342,24 +342,70 @@ TEST_F(PracticeSafety, FilesOfPressesAreCheckedBeforeTheRun) {
   }
 }
 
-TEST_F(PracticeSafety, AnAmountThatIsNoMoneyValueIsNamedWithItsRecordAndField) {
+TEST_F(PracticeSafety, AnAmountThatIsNoMoneyValueStopsTheRunBeforeAnyChange) {
   ASSERT_EQ(Rivenoak({"restore", backup_, practice_}).status, 0);
   std::string charge = QueryColumn(practice_ + "/MWTRN.ADT",
                                    "SELECT min(_recno) FROM records WHERE \"Transaction Type\" "
                                    "BETWEEN 'A' AND 'D'")[0];
-  for (const char* amount : {"1e15", "1e300"}) {
+  // What another program may have stored, and how the run names it: a decimal comma, texts
+  // and a blob that are no number, an infinity, and numbers whose cents a stored amount cannot
+  // hold exactly (2^53 cents and more).
+  const std::pair<const char*, std::string> kStored[] = {
+      {"'12,50'", "'12,50' is not a money value"},
+      {"'NaN'", "'NaN' is not a money value"},
+      {"'abc'", "'abc' is not a money value"},
+      {"X'3132'", "A blob is not a money value"},
+      {"9e999", "Floating point overflow: inf is not a money value"},
+      {"-9e999", "Floating point overflow: -inf is not a money value"},
+      {"1e14", "Floating point overflow: 1e+14 is not a money value"},
+      {"'-90071992547409.92'", "Floating point overflow: -90071992547409.92 is not a money value"},
+      {"1e15", "Floating point overflow: 1e+15 is not a money value"},
+      {"1e300", "Floating point overflow: 1e+300 is not a money value"}};
+  for (const auto& [stored, named] : kStored) {
+    for (const char* field : {"Amount", "Guarantor Amount Paid"}) {
+      RunSql(practice_ + "/MWTRN.ADT", std::string("UPDATE records SET \"") + field +
+                                           "\"=" + stored + " WHERE _recno=" + charge);
+      std::string state = folder_.File("state");
+      fs::remove_all(state);
+      ASSERT_EQ(Rivenoak({"backup", practice_, state}).status, 0);
+      Outcome o =
+          Rivenoak({"run", practice_, "--quiet", "--from", "01/01/1900", "--to", "12/31/2099"});
+      EXPECT_EQ(o.status, 1) << stored;
+      EXPECT_NE(o.out.find("error: The run cannot use the practice's amounts: " + named + " (" +
+                           practice_ + "/MWTRN.ADT, record " + charge + ", field \"" + field +
+                           "\"). Nothing was changed; correct these records and run again.\n"),
+                std::string::npos)
+          << stored << "\n"
+          << o.out;
+      EXPECT_EQ(Differences(state, practice_), std::vector<std::string>{}) << stored;
+      ASSERT_EQ(Rivenoak({"restore", backup_, practice_}).status, 0);
+    }
+  }
+  // A number stored as text is read as the engine reads it, and the largest exact amount
+  // passes.
+  for (const char* stored : {"'12.50'", "90071992547409.9"}) {
     RunSql(practice_ + "/MWTRN.ADT",
-           std::string("UPDATE records SET \"Amount\"=") + amount + " WHERE _recno=" + charge);
+           std::string("UPDATE records SET \"Amount\"=") + stored + " WHERE _recno=" + charge);
     Outcome o =
         Rivenoak({"run", practice_, "--quiet", "--from", "01/01/1900", "--to", "12/31/2099"});
-    EXPECT_EQ(o.status, 1);
-    std::string shown = amount == std::string("1e15") ? "1e+15" : "1e+300";
-    EXPECT_NE(o.out.find("Floating point overflow: " + shown + " is not a money value (" +
-                         practice_ + "/MWTRN.ADT, record " + charge + ", field \"Amount\")"),
-              std::string::npos)
-        << o.out;
+    EXPECT_EQ(o.out.find("the practice's amounts"), std::string::npos) << stored << "\n" << o.out;
     ASSERT_EQ(Rivenoak({"restore", backup_, practice_}).status, 0);
   }
+}
+
+TEST_F(PracticeSafety, AnApplicationAmountThatIsNoMoneyValueIsNamedToo) {
+  ASSERT_EQ(Rivenoak({"restore", backup_, practice_}).status, 0);
+  RunSql(practice_ + "/Mwpax.adt",
+         "INSERT INTO records (\"Payment Reference\", \"Charge Reference\", \"Payment "
+         "Amount\") VALUES (1, 2, '3,25')");
+  std::string pax = QueryColumn(practice_ + "/Mwpax.adt", "SELECT max(_recno) FROM records")[0];
+  Outcome o = Rivenoak({"run", practice_, "--quiet", "--from", "01/01/1900", "--to", "12/31/2099"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.out.find("'3,25' is not a money value (" + practice_ + "/Mwpax.adt, record " + pax +
+                       ", field \"Payment Amount\")"),
+            std::string::npos)
+      << o.out;
+  ASSERT_EQ(Rivenoak({"restore", backup_, practice_}).status, 0);
 }
 
 }  // namespace

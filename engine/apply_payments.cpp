@@ -2,9 +2,11 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "data/date_time.h"
+#include "data/errors.h"
 #include "engine/change_unit.h"
 
 namespace engine {
@@ -13,6 +15,8 @@ namespace engine {
 static_assert(LDBL_MANT_DIG == 64, "shares are computed in 80-bit extended precision");
 
 namespace {
+
+__extension__ typedef __int128 Int128;  // GCC's and Clang's 128-bit integers
 
 data::Money Amount(const data::TDataSet& dataset, const char* field) {
   return dataset.FieldByName(field).AsCurrency();
@@ -79,9 +83,19 @@ double PaymentRatio(data::Money payment, data::Money charge_total) {
 data::Money ShareOf(data::Money charge_amount, double ratio) {
   long double millionths =
       static_cast<long double>(charge_amount.count()) * static_cast<long double>(ratio) * 100.0L;
-  auto m = static_cast<int64_t>(std::nearbyintl(millionths));
-  int64_t hundredths = m / 10000;  // toward zero
-  return data::Money::FromCount(hundredths * 100);
+  long double rounded = std::nearbyintl(millionths);
+  // A large charge paid in full goes past 2^63 millionths (ten thousand billion is 10^19 of
+  // them), so the cut is made in 128 bits; a share that still does not fit is refused, never
+  // wrapped. The bound also turns away a ratio that is no number.
+  if (!(std::fabs(rounded) < 1e36L)) {
+    throw data::Exception("Money overflow in a share of " + charge_amount.ToString());
+  }
+  Int128 hundredths = static_cast<Int128>(rounded) / 10000;  // toward zero
+  Int128 count = hundredths * 100;
+  if (count > INT64_MAX || count < INT64_MIN) {
+    throw data::Exception("Money overflow in a share of " + charge_amount.ToString());
+  }
+  return data::Money::FromCount(static_cast<int64_t>(count));
 }
 
 void ApplyPayAmount(PracticeDatasets& practice, const std::string& who_paid,

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "data/date_time.h"
+#include "data/errors.h"
 #include "engine/testing/practice_files.h"
 
 namespace engine {
@@ -46,6 +48,17 @@ TEST(ShareOf, CutsTowardZeroToHundredths) {
   EXPECT_EQ(ShareOf(Money::FromCount(-333399), 1.0), Cents(-3333));  // -33.3399 -> -33.33
   EXPECT_EQ(ShareOf(Money::FromCount(-99), 1.0), Cents(0));          // -0.0099 -> 0.00
   EXPECT_EQ(ShareOf(Money::FromCount(333333), -1.0), Cents(-3333));
+}
+
+TEST(ShareOf, ALargeChargePaidInFullGetsItsWholeAmount) {
+  // Ten thousand billion is 10^19 millionths, past the 64-bit integers.
+  Money charge = Money::FromDouble(1e13);
+  EXPECT_EQ(ShareOf(charge, -1.0), -charge);
+  EXPECT_EQ(ShareOf(charge, 1.0), charge);
+  EXPECT_EQ(ShareOf(Money::FromDouble(-9e14), 0.5), Money::FromDouble(-4.5e14));
+  // A share that no money value holds is refused, never wrapped.
+  EXPECT_THROW(ShareOf(Money::FromDouble(9e14), 20.0), data::Exception);
+  EXPECT_THROW(ShareOf(Money::FromDouble(9e14), std::nan("")), data::Exception);
 }
 
 TEST(ShareOf, GivesTheWorkedExamplesShares) {
