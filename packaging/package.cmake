@@ -1,6 +1,7 @@
 # Installation and the Debian package: `cpack -G DEB` in the build folder makes
 # rivenoak_VERSION_amd64.deb with both programs, their man pages (made from their --help), a
-# desktop entry and the icon. Its dependencies are named as Debian's packages.
+# desktop entry, the icon, and the copyright and changelog Debian asks of every package. Its
+# dependencies are named as Debian's packages; `lintian` checks it in the test script.
 include(GNUInstallDirs)
 
 install(TARGETS rivenoak isam_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -10,6 +11,19 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/rivenoak.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/rivenoak.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps)
+
+set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/rivenoak)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${doc_dir})
+# Debian keeps changelogs compressed, without a name or time stamp in the gzip header, so that
+# the package is the same whenever it is built.
+set(changelog_gz ${PROJECT_BINARY_DIR}/changelog.gz)
+add_custom_command(
+  OUTPUT ${changelog_gz}
+  COMMAND gzip -9nc ${CMAKE_CURRENT_LIST_DIR}/changelog > ${changelog_gz}
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog
+  COMMENT "Compressing the changelog")
+add_custom_target(changelog ALL DEPENDS ${changelog_gz})
+install(FILES ${changelog_gz} DESTINATION ${doc_dir})
 
 find_program(HELP2MAN help2man)
 # Not in the sanitized build, whose programs are for the tests only.
@@ -31,7 +45,7 @@ endif()
 set(CPACK_PACKAGE_NAME rivenoak)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Rivenoak")
-set(CPACK_PACKAGE_CONTACT "Rivenoak developers <rivenoak@localhost>")
+set(CPACK_PACKAGE_CONTACT "Rivenoak Developers <developers@rivenoak.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Repairs and completes the accounting data of a medical practice")
 set(CPACK_PACKAGE_DESCRIPTION
