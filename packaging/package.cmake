@@ -48,8 +48,12 @@ set(CPACK_PACKAGE_VENDOR "Rivenoak")
 set(CPACK_PACKAGE_CONTACT "Rivenoak Developers <developers@rivenoak.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Repairs and completes the accounting data of a medical practice")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Rivenoak makes transaction types agree with their procedure codes, has payments without a payer assigned one, divides payments among their documents' charges as application records and moves the cut-off cents onto charges that still carry a balance. Also the isam tool for its table files.")
+# Debian shows the long description as it stands: lines of at most 80 characters.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Rivenoak makes transaction types agree with their procedure codes, has\n"
+       "payments without a payer assigned one, divides payments among their\n"
+       "documents' charges as application records and moves the cut-off cents onto\n"
+       "charges that still carry a balance. Also the isam tool for its table files.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
