@@ -30,6 +30,7 @@ struct TableChanges {
   const isam::TableFileReader* after = nullptr;
   std::string after_path;
   int added = 0;
+  int removed = 0;
   int changed_fields = 0;
   int changed_records = 0;
 };
@@ -66,6 +67,7 @@ void CompareTable(TableChanges& table, const ChangeSink& each) {
   while (!before.AtEnd() || !after.AtEnd()) {
     if (after.AtEnd() || (!before.AtEnd() && before.RecordNumber() < after.RecordNumber())) {
       line(before, "", "", "removed");
+      ++table.removed;
       before.Next();
     } else if (before.AtEnd() || after.RecordNumber() < before.RecordNumber()) {
       line(after, "", "", "added");
@@ -146,8 +148,9 @@ void WriteChangeReport(const std::string& before, const std::string& after, std:
         << ',' << CsvField(c.old_text) << ',' << CsvField(c.new_text) << kLineEnd;
   });
   for (const TableChanges& table : tables) {
-    out << "# " << table.name << ": " << table.added << " added, " << table.changed_fields
-        << " changed fields in " << table.changed_records << " records" << kLineEnd;
+    out << "# " << table.name << ": " << table.added << " added, " << table.removed << " removed, "
+        << table.changed_fields << " changed fields in " << table.changed_records << " records"
+        << kLineEnd;
   }
 }
 

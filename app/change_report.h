@@ -5,7 +5,7 @@
 // (field and old empty, new "added") and per record removed (new "removed"). The key is the
 // values of the table's PRIMARY index fields joined by ";" (empty without that index); values
 // are written as `isam dump` writes them. After the CSV, one line per table:
-// `# TABLE: A added, C changed fields in R records`.
+// `# TABLE: A added, D removed, C changed fields in R records`.
 #ifndef RIVENOAK_APP_CHANGE_REPORT_H_
 #define RIVENOAK_APP_CHANGE_REPORT_H_
 

@@ -213,7 +213,9 @@ int RunWithCopies(const std::string& data_path, const std::string& backup, bool 
     CopyWithProgress(options.progress, err, [&](engine::Gauge* gauge) {
       return BackUpPractice(data_path, copy, gauge, NoteTo("run", err));
     });
-    int status = RunHeadless(copy, options, out, err);
+    HeadlessOptions on_copy = options;
+    on_copy.dry_run_of = data_path;
+    int status = RunHeadless(copy, on_copy, out, err);
     WriteChangeReport(data_path, copy, out);
     return status;
   } catch (const std::exception& e) {
@@ -325,8 +327,10 @@ int RunHeadless(const std::string& data_path, const HeadlessOptions& options, st
   }
   if (before) {
     RunRecord run;
-    run.practice = FolderName(data_path);
-    run.data_path = std::filesystem::absolute(data_path).lexically_normal().string();
+    const std::string& practice = options.dry_run_of.empty() ? data_path : options.dry_run_of;
+    run.practice = FolderName(practice);
+    run.data_path = std::filesystem::absolute(practice).lexically_normal().string();
+    run.dry_run = !options.dry_run_of.empty();
     run.date_from = runner.DateFromText();
     run.date_to = runner.DateToText();
     run.options = OptionsOf(options);

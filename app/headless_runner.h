@@ -41,7 +41,8 @@ struct HeadlessOptions {
   bool answer_missing_payor = true;
   std::vector<std::string> who_paid_presses;
   bool progress = false;
-  std::string report;  // the run's report page to write; empty for none
+  std::string report;      // the run's report page to write; empty for none
+  std::string dry_run_of;  // for a dry run, the practice the run's folder is a copy of
 };
 
 class HeadlessRunner : public engine::RunView, public MainControls {

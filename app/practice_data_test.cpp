@@ -68,9 +68,9 @@ std::string Field(const std::string& folder, const std::string& table, uint32_t 
 
 const char kNoChanges[] =
     "table,recno,key,field,old,new\r\n"
-    "# Mwpax.adt: 0 added, 0 changed fields in 0 records\r\n"
-    "# Mwpro.adt: 0 added, 0 changed fields in 0 records\r\n"
-    "# MWTRN.ADT: 0 added, 0 changed fields in 0 records\r\n";
+    "# Mwpax.adt: 0 added, 0 removed, 0 changed fields in 0 records\r\n"
+    "# Mwpro.adt: 0 added, 0 removed, 0 changed fields in 0 records\r\n"
+    "# MWTRN.ADT: 0 added, 0 removed, 0 changed fields in 0 records\r\n";
 
 class PracticeData : public ::testing::Test {
  protected:
@@ -266,9 +266,9 @@ TEST_F(PracticeData, DiffWritesAddedRemovedAndChangedRecords) {
                 changed + "Description,Office visit,\"Office visit, \"\"long\"\"\"",
                 "MWTRN.ADT,3," + removed + ",,,removed",
             }));
-  EXPECT_NE(o.out.find("\r\n# Mwpax.adt: 0 added, 0 changed fields in 0 records\r\n"
-                       "# Mwpro.adt: 1 added, 0 changed fields in 0 records\r\n"
-                       "# MWTRN.ADT: 0 added, 4 changed fields in 1 records\r\n"),
+  EXPECT_NE(o.out.find("\r\n# Mwpax.adt: 0 added, 0 removed, 0 changed fields in 0 records\r\n"
+                       "# Mwpro.adt: 1 added, 0 removed, 0 changed fields in 0 records\r\n"
+                       "# MWTRN.ADT: 0 added, 1 removed, 4 changed fields in 1 records\r\n"),
             std::string::npos)
       << o.out;
 }

@@ -1,9 +1,13 @@
 #include "app/run_report.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 #include "engine/who_paid.h"
+#include "isam/codepage.h"
 
 namespace app {
 
@@ -29,7 +33,83 @@ void ChangedRecords::Take(const FieldChange& change) {
 
 namespace {
 
-std::string Escaped(const std::string& text) {
+// The length of the well-formed UTF-8 sequence that `text` starts with (no overlong form, no
+// surrogate, nothing past U+10FFFF), with its code point; 0 when none starts there.
+size_t Utf8Sequence(std::string_view text, uint32_t& code_point) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char lead = byte(0);
+  if (lead < 0x80) {
+    code_point = lead;
+    return 1;
+  }
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  code_point = lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    code_point = (code_point << 6) | (byte(i) & 0x3F);
+  }
+  return length;
+}
+
+// Appends what the page shows for one character, `encoded` being its UTF-8. Tab and line feed are
+// the only control characters HTML allows in text; every other control character and every
+// noncharacter is shown as U+FFFD, which any font draws (the Control Pictures that would name the
+// character are missing from common fonts, DejaVu's among them, and came out as empty boxes). The
+// exact bytes are in `rivenoak diff`'s CSV.
+void AppendShown(uint32_t code_point, std::string_view encoded, std::string& out) {
+  bool control = (code_point < 0x20 && code_point != '\t' && code_point != '\n') ||
+                 (code_point >= 0x7F && code_point < 0xA0);
+  bool noncharacter =
+      (code_point >= 0xFDD0 && code_point <= 0xFDEF) || (code_point & 0xFFFE) == 0xFFFE;
+  if (control || noncharacter) {
+    out += "\uFFFD";
+  } else {
+    out += encoded;
+  }
+}
+
+// `text` as the page may hold it: valid UTF-8 with no control character but tab and line feed.
+// Texts come from tables, folder names and messages that other programs may have written. A byte
+// that starts no well-formed UTF-8 sequence is read as Windows-1252, as the engine reads such
+// bytes in the tables' texts (isam/codepage.h), so that the page shows what the run itself saw;
+// Windows-1252's five undefined bytes come out as C1 controls and so as U+FFFD.
+std::string PageText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    uint32_t code_point = 0;
+    size_t length = Utf8Sequence(text.substr(i), code_point);
+    if (length > 0) {
+      AppendShown(code_point, text.substr(i, length), out);
+      i += length;
+    } else {
+      std::string decoded = isam::Utf8FromAnsi(std::string(1, text[i]));
+      Utf8Sequence(decoded, code_point);
+      AppendShown(code_point, decoded, out);
+      ++i;
+    }
+  }
+  return out;
+}
+
+// `text` made safe for the page (PageText), then escaped for HTML text and attribute values.
+std::string Escaped(const std::string& raw) {
+  std::string text = PageText(raw);
   std::string out;
   for (char c : text) {
     switch (c) {
@@ -112,21 +192,32 @@ svg.chart text { font-size: 12px; fill: #1c2430; }
 svg.chart text.title { font-size: 14px; font-weight: bold; }
 svg.chart rect.bar { fill: #3b6ea5; }
 .muted { color: #5a6472; }
+.dry-run { font-weight: bold; padding: 6px 10px; background: #fff4d6; border: 1px solid #e0b84a; }
 )";
+
+// What a dry run's page says at its top, and after its outcome.
+constexpr const char* kDryRunNotice =
+    "Dry run on a copy: the run worked on a temporary copy of the practice, deleted after the "
+    "run; the practice itself was not changed.";
+constexpr const char* kDryRunOutcome = " (dry run on a copy; the practice was not changed)";
 
 }  // namespace
 
 void WriteRunReport(const RunRecord& run, const ChangedRecords& changes, std::ostream& out) {
+  std::string heading = (run.dry_run ? "Rivenoak dry run: " : "Rivenoak run: ") + run.practice;
   out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       << "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
          "style-src 'unsafe-inline'\">\n"
-      << "<title>Rivenoak run: " << Escaped(run.practice) << "</title>\n<style>" << kStyle
+      << "<title>" << Escaped(heading) << "</title>\n<style>" << kStyle
       << "</style>\n</head>\n<body>\n";
-  out << "<h1>Rivenoak run: " << Escaped(run.practice) << "</h1>\n";
+  out << "<h1>" << Escaped(heading) << "</h1>\n";
   out << "<p class=\"muted\">" << Escaped(run.data_path) << "</p>\n";
+  if (run.dry_run) {
+    out << "<p class=\"dry-run\">" << Escaped(kDryRunNotice) << "</p>\n";
+  }
 
   out << "<div class=\"columns\">\n<section><h2>Run</h2>\n<table class=\"run\">\n";
-  out << Row("Outcome", run.outcome);
+  out << Row("Outcome", run.dry_run ? run.outcome + kDryRunOutcome : run.outcome);
   out << Row("Range", run.date_from + " to " + run.date_to);
   out << Row("Started", run.started);
   out << Row("Took", Number(run.seconds, 2) + " s");
@@ -164,6 +255,7 @@ void WriteRunReport(const RunRecord& run, const ChangedRecords& changes, std::os
   out << "<h2>Changed records</h2>\n";
   long long rest = changes.Total() - static_cast<long long>(changes.Kept().size());
   out << "<p class=\"count\">" << changes.Total() << " records changed";
+  if (run.dry_run) out << " in the copy";
   if (rest > 0) out << "; the first " << changes.Kept().size() << " listed, " << rest << " more";
   out << ".</p>\n";
   if (!changes.Kept().empty()) {

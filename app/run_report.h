@@ -1,8 +1,9 @@
-// The report of one run (`rivenoak run --report FILE.html`): a single HTML page that needs
-// nothing from the network, with the practice, the range, the options and the timings, the
-// run's summary as a table, charts drawn as inline SVG (amount applied per payer column,
-// documents applied per month of "Date Created", time per phase), and the records the run
-// changed.
+// The report of one run (`rivenoak run --report FILE.html`, also with --dry-run): a single HTML
+// page that needs nothing from the network, with the practice, the range, the options and the
+// timings, the run's summary as a table, charts drawn as inline SVG (amount applied per payer
+// column, documents applied per month of "Date Created", time per phase), and the records the run
+// changed. Every text on the page is valid UTF-8 without control characters (but tab and line
+// feed), whatever bytes the tables and folder names it comes from hold.
 #ifndef RIVENOAK_APP_RUN_REPORT_H_
 #define RIVENOAK_APP_RUN_REPORT_H_
 
@@ -51,7 +52,10 @@ class ChangedRecords {
 
 struct RunRecord {
   std::string practice;
-  std::string data_path;
+  std::string data_path;  // the practice's folder, also for a dry run
+  // A dry run worked on a temporary copy of the practice, which it left as it was; the page says
+  // so at its top, in its outcome and over its list of changes.
+  bool dry_run = false;
   std::string date_from, date_to;
   std::vector<std::pair<std::string, std::string>> options;
   std::string started;  // local time the run began, as text

@@ -1,9 +1,12 @@
 // The run's summary and report against what the run left in the tables: the `summary:` lines, the
 // report's summary table and its list of changed records agree with `rivenoak diff` between a
-// copy taken before the run and the practice after it.
+// copy taken before the run and the practice after it. A dry run's report names the practice and
+// says that it was not changed; texts other programs wrote reach the page as valid UTF-8.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -20,6 +23,7 @@ namespace app {
 namespace {
 
 namespace fs = std::filesystem;
+using isam::testing::RunSql;
 using isam::testing::TempFolder;
 using testing::Outcome;
 using testing::Rivenoak;
@@ -127,6 +131,38 @@ std::map<std::string, std::string> ReportSummary(const std::string& html) {
   return rows;
 }
 
+// The characters of `page` as iconv reads UTF-8 (no overlong form, no surrogate, nothing past
+// U+10FFFF); a page that is not UTF-8 fails the test.
+std::u32string CodePoints(const std::string& page) {
+  std::unique_ptr<void, int (*)(iconv_t)> decoder(iconv_open("UTF-32LE", "UTF-8"), iconv_close);
+  if (decoder.get() == reinterpret_cast<iconv_t>(-1)) {
+    ADD_FAILURE() << "no UTF-8 decoder";
+    return {};
+  }
+  std::string in = page, out(page.size() * 4, '\0');
+  char *in_at = in.data(), *out_at = out.data();
+  size_t in_left = in.size(), out_left = out.size();
+  if (iconv(decoder.get(), &in_at, &in_left, &out_at, &out_left) == static_cast<size_t>(-1)) {
+    ADD_FAILURE() << "not UTF-8 at byte " << in.size() - in_left << ": "
+                  << page.substr(in.size() - in_left, 40);
+  }
+  std::u32string points((out.size() - out_left) / 4, U'\0');
+  for (size_t i = 0; i < points.size(); ++i) {
+    for (int b = 3; b >= 0; --b) points[i] = points[i] << 8 | static_cast<uint8_t>(out[i * 4 + b]);
+  }
+  return points;
+}
+
+// Fails the test for each character HTML does not allow in text: a control other than tab, line
+// feed and carriage return (which the page's own lines do not use either), and a noncharacter.
+void ExpectOnlyTextCharacters(const std::string& page) {
+  for (char32_t c : CodePoints(page)) {
+    bool control = (c < 0x20 && c != U'\t' && c != U'\n') || (c >= 0x7F && c < 0xA0);
+    bool noncharacter = (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+    EXPECT_FALSE(control || noncharacter) << "U+" << std::hex << static_cast<uint32_t>(c);
+  }
+}
+
 class RunSummary : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -136,9 +172,12 @@ class RunSummary : public ::testing::Test {
     fs::copy(practice_, before_, fs::copy_options::recursive);
     presses_ = root_.path() + "/" + kDemoPressesFolder + "/Demo Practice 1.txt";
   }
-  Outcome Run(const std::string& report) {
-    return Rivenoak({"run", practice_, "--quiet", "--from", "01/01/2004", "--to", "12/31/2004",
-                     "--who-paid", presses_, "--report", report});
+  Outcome Run(const std::string& report, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args = {"run",        practice_,  "--quiet",    "--from",
+                                     "01/01/2004", "--to",     "12/31/2004", "--who-paid",
+                                     presses_,     "--report", report};
+    args.insert(args.end(), more.begin(), more.end());
+    return Rivenoak(args);
   }
   TempFolder root_;
   std::string practice_, before_, presses_;
@@ -233,6 +272,62 @@ TEST_F(RunSummary, ANarrowRangeCountsTheDocumentsItLeavesOut) {
   EXPECT_EQ(Int(all, "documents skipped outside the range"), 0);
   EXPECT_GT(Int(one, "documents skipped outside the range"), 0);
   EXPECT_LT(Int(one, "documents applied"), Int(all, "documents applied"));
+}
+
+TEST_F(RunSummary, ADryRunsReportNamesThePracticeAndSaysItWasNotChanged) {
+  std::string report = root_.File("dry.html");
+  Outcome o = Run(report, {"--dry-run"});
+  ASSERT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_TRUE(testing::Differences(before_, practice_).empty());
+  std::string html = ReadFile(report);
+  std::string folder = fs::absolute(practice_).lexically_normal().string();
+  EXPECT_NE(html.find("<h1>Rivenoak dry run: Practice1</h1>\n<p class=\"muted\">" + folder +
+                      "</p>\n<p class=\"dry-run\">Dry run on a copy: "),
+            std::string::npos)
+      << html.substr(0, 2000);
+  EXPECT_NE(html.find("the practice itself was not changed"), std::string::npos);
+  EXPECT_EQ(html.find("rivenoak-dry-run"), std::string::npos) << "names the deleted copy";
+  EXPECT_NE(html.find("<tr><th>Outcome</th><td>finished (dry run on a copy; the practice was not "
+                      "changed)</td></tr>"),
+            std::string::npos);
+  // The records the run changed in the copy are listed as a real run's are.
+  EXPECT_NE(html.find("records changed in the copy; the first 1000 listed"), std::string::npos);
+
+  // A real run's page says nothing of a dry run.
+  Outcome real = Run(report);
+  ASSERT_EQ(real.status, 0) << real.out << real.err;
+  html = ReadFile(report);
+  EXPECT_NE(html.find("<h1>Rivenoak run: Practice1</h1>"), std::string::npos);
+  EXPECT_EQ(html.find("ry run"), std::string::npos);
+}
+
+// Another program wrote the practice: a folder name that is no UTF-8 (a lone Windows-1252 byte,
+// one it leaves undefined, an overlong form, a surrogate, a sequence cut short) with control
+// characters and a noncharacter in it, a procedure code with control characters (the key of the
+// code the run adds for it), a transaction type that is a NUL (a field the run changes).
+TEST_F(RunSummary, TextsOtherProgramsWroteReachThePageAsValidText) {
+  std::string hostile = root_.File(
+      "Caf\xE9 \x01\x81\xC0\x80<b>\xED\xA0\x80\xEF\xBF\xBE\xC2\x85\xF0\x9F\x98\x80\xE2\x82");
+  fs::rename(practice_, hostile);
+  practice_ = hostile;
+  RunSql(practice_ + "/MWTRN.ADT",
+         "UPDATE records SET \"Procedure Code\"=CAST(X'4B01E97F3C62' AS TEXT) WHERE _recno=1");
+  RunSql(practice_ + "/MWTRN.ADT",
+         "UPDATE records SET \"Transaction Type\"=CAST(X'00' AS TEXT) WHERE _recno=2");
+  std::string report = root_.File("report.html");
+  Outcome o = Run(report);
+  ASSERT_EQ(o.status, 0) << o.out << o.err;
+  std::string html = ReadFile(report);
+  ExpectOnlyTextCharacters(html);
+  // A byte that is no UTF-8 is read as Windows-1252, as the engine reads the tables' texts; a
+  // control character (one of the five bytes that code page leaves undefined among them) and a
+  // noncharacter show as U+FFFD; the HTML escaping holds.
+  EXPECT_NE(html.find("<h1>Rivenoak run: Caf\u00E9 \uFFFD\uFFFD\u00C0\u20AC&lt;b&gt;"
+                      "\u00ED\u00A0\u20AC\uFFFD\uFFFD\U0001F600\u00E2\u201A</h1>"),
+            std::string::npos)
+      << html.substr(0, 2000);
+  EXPECT_NE(html.find("<td>K\uFFFD\u00E9\uFFFD&lt;b</td><td>added</td>"), std::string::npos);
+  EXPECT_NE(html.find("Transaction Type: \uFFFD \u2192 "), std::string::npos);
 }
 
 TEST_F(RunSummary, AReportThatCannotBeWrittenFailsTheCommand) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders a run's report in headless Chromium, as a reader's browser would show it: the page
 # must load without a console message (it has no scripts, so any message is a blocked load or a
-# fault), and each chart must have its bars. The screenshot is kept beside the report.
+# fault), and each chart must have its bars. The screenshot is kept beside the report. A dry
+# run's report of the same practice must load as cleanly and show that it was a dry run.
 #   bash scripts/report_check.sh [OUTDIR]     (default: build/report-check)
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -16,6 +17,8 @@ out=$(cd "$out" && pwd)
 "$bin/rivenoak" demo "$out/root" --practices 1 --transactions 2000 --seed 1 >/dev/null
 "$bin/rivenoak" run "$out/root/Practice1" --quiet --from 01/01/2004 --to 12/31/2004 \
   --who-paid "$out/root/who-paid/Demo Practice 1.txt" --report "$out/report.html" >"$out/run.txt"
+"$bin/rivenoak" run "$out/root/Practice1" --quiet --dry-run --from 01/01/2004 --to 12/31/2004 \
+  --who-paid "$out/root/who-paid/Demo Practice 1.txt" --report "$out/dry-run.html" >"$out/dry-run.txt"
 
 profile=$(mktemp -d)
 trap 'rm -rf "$profile"' EXIT
@@ -28,6 +31,7 @@ chromium_run() {
 chromium_run --dump-dom "file://$out/report.html" >"$out/dom.html" 2>"$out/chromium.log"
 chromium_run --hide-scrollbars --window-size=1100,1000 --screenshot="$out/report.png" \
   "file://$out/report.html" >/dev/null 2>>"$out/chromium.log"
+chromium_run --dump-dom "file://$out/dry-run.html" >"$out/dry-run-dom.html" 2>>"$out/chromium.log"
 
 failed=0
 if grep -q ":CONSOLE" "$out/chromium.log"; then
@@ -47,6 +51,10 @@ for chart in applied-per-column:6 documents-per-month:1 time-per-phase:4; do
     failed=1
   fi
 done
+if ! grep -q '<p class="dry-run">Dry run on a copy' "$out/dry-run-dom.html"; then
+  echo "report_check: the dry run's page does not say it was a dry run" >&2
+  failed=1
+fi
 if [ ! -s "$out/report.png" ] || [ "$(head -c 4 "$out/report.png" | tail -c 3)" != "PNG" ]; then
   echo "report_check: no screenshot was made" >&2
   failed=1
