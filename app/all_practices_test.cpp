@@ -194,8 +194,8 @@ TEST_F(HostileList, DatasetNamesNameFilesOnlyInsideTheFoldersGivenAndOneEach) {
   std::string out = root_.File("out");
   for (const char* folder : {"backups", "reports", "presses"})
     fs::create_directories(out + "/" + folder);
-  // Each practice's presses under the name it gets; what a name read as a path would reach
-  // outside the folder is no presses at all, which would end that practice in an error.
+  // Each practice's presses under the name it gets. The file a name taken as a path reaches
+  // outside the folder holds a line that is no press, which would end that practice in an error.
   const char* const kFiles[] = {"_.._escaped-backup", "x_.._.._.._escaped-report", "Smith_Jones",
                                 "Dup", "Dup-2"};
   for (int i = 0; i < 5; ++i) {
@@ -272,7 +272,8 @@ class StoppedRun : public AllPractices {
     }
     prctl(PR_SET_CHILD_SUBREAPER, 0);
   }
-  // Starts `run --all` over the three practices, two at once, and waits until both run.
+  // Starts `run --all` over the three practices, two at once, and waits until two practices'
+  // runs have started.
   void Start() {
     std::vector<std::string> args = {kRivenoak, "run", "--all",      "--root", root_path_,
                                      "--jobs",  "2",   "--who-paid", fifo_};
@@ -296,8 +297,16 @@ class StoppedRun : public AllPractices {
     ASSERT_TRUE(Eventually([&] { return WritePresses(); })) << "the run never read its presses";
     ASSERT_TRUE(Eventually([&] {
       children_ = ChildrenOf(pid_);
-      return children_.size() == 2;
+      return children_.size() == 2 &&
+             std::all_of(children_.begin(), children_.end(), [](pid_t child) {
+               return CommandLine(child).find("/Practice") != std::string::npos;
+             });
     })) << "the practices never started";
+  }
+  // A process's arguments, NUL after each.
+  static std::string CommandLine(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   // The command's own reading of the presses, once.
   bool WritePresses() const {
@@ -348,6 +357,19 @@ class StoppedRun : public AllPractices {
     o.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
     return o;
   }
+  // After `signal` to `target`: the command exits with 1 after the outcome of each practice in
+  // turn, and leaves nothing it started.
+  void ExpectEndAfter(int signal, pid_t target, const std::vector<std::string>& outcomes) {
+    ProgramOutcome o = EndAfter(signal, target);
+    ASSERT_TRUE(o.exited) << strsignal(o.status);
+    EXPECT_EQ(o.status, 1);
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+      lines.push_back("practice: Demo Practice " + std::to_string(i + 1) + ": " + outcomes[i]);
+    }
+    EXPECT_EQ(Lines(o.out), lines) << o.err;
+    EXPECT_TRUE(NothingLeft());
+  }
   // Whether no process the command started is left: none ended its parent to this test.
   static bool NothingLeft() {
     errno = 0;
@@ -365,15 +387,8 @@ class StoppedRunBySignal : public StoppedRun, public ::testing::WithParamInterfa
 TEST_P(StoppedRunBySignal, StopsEveryPracticeAndLeavesNoneRunning) {
   auto [signal, to_group] = GetParam();
   Start();
-  ProgramOutcome o = EndAfter(signal, to_group ? -pid_ : pid_);
-  ASSERT_TRUE(o.exited) << strsignal(o.status);
-  EXPECT_EQ(o.status, 1);
   // The two that ran and the one never started.
-  EXPECT_EQ(Lines(o.out), (std::vector<std::string>{"practice: Demo Practice 1: stopped",
-                                                    "practice: Demo Practice 2: stopped",
-                                                    "practice: Demo Practice 3: stopped"}))
-      << o.err;
-  EXPECT_TRUE(NothingLeft());
+  ExpectEndAfter(signal, to_group ? -pid_ : pid_, {"stopped", "stopped", "stopped"});
 }
 
 std::string SignalName(const ::testing::TestParamInfo<StopSignal>& param) {
@@ -384,6 +399,16 @@ std::string SignalName(const ::testing::TestParamInfo<StopSignal>& param) {
 INSTANTIATE_TEST_SUITE_P(Signals, StoppedRunBySignal,
                          ::testing::Values(StopSignal{SIGINT, true}, StopSignal{SIGTERM, false}),
                          SignalName);
+
+TEST_F(StoppedRun, APracticeRunKilledByAnotherIsAnErrorWhereThoseStoppedByTheCommandAreNot) {
+  Start();
+  auto first = std::find_if(children_.begin(), children_.end(), [](pid_t child) {
+    return CommandLine(child).find("/Practice1") != std::string::npos;
+  });
+  ASSERT_NE(first, children_.end());
+  ASSERT_EQ(kill(*first, SIGKILL), 0);
+  ExpectEndAfter(SIGTERM, pid_, {"error", "stopped", "stopped"});
+}
 
 TEST_F(StoppedRun, KillingTheCommandEndsThePracticesItRuns) {
   Start();
