@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -272,9 +273,9 @@ class StoppedRun : public AllPractices {
     }
     prctl(PR_SET_CHILD_SUBREAPER, 0);
   }
-  // Starts `run --all` over the three practices, two at once, and waits until two practices'
-  // runs have started.
-  void Start() {
+  // `run --all` over the three practices, two at once, as a shell starts a job: a process
+  // group of its own, the stop signals' default actions and none held back.
+  void Launch() {
     std::vector<std::string> args = {kRivenoak, "run", "--all",      "--root", root_path_,
                                      "--jobs",  "2",   "--who-paid", fifo_};
     std::vector<char*> argv;
@@ -286,14 +287,26 @@ class StoppedRun : public AllPractices {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, root_.File("err.txt").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    sigset_t stops, none;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigemptyset(&none);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     posix_spawnattr_setpgroup(&attributes, 0);
-    ASSERT_EQ(posix_spawn(&pid_, kRivenoak.c_str(), &actions, &attributes, argv.data(), environ),
-              0);
+    posix_spawnattr_setsigdefault(&attributes, &stops);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    int rc = posix_spawn(&pid_, kRivenoak.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
+    ASSERT_EQ(rc, 0) << std::strerror(rc);
+  }
+  // Launches the command and waits until two practices' runs have started.
+  void Start() {
+    ASSERT_NO_FATAL_FAILURE(Launch());
     ASSERT_TRUE(Eventually([&] { return WritePresses(); })) << "the run never read its presses";
     ASSERT_TRUE(Eventually([&] {
       children_ = ChildrenOf(pid_);
@@ -386,7 +399,7 @@ class StoppedRunBySignal : public StoppedRun, public ::testing::WithParamInterfa
 
 TEST_P(StoppedRunBySignal, StopsEveryPracticeAndLeavesNoneRunning) {
   auto [signal, to_group] = GetParam();
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   // The two that ran and the one never started.
   ExpectEndAfter(signal, to_group ? -pid_ : pid_, {"stopped", "stopped", "stopped"});
 }
@@ -401,7 +414,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, StoppedRunBySignal,
                          SignalName);
 
 TEST_F(StoppedRun, APracticeRunKilledByAnotherIsAnErrorWhereThoseStoppedByTheCommandAreNot) {
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   auto first = std::find_if(children_.begin(), children_.end(), [](pid_t child) {
     return CommandLine(child).find("/Practice1") != std::string::npos;
   });
@@ -411,7 +424,7 @@ TEST_F(StoppedRun, APracticeRunKilledByAnotherIsAnErrorWhereThoseStoppedByTheCom
 }
 
 TEST_F(StoppedRun, KillingTheCommandEndsThePracticesItRuns) {
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   ProgramOutcome o = EndAfter(SIGKILL, pid_);
   EXPECT_FALSE(o.exited);
   // Each practice's run, this test's child now, ends.
