@@ -9,6 +9,7 @@
 #include <map>
 #include <vector>
 
+#include "app/all_practices.h"
 #include "common/calendar.h"
 #include "data/date_time.h"
 #include "data/engine_call.h"
@@ -261,8 +262,15 @@ void MakeDemoRoot(const std::string& root, const DemoOptions& options) {
   if (ec) throw data::Exception("Cannot make the folder " + presses + ": " + ec.message());
   Create(absolute + "/MWDBList.ADT", {"Dataset Name CHAR(60)", "Data Path CHAR(254)"}, {});
   Writer list(absolute, "MWDBList.ADT");
+  std::vector<PracticeEntry> practices;
   for (int p = 1; p <= options.practices; ++p) {
-    std::string folder = absolute + "/Practice" + std::to_string(p);
+    practices.push_back(
+        {"Demo Practice " + std::to_string(p), absolute + "/Practice" + std::to_string(p)});
+  }
+  // Named as `run --all --who-paid-dir` looks for them.
+  std::vector<std::string> presses_files = PracticeFileNames(practices);
+  for (size_t p = 0; p < practices.size(); ++p) {
+    const std::string& folder = practices[p].data_path;
     fs::create_directories(folder, ec);
     if (ec) throw data::Exception("Cannot make the folder " + folder + ": " + ec.message());
     MakeTables(folder);
@@ -272,9 +280,8 @@ void MakeDemoRoot(const std::string& root, const DemoOptions& options) {
         FillTransactions(folder, options.transactions, random, conversion_day);
     TouchConvertLog(folder, conversion_day);
     list.Begin();
-    std::string name = "Demo Practice " + std::to_string(p);
-    WritePresses(presses + "/" + name + ".txt", without_payer);
-    list.Set("Dataset Name", name);
+    WritePresses(presses + "/" + presses_files[p] + ".txt", without_payer);
+    list.Set("Dataset Name", practices[p].name);
     list.Set("Data Path", folder);
     list.End();
   }
