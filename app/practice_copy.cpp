@@ -236,6 +236,7 @@ Plan ReadPlan(const std::string& data_path) {
   if (!ended) throw refuse("its plan is cut short");
   std::string names = ListedNamesFault("its plan", plan.tables, logs);
   if (!names.empty()) throw refuse(names);
+  if (plan.backup.empty()) throw refuse("its plan names no backup");
   if (plan.tables.empty()) throw refuse("its plan names no table");
   if (!logs.empty()) plan.log = logs.front();
   return plan;
@@ -369,7 +370,7 @@ class RestoreLock {
 
   // Whether a restore into `data_path` holds the lock now; nothing is made or changed.
   static bool HeldElsewhere(const std::string& data_path) {
-    int fd = ::open(PathFor(data_path).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    int fd = ::open(PathFor(data_path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
     struct flock lock = ByteZero(F_WRLCK);
     bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
@@ -680,9 +681,11 @@ int RestorePractice(const std::string& backup, const std::string& data_path, eng
   if (!plan.log.empty()) RefuseLink(Join(data_path, plan.log));
   PracticeHold hold(data_path, plan.tables, "; nothing was restored");
   // Staged: the backup's files, checked again as they are copied, then the plan that decides.
+  // A new folder, never one that was put in its place meanwhile, nor a link's target.
   std::string stage = StageFolder(data_path);
-  fs::create_directory(stage, ec);
-  if (ec) throw PracticeDataError("Cannot make the folder " + stage + ": " + ec.message());
+  if (::mkdir(stage.c_str(), 0777) != 0) {
+    throw PracticeDataError("Cannot make the folder " + stage + ": " + std::strerror(errno));
+  }
   struct Unstage {
     std::string stage;
     bool decided = false;

@@ -220,6 +220,12 @@ TEST_F(CopyAttacks, EveryFaultOfAPlantedRestoreFolderIsNamedAndNothingIsDone) {
        },
        "its plan is no restore plan"},
       {[&] {
+         PlantRestore(whole);
+         Write(stage_ + "/plan", "rivenoak restore 1\nfrom x\ntable MWTRN.ADT\nrun rm -rf\nend\n");
+       },
+       "its plan has a line no restore writes: run rm -rf"},
+      {[&] { Write(stage_, "a file\n"); }, "it is not a folder"},
+      {[&] {
          fs::create_directory(folder_.File("elsewhere"));
          fs::create_symlink(folder_.File("elsewhere"), stage_);
        },
@@ -437,10 +443,18 @@ TEST_F(CopyAttacks, ARestoreLeavesNoLockFileAndStillKeepsOthersOut) {
   lock.l_len = 1;
   ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
   o = Rivenoak({"restore", backup_, practice_});
-  ::close(fd);
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "rivenoak restore: A restore into " + practice_ +
                        " is at work in another program; wait until it is done\n");
+  // It has begun to stage its files: a command that only reads says so and leaves it alone.
+  fs::create_directory(stage_);
+  fs::copy_file(backup_ + "/MWTRN.ADT", stage_ + "/0");
+  o = Rivenoak({"diff", backup_, practice_});
+  ::close(fd);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "rivenoak diff: A restore into " + practice_ +
+                       " is at work in another program; wait until it is done\n");
+  EXPECT_TRUE(fs::exists(stage_ + "/0"));
 }
 
 }  // namespace
