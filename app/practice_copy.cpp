@@ -1,3 +1,5 @@
+// Backups and restores of a practice's tables, and the one check of a restore's staging folder
+// (see the header).
 #include "app/practice_copy.h"
 
 #include <fcntl.h>
@@ -68,6 +70,8 @@ void RefuseLink(const std::string& path) {
                           "itself, never through a link; put the file itself in its place");
 }
 
+// The names of the files of `folder`, sorted, without the work files of programs at work there;
+// throws on a link that stands for a practice's file.
 std::vector<std::string> FileNames(const std::string& folder) {
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
@@ -370,12 +374,15 @@ class RestoreLock {
 
   // Whether a restore into `data_path` holds the lock now; nothing is made or changed.
   static bool HeldElsewhere(const std::string& data_path) {
-    int fd = ::open(PathFor(data_path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct flock lock = ByteZero(F_WRLCK);
-    bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
-    ::close(fd);
-    return held;
+    std::string path = PathFor(data_path);
+    if (!Exists(path) || IsLink(path)) return false;
+    try {
+      Fd fd(path, O_RDONLY | O_NOFOLLOW);
+      struct flock lock = ByteZero(F_WRLCK);
+      return ::fcntl(fd.get(), F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    } catch (const PracticeDataError&) {
+      return false;  // removed meanwhile, or not to be read here: no restore holds it
+    }
   }
 
  private:
@@ -403,8 +410,8 @@ class RestoreLock {
   }
   // Whether the name of the lock file still leads to the open file `fd`.
   bool NamesFile(int fd) const {
-    struct stat open_file {
-    }, named{};
+    struct stat open_file {};
+    struct stat named {};
     return ::fstat(fd, &open_file) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
            open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
   }
