@@ -279,6 +279,7 @@ TEST_F(CopyAttacks, ReadingCommandsLeaveAnInterruptedRestoreToTheCommandsThatFin
                             "backup's tables\n");
   EXPECT_EQ(Differences(backup_, practice_), Strings{});
   EXPECT_FALSE(fs::exists(stage_));
+  EXPECT_FALSE(fs::exists(practice_ + "/.rivenoak-restore.lck"));
 
   // Not decided: no plan yet.
   ASSERT_EQ(Rivenoak({"restore", after_run, practice_}).status, 0);
