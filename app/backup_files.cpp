@@ -2,6 +2,7 @@
 #include "app/backup_files.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,29 +18,59 @@
 #include <system_error>
 
 #include "app/practice_copy.h"
+#include "common/file_names.h"
 
 namespace app::backup_files {
 
 namespace fs = std::filesystem;
 
+Fd::Fd(const std::string& path, int flags) : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0666)) {
+  if (fd_ < 0) {
+    throw PracticeDataError("Cannot open " + path + ": " + std::strerror(errno));
+  }
+}
+
+Fd::~Fd() {
+  ::close(fd_);
+}
+
 namespace {
 
-// An open file descriptor, closed when it goes; a file that cannot be opened is refused by name.
-class Fd {
- public:
-  Fd(const std::string& path, int flags) : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0666)) {
-    if (fd_ < 0) {
-      throw PracticeDataError("Cannot open " + path + ": " + std::strerror(errno));
-    }
+void WriteAll(const Fd& out, const unsigned char* bytes, size_t size, const std::string& path) {
+  for (size_t done = 0; done < size;) {
+    ssize_t put = ::write(out.get(), bytes + done, size - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) throw PracticeDataError("Cannot write " + path + ": " + std::strerror(errno));
+    done += static_cast<size_t>(put);
   }
-  ~Fd() { ::close(fd_); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
+}
 
- private:
-  int fd_;
-};
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The first of `names` that is `name` in some letter case; empty when none is.
+std::string SameNameIn(const std::vector<std::string>& names, const std::string& name) {
+  for (const std::string& other : names) {
+    if (strcasecmp(other.c_str(), name.c_str()) == 0) return other;
+  }
+  return "";
+}
+
+// The first name of `names` listed again, in the words of ListedNamesFault; empty when none is.
+std::string TwiceListed(const std::string& list, const std::string& kind,
+                        const std::vector<std::string>& names) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::vector<std::string> earlier(names.begin(), names.begin() + static_cast<long>(i));
+    std::string first = SameNameIn(earlier, names[i]);
+    if (first.empty()) continue;
+    std::string text =
+        list + " lists the " + kind + " " + common::EscapeControlCharacters(first) + " twice";
+    if (first != names[i]) text += " (also as " + common::EscapeControlCharacters(names[i]) + ")";
+    return text;
+  }
+  return "";
+}
 
 }  // namespace
 
@@ -48,8 +79,42 @@ bool Exists(const std::string& path) {
   return fs::exists(fs::symlink_status(path, ec));
 }
 
+bool IsLink(const std::string& path) {
+  std::error_code ec;
+  return fs::is_symlink(fs::symlink_status(path, ec));
+}
+
 std::string Join(const std::string& folder, const std::string& name) {
   return (fs::path(folder) / name).string();
+}
+
+bool IsWorkFile(const std::string& name) {
+  for (const char* end : {"-journal", "-wal", "-shm", ".lck"}) {
+    if (EndsWith(name, end)) return true;
+  }
+  size_t mj = name.rfind("-mj");
+  return mj != std::string::npos && mj + 3 < name.size() &&
+         name.find_first_not_of("0123456789ABCDEFabcdef", mj + 3) == std::string::npos;
+}
+
+std::string ListedNamesFault(const std::string& list, const std::vector<std::string>& tables,
+                             const std::vector<std::string>& logs) {
+  for (const std::string& name : tables) {
+    std::string shown = common::EscapeControlCharacters(name);
+    if (!common::IsPlainFileName(name)) {
+      return list + " names the table " + shown + ", which is no plain file name";
+    }
+    if (IsWorkFile(name) || strcasecmp(name.c_str(), kConvertLog) == 0) {
+      return list + " names the table " + shown + ", which is no table's name";
+    }
+  }
+  for (const std::string& name : logs) {
+    if (strcasecmp(name.c_str(), kConvertLog) != 0) {
+      return list + " names " + common::EscapeControlCharacters(name) + " as the " + kConvertLog;
+    }
+  }
+  std::string twice = TwiceListed(list, "table", tables);
+  return twice.empty() ? TwiceListed(list, "log", logs) : twice;
 }
 
 uint32_t Crc32Update(uint32_t crc, const unsigned char* bytes, size_t size) {
@@ -68,18 +133,16 @@ uint32_t Crc32Update(uint32_t crc, const unsigned char* bytes, size_t size) {
 }
 
 void Sync(const std::string& path, bool folder) {
-  Fd fd(path, folder ? O_RDONLY | O_DIRECTORY : O_RDONLY);
+  Fd fd(path, folder ? O_RDONLY | O_DIRECTORY : O_RDONLY | O_NOFOLLOW);
   if (::fsync(fd.get()) != 0) {
     throw PracticeDataError("Cannot write " + path + " to the disk: " + std::strerror(errno));
   }
 }
 
-// The size and checksum of the file at `from`; with `to` given, the bytes are also copied there
-// (a new file, on the disk when this returns).
 FileSum SumFile(const std::string& from, const std::string& to) {
-  Fd in(from, O_RDONLY);
+  Fd in(from, O_RDONLY | O_NOFOLLOW);
   std::unique_ptr<Fd> out;
-  if (!to.empty()) out = std::make_unique<Fd>(to, O_WRONLY | O_CREAT | O_TRUNC);
+  if (!to.empty()) out = std::make_unique<Fd>(to, O_WRONLY | O_CREAT | O_EXCL);
   FileSum sum;
   std::vector<unsigned char> buffer(1 << 16);
   for (;;) {
@@ -89,12 +152,7 @@ FileSum SumFile(const std::string& from, const std::string& to) {
     if (got == 0) break;
     sum.crc = Crc32Update(sum.crc, buffer.data(), static_cast<size_t>(got));
     sum.size += static_cast<uint64_t>(got);
-    for (ssize_t done = 0; out && done < got;) {
-      ssize_t put = ::write(out->get(), buffer.data() + done, static_cast<size_t>(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put < 0) throw PracticeDataError("Cannot write " + to + ": " + std::strerror(errno));
-      done += put;
-    }
+    if (out) WriteAll(*out, buffer.data(), static_cast<size_t>(got), to);
   }
   if (out && ::fsync(out->get()) != 0) {
     throw PracticeDataError("Cannot write " + to + " to the disk: " + std::strerror(errno));
@@ -102,15 +160,12 @@ FileSum SumFile(const std::string& from, const std::string& to) {
   return sum;
 }
 
-// Writes `text` to `path` through a temporary file given the name last, on the disk when this
-// returns: whoever reads `path` finds all of the text or no file.
 void WriteWhole(const std::string& path, const std::string& text) {
   std::string temporary = path + ".new";
+  ::unlink(temporary.c_str());
   {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    if (!out) throw PracticeDataError("Cannot write " + temporary);
+    Fd out(temporary, O_WRONLY | O_CREAT | O_EXCL);
+    WriteAll(out, reinterpret_cast<const unsigned char*>(text.data()), text.size(), temporary);
   }
   Sync(temporary, false);
   std::error_code ec;
@@ -143,15 +198,17 @@ std::string ManifestText(const std::vector<ManifestEntry>& entries) {
   return text.str();
 }
 
-// The entries of the manifest of `backup`, each checked against its file; throws naming what is
-// missing or different.
 std::vector<ManifestEntry> ReadManifest(const std::string& backup) {
   std::string path = Join(backup, kManifestName);
-  std::ifstream in(path);
   auto refuse = [&](const std::string& why) -> PracticeDataError {
     return PracticeDataError("The folder " + backup + " is not a complete backup: " + why +
                              "; nothing was restored");
   };
+  auto refuse_link = [&](const std::string& name) -> PracticeDataError {
+    return refuse(name + " is a symbolic link, not a file of the backup");
+  };
+  if (IsLink(path)) throw refuse_link(kManifestName);
+  std::ifstream in(path);
   std::string line;
   if (!in || !std::getline(in, line) || line != kManifestFirstLine) {
     if (!Exists(path)) {
@@ -177,15 +234,21 @@ std::vector<ManifestEntry> ReadManifest(const std::string& backup) {
     std::getline(fields, entry.name);
     if (fields.fail() || (kind != "table" && kind != "log") || crc.size() != 8 ||
         entry.name.empty() || entry.name.find('/') != std::string::npos) {
-      throw refuse(std::string(kManifestName) + " has a broken line: " + line);
+      throw refuse(std::string(kManifestName) +
+                   " has a broken line: " + common::EscapeControlCharacters(line));
     }
     entry.sum.crc = static_cast<uint32_t>(std::strtoul(crc.c_str(), nullptr, 16));
     entries.push_back(entry);
   }
   if (!ended) throw refuse(std::string(kManifestName) + " is cut short");
+  std::vector<std::string> tables, logs;
+  for (const ManifestEntry& entry : entries) (entry.table ? tables : logs).push_back(entry.name);
+  std::string names = ListedNamesFault(kManifestName, tables, logs);
+  if (!names.empty()) throw refuse(names);
   for (const ManifestEntry& entry : entries) {
     std::string file = Join(backup, entry.name);
     if (!Exists(file)) throw refuse(entry.name + " is missing");
+    if (IsLink(file)) throw refuse_link(entry.name);
     if (SumFile(file) != entry.sum) {
       throw refuse(entry.name + " is not the file the backup wrote (its size or checksum differs)");
     }

@@ -210,8 +210,10 @@ int RunWithCopies(const std::string& data_path, const std::string& backup, bool 
     TemporaryFolder scratch("rivenoak-dry-run");
     std::string name = std::filesystem::weakly_canonical(data_path).filename().string();
     std::string copy = scratch.path() + "/" + (name.empty() ? "practice" : name);
+    // The dry run only reads the practice: an interrupted restore stops it, left to the commands
+    // that write.
     CopyWithProgress(options.progress, err, [&](engine::Gauge* gauge) {
-      return BackUpPractice(data_path, copy, gauge, NoteTo("run", err));
+      return BackUpPractice(data_path, copy, gauge, {}, InterruptedRestore::kRefuse);
     });
     HeadlessOptions on_copy = options;
     on_copy.dry_run_of = data_path;
@@ -563,9 +565,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   }
   if (diff->parsed()) {
     try {
-      for (const std::string& folder : {diff_before, diff_after}) {
-        FinishInterruptedRestore(folder, NoteTo("diff", err));
-      }
+      // diff only reads: an interrupted restore in either folder stops it, changing nothing.
+      for (const std::string& folder : {diff_before, diff_after}) RefuseInterruptedRestore(folder);
       WriteChangeReport(diff_before, diff_after, out);
       return 0;
     } catch (const std::exception& e) {

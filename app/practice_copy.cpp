@@ -1,7 +1,10 @@
+// Backups and restores of a practice's tables, and the one check of a restore's staging folder
+// (see the header).
 #include "app/practice_copy.h"
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +19,8 @@
 #include <system_error>
 
 #include "app/backup_files.h"
+#include "common/file_names.h"
+#include "engine/practice_tables.h"
 #include "isam/table_files.h"
 
 namespace app {
@@ -24,27 +29,49 @@ namespace {
 namespace fs = std::filesystem;
 using namespace backup_files;  // NOLINT: the files of a backup
 
-constexpr char kConvertLog[] = "Convert.log";
 constexpr char kRestoreFolder[] = ".rivenoak-restore";
 constexpr char kPlanName[] = "plan";
 constexpr char kPlanFirstLine[] = "rivenoak restore 1";
 
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+// The practice folder as messages name it.
+std::string PracticeName(const std::string& data_path) {
+  std::string practice = data_path;
+  while (practice.size() > 1 && practice.back() == '/') practice.pop_back();
+  return practice;
 }
 
-// Files that programs at work on a table keep beside it for a moment or for as long as they have
-// it open: rollback journals, super-journals ("-mj" and hex digits), write-ahead logs and their
-// indexes, lock files. None of them is part of a copy.
-bool IsWorkFile(const std::string& name) {
-  for (const char* end : {"-journal", "-wal", "-shm", ".lck"}) {
-    if (EndsWith(name, end)) return true;
+// ---- links ----
+
+// Whether the link `name` of a practice folder stands where a practice's own file is read or
+// written: a lock file, the Convert.log, one of the practice's tables by name, or a link to a
+// table file under any name.
+bool StandsForPracticeFile(const std::string& folder, const std::string& name) {
+  bool lock_file = name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".lck") == 0;
+  if (lock_file || strcasecmp(name.c_str(), kConvertLog) == 0) return true;
+  for (const engine::TableLayout& table : engine::PracticeTables()) {
+    if (strcasecmp(name.c_str(), table.file.c_str()) == 0) return true;
   }
-  size_t mj = name.rfind("-mj");
-  return mj != std::string::npos && mj + 3 < name.size() &&
-         name.find_first_not_of("0123456789ABCDEFabcdef", mj + 3) == std::string::npos;
+  std::error_code ec;
+  if (!fs::is_regular_file(fs::status(Join(folder, name), ec))) return false;
+  try {
+    return isam::IsTableFile(Join(folder, name));
+  } catch (const isam::TableFileError&) {
+    return true;  // a file it cannot read is no more to be read through a link
+  }
 }
 
+// Throws when the entry at `path` of a practice folder is a link: reading through it would copy
+// another file, writing through it would change one outside the practice.
+void RefuseLink(const std::string& path) {
+  if (!IsLink(path)) return;
+  throw PracticeDataError("The file " + path +
+                          " is a symbolic link: a practice's tables, its Convert.log and their "
+                          "lock files are read and written only as files of the practice folder "
+                          "itself, never through a link; put the file itself in its place");
+}
+
+// The names of the files of `folder`, sorted, without the work files of programs at work there;
+// throws on a link that stands for a practice's file.
 std::vector<std::string> FileNames(const std::string& folder) {
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
@@ -53,10 +80,25 @@ std::vector<std::string> FileNames(const std::string& folder) {
   std::vector<std::string> names;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
     std::string name = entry.path().filename().string();
-    if (entry.is_regular_file(ec) && !IsWorkFile(name)) names.push_back(name);
+    fs::file_status status = entry.symlink_status(ec);
+    if (fs::is_symlink(status) && StandsForPracticeFile(folder, name)) {
+      RefuseLink(entry.path().string());
+    }
+    if (fs::is_regular_file(status) && !IsWorkFile(name)) names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// Whether the file at `path` is a table: the first bytes of a table file and the table marks.
+bool IsTable(const std::string& path) {
+  try {
+    if (!isam::IsTableFile(path)) return false;
+    isam::TableFileReader reader(path);
+    return reader.HasTableMarks();
+  } catch (const isam::TableFileError&) {
+    return false;
+  }
 }
 
 // Copies the table that `source` reads into `dest` (`target` names it), in one write transaction
@@ -75,12 +117,17 @@ void CopyTable(const isam::TableFileReader& source, isam::TableFileWriter& dest,
 
 // Every table of a practice folder taken from every other program: the engine's open marks,
 // held alone, and SQLite's exclusive lock on each file, held by the connection that then writes
-// it. Tables missing from the folder are made when they are first written.
+// it. Tables missing from the folder are made when they are first written. A table or lock file
+// that is a link is refused before anything is held.
 class PracticeHold {
  public:
   PracticeHold(const std::string& folder, const std::vector<std::string>& names,
                const std::string& consequence)
       : folder_(folder), names_(names), writers_(names.size()) {
+    for (const std::string& name : names) {
+      RefuseLink(Join(folder, name));
+      RefuseLink(Join(folder, name) + ".lck");  // the open mark's file
+    }
     // Where the mount keeps locks on this computer, no hold keeps another computer out.
     std::string local_locks = isam::LocalLocksRefusal(folder);
     if (!local_locks.empty()) throw PracticeDataError(local_locks);
@@ -137,38 +184,11 @@ struct Plan {
 
 std::string PlanText(const Plan& plan) {
   std::ostringstream text;
-  text << kPlanFirstLine << "\nfrom " << plan.backup << "\n";
+  text << kPlanFirstLine << "\nfrom " << common::EscapeControlCharacters(plan.backup) << "\n";
   for (const std::string& name : plan.tables) text << "table " << name << "\n";
   if (!plan.log.empty()) text << "log " << plan.log_write_time << " " << plan.log << "\n";
   text << "end\n";
   return text.str();
-}
-
-Plan ReadPlan(const std::string& stage) {
-  std::string path = Join(stage, kPlanName);
-  std::ifstream in(path);
-  Plan plan;
-  std::string line;
-  bool ended = false;
-  if (!std::getline(in, line) || line != kPlanFirstLine) {
-    throw PracticeDataError("The restore plan " + path + " is damaged");
-  }
-  while (std::getline(in, line)) {
-    if (line == "end") {
-      ended = true;
-    } else if (line.rfind("from ", 0) == 0) {
-      plan.backup = line.substr(5);
-    } else if (line.rfind("table ", 0) == 0) {
-      plan.tables.push_back(line.substr(6));
-    } else if (line.rfind("log ", 0) == 0) {
-      std::istringstream fields(line.substr(4));
-      fields >> plan.log_write_time;
-      fields.get();
-      std::getline(fields, plan.log);
-    }
-  }
-  if (!ended) throw PracticeDataError("The restore plan " + path + " is damaged");
-  return plan;
 }
 
 std::string StageFolder(const std::string& data_path) {
@@ -177,6 +197,115 @@ std::string StageFolder(const std::string& data_path) {
 
 std::string DoneFolder(const std::string& data_path) {
   return Join(data_path, std::string(kRestoreFolder) + "-done");
+}
+
+// The refusal of a staging folder that fails the check, `why` saying what is wrong with it.
+PracticeDataError StageRefusal(const std::string& data_path, const std::string& why) {
+  return PracticeDataError("The restore folder " + StageFolder(data_path) +
+                           " was not written by this program or is damaged: " + why +
+                           ". Nothing was done with it; remove the folder once no restore into " +
+                           PracticeName(data_path) + " is at work");
+}
+
+// The plan of the staging folder of `data_path`, read line by line as a restore writes it.
+Plan ReadPlan(const std::string& data_path) {
+  std::ifstream in(Join(StageFolder(data_path), kPlanName));
+  auto refuse = [&](const std::string& why) { return StageRefusal(data_path, why); };
+  std::string line;
+  if (!std::getline(in, line) || line != kPlanFirstLine)
+    throw refuse("its plan is no restore plan");
+  Plan plan;
+  std::vector<std::string> logs;
+  bool ended = false;
+  while (std::getline(in, line)) {
+    std::string shown = common::EscapeControlCharacters(line);
+    if (ended) throw refuse("its plan goes on after its end: " + shown);
+    if (line == "end") {
+      ended = true;
+    } else if (line.rfind("from ", 0) == 0) {
+      plan.backup = line.substr(5);
+    } else if (line.rfind("table ", 0) == 0) {
+      plan.tables.push_back(line.substr(6));
+    } else if (line.rfind("log ", 0) == 0) {
+      std::istringstream fields(line.substr(4));
+      std::string name;
+      if (!(fields >> plan.log_write_time) || fields.get() != ' ' || !std::getline(fields, name)) {
+        throw refuse("its plan has a broken line: " + shown);
+      }
+      logs.push_back(name);
+    } else {
+      throw refuse("its plan has a line no restore writes: " + shown);
+    }
+  }
+  if (!ended) throw refuse("its plan is cut short");
+  std::string names = ListedNamesFault("its plan", plan.tables, logs);
+  if (!names.empty()) throw refuse(names);
+  if (plan.backup.empty()) throw refuse("its plan names no backup");
+  if (plan.tables.empty()) throw refuse("its plan names no table");
+  if (!logs.empty()) plan.log = logs.front();
+  return plan;
+}
+
+// Throws when the staged file `name` is missing, a link or no file.
+void CheckStagedFile(const std::string& data_path, const std::string& name) {
+  std::error_code ec;
+  fs::file_status status = fs::symlink_status(Join(StageFolder(data_path), name), ec);
+  if (!fs::exists(status)) throw StageRefusal(data_path, "its file " + name + " is missing");
+  if (fs::is_symlink(status)) {
+    throw StageRefusal(data_path, "its file " + name + " is a symbolic link");
+  }
+  if (!fs::is_regular_file(status)) {
+    throw StageRefusal(data_path, "its file " + name + " is not a file");
+  }
+}
+
+// Throws when a file the plan stages is missing, a link, no file, or no table where a table is
+// staged. The staged log may be missing only when the restore already moved it into the practice,
+// with the last-write time the plan gives it.
+void CheckStagedFiles(const std::string& data_path, const Plan& plan) {
+  std::string stage = StageFolder(data_path);
+  for (size_t i = 0; i < plan.tables.size(); ++i) {
+    std::string name = std::to_string(i);
+    CheckStagedFile(data_path, name);
+    if (!IsTable(Join(stage, name))) {
+      throw StageRefusal(data_path, "its file " + name + " is not a table");
+    }
+  }
+  if (plan.log.empty()) return;
+  std::string moved = Join(data_path, plan.log);
+  std::error_code ec;
+  if (!Exists(Join(stage, "log")) && fs::is_regular_file(fs::symlink_status(moved, ec)) &&
+      WriteTimeCount(moved) == plan.log_write_time) {
+    return;
+  }
+  CheckStagedFile(data_path, "log");
+}
+
+// What the staging folder of a practice holds.
+struct WaitingRestore {
+  enum class State { kNone, kUndecided, kDecided } state = State::kNone;
+  Plan plan;  // of a decided one
+};
+
+// The one check of a practice's staging folder that every command makes before it acts on it,
+// finishing, undoing or only reporting it: a folder itself, not a link; a plan, when there is
+// one, as a restore writes it, naming only plain file names, the log only as Convert.log, no
+// table twice; each file it stages there, a file and not a link, each staged table a table.
+// Throws StageRefusal when any of this fails; the folder is then left as it is.
+WaitingRestore CheckRestoreFolder(const std::string& data_path) {
+  std::string stage = StageFolder(data_path);
+  std::error_code ec;
+  fs::file_status status = fs::symlink_status(stage, ec);
+  if (!fs::exists(status)) return {};
+  if (fs::is_symlink(status)) throw StageRefusal(data_path, "it is a symbolic link");
+  if (!fs::is_directory(status)) throw StageRefusal(data_path, "it is not a folder");
+  fs::file_status plan = fs::symlink_status(Join(stage, kPlanName), ec);
+  if (!fs::exists(plan)) return {WaitingRestore::State::kUndecided, {}};
+  if (fs::is_symlink(plan)) throw StageRefusal(data_path, "its plan is a symbolic link");
+  if (!fs::is_regular_file(plan)) throw StageRefusal(data_path, "its plan is not a file");
+  WaitingRestore waiting{WaitingRestore::State::kDecided, ReadPlan(data_path)};
+  CheckStagedFiles(data_path, waiting.plan);
+  return waiting;
 }
 
 // Writes a decided restore's files into the practice; each table is written whole or not at
@@ -210,30 +339,97 @@ void ApplyPlan(const Plan& plan, const std::string& data_path, PracticeHold& hol
   fs::remove_all(done, ec);
 }
 
+// ---- the restore lock ----
+
 // The lock that one restore into a practice folder holds from start to end, so that no other
-// command takes a restore at work for one that was killed.
+// command takes a restore at work for one that was killed: an open-file-description lock on byte
+// 0 of ".rivenoak-restore.lck" (the lock every version of the program takes there). The file
+// goes when the lock is let go, so that no restore leaves a file behind in the practice folder:
+// the holder removes it while it still holds the lock. A command that opened the file before it
+// was removed may then get the lock of a file that no longer has the name, and a third command
+// may meanwhile make a new file and lock that; so a lock counts only when the name still leads
+// to the very file locked, and is taken again otherwise. A restore that is killed leaves the file;
+// the next one removes it. The file is never opened through a link.
 class RestoreLock {
  public:
-  explicit RestoreLock(const std::string& data_path) : lock_(StageFolder(data_path)) {
-    if (!lock_.TryHoldAlone()) {
-      throw PracticeDataError("A restore into " + data_path +
-                              " is at work in another program; wait until it is done");
+  explicit RestoreLock(const std::string& data_path) : path_(PathFor(data_path)) {
+    for (int tries = 0; !fd_; ++tries) {
+      RefuseLink(path_);
+      auto fd = std::make_unique<Fd>(path_, O_RDWR | O_CREAT | O_NOFOLLOW);
+      if (!TryLock(fd->get())) {
+        throw PracticeDataError("A restore into " + PracticeName(data_path) +
+                                " is at work in another program; wait until it is done");
+      }
+      if (NamesFile(fd->get())) {
+        fd_ = std::move(fd);
+      } else if (tries == kTries) {
+        throw PracticeDataError("Cannot lock " + path_ +
+                                ": other programs keep removing and making it again");
+      }
+    }
+  }
+  ~RestoreLock() { ::unlink(path_.c_str()); }  // then fd_ closes, which lets the lock go
+  RestoreLock(const RestoreLock&) = delete;
+  RestoreLock& operator=(const RestoreLock&) = delete;
+
+  // Whether a restore into `data_path` holds the lock now; nothing is made or changed.
+  static bool HeldElsewhere(const std::string& data_path) {
+    std::string path = PathFor(data_path);
+    if (!Exists(path) || IsLink(path)) return false;
+    try {
+      Fd fd(path, O_RDONLY | O_NOFOLLOW);
+      struct flock lock = ByteZero(F_WRLCK);
+      return ::fcntl(fd.get(), F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    } catch (const PracticeDataError&) {
+      return false;  // removed meanwhile, or not to be read here: no restore holds it
     }
   }
 
  private:
-  isam::OpenMarkHold lock_;
+  static constexpr int kTries = 100;
+
+  static std::string PathFor(const std::string& data_path) {
+    return StageFolder(data_path) + ".lck";
+  }
+  static struct flock ByteZero(short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_len = 1;
+    return lock;
+  }
+  // Takes the lock without waiting; false when another holds it.
+  bool TryLock(int fd) const {
+    struct flock lock = ByteZero(F_WRLCK);
+    while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EACCES) return false;
+      throw PracticeDataError("Cannot lock " + path_ + ": " + std::strerror(errno));
+    }
+    return true;
+  }
+  // Whether the name of the lock file still leads to the open file `fd`.
+  bool NamesFile(int fd) const {
+    struct stat open_file {};
+    struct stat named {};
+    return ::fstat(fd, &open_file) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+  }
+
+  std::string path_;
+  std::unique_ptr<Fd> fd_;
 };
 
-// Finishes or undoes an interrupted restore; the caller holds the restore lock.
+// Finishes or undoes an interrupted restore once its staging folder passed the check; the
+// caller holds the restore lock.
 void RecoverRestore(const std::string& data_path, const Note& note) {
+  WaitingRestore waiting = CheckRestoreFolder(data_path);
   std::error_code ec;
   fs::remove_all(DoneFolder(data_path), ec);  // what a finished restore had no time to remove
-  std::string stage = StageFolder(data_path);
-  if (!Exists(stage)) return;
-  std::string practice = data_path;
-  while (practice.size() > 1 && practice.back() == '/') practice.pop_back();
-  if (!Exists(Join(stage, kPlanName))) {
+  std::string practice = PracticeName(data_path);
+  if (waiting.state == WaitingRestore::State::kNone) return;
+  if (waiting.state == WaitingRestore::State::kUndecided) {
+    std::string stage = StageFolder(data_path);
     fs::remove_all(stage, ec);
     if (ec) throw PracticeDataError("Cannot remove " + stage + ": " + ec.message());
     if (note) {
@@ -243,15 +439,52 @@ void RecoverRestore(const std::string& data_path, const Note& note) {
     }
     return;
   }
-  Plan plan = ReadPlan(stage);
+  const Plan& plan = waiting.plan;
+  std::string backup = common::EscapeControlCharacters(plan.backup);
+  if (!plan.log.empty()) RefuseLink(Join(data_path, plan.log));
   PracticeHold hold(data_path, plan.tables,
-                    "; an interrupted restore from " + plan.backup +
+                    "; an interrupted restore from " + backup +
                         " is not finished yet, and the practice is not whole until it is");
   ApplyPlan(plan, data_path, hold, nullptr);
   if (note) {
-    note("A restore into " + practice + " from " + plan.backup +
+    note("A restore into " + practice + " from " + backup +
          " was interrupted and has been finished: the practice holds the backup's tables");
   }
+}
+
+// What a command that only reads a practice says of a restore that waits in it.
+std::string WaitingRestoreText(const std::string& data_path, const WaitingRestore& waiting) {
+  std::string practice = PracticeName(data_path);
+  std::string leaves =
+      "; this command only reads the practice and leaves the restore alone: rivenoak backup, "
+      "restore or run on the practice ";
+  if (waiting.state == WaitingRestore::State::kUndecided) {
+    return "An interrupted restore into " + practice +
+           " waits to be undone (it changed nothing yet)" + leaves + "undoes it";
+  }
+  return "An interrupted restore into " + practice + " from " +
+         common::EscapeControlCharacters(waiting.plan.backup) +
+         " waits to be finished, and the practice is not whole until it is" + leaves +
+         "finishes it";
+}
+
+// Throws when the backup folder `dest` would lie inside the practice folder `data_path` (its
+// staging folder among others), taking `..` and the links of the part that exists as they lead.
+void RefuseBackupInside(const std::string& data_path, const std::string& dest) {
+  auto resolved = [](const std::string& path) {
+    std::error_code ec;
+    fs::path full = fs::weakly_canonical(fs::absolute(path), ec).lexically_normal();
+    if (ec) full = fs::absolute(path).lexically_normal();
+    return full.filename().empty() ? full.parent_path() : full;
+  };
+  fs::path practice = resolved(data_path), place = resolved(dest);
+  auto [in_practice, in_place] =
+      std::mismatch(practice.begin(), practice.end(), place.begin(), place.end());
+  // The practice folder itself is refused as a folder that holds tables.
+  if (in_practice != practice.end() || in_place == place.end()) return;
+  throw PracticeDataError("The folder " + dest + " is inside the practice folder " +
+                          PracticeName(data_path) +
+                          "; a backup is made outside the practice folder");
 }
 
 // The folder a backup is made in before it is given its name: beside it, hidden, removed again
@@ -300,6 +533,42 @@ class PartialBackup {
   bool kept_ = false;
 };
 
+// The plan of a restore of the backup with `entries` into `data_path`, whose tables are
+// `present`: each table under the name the practice spells it with, else the backup's.
+Plan PlanOf(const std::string& backup, const std::vector<ManifestEntry>& entries,
+            const std::string& data_path, const std::vector<std::string>& present) {
+  Plan plan;
+  plan.backup = fs::absolute(backup).string();
+  for (const ManifestEntry& entry : entries) {
+    if (entry.table) {
+      std::string name = FindName(present, entry.name);
+      plan.tables.push_back(name.empty() ? entry.name : name);
+    } else {
+      std::string there = FindName(FileNames(data_path), kConvertLog);
+      plan.log = there.empty() ? entry.name : there;
+      plan.log_write_time = entry.write_time;
+    }
+  }
+  return plan;
+}
+
+// Throws, naming the backup's file, when a table that `entries` list is no table: the backup's
+// own file when `stage` is empty, else its copy staged there by number.
+void RefuseNonTables(const std::string& backup, const std::vector<ManifestEntry>& entries,
+                     const std::string& stage) {
+  size_t number = 0;
+  for (const ManifestEntry& entry : entries) {
+    if (!entry.table) continue;
+    std::string file =
+        stage.empty() ? Join(backup, entry.name) : Join(stage, std::to_string(number));
+    ++number;
+    if (!IsTable(file)) {
+      throw PracticeDataError("The backup's file " + Join(backup, entry.name) +
+                              " is not a table; nothing was restored");
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> TableFileNames(const std::string& folder) {
@@ -342,9 +611,25 @@ void FinishInterruptedRestore(const std::string& data_path, const Note& note) {
   RecoverRestore(data_path, note);
 }
 
+void RefuseInterruptedRestore(const std::string& data_path) {
+  if (!Exists(StageFolder(data_path))) return;
+  if (RestoreLock::HeldElsewhere(data_path)) {
+    throw PracticeDataError("A restore into " + PracticeName(data_path) +
+                            " is at work in another program; wait until it is done");
+  }
+  WaitingRestore waiting = CheckRestoreFolder(data_path);
+  if (waiting.state == WaitingRestore::State::kNone) return;
+  throw PracticeDataError(WaitingRestoreText(data_path, waiting));
+}
+
 int BackUpPractice(const std::string& data_path, const std::string& dest, engine::Gauge* gauge,
-                   const Note& note) {
-  FinishInterruptedRestore(data_path, note);
+                   const Note& note, InterruptedRestore interrupted) {
+  RefuseBackupInside(data_path, dest);
+  if (interrupted == InterruptedRestore::kFinish) {
+    FinishInterruptedRestore(data_path, note);
+  } else {
+    RefuseInterruptedRestore(data_path);
+  }
   std::error_code ec;
   if (fs::is_directory(dest, ec) && !TableFileNames(dest).empty()) {
     throw PracticeDataError("The folder " + dest + " already holds tables");
@@ -398,19 +683,16 @@ int RestorePractice(const std::string& backup, const std::string& data_path, eng
   RestoreLock lock(data_path);
   RecoverRestore(data_path, note);
   std::vector<ManifestEntry> entries = ReadManifest(backup);
-  std::vector<std::string> present = TableFileNames(data_path);
-  Plan plan;
-  plan.backup = fs::absolute(backup).string();
-  for (const ManifestEntry& entry : entries) {
-    if (!entry.table) continue;
-    std::string name = FindName(present, entry.name);
-    plan.tables.push_back(name.empty() ? entry.name : name);
-  }
+  RefuseNonTables(backup, entries, "");
+  Plan plan = PlanOf(backup, entries, data_path, TableFileNames(data_path));
+  if (!plan.log.empty()) RefuseLink(Join(data_path, plan.log));
   PracticeHold hold(data_path, plan.tables, "; nothing was restored");
   // Staged: the backup's files, checked again as they are copied, then the plan that decides.
+  // A new folder, never one that was put in its place meanwhile, nor a link's target.
   std::string stage = StageFolder(data_path);
-  fs::create_directory(stage, ec);
-  if (ec) throw PracticeDataError("Cannot make the folder " + stage + ": " + ec.message());
+  if (::mkdir(stage.c_str(), 0777) != 0) {
+    throw PracticeDataError("Cannot make the folder " + stage + ": " + std::strerror(errno));
+  }
   struct Unstage {
     std::string stage;
     bool decided = false;
@@ -426,12 +708,8 @@ int RestorePractice(const std::string& backup, const std::string& data_path, eng
       throw PracticeDataError("The backup's file " + Join(backup, entry.name) +
                               " changed while it was read; nothing was restored");
     }
-    if (!entry.table) {
-      std::string there = FindName(FileNames(data_path), kConvertLog);
-      plan.log = there.empty() ? entry.name : there;
-      plan.log_write_time = entry.write_time;
-    }
   }
+  RefuseNonTables(backup, entries, stage);
   Sync(stage, true);
   WriteWhole(Join(stage, kPlanName), PlanText(plan));
   unstage.decided = true;
@@ -441,7 +719,8 @@ int RestorePractice(const std::string& backup, const std::string& data_path, eng
     throw PracticeDataError(std::string(e.what()) +
                             "; the restore stopped half done, and the "
                             "next command on " +
-                            data_path + " finishes it (rivenoak restore, backup, diff or run)");
+                            data_path +
+                            " that writes it finishes it (rivenoak restore, backup or run)");
   }
   return static_cast<int>(plan.tables.size());
 }

@@ -107,11 +107,11 @@ TEST_F(PracticeSafety, AKilledRestoreIsFinishedOrUndoneByTheNextCommand) {
     RestorePractice(backup_, practice_, &gauge);
   }));
   EXPECT_TRUE(fs::exists(practice_ + "/.rivenoak-restore/plan"));
-  Outcome diff = Rivenoak({"diff", backup_, practice_});
-  EXPECT_EQ(diff.status, 0) << diff.err;
-  EXPECT_EQ(diff.err, "rivenoak diff: A restore into " + practice_ + " from " + backup_ +
-                          " was interrupted and has been finished: the practice holds the "
-                          "backup's tables\n");
+  Outcome backup = Rivenoak({"backup", practice_, folder_.File("next")});
+  EXPECT_EQ(backup.status, 0) << backup.err;
+  EXPECT_EQ(backup.err, "rivenoak backup: A restore into " + practice_ + " from " + backup_ +
+                            " was interrupted and has been finished: the practice holds the "
+                            "backup's tables\n");
   EXPECT_EQ(Differences(backup_, practice_), std::vector<std::string>{});
   EXPECT_FALSE(fs::exists(practice_ + "/.rivenoak-restore"));
 

@@ -3,7 +3,7 @@
 # each kill left.
 #
 # Restore: the practice starts as after a run and the backup holds it as before the run. After a
-# kill, one later command (`rivenoak diff`, which finishes or undoes an interrupted restore)
+# kill, one later command (`rivenoak backup`, which finishes or undoes an interrupted restore)
 # must leave every table whole and the practice wholly as before the restore or wholly the
 # backup, never some tables of each, and its message must say which it made of it.
 # Backup: after a kill the backup's folder is missing, or it is complete: `restore` then gives
@@ -57,7 +57,8 @@ mixed=0 as_before=0 as_backup=0 finished=0 undone=0
 for ((i = 0; i < kills; i++)); do
   fresh
   kill_after "$restore_ms" "$bin/rivenoak" restore "$work/before" "$work/target"
-  note=$("$bin/rivenoak" diff "$work/after" "$work/target" 2>&1 >/dev/null | grep 'restore into' || true)
+  rm -rf "$work/next"
+  note=$("$bin/rivenoak" backup "$work/target" "$work/next" 2>&1 >/dev/null | grep 'restore into' || true)
   case "$note" in
     *finished*) finished=$((finished + 1)) ;;
     *undone*) undone=$((undone + 1)) ;;
