@@ -71,19 +71,6 @@ int RestorePractice(const std::string& backup, const std::string& data_path, eng
 // which; nothing when there is none.
 void FinishInterruptedRestore(const std::string& data_path, const Note& note);
 
-// A new folder under the system's temporary folder, removed with everything in it.
-class TemporaryFolder {
- public:
-  explicit TemporaryFolder(const std::string& prefix);
-  ~TemporaryFolder();
-  TemporaryFolder(const TemporaryFolder&) = delete;
-  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace app
 
 #endif  // RIVENOAK_APP_PRACTICE_COPY_H_
