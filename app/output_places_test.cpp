@@ -1,4 +1,4 @@
-// What rivenoak writes besides a practice's tables, and where: a report or a backup named among
+// What rivenoak writes beside a practice's tables, and where: a report or a backup named among
 // the tables, on a table, or where it cannot be written is refused before anything changes; a
 // report takes its name whole; the copies a run makes for itself in the temporary folder go when
 // a signal ends the run (Ctrl-C, a `kill`, a reader of its output that went away); a who-paid
