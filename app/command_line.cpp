@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include <CLI/CLI.hpp>
 #include <fstream>
@@ -17,9 +18,12 @@
 #include "app/change_report.h"
 #include "app/demo_practice.h"
 #include "app/main_form_logic.h"
+#include "app/output_places.h"
 #include "app/practice_copy.h"
 #include "app/run_report.h"
+#include "app/temporary_folder.h"
 #include "app/version_info.h"
+#include "common/file_names.h"
 #include "data/engine_call.h"
 #include "data/errors.h"
 #include "engine/practice_tables.h"
@@ -111,17 +115,38 @@ CLI::Validator NotEmpty() {
       "NOT EMPTY");
 }
 
-std::vector<std::string> ReadPresses(const std::string& file) {
-  if (file.empty()) throw CLI::ValidationError("--who-paid", "no file named");
+// A presses file holds a few short lines; what is bigger is no presses file, and is read no
+// further than that takes to see (a pipe or /dev/zero may never end).
+constexpr size_t kPressesFileBytes = 1 << 20;
+constexpr size_t kPressLineBytes = 4096;
+
+std::string PressesText(const std::string& file) {
   std::error_code error;
   if (std::filesystem::is_directory(file, error)) {
     throw CLI::ValidationError("--who-paid", file + " is a folder, not a file of presses");
   }
-  std::ifstream in(file);
+  std::ifstream in(file, std::ios::binary);
   if (!in) throw CLI::ValidationError("--who-paid", "cannot read " + file);
+  std::string text(kPressesFileBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) throw CLI::ValidationError("--who-paid", "cannot read " + file);
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (text.size() > kPressesFileBytes) {
+    throw CLI::ValidationError("--who-paid", file + " is larger than 1 MB: no file of presses");
+  }
+  return text;
+}
+
+std::vector<std::string> ReadPresses(const std::string& file) {
+  if (file.empty()) throw CLI::ValidationError("--who-paid", "no file named");
+  std::istringstream in(PressesText(file));
   std::vector<std::string> presses;
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
+    std::string where = file + " line " + std::to_string(number);
+    if (line.size() > kPressLineBytes) {
+      throw CLI::ValidationError("--who-paid", where + " is longer than 4 KB: no file of presses");
+    }
     // Many editors begin a UTF-8 file with a byte-order mark.
     if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -130,7 +155,7 @@ std::vector<std::string> ReadPresses(const std::string& file) {
     int choice = 0, button = -2;
     if (!ReadPress(line, &choice, &button)) {
       throw CLI::ValidationError(
-          "--who-paid", file + " line " + std::to_string(number) + " \"" + line +
+          "--who-paid", where + " \"" + common::EscapeControlCharacters(line) +
                             "\" is no press: each line is \"this L\", \"all L\" or \"close\", "
                             "L one of 1 2 3 G A");
     }
@@ -183,6 +208,20 @@ int CopyCommand(const char* command, const char* done, const std::string& to, st
   }
 }
 
+// Says on `err` why `command` may not write its report or backup where the command line says,
+// with `practices` about; true when it may.
+bool DestinationsUsable(const char* command, const std::string& report, const std::string& backup,
+                        const std::vector<std::string>& practices, std::ostream& err) {
+  try {
+    if (!report.empty()) CheckReportPlace(report, practices);
+    if (!backup.empty()) CheckBackupPlace(backup, practices);
+    return true;
+  } catch (const OutputPlaceError& e) {
+    err << "rivenoak " << command << ": " << e.what() << "\n";
+    return false;
+  }
+}
+
 // A dry run works on a copy: what would keep the run itself from writing the practice's tables
 // is found out first, without writing, so that the dry run promises nothing the run cannot do.
 void CheckPracticeFree(const std::string& data_path) {
@@ -200,9 +239,13 @@ void CheckPracticeFree(const std::string& data_path) {
 int RunWithCopies(const std::string& data_path, const std::string& backup, bool dry_run,
                   const HeadlessOptions& options, std::ostream& out, std::ostream& err) {
   try {
+    // A dry run only reads the practice: an interrupted restore stops it, left to the commands
+    // that write, and its backup is taken under the same rule.
+    InterruptedRestore restore_found =
+        dry_run ? InterruptedRestore::kRefuse : InterruptedRestore::kFinish;
     if (!backup.empty()) {
       CopyWithProgress(options.progress, err, [&](engine::Gauge* gauge) {
-        return BackUpPractice(data_path, backup, gauge, NoteTo("run", err));
+        return BackUpPractice(data_path, backup, gauge, NoteTo("run", err), restore_found);
       });
     }
     if (!dry_run) return RunHeadless(data_path, options, out, err);
@@ -210,10 +253,8 @@ int RunWithCopies(const std::string& data_path, const std::string& backup, bool 
     TemporaryFolder scratch("rivenoak-dry-run");
     std::string name = std::filesystem::weakly_canonical(data_path).filename().string();
     std::string copy = scratch.path() + "/" + (name.empty() ? "practice" : name);
-    // The dry run only reads the practice: an interrupted restore stops it, left to the commands
-    // that write.
     CopyWithProgress(options.progress, err, [&](engine::Gauge* gauge) {
-      return BackUpPractice(data_path, copy, gauge, {}, InterruptedRestore::kRefuse);
+      return BackUpPractice(data_path, copy, gauge, {}, restore_found);
     });
     HeadlessOptions on_copy = options;
     on_copy.dry_run_of = data_path;
@@ -272,11 +313,9 @@ void WriteReportFile(const std::string& file, RunRecord run, const std::string& 
                      const std::string& data_path) {
   ChangedRecords changes;
   ForEachChange(before, data_path, [&](const FieldChange& change) { changes.Take(change); });
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot write the report " + file);
-  WriteRunReport(run, changes, out);
-  out.close();
-  if (!out) throw std::runtime_error("cannot write the report " + file);
+  std::ostringstream page;
+  WriteRunReport(run, changes, page);
+  WriteReportWhole(file, page.str(), {data_path});
 }
 
 }  // namespace
@@ -420,6 +459,9 @@ int RunEveryPractice(const std::string& given_root, AllPracticesOptions all, std
     err << "rivenoak run: the practice list of " << root << " names no practice\n";
     return 1;
   }
+  std::vector<std::string> folders;
+  for (const PracticeEntry& practice : practices) folders.push_back(practice.data_path);
+  if (!DestinationsUsable("run", all.report, all.backup, folders, err)) return 2;
   all.program = OwnProgram();
   try {
     return RunAllPractices(practices, all, out, err);
@@ -548,12 +590,14 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
       err << "run: DATA_PATH is required (or --all)\n";
       return 2;
     }
+    if (!DestinationsUsable("run", report_file, run_backup, {data_path}, err)) return 2;
     if (!run_backup.empty() || dry_run) {
       return RunWithCopies(data_path, run_backup, dry_run, options, out, err);
     }
     return RunHeadless(data_path, options, out, err);
   }
   if (backup->parsed()) {
+    if (!DestinationsUsable("backup", "", backup_to, {backup_from}, err)) return 2;
     return CopyCommand("backup", "backed up", backup_to, out, err, [&](engine::Gauge* gauge) {
       return BackUpPractice(backup_from, backup_to, gauge, NoteTo("backup", err));
     });

@@ -12,7 +12,8 @@
 namespace app {
 
 // Exit status: 0 when the run ended with "Finished.", 1 when an error ended it, 2 for a command
-// line that cannot be used.
+// line that cannot be used, nothing opened: among them a report or backup destination that
+// output_places.h refuses.
 // Without a subcommand, `desktop` starts the desktop program with the --root given.
 // `stored_root` answers where the root data folder is when `run --all` names none (as the desktop
 // program finds it); without it, RIVENOAK_ROOT.

@@ -725,18 +725,4 @@ int RestorePractice(const std::string& backup, const std::string& data_path, eng
   return static_cast<int>(plan.tables.size());
 }
 
-TemporaryFolder::TemporaryFolder(const std::string& prefix) {
-  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (!mkdtemp(pattern.data())) {
-    throw PracticeDataError("Cannot make a temporary folder " + pattern + ": " +
-                            std::strerror(errno));
-  }
-  path_ = pattern;
-}
-
-TemporaryFolder::~TemporaryFolder() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
 }  // namespace app

@@ -94,19 +94,6 @@ void FinishInterruptedRestore(const std::string& data_path, const Note& note);
 // that fails the check; nothing otherwise.
 void RefuseInterruptedRestore(const std::string& data_path);
 
-// A new folder under the system's temporary folder, removed with everything in it.
-class TemporaryFolder {
- public:
-  explicit TemporaryFolder(const std::string& prefix);
-  ~TemporaryFolder();
-  TemporaryFolder(const TemporaryFolder&) = delete;
-  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace app
 
 #endif  // RIVENOAK_APP_PRACTICE_COPY_H_

@@ -275,8 +275,10 @@ TEST_F(PracticeData, DiffWritesAddedRemovedAndChangedRecords) {
 
 TEST_F(PracticeData, UnusableFoldersAreRefusedWithTheirReason) {
   Outcome o = Rivenoak({"backup", practice_, practice_});
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "rivenoak backup: The folder " + practice_ + " already holds tables\n");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(o.err, "rivenoak backup: The backup folder " + practice_ +
+                       " is inside the practice folder " + practice_ +
+                       "; nothing is written among a practice's tables\n");
   o = Rivenoak({"restore", other_.path(), practice_});
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "rivenoak restore: The folder " + other_.path() +

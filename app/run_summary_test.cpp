@@ -330,13 +330,13 @@ TEST_F(RunSummary, TextsOtherProgramsWroteReachThePageAsValidText) {
   EXPECT_NE(html.find("Transaction Type: \uFFFD \u2192 "), std::string::npos);
 }
 
-TEST_F(RunSummary, AReportThatCannotBeWrittenFailsTheCommand) {
+TEST_F(RunSummary, AReportThatCannotBeWrittenIsRefusedBeforeTheRun) {
   Outcome o = Run(root_.File("no-such-folder/report.html"));
-  EXPECT_EQ(o.status, 1);
-  EXPECT_NE(o.err.find("cannot write the report"), std::string::npos) << o.err;
-  // The run itself went through and printed its summary.
-  EXPECT_NE(o.out.find("information: Finished."), std::string::npos);
-  EXPECT_FALSE(o.summary.empty());
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("no-such-folder is missing"), std::string::npos) << o.err;
+  // The run did not begin.
+  EXPECT_EQ(o.out, "");
+  EXPECT_TRUE(o.summary.empty());
 }
 
 }  // namespace
