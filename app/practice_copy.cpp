@@ -19,6 +19,7 @@
 #include <system_error>
 
 #include "app/backup_files.h"
+#include "app/output_places.h"
 #include "common/file_names.h"
 #include "engine/practice_tables.h"
 #include "isam/table_files.h"
@@ -469,22 +470,13 @@ std::string WaitingRestoreText(const std::string& data_path, const WaitingRestor
 }
 
 // Throws when the backup folder `dest` would lie inside the practice folder `data_path` (its
-// staging folder among others), taking `..` and the links of the part that exists as they lead.
+// staging folder among others) or hold it, by the rule every command's destinations follow.
 void RefuseBackupInside(const std::string& data_path, const std::string& dest) {
-  auto resolved = [](const std::string& path) {
-    std::error_code ec;
-    fs::path full = fs::weakly_canonical(fs::absolute(path), ec).lexically_normal();
-    if (ec) full = fs::absolute(path).lexically_normal();
-    return full.filename().empty() ? full.parent_path() : full;
-  };
-  fs::path practice = resolved(data_path), place = resolved(dest);
-  auto [in_practice, in_place] =
-      std::mismatch(practice.begin(), practice.end(), place.begin(), place.end());
-  // The practice folder itself is refused as a folder that holds tables.
-  if (in_practice != practice.end() || in_place == place.end()) return;
-  throw PracticeDataError("The folder " + dest + " is inside the practice folder " +
-                          PracticeName(data_path) +
-                          "; a backup is made outside the practice folder");
+  try {
+    CheckBackupPlace(dest, {data_path});
+  } catch (const OutputPlaceError& error) {
+    throw PracticeDataError(error.what());
+  }
 }
 
 // The folder a backup is made in before it is given its name: beside it, hidden, removed again

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "app/demo_practice.h"
+#include "app/practice_copy.h"
 #include "app/testing/practice_checks.h"
 #include "isam/testing/test_support.h"
 
@@ -410,10 +411,14 @@ TEST_F(CopyAttacks, ABackupIsNeverMadeInsideThePracticeFolder) {
         practice_ + "/sub/../.rivenoak-restore", practice_ + "/new/../../practice/x",
         folder_.File("shortcut/.rivenoak-restore")}) {
     Outcome o = Rivenoak({"backup", practice_, dest});
-    EXPECT_EQ(o.status, 1) << dest;
-    EXPECT_EQ(o.err, "rivenoak backup: The folder " + dest + " is inside the practice folder " +
-                         practice_ + "; a backup is made outside the practice folder\n")
+    EXPECT_EQ(o.status, 2) << dest;
+    EXPECT_EQ(o.err, "rivenoak backup: The backup folder " + dest +
+                         " is inside the practice folder " + practice_ +
+                         "; nothing is written among a practice's tables\n")
         << dest;
+    EXPECT_EQ(ChangedSince(before, folder_.path()), Strings{}) << dest;
+    // The copy itself keeps to the same rule, whoever calls it.
+    EXPECT_THROW(BackUpPractice(practice_, dest, nullptr), PracticeDataError) << dest;
     EXPECT_EQ(ChangedSince(before, folder_.path()), Strings{}) << dest;
   }
 }
