@@ -1,7 +1,8 @@
 // Symbolic links planted in a shared practice folder by someone who may write there: in the
 // place of a table file, its lock file, or a file SQLite keeps beside it. The engine opens,
-// creates and copies through none of them, names the link in its refusal, and creates nothing
-// where a link leads; a folder reached through a link of the user's own still works.
+// creates and copies through none of them, names the link in its refusal (a link planted while
+// the table is open stops the write that would use it), and creates nothing where a link leads;
+// a folder reached through a link of the user's own still works.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,6 +149,22 @@ TEST_F(PlantedLink, BesideTheTableNothingIsWrittenThroughIt) {
   // With the links gone the table is whole and opens for changes.
   ScopedConnection connection(folder_.path());
   IsamHandle table = connection.Open("MWTRN.ADT");
+  uint32_t count = 0;
+  ISAM_ASSERT_OK(IsamGetRecordCount(table, ISAM_COUNT_IGNORE_FILTERS, &count));
+  EXPECT_EQ(count, 1u);
+}
+
+TEST_F(PlantedLink, BesideATableAlreadyOpenItStopsTheWriteThatWouldUseIt) {
+  ScopedConnection connection(folder_.path());
+  IsamHandle table = connection.Open("MWTRN.ADT");
+  const std::string journal = folder_.File("MWTRN.ADT-journal");
+  ASSERT_EQ(symlink(Target().c_str(), journal.c_str()), 0);
+  ISAM_ASSERT_OK(IsamAppendRecord(table));
+  ISAM_ASSERT_OK(IsamSetField(table, 1, "b"));
+  EXPECT_EQ(IsamWriteRecord(table), uint32_t{ISAM_ERR_IO});
+  ExpectRefusalNaming(LastErrorText(), folder_.File("MWTRN.ADT"));
+  EXPECT_FALSE(Exists(Target()));
+  ISAM_ASSERT_OK(IsamCancelUpdate(table));
   uint32_t count = 0;
   ISAM_ASSERT_OK(IsamGetRecordCount(table, ISAM_COUNT_IGNORE_FILTERS, &count));
   EXPECT_EQ(count, 1u);
