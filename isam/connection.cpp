@@ -16,7 +16,7 @@ constexpr int kMaxAttachedPerSlot = 10;  // SQLite's limit as Debian builds it
 constexpr int kJournalRetryMs = 2;
 
 std::string FileUri(const std::string& path, bool read_only) {
-  return UriOfFile(path) + (read_only ? "?mode=ro" : "?mode=rw");
+  return UriOfFile(SqliteFileName(path)) + (read_only ? "?mode=ro" : "?mode=rw");
 }
 
 // Opens `path` through `open` (a URI). A read-only open of a file in write-ahead mode needs the
@@ -232,6 +232,9 @@ std::shared_ptr<Attachment> Connection::Attach(const std::string& path, bool rea
     slots_[i].main_in_use = true;
     return attachment;
   }
+  // The table file itself was looked at when it was found; SQLite writes the files beside a
+  // writable one too.
+  if (!read_only) RefuseLinkedSideFiles(path);
   int encoding = CheckTableFileHeader(path);
 
   // In a transaction, a new file gets a slot of its own whose transaction starts after it opens.

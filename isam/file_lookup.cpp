@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include "isam/failure.h"
@@ -25,7 +28,41 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string FindTableFile(const std::string& folder, const std::string& name) {
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+void RefuseLink(const std::string& path, const std::string& kind) {
+  if (!IsSymbolicLink(path)) return;
+  Fail(ISAM_ERR_IO, kind + " " + path +
+                        " is a symbolic link. Rivenoak reads and writes a table, its lock file and "
+                        "the files beside it only as files of their own, never through a link, "
+                        "which could lead to any other file; nothing was changed. Remove the link "
+                        "(put the file it stands for in its place, if that is the table) and run "
+                        "again");
+}
+
+void RefuseLinkedSideFiles(const std::string& path) {
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+    RefuseLink(path + suffix, "The file");
+  }
+}
+
+std::string SqliteFileName(const std::string& path) {
+  std::string absolute = std::filesystem::absolute(path).string();
+  size_t slash = absolute.find_last_of('/');
+  std::string dir = slash == 0 ? "/" : absolute.substr(0, slash);
+  char resolved[PATH_MAX];
+  if (!realpath(dir.c_str(), resolved)) return absolute;
+  std::string folder = resolved;
+  return (folder == "/" ? "" : folder) + absolute.substr(slash);
+}
+
+namespace {
+
+// FindTableFile's search, which takes a link for the file it leads to.
+std::string LookUpTableFile(const std::string& folder, const std::string& name) {
   std::string path = NormalisePath(name);
   if (path.empty()) Fail(ISAM_ERR_INVALID_ARGUMENT, "No table name given");
   // An absolute path, or one that starts with the connection's folder as the data access layer
@@ -66,11 +103,19 @@ std::string FindTableFile(const std::string& folder, const std::string& name) {
   return (dir == "/" ? "" : dir) + "/" + matches.front();
 }
 
+}  // namespace
+
+std::string FindTableFile(const std::string& folder, const std::string& name) {
+  std::string path = LookUpTableFile(folder, name);
+  RefuseLink(path, "The table file");
+  return path;
+}
+
 namespace {
 
 // Whether another process holds a lock that conflicts with a write lock on the bytes given.
 bool RangeLockedElsewhere(const std::string& path, off_t start, off_t length) {
-  int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int file = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (file < 0) return false;
   struct flock lock {};
   lock.l_type = F_WRLCK;
@@ -93,7 +138,7 @@ bool LockedElsewhere(const std::string& path) {
 
 bool HeldInWalModeElsewhere(const std::string& path) {
   // Byte 18 of the header is 2 for a file in write-ahead mode.
-  int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int file = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (file < 0) return false;
   unsigned char header[20] = {};
   bool wal = pread(file, header, sizeof header, 0) == sizeof header && header[18] == 2;

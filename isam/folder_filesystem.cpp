@@ -19,18 +19,32 @@ namespace isam {
 namespace {
 
 // statfs magic numbers of filesystems that are surely on this computer: no mount table needed.
+// Any magic that is neither here, nor FUSE's, is taken for a network filesystem: a folder taken
+// for remote is only written more carefully, one taken for local where it is not would be
+// corrupted by two computers at once.
 constexpr uint64_t kLocalMagics[] = {
     0xEF53,      // ext2, ext3, ext4
     0x58465342,  // xfs
     0x9123683E,  // btrfs
     0x01021994,  // tmpfs
+    0x858458F6,  // ramfs
     0x794C7630,  // overlayfs
     0x2FC12FC1,  // zfs
     0xF2F52010,  // f2fs
+    0xCA451A4E,  // bcachefs
+    0x52654973,  // reiserfs
+    0x3153464A,  // jfs
+    0x3434,      // nilfs2
     0x4D44,      // vfat
     0x2011BAB0,  // exfat
     0x5346544E,  // ntfs
+    0x7366746E,  // ntfs3
+    0x482B,      // hfsplus
+    0x15013346,  // udf
 };
+
+// FUSE's own magic: the mount table's type tells which FUSE filesystem it is.
+constexpr uint64_t kFuseMagic = 0x65735546;
 
 struct KnownMagic {
   uint64_t magic;
@@ -52,6 +66,23 @@ bool IsRemoteType(const std::string& type) {
       "lustre", "gpfs", "ocfs2", "gfs2", "beegfs", "sshfs", "glusterfs", "s3fs", "rclone", "davfs"};
   std::string base = type.rfind("fuse.", 0) == 0 ? type.substr(5) : type;
   return std::find(std::begin(kTypes), std::end(kTypes), base) != std::end(kTypes);
+}
+
+bool IsFuseType(const std::string& type) {
+  return type == "fuse" || type == "fuseblk" || type.rfind("fuse.", 0) == 0;
+}
+
+// A FUSE filesystem is whatever program serves it, under whatever name its mount gives
+// (`-o subtype=` renames sshfs at will), so one counts as local only when its type is known to
+// keep its data on this computer:
+// - fuseblk, ntfs-3g: a driver of a disk partition (ntfs-3g, exfat-fuse), whose source is a
+//   block device of this computer;
+// - fuse-overlayfs: the layered storage of rootless containers, over folders of a local disk.
+// Filesystems that show another folder again (bindfs, encfs, gocryptfs, mergerfs) are not
+// here: the folder they show may itself be a share, which the FUSE mount hides.
+bool IsLocalFuseType(const std::string& type) {
+  static const char* const kTypes[] = {"fuseblk", "fuse.ntfs-3g", "fuse.fuse-overlayfs"};
+  return std::find(std::begin(kTypes), std::end(kTypes), type) != std::end(kTypes);
 }
 
 bool IsOctal(char c) {
@@ -187,31 +218,51 @@ const FilesystemProbe& SystemFilesystemProbe() {
   return probe;
 }
 
+namespace {
+
+bool IsLocalMagic(uint64_t magic) {
+  return std::find(std::begin(kLocalMagics), std::end(kLocalMagics), magic) !=
+         std::end(kLocalMagics);
+}
+
+// The filesystem's name when no mount table gives it.
+std::string NameOfMagic(uint64_t magic) {
+  if (magic == kFuseMagic) return "fuse";
+  for (const KnownMagic& known : kRemoteMagics) {
+    if (known.magic == magic) return known.type;
+  }
+  return "unknown";
+}
+
+// Whether the mount is reached over a network, where its magic number leaves that to the mount
+// table: the known network types, and every FUSE filesystem not known to be local.
+bool IsRemoteMount(const Mount& mount) {
+  if (IsRemoteType(mount.type)) return true;
+  return IsFuseType(mount.type) && !IsLocalFuseType(mount.type);
+}
+
+}  // namespace
+
 FolderFilesystem FindFolderFilesystem(const std::string& folder, const FilesystemProbe& probe) {
   FolderFilesystem found;
   std::optional<uint64_t> magic = probe.Magic(folder);
-  if (magic && std::find(std::begin(kLocalMagics), std::end(kLocalMagics), *magic) !=
-                   std::end(kLocalMagics)) {
-    found.type = "local";
-    std::optional<Mount> mount = MountOf(probe.RealPath(folder), probe.MountInfo());
-    if (mount) found.type = mount->type;
-    return found;
-  }
-  for (const KnownMagic& known : kRemoteMagics) {
-    if (magic && *magic == known.magic) {
-      found.remote = true;
-      found.type = known.type;
-    }
-  }
   std::optional<Mount> mount = MountOf(probe.RealPath(folder), probe.MountInfo());
-  if (!mount) return found;
-  if (!found.remote && !IsRemoteType(mount->type)) {
-    found.type = mount->type;
+  if (mount) found.type = mount->type;
+  if (magic && IsLocalMagic(*magic)) {
+    if (!mount) found.type = "local";
     return found;
   }
-  found.remote = true;
-  found.type = mount->type;
-  found.local_locks = LocalLockOption(*mount);
+  if (magic && !mount) found.type = NameOfMagic(*magic);
+  if (magic && *magic != kFuseMagic) {
+    found.remote = true;  // a network filesystem's magic, known or not
+  } else if (mount) {
+    found.remote = IsRemoteMount(*mount);
+  } else {
+    // FUSE without a mount table to name it is taken for a network one; with no answer at all
+    // nothing is known, and the folder is taken for local.
+    found.remote = magic.has_value();
+  }
+  if (found.remote && mount) found.local_locks = LocalLockOption(*mount);
   return found;
 }
 #endif

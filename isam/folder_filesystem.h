@@ -9,7 +9,10 @@
 //
 // Linux asks statfs for the filesystem's magic number, and for FUSE, network filesystems (whose
 // mount options matter) and anything unknown reads the mount's type and options in
-// /proc/self/mountinfo. Windows asks the volume's drive type; a UNC path is remote.
+// /proc/self/mountinfo. What is not known to be local counts as a network filesystem: a magic
+// number not on the list of local ones, and a FUSE filesystem whose type is not on the short list
+// of local ones (any server can mount under any FUSE name). Windows asks the volume's drive type;
+// a UNC path is remote.
 #ifndef RIVENOAK_ISAM_FOLDER_FILESYSTEM_H_
 #define RIVENOAK_ISAM_FOLDER_FILESYSTEM_H_
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace isam {
 namespace {
@@ -88,10 +89,35 @@ const Case kCases[] = {
      "rw,lowerdir=/var/lib/docker/overlay2/l/ABC:/var/lib/docker/overlay2/l/DEF,"
      "upperdir=/var/lib/docker/overlay2/1f/diff,workdir=/var/lib/docker/overlay2/1f/work",
      false, "overlay", ""},
-    {"local FUSE", 0x65735546,
+    // FUSE: local only by a type known to keep its data here; sshfs under a name of its own
+    // choosing, or a folder shown again (which may be a share), counts as a network folder.
+    {"sshfs renamed", 0x65735546,
+     "803 27 0:63 / /srv/practice rw,nosuid,nodev,relatime shared:500 - fuse.netdrive "
+     "office@server:/srv/medisoft rw,user_id=1000,group_id=1000",
+     true, "fuse.netdrive", ""},
+    {"FUSE without a subtype", 0x65735546,
+     "808 27 0:68 / /srv/practice rw,nosuid,nodev,relatime - fuse /dev/fuse "
+     "rw,user_id=1000,group_id=1000",
+     true, "fuse", ""},
+    {"encfs", 0x65735546,
      "806 27 0:66 / /srv/practice rw,nosuid,nodev,relatime - fuse.encfs encfs "
      "rw,user_id=1000,group_id=1000,default_permissions",
-     false, "fuse.encfs", ""},
+     true, "fuse.encfs", ""},
+    {"ntfs-3g", 0x65735546,
+     "809 27 8:18 / /srv/practice rw,nosuid,nodev,relatime - fuseblk /dev/sdb2 "
+     "rw,user_id=0,group_id=0,allow_other,blksize=4096",
+     false, "fuseblk", ""},
+    {"fuse-overlayfs", 0x65735546,
+     "810 27 0:69 / /srv/practice rw,nodev,relatime - fuse.fuse-overlayfs fuse-overlayfs "
+     "rw,user_id=0,group_id=0,default_permissions,allow_other",
+     false, "fuse.fuse-overlayfs", ""},
+    // A magic number of no known filesystem: a network one, its mount options still heeded.
+    {"VirtualBox shared folder", 0x786F4256,
+     "811 27 0:70 / /srv/practice rw,nodev,relatime - vboxsf medisoft rw,ttl=0", true, "vboxsf",
+     ""},
+    {"unknown magic, no locks", 0x12345678,
+     "812 27 0:71 / /srv/practice rw,relatime - netfs server:/x rw,nolock", true, "netfs",
+     "nolock"},
     {"unknown magic on nfs", 0x12345678,
      "807 27 0:67 / /srv/practice rw,relatime - nfs server:/x rw,vers=3,hard,addr=10.0.0.2", true,
      "nfs", ""},
@@ -133,12 +159,20 @@ TEST(FolderFilesystem, EscapedMountPointsAndBrokenLines) {
   // Without an answer from statfs or the mount table, nothing is known: treated as local.
   RecordedProbe silent(std::nullopt, "");
   EXPECT_FALSE(FindFolderFilesystem("/anywhere", silent).remote);
-  // A network magic without a mount table is remote, its locks taken as passed on.
-  RecordedProbe magic_only(0xFF534D42, "");
-  FolderFilesystem cifs = FindFolderFilesystem("/anywhere", magic_only);
-  EXPECT_TRUE(cifs.remote);
-  EXPECT_EQ(cifs.type, "cifs");
-  EXPECT_EQ(cifs.local_locks, "");
+  // A network magic without a mount table is remote, its locks taken as passed on; so is FUSE
+  // and any magic of no known filesystem.
+  for (auto [magic, type] : {std::pair<uint64_t, const char*>{0xFF534D42, "cifs"},
+                             {0x65735546, "fuse"},
+                             {0x12345678, "unknown"}}) {
+    SCOPED_TRACE(type);
+    RecordedProbe magic_only(magic, "");
+    FolderFilesystem alone = FindFolderFilesystem("/anywhere", magic_only);
+    EXPECT_TRUE(alone.remote);
+    EXPECT_EQ(alone.type, type);
+    EXPECT_EQ(alone.local_locks, "");
+  }
+  RecordedProbe ext4_only(0xEF53, "");
+  EXPECT_FALSE(FindFolderFilesystem("/anywhere", ext4_only).remote);
 }
 
 TEST(FolderFilesystem, ThisMachinesTemporaryFolderIsLocal) {

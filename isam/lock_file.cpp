@@ -1,12 +1,14 @@
 #include "isam/lock_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "isam/failure.h"
+#include "isam/file_lookup.h"
 
 namespace isam {
 namespace {
@@ -24,9 +26,21 @@ struct flock Range(short type, uint64_t byte) {
 }  // namespace
 
 LockFile::LockFile(const std::string& table_path) : path_(PathFor(table_path)) {
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // The folder may be writable by others: a link planted in the lock file's place is never
+  // followed, lest the open create or lock the file it leads to.
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd_ < 0) {
-    Fail(ISAM_ERR_IO, "Cannot open the lock file " + path_ + ": " + std::strerror(errno));
+    int error = errno;
+    RefuseLink(path_, "The lock file");
+    Fail(ISAM_ERR_IO, "Cannot open the lock file " + path_ + ": " + std::strerror(error));
+  }
+  // A pipe or a device would take no locks, or block the program.
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    Fail(ISAM_ERR_IO, "The lock file " + path_ +
+                          " is not a plain file: Rivenoak keeps its locks only in a file of its "
+                          "own. Remove it and run again; nothing was changed");
   }
 }
 

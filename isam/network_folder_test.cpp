@@ -1,6 +1,7 @@
 // Connections to folders on a network filesystem (played by recorded mount-table answers): the
-// connection kind, tables taken from every other program while open for changes, no write-ahead
-// mode, and no changes at all where the mount keeps locks on this computer.
+// connection kind, tables taken from every other program while open for changes (on a FUSE mount
+// of an unknown kind too), no write-ahead mode, and no changes at all where the mount keeps locks
+// on this computer.
 #include <sqlite3.h>
 
 #include <string>
@@ -110,6 +111,22 @@ TEST_F(NetworkFolder, ATableOpenForChangesIsThisProgramsAlone) {
   other.reset();
   ISAM_ASSERT_OK(OpenTable(remote.handle(), "t.adt", ISAM_OPEN_EXCLUSIVE, &first));
   EXPECT_EQ(OpenTable(dialog.handle(), "t.adt", 0, &second), uint32_t{ISAM_ERR_TABLE_IN_USE});
+}
+
+TEST_F(NetworkFolder, AFuseMountOfAnUnknownKindIsOneToo) {
+  // The same sshfs server mounted under a name of its own: not known to keep locks here alone,
+  // so changes are allowed, but only with the table held against every other program.
+  auto other = std::make_unique<ScopedConnection>(folder_.path());
+  IsamHandle others_table = other->Open("t.adt");
+  FakeNetworkFolder netdrive(folder_.path(), "fuse.netdrive", "rw,user_id=1000,group_id=1000");
+  ScopedConnection remote(folder_.path());
+  EXPECT_EQ(ConnectionType(remote.handle()), uint16_t{ISAM_SERVER_REMOTE});
+  IsamHandle t = 0;
+  EXPECT_EQ(OpenTable(remote.handle(), "t.adt", 0, &t), uint32_t{ISAM_ERR_TABLE_IN_USE});
+  ISAM_ASSERT_OK(IsamCloseTable(others_table));
+  t = remote.Open("t.adt");
+  WriteFields(t, {{"Code", "b"}}, true);
+  EXPECT_EQ(OpenTable(other->handle(), "t.adt", 0, &others_table), uint32_t{ISAM_ERR_TABLE_IN_USE});
 }
 
 TEST_F(NetworkFolder, WhereLocksStayOnThisComputerNothingIsChanged) {

@@ -1,6 +1,7 @@
 #include "isam/sqlite_handle.h"
 
 #include <cctype>
+#include <cerrno>
 #include <mutex>
 
 namespace isam {
@@ -28,6 +29,14 @@ void FailFromSqlite(sqlite3* db, int rc, const std::string& what) {
       Fail(ISAM_ERR_READ_ONLY, what + " cannot be written: " + detail);
     case SQLITE_CANTOPEN:
     case SQLITE_IOERR:
+      // SQLite follows no link (SQLITE_OPEN_NOFOLLOW for the table file, and it opens the files
+      // beside it so itself); one planted after the engine looked is refused here.
+      if (rc == SQLITE_CANTOPEN_SYMLINK || (db && sqlite3_system_errno(db) == ELOOP)) {
+        Fail(ISAM_ERR_IO, "Cannot read or write " + what +
+                              ": the file or one that SQLite keeps beside it (its journal or "
+                              "write-ahead log) is a symbolic link, which Rivenoak never follows. "
+                              "Remove the link and run again");
+      }
       Fail(ISAM_ERR_IO, "Cannot read or write " + what + ": " + detail);
     case SQLITE_CONSTRAINT:
       Fail(ISAM_ERR_INVALID_VALUE, "A value does not fit " + what + ": " + detail);
@@ -65,7 +74,8 @@ std::string UriOfFile(const std::string& path) {
 DbPtr OpenDb(const std::string& uri, int flags, const std::string& what) {
   TurnOffAllocationStatistics();
   sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI, nullptr);
+  int rc =
+      sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW, nullptr);
   DbPtr db(raw);
   if (rc != SQLITE_OK) FailFromSqlite(db.get(), rc, what);
   sqlite3_extended_result_codes(db.get(), 1);

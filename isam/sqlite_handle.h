@@ -41,7 +41,9 @@ int WaitAMillisecond(void*, int tries) {
   return 1;
 }
 
-// Opens a database file; flags as for sqlite3_open_v2 (SQLITE_OPEN_URI is added).
+// Opens a database file; flags as for sqlite3_open_v2 (SQLITE_OPEN_URI is added, and
+// SQLITE_OPEN_NOFOLLOW, which refuses a link anywhere in the name and holds for every file the
+// connection attaches: name the file by SqliteFileName).
 DbPtr OpenDb(const std::string& uri, int flags, const std::string& what);
 
 StmtPtr Prepare(sqlite3* db, const std::string& sql, const std::string& what);

@@ -46,9 +46,13 @@ bool LogHasPages(const std::string& path) {
   return stat((path + "-wal").c_str(), &log) == 0 && log.st_size > 0;
 }
 
-// `path` as a file name that SQLite cannot take for a URI: made absolute.
+// `path` as a file name that SQLite cannot take for a URI (absolute), after refusing the file
+// and the files beside it when any is a link: a reader, too, may roll back what a killed writer
+// left.
 std::string FileNameForSqlite(const std::string& path) {
-  return std::filesystem::absolute(path).string();
+  RefuseLink(path, "The table file");
+  RefuseLinkedSideFiles(path);
+  return SqliteFileName(path);
 }
 
 int64_t PragmaValue(sqlite3* db, const char* pragma, const std::string& path) {

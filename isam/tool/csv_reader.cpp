@@ -1,5 +1,7 @@
 #include "isam/tool/csv_reader.h"
 
+#include <string>
+
 namespace isam::tool {
 namespace {
 
@@ -35,6 +37,37 @@ class Utf8Check {
   unsigned char low_ = 0x80;
   unsigned char high_ = 0xBF;
 };
+
+// How much of a first line without a line break is looked at.
+constexpr size_t kFirstLineLimit = 1 << 16;
+
+// The text's first line without its line feed, or its first kFirstLineLimit bytes.
+std::string FirstLine(std::istream& in) {
+  in.clear();
+  in.seekg(0);
+  std::string line;
+  for (int c = in.get(); c != kEnd && c != '\n' && line.size() < kFirstLineLimit; c = in.get()) {
+    line.push_back(static_cast<char>(c));
+  }
+  return line;
+}
+
+bool NulFromOnEveryOtherByte(const std::string& line, size_t first) {
+  for (size_t i = first; i < line.size(); i += 2) {
+    if (line[i] != '\0') return false;
+  }
+  return true;
+}
+
+// A UTF-16 byte-order mark, or the first line's characters each one byte and a NUL, in either
+// order (the line ends at the line feed's own byte, so a big-endian line ends on its NUL).
+bool IsUtf16(const std::string& first_line) {
+  if (first_line.rfind("\xFF\xFE", 0) == 0 || first_line.rfind("\xFE\xFF", 0) == 0) return true;
+  if (first_line.size() < 2 || first_line.find_first_not_of('\0') == std::string::npos) {
+    return false;
+  }
+  return NulFromOnEveryOtherByte(first_line, 1) || NulFromOnEveryOtherByte(first_line, 0);
+}
 
 }  // namespace
 
@@ -99,6 +132,11 @@ bool CsvReader::Next(CsvRecord* record) {
 }
 
 TextEncoding ReadEncoding(std::istream& in) {
+  if (IsUtf16(FirstLine(in))) {
+    in.clear();
+    in.seekg(0);
+    return TextEncoding::kUtf16;
+  }
   in.clear();
   in.seekg(0);
   char mark[3] = {};

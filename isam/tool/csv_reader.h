@@ -48,11 +48,15 @@ class CsvReader {
   uint64_t offset_ = 0;
 };
 
-enum class TextEncoding { kUtf8, kWindows1252 };
+// kUtf16 is recognised only to be refused: the reader takes text in one byte per character or
+// in UTF-8.
+enum class TextEncoding { kUtf8, kWindows1252, kUtf16 };
 
-// How a CSV file's text is written: UTF-8 when it starts with a UTF-8 byte-order mark or when all
-// of it is valid UTF-8, else Windows-1252. Reads the stream from its start and leaves it on the
-// first byte after the mark (at the start without one).
+// How a CSV file's text is written: UTF-16 when it starts with a UTF-16 byte-order mark (either
+// byte order) or its first line has a NUL in every other byte (UTF-16 without a mark, as the
+// header's Latin letters come out); UTF-8 when it starts with a UTF-8 byte-order mark or when
+// all of it is valid UTF-8; else Windows-1252. Reads the stream from its start and leaves it on
+// the first byte after a UTF-8 mark (at the start otherwise).
 TextEncoding ReadEncoding(std::istream& in);
 
 }  // namespace isam::tool

@@ -1,6 +1,6 @@
 // Filling tables from CSV: the reader's records and lines, a table exported and imported into a
-// table made with `isam create` (every field type), the two text encodings, and files refused
-// with their line and column named and the table left untouched.
+// table made with `isam create` (every field type), the two text encodings (and UTF-16, refused
+// by name), and files refused with their line and column named and the table left untouched.
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -88,7 +88,7 @@ TEST(IsamImportCsvReader, RefusesAnUnclosedQuoteAndTextAfterAClosingQuote) {
   }
 }
 
-TEST(IsamImportCsvReader, TextIsUtf8AfterAByteOrderMarkOrWhenValidElseWindows1252) {
+TEST(IsamImportCsvReader, TextIsUtf16ByItsMarkOrNulsThenUtf8ByItsMarkOrWhenValidElseWindows1252) {
   const std::pair<std::string, TextEncoding> cases[] = {
       {"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", TextEncoding::kUtf8},
       {"\xEF\xBB\xBF"
@@ -98,6 +98,14 @@ TEST(IsamImportCsvReader, TextIsUtf8AfterAByteOrderMarkOrWhenValidElseWindows125
       {"\xC0\xAF overlong", TextEncoding::kWindows1252},
       {"\xED\xA0\x80 surrogate", TextEncoding::kWindows1252},
       {"cut \xE2\x82", TextEncoding::kWindows1252},
+      {std::string("\xFF\xFE"
+                   "C\0o\0d\0e\0\r\0\n\0",
+                   14),
+       TextEncoding::kUtf16},
+      {std::string("\xFE\xFF\0C\0o\0d\0e\0\r\0\n", 14), TextEncoding::kUtf16},
+      {std::string("C\0o\0d\0e\0\r\0\n\0A\0", 14), TextEncoding::kUtf16},
+      {std::string("\0C\0o\0d\0e\0\n\0A", 12), TextEncoding::kUtf16},
+      {std::string("Code\nA\0B\n", 9), TextEncoding::kUtf8},  // a NUL in a later line only
   };
   for (const auto& [text, encoding] : cases) {
     std::istringstream in(text);
@@ -325,6 +333,36 @@ TEST(IsamImport, RefusesABadFileNamingLineAndColumnAndLeavesTheTableFileAsItWas)
   WriteFile(folder.File("good.csv"), head);
   run = Isam(folder, {"import", table, folder.File("good.csv")});
   EXPECT_EQ(run.out, "imported 2 records into " + table + "\n") << run.err;
+}
+
+// UTF-16 as a spreadsheet saves "Unicode text": with a byte-order mark, either byte order.
+std::string Utf16(const std::string& ascii, bool little_endian, bool mark) {
+  std::string out = mark ? (little_endian ? "\xFF\xFE" : "\xFE\xFF") : "";
+  for (char c : ascii) {
+    out += little_endian ? std::string{c, '\0'} : std::string{'\0', c};
+  }
+  return out;
+}
+
+TEST(IsamImport, RefusesAUtf16FileByNameAndWritesNothing) {
+  TempFolder folder;
+  std::string table = folder.File("T.adt");
+  CreateTable(table, {"Code CHAR(4)", "Note MEMO"});
+  const std::string before = ReadFile(table);
+  const std::string csv = "Code,Note\r\nA,first\r\nB,second\r\n";
+  for (auto [little_endian, mark] : {std::pair{true, true}, {false, true}, {true, false}}) {
+    SCOPED_TRACE(std::string(little_endian ? "LE" : "BE") + (mark ? " with mark" : ""));
+    WriteFile(folder.File("unicode.csv"), Utf16(csv, little_endian, mark));
+    Result run = Isam(folder, {"import", table, folder.File("unicode.csv")});
+    EXPECT_EQ(run.status, 1);
+    for (const std::string& part : {folder.File("unicode.csv"), std::string("UTF-16"),
+                                    std::string("UTF-8 or Windows-1252")}) {
+      EXPECT_NE(run.err.find(part), std::string::npos) << part << " not in: " << run.err;
+    }
+    EXPECT_EQ(run.err.find("NUL"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(ReadFile(table) == before) << "the table file changed";
+  }
 }
 
 TEST(IsamImport, CreateRefusesABadDefinitionOrAnExistingFile) {

@@ -65,6 +65,11 @@ class CsvFile {
     in_.seekg(0, std::ios::end);
     size_ = static_cast<uint64_t>(in_.tellg());
     encoding_ = ReadEncoding(in_);
+    if (encoding_ == TextEncoding::kUtf16) {
+      throw ToolError{path +
+                      " is written in UTF-16, which isam import does not read; nothing was "
+                      "imported. Save the file as UTF-8 or Windows-1252 and import it again"};
+    }
     start_ = static_cast<uint64_t>(in_.tellg());
     CsvReader reader(in_);
     CsvRecord header;

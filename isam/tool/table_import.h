@@ -2,8 +2,9 @@
 //
 // The file's first record names the fields its columns fill (a leading "recno" column, as isam
 // dump writes it, is left out; fields not named stay empty). Texts are UTF-8, or Windows-1252
-// when the file is not valid UTF-8; dates are MM/DD/YYYY or YYYY-MM-DD, logicals T, F, Y, N, 1 or
-// 0 in either case, numbers have "." before their decimals and an empty value is an empty field.
+// when the file is not valid UTF-8 (a file in UTF-16 is refused, naming it); dates are MM/DD/YYYY
+// or YYYY-MM-DD, logicals T, F, Y, N, 1 or 0 in either case, numbers have "." before their decimals
+// and an empty value is an empty field.
 #ifndef RIVENOAK_ISAM_TOOL_TABLE_IMPORT_H_
 #define RIVENOAK_ISAM_TOOL_TABLE_IMPORT_H_
 
