@@ -19,6 +19,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "app/held_signals.h"
 #include "app/main_form_logic.h"
 #include "common/file_names.h"
 #include "data/errors.h"
@@ -147,25 +148,6 @@ class StopSignals {
   bool handled_[std::size(kStopSignals)] = {};
 };
 
-// The stop signals held back while it lasts: a process made by fork meanwhile has its handlers
-// back to the defaults before one can reach it.
-class HeldStopSignals {
- public:
-  HeldStopSignals() {
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (int signal : kStopSignals) sigaddset(&stops, signal);
-    pthread_sigmask(SIG_BLOCK, &stops, &previous_);
-  }
-  ~HeldStopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  HeldStopSignals(const HeldStopSignals&) = delete;
-  HeldStopSignals& operator=(const HeldStopSignals&) = delete;
-  const sigset_t& previous() const { return previous_; }
-
- private:
-  sigset_t previous_;
-};
-
 // What a new process needs to become a practice's run, all made before fork: after it, the
 // child calls only async-signal-safe functions.
 struct ChildStart {
@@ -209,7 +191,7 @@ pid_t StartPracticeRun(const std::string& program, std::vector<std::string> args
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   Pipe failure;
-  HeldStopSignals held;
+  HeldSignals held{SIGINT, SIGTERM};
   ChildStart start{program.c_str(), argv.data(), out,    err,
                    failure.write,   getpid(),    &stops, &held.previous()};
   pid_t pid = fork();

@@ -16,6 +16,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "app/held_signals.h"
+
 namespace app {
 namespace {
 
@@ -134,29 +136,12 @@ void InstallHandler() {
   }
 }
 
-// Keeps the signals waiting in this thread for its scope.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int signal : kSignals) sigaddset(&held, signal);
-    pthread_sigmask(SIG_BLOCK, &held, &before_);
-  }
-  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t before_;
-};
-
 }  // namespace
 
 ScratchPath::ScratchPath(const std::function<std::string()>& make) {
   static std::once_flag installed;
   std::call_once(installed, InstallHandler);
-  SignalsHeld held;
+  HeldSignals held{SIGINT, SIGTERM, SIGPIPE};
   path_ = make();
   try {
     slot_ = Register(path_);
