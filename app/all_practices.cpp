@@ -360,7 +360,10 @@ class EveryPracticeRun {
   int Run() {
     size_t jobs = static_cast<size_t>(std::max(1, options_.jobs));
     while ((next_ < practices_.size() && !stopping_) || !running_.empty()) {
-      while (!stopping_ && running_.size() < jobs && next_ < practices_.size()) StartNext();
+      while (!stopping_ && running_.size() < jobs && next_ < practices_.size()) {
+        StartNext();
+        TakeStopSignals();  // one that came meanwhile starts no further practice
+      }
       WaitForOutput();
       CollectEnded();
     }
@@ -397,13 +400,20 @@ class EveryPracticeRun {
       running.run->AddPolls(polls, owners);
       runs.insert(runs.end(), polls.size() - before, running.run.get());
     }
-    if (poll(polls.data(), polls.size(), -1) < 0 && errno != EINTR) {
+    // With no run's output left to wait for (the runs there are could not start), only the
+    // signals that came are taken: waiting would never end.
+    int wait = polls.size() > 1 ? -1 : 0;
+    if (poll(polls.data(), polls.size(), wait) < 0 && errno != EINTR) {
       throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
     }
-    for (int signal : stops_.Take()) Stop(signal);
+    TakeStopSignals();
     for (size_t i = 1; i < polls.size(); ++i) {
       if (polls[i].revents != 0) runs[i]->Read(*owners[i]);
     }
+  }
+
+  void TakeStopSignals() {
+    for (int signal : stops_.Take()) Stop(signal);
   }
 
   // No practice starts any more; those running are passed the signal and waited for.

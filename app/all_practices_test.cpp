@@ -22,6 +22,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/all_practices.h"
 #include "app/demo_practice.h"
 #include "app/testing/practice_checks.h"
 #include "engine/run_counts.h"
@@ -154,6 +155,29 @@ TEST_F(AllPractices, APracticeThatCannotOpenIsAnErrorWhileTheOthersFinish) {
   EXPECT_EQ(outcomes["Demo Practice 2"], "error");
   EXPECT_EQ(outcomes["Demo Practice 3"], "finished");
   EXPECT_NE(o.out.find("Demo Practice 2: error: "), std::string::npos) << o.out;
+}
+
+TEST_F(AllPractices, EntriesThatCannotRunAreErrorsWhereverTheyStandInTheList) {
+  // An entry without a data path last, and a program that cannot be started: the command ends
+  // with every outcome, never waiting for a run that never began.
+  isam::testing::RunSql(root_path_ + "/MWDBList.ADT",
+                        "INSERT INTO records (\"Dataset Name\", \"Data Path\") VALUES "
+                        "('No Path', '')");
+  ProgramOutcome o = RunAll({"--who-paid-dir", Presses(), "--jobs", "2"});
+  ASSERT_TRUE(o.exited) << o.out << o.err;
+  EXPECT_EQ(o.status, 1);
+  std::map<std::string, std::string> outcomes = Outcomes(o.out);
+  for (const char* name : kNames) EXPECT_EQ(outcomes[name], "finished") << o.out;
+  EXPECT_EQ(outcomes["No Path"], "error");
+  EXPECT_NE(o.err.find("No Path: the practice list gives no data path"), std::string::npos);
+
+  AllPracticesOptions options;
+  options.program = root_.File("no-such-program");
+  std::ostringstream out, err;
+  std::vector<PracticeEntry> practices = {{"One", root_path_ + "/Practice1"}};
+  EXPECT_EQ(RunAllPractices(practices, options, out, err), 1);
+  EXPECT_EQ(out.str(), "practice: One: error\n");
+  EXPECT_NE(err.str().find("One: cannot start " + options.program), std::string::npos) << err.str();
 }
 
 TEST_F(AllPractices, ARootWithoutAPracticeListOrWithAnEmptyOneFails) {
