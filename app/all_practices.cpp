@@ -86,7 +86,7 @@ struct Pipe {
 };
 
 // The signals that stop a run of every practice.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+constexpr int kStopSignals[] = {SIGHUP, SIGINT, SIGTERM};
 
 // Where the handler writes the number of each stop signal; one run at a time.
 volatile sig_atomic_t stop_signal_fd = -1;
@@ -191,7 +191,7 @@ pid_t StartPracticeRun(const std::string& program, std::vector<std::string> args
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   Pipe failure;
-  HeldSignals held{SIGINT, SIGTERM};
+  HeldSignals held(kStopSignals);
   ChildStart start{program.c_str(), argv.data(), out,    err,
                    failure.write,   getpid(),    &stops, &held.previous()};
   pid_t pid = fork();

@@ -3,9 +3,9 @@
 // passed on prefixed with the practice's dataset name and ": "; the end is one
 // `practice: NAME: finished|stopped|error` line per practice in the list's order. A printed name
 // has its control characters escaped; a practice's own files are named by PracticeFileNames.
-// Each run is in a process group of its own and ends when this program ends; SIGINT or SIGTERM
-// to this program is passed on to the runs, waited for, and starts no other practice: those not
-// started are "stopped".
+// Each run is in a process group of its own and ends when this program ends; SIGHUP, SIGINT or
+// SIGTERM to this program is passed on to the runs, waited for, and starts no other practice: those
+// not started are "stopped".
 #ifndef RIVENOAK_APP_ALL_PRACTICES_H_
 #define RIVENOAK_APP_ALL_PRACTICES_H_
 

@@ -13,11 +13,10 @@ namespace app {
 
 class HeldSignals {
  public:
-  explicit HeldSignals(std::initializer_list<int> signals) {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int signal : signals) sigaddset(&held, signal);
-    pthread_sigmask(SIG_BLOCK, &held, &previous_);
+  explicit HeldSignals(std::initializer_list<int> signals) { Hold(signals); }
+  template <typename Signals>
+  explicit HeldSignals(const Signals& signals) {
+    Hold(signals);
   }
   ~HeldSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
   HeldSignals(const HeldSignals&) = delete;
@@ -26,6 +25,13 @@ class HeldSignals {
   const sigset_t& previous() const { return previous_; }
 
  private:
+  template <typename Signals>
+  void Hold(const Signals& signals) {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : signals) sigaddset(&held, signal);
+    pthread_sigmask(SIG_BLOCK, &held, &previous_);
+  }
   sigset_t previous_;
 };
 

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "app/demo_practice.h"
+#include "app/practice_copy.h"
 #include "app/testing/practice_checks.h"
 #include "isam/testing/test_support.h"
 
@@ -236,7 +237,7 @@ class TemporaryCopies : public ::testing::Test {
 TempFolder* TemporaryCopies::root_ = nullptr;
 
 TEST_F(TemporaryCopies, ASignalThatEndsTheRunRemovesThem) {
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (int signal : {SIGHUP, SIGINT, SIGTERM}) {
     for (const std::string option : {"--report", "--dry-run"}) {
       std::string label = option + " ended by signal " + std::to_string(signal);
       std::string temporary = NewTemporary("tmp" + option + std::to_string(signal));
@@ -271,6 +272,39 @@ TEST_F(TemporaryCopies, ASignalThatEndsTheRunRemovesThem) {
           << label << "\n"
           << Bytes(root_->File("err.txt"));
       EXPECT_EQ(Entries(temporary), std::vector<std::string>{}) << label;
+    }
+  }
+}
+
+// A backup is made in a hidden folder beside its name and given the name when it is whole: one
+// broken off by a signal leaves no copy of the practice there, only a whole backup or nothing.
+TEST_F(TemporaryCopies, ASignalThatEndsABackupLeavesNoPartOfIt) {
+  for (int signal : {SIGHUP, SIGINT, SIGTERM}) {
+    std::string label = "backup ended by signal " + std::to_string(signal);
+    std::string beside = NewTemporary("backups" + std::to_string(signal));
+    std::string dest = beside + "/before-run";
+    int out = open("/dev/null", O_WRONLY);
+    pid_t pid =
+        Start({"run", Practice(), "--quiet", "--who-paid", Presses(), "--backup", dest},
+              NewTemporary("tmp-backup" + std::to_string(signal)), out, root_->File("err.txt"));
+    close(out);
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    bool ended = false;
+    while (Entries(beside).empty() && !ended) {
+      ended = waitpid(pid, &status, WNOHANG) == pid;
+      usleep(200);
+    }
+    ASSERT_FALSE(ended) << label << ": the run ended before its backup began";
+    bool partial = Entries(beside).front().find(".partial-") != std::string::npos;
+    kill(pid, signal);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(Ending(status), "signal " + std::to_string(signal)) << label;
+    std::vector<std::string> left = Entries(beside);
+    if (!left.empty()) {
+      EXPECT_FALSE(partial) << label << ": stopped while copying, yet left " << left.front();
+      EXPECT_EQ(left, std::vector<std::string>{"before-run"}) << label;
+      EXPECT_TRUE(fs::exists(dest + "/" + kManifestName)) << label;
     }
   }
 }

@@ -20,6 +20,7 @@
 
 #include "app/backup_files.h"
 #include "app/output_places.h"
+#include "app/temporary_folder.h"
 #include "common/file_names.h"
 #include "engine/practice_tables.h"
 #include "isam/table_files.h"
@@ -483,9 +484,32 @@ void RefuseBackupInside(const std::string& data_path, const std::string& dest) {
 // unless the backup is kept.
 class PartialBackup {
  public:
-  explicit PartialBackup(const std::string& dest) {
+  explicit PartialBackup(const std::string& dest)
+      : final_(FinalPath(dest)), folder_([this, &dest] { return MakeBeside(dest); }) {}
+  PartialBackup(const PartialBackup&) = delete;
+  PartialBackup& operator=(const PartialBackup&) = delete;
+
+  const std::string& path() const { return folder_.path(); }
+  // Gives the folder its final name (an empty folder of that name is replaced).
+  void Keep(const std::string& dest) {
+    Sync(path(), true);
+    if (::rename(path().c_str(), final_.c_str()) != 0) {
+      throw PracticeDataError("Cannot make the folder " + dest + ": " + std::strerror(errno));
+    }
+    folder_.Keep();
+    Sync(fs::path(final_).parent_path().string(), true);
+  }
+
+ private:
+  static std::string FinalPath(const std::string& dest) {
     fs::path final_path = fs::absolute(dest).lexically_normal();
     if (final_path.filename().empty()) final_path = final_path.parent_path();
+    return final_path.string();
+  }
+  // The hidden folder beside the final name; a stop signal removes it with what it holds, as the
+  // end of this object does, so that a backup broken off leaves no copy of the practice.
+  std::string MakeBeside(const std::string& dest) const {
+    fs::path final_path(final_);
     std::error_code ec;
     fs::create_directories(final_path.parent_path(), ec);
     if (ec) {
@@ -498,31 +522,11 @@ class PartialBackup {
     if (!mkdtemp(pattern.data())) {
       throw PracticeDataError("Cannot make a folder beside " + dest + ": " + std::strerror(errno));
     }
-    path_ = pattern;
-    final_ = final_path.string();
-  }
-  ~PartialBackup() {
-    if (kept_) return;
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  PartialBackup(const PartialBackup&) = delete;
-  PartialBackup& operator=(const PartialBackup&) = delete;
-
-  const std::string& path() const { return path_; }
-  // Gives the folder its final name (an empty folder of that name is replaced).
-  void Keep(const std::string& dest) {
-    Sync(path_, true);
-    if (::rename(path_.c_str(), final_.c_str()) != 0) {
-      throw PracticeDataError("Cannot make the folder " + dest + ": " + std::strerror(errno));
-    }
-    kept_ = true;
-    Sync(fs::path(final_).parent_path().string(), true);
+    return pattern;
   }
 
- private:
-  std::string path_, final_;
-  bool kept_ = false;
+  std::string final_;
+  ScratchPath folder_;
 };
 
 // The plan of a restore of the backup with `entries` into `data_path`, whose tables are

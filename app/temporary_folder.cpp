@@ -21,7 +21,7 @@
 namespace app {
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGPIPE};
+constexpr int kSignals[] = {SIGHUP, SIGINT, SIGTERM, SIGPIPE};
 
 // ---- removing a tree with what a signal handler may call ----
 
@@ -141,7 +141,7 @@ void InstallHandler() {
 ScratchPath::ScratchPath(const std::function<std::string()>& make) {
   static std::once_flag installed;
   std::call_once(installed, InstallHandler);
-  HeldSignals held{SIGINT, SIGTERM, SIGPIPE};
+  HeldSignals held(kSignals);
   path_ = make();
   try {
     slot_ = Register(path_);

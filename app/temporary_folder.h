@@ -1,8 +1,9 @@
 // Files and folders a command makes for itself alone (a copy of a practice taken before a run, a
 // report not yet given its name) and removes when it is done with them: at the end of the object
-// that owns them, and also when SIGINT, SIGTERM or SIGPIPE ends the process, so that an
-// interrupted `run --report`, a dry run whose reader went away (`| head -1`) or a run of
-// `run --all` ended by its parent leaves no copy of a practice behind. After removing them the
+// that owns them, and also when SIGHUP, SIGINT, SIGTERM or SIGPIPE ends the process, so that an
+// interrupted `run --report` or backup, a dry run whose reader went away (`| head -1`) or whose
+// terminal closed, or a run of `run --all` ended by its parent leaves no copy of a practice
+// behind. After removing them the
 // signal ends the process as it would have without them. A signal the process ignores stays
 // ignored. SIGKILL, of course, leaves them.
 #ifndef RIVENOAK_APP_TEMPORARY_FOLDER_H_
