@@ -232,6 +232,23 @@ class TemporaryCopies : public ::testing::Test {
     return folder;
   }
 
+  // The program with `args`, TMPDIR `temporary`, its output thrown away and its errors kept.
+  static pid_t StartQuiet(const std::vector<std::string>& args, const std::string& temporary) {
+    int out = open("/dev/null", O_WRONLY);
+    pid_t pid = Start(args, temporary, out, root_->File("err.txt"));
+    close(out);
+    return pid;
+  }
+  // Waits until `folder` holds something; false, with `status` set, when the program `pid`
+  // ended first.
+  static bool WaitForAnEntry(pid_t pid, const std::string& folder, int* status) {
+    while (Entries(folder).empty()) {
+      if (waitpid(pid, status, WNOHANG) == pid) return false;
+      usleep(200);
+    }
+    return true;
+  }
+
   static TempFolder* root_;
 };
 TempFolder* TemporaryCopies::root_ = nullptr;
@@ -244,17 +261,11 @@ TEST_F(TemporaryCopies, ASignalThatEndsTheRunRemovesThem) {
       std::vector<std::string> args = {"run", Practice(), "--quiet", "--who-paid", Presses()};
       args.push_back(option);
       if (option == "--report") args.push_back(root_->File("run.html"));
-      int out = open("/dev/null", O_WRONLY);
-      pid_t pid = Start(args, temporary, out, root_->File("err.txt"));
-      close(out);
+      pid_t pid = StartQuiet(args, temporary);
       ASSERT_GT(pid, 0);
       // Waits for the run's copy to be there, then ends the run.
       int status = 0;
-      bool ended = false;
-      while (Entries(temporary).empty() && !ended) {
-        ended = waitpid(pid, &status, WNOHANG) == pid;
-        usleep(1000);
-      }
+      bool ended = !WaitForAnEntry(pid, temporary, &status);
       if (ended) {
         ADD_FAILURE() << label << ": the run ended (" << Ending(status)
                       << ") before its copy was found\n"
@@ -283,19 +294,13 @@ TEST_F(TemporaryCopies, ASignalThatEndsABackupLeavesNoPartOfIt) {
     std::string label = "backup ended by signal " + std::to_string(signal);
     std::string beside = NewTemporary("backups" + std::to_string(signal));
     std::string dest = beside + "/before-run";
-    int out = open("/dev/null", O_WRONLY);
     pid_t pid =
-        Start({"run", Practice(), "--quiet", "--who-paid", Presses(), "--backup", dest},
-              NewTemporary("tmp-backup" + std::to_string(signal)), out, root_->File("err.txt"));
-    close(out);
+        StartQuiet({"run", Practice(), "--quiet", "--who-paid", Presses(), "--backup", dest},
+                   NewTemporary("tmp-backup" + std::to_string(signal)));
     ASSERT_GT(pid, 0);
     int status = 0;
-    bool ended = false;
-    while (Entries(beside).empty() && !ended) {
-      ended = waitpid(pid, &status, WNOHANG) == pid;
-      usleep(200);
-    }
-    ASSERT_FALSE(ended) << label << ": the run ended before its backup began";
+    ASSERT_TRUE(WaitForAnEntry(pid, beside, &status))
+        << label << ": the run ended before its backup began";
     bool partial = Entries(beside).front().find(".partial-") != std::string::npos;
     kill(pid, signal);
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
