@@ -1,6 +1,7 @@
 #include "app/output_places.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,9 +28,22 @@ fs::path Resolved(const std::string& path) {
   return resolved;
 }
 
+// Whether the folder `outer` is `inner` or one of the folders `inner` lies in. The names are
+// compared, and then what they name: on a share that ignores letter case, or a folder mounted
+// twice, two spellings of one folder differ as text but are one file (device and inode).
 bool Within(const fs::path& inner, const fs::path& outer) {
   fs::path relative = inner.lexically_relative(outer);
-  return !relative.empty() && *relative.begin() != "..";
+  if (!relative.empty() && *relative.begin() != "..") return true;
+  struct stat target {};
+  if (stat(outer.c_str(), &target) != 0) return false;
+  for (fs::path on_way = inner;; on_way = on_way.parent_path()) {
+    struct stat here {};
+    if (stat(on_way.c_str(), &here) == 0 && here.st_dev == target.st_dev &&
+        here.st_ino == target.st_ino) {
+      return true;
+    }
+    if (!on_way.has_relative_path()) return false;
+  }
 }
 
 // Refuses `place` (`what` names it) inside a practice folder, or holding one when `holding` is
@@ -99,7 +113,8 @@ void WriteAll(int fd, const std::string& text) {
   for (size_t at = 0; at < text.size();) {
     ssize_t written = write(fd, text.data() + at, text.size() - at);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw std::system_error(errno, std::generic_category());
+    if (written < 0) throw std::system_error(errno, std::generic_category());
+    if (written == 0) throw std::system_error(std::make_error_code(std::errc::no_space_on_device));
     at += static_cast<size_t>(written);
   }
   if (fsync(fd) != 0) throw std::system_error(errno, std::generic_category());
@@ -145,13 +160,17 @@ void WriteReportWhole(const std::string& file, const std::string& text,
   CheckReportPlace(file, practices);
   std::string what = "Cannot write the report " + file + ": ";
   OpenFile partial_file;
+  // A report that replaces one keeps who may read it: a page of patients' accounts someone made
+  // private stays private.
+  struct stat previous {};
+  mode_t mode = stat(file.c_str(), &previous) == 0 ? (previous.st_mode & 0777) : 0666;
   // A fixed short name, so that a long report name cannot make it too long for the folder.
   ScratchPath partial([&] {
     fs::path folder = fs::absolute(FolderOf(file));
     for (int n = 0;; ++n) {
       std::string name = ".rivenoak-report-" + std::to_string(getpid()) + "-" + std::to_string(n);
       std::string path = (folder / name).string();
-      partial_file.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      partial_file.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
       if (partial_file.fd >= 0) return path;
       if (errno != EEXIST || n == 100) throw OutputPlaceError(what + std::strerror(errno));
     }

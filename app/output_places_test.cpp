@@ -5,7 +5,9 @@
 // presses file is read no further than a presses file can be long.
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -21,6 +23,7 @@
 #include <thread>
 
 #include "app/demo_practice.h"
+#include "app/output_places.h"
 #include "app/practice_copy.h"
 #include "app/testing/practice_checks.h"
 #include "isam/testing/test_support.h"
@@ -161,6 +164,37 @@ TEST_F(OutputPlaces, TheReportTakesItsNameAndLeavesTheFileALinkPointedAt) {
   }
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"hard.html", "soft.html"}));
+}
+
+// A practice folder seen under a second name that no link explains: a share that ignores letter
+// case, or one folder mounted twice. Played with a bind mount in a mount namespace of a child
+// process's own (the test is skipped where the system allows none).
+TEST_F(OutputPlaces, APracticeReachedByAnotherNameIsStillThePractice) {
+  std::string other = root_.File("other-name");
+  fs::create_directory(other);
+  pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(practice_.c_str(), other.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      _exit(77);
+    }
+    int refused = 0;
+    for (int kind = 0; kind < 2; ++kind) {
+      try {
+        if (kind == 0) CheckReportPlace(other + "/run.html", {practice_});
+        if (kind == 1) CheckBackupPlace(other + "/backup", {practice_});
+      } catch (const OutputPlaceError&) {
+        ++refused;
+      }
+    }
+    _exit(refused == 2 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace of its own here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a place inside the practice under another name passed";
 }
 
 // ---- the copies in the temporary folder ----
