@@ -98,6 +98,24 @@ data::Money ShareOf(data::Money charge_amount, double ratio) {
   return data::Money::FromCount(static_cast<int64_t>(count));
 }
 
+namespace {
+
+// The payment's share of the charge each dataset stands on; one that no money value holds names
+// both transactions, so that the document can be found and corrected.
+data::Money ShareOfCharge(const data::TIsamTable& charges, const data::TIsamTable& payments,
+                          double ratio) {
+  try {
+    return ShareOf(Amount(charges, "Amount"), ratio);
+  } catch (const data::Exception& e) {
+    throw data::Exception(
+        std::string(e.what()) + " (the share of the charge with \"Entry Number\" " +
+        charges.FieldByName("Entry Number").AsString() + " in the payment with \"Entry Number\" " +
+        payments.FieldByName("Entry Number").AsString() + ")");
+  }
+}
+
+}  // namespace
+
 void ApplyPayAmount(PracticeDatasets& practice, const std::string& who_paid,
                     const std::string& transaction_type, data::Money share, RunCounts* tally) {
   data::TIsamTable& charge = practice.MWtrnChg;
@@ -171,7 +189,7 @@ void ApplyPayAdj(PracticeDatasets& practice, RunView& view, bool over_apply, dat
         std::string who_paid = payments.FieldByName("Who Paid").AsString();
         std::string type = payments.FieldByName("Transaction Type").AsString();
         for (charges.First(); !charges.Eof(); charges.Next()) {
-          ApplyPayAmount(practice, who_paid, type, ShareOf(Amount(charges, "Amount"), ratio),
+          ApplyPayAmount(practice, who_paid, type, ShareOfCharge(charges, payments, ratio),
                          &batch.Tally());
         }
       }

@@ -382,5 +382,32 @@ TEST_P(ApplyPayAdjTest, ADocumentThatFailsMidwayKeepsNoneOfItsChangesAndTheOnesB
   EXPECT_EQ(counts.documents_per_month.size(), 1u);
 }
 
+TEST_P(ApplyPayAdjTest, AChargeOfTenThousandBillionPaidInFullGetsItsWholeAmount) {
+  Add({1, "A", "10000000000000.00", "", "D1"});
+  Add({2, "I", "-10000000000000.00", "1", "D1"});
+  Run(/*over_apply=*/true);
+  EXPECT_EQ(view_.Counts().applications_written, 1);
+  EXPECT_EQ(view_.Counts().applied.at("Insurance 1 Amount Paid"), data::Money::FromDouble(-1e13));
+}
+
+TEST_P(ApplyPayAdjTest, AShareThatNoMoneyValueHoldsNamesItsChargeAndPayment) {
+  // A credit almost as large as the charge leaves a total of a cent, so the payment's share of
+  // the charge would be 8.1e29.
+  Add({1, "A", "90000000000000.00", "", "D1"});
+  Add({2, "B", "-89999999999999.99", "", "D1"});
+  Add({3, "I", "-90000000000000.00", "1", "D1"});
+  try {
+    Run(/*over_apply=*/true);
+    ADD_FAILURE() << "the share was applied";
+  } catch (const data::Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("Money overflow in a share of 90000000000000.00 (the "
+                                         "share of the charge with \"Entry Number\" 1 in the "
+                                         "payment with \"Entry Number\" 3)"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(Pax(), Strings{});
+}
+
 }  // namespace
 }  // namespace engine
