@@ -330,7 +330,7 @@ int RunHeadless(const std::string& data_path, const HeadlessOptions& options, st
   if (!options.report.empty()) {
     try {
       before = std::make_unique<TemporaryFolder>("rivenoak-report");
-      BackUpPractice(data_path, before->path() + "/practice", nullptr);
+      BackUpPractice(data_path, before->path() + "/practice", nullptr, NoteTo("run", err));
     } catch (const std::exception& e) {
       out << "error: cannot copy the practice for the report: " << e.what() << "\n";
       return 1;
@@ -525,7 +525,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
       ->check(CLI::Range(1, 256))
       ->needs(all_flag);
   run->add_option("--who-paid-dir", who_paid_dir,
-                  "With --all: presses from DIR/<Dataset Name>.txt where present")
+                  "With --all: presses from DIR/NAME.txt where present, NAME the Dataset "
+                  "Name made a safe file name")
       ->check(NotEmpty())
       ->needs(all_flag);
 

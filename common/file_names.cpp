@@ -18,8 +18,10 @@ bool IsControl(unsigned char c) {
   return c < 0x20 || c == 0x7f;
 }
 
+// ASCII only: a byte from 0x80 up may be half of a UTF-8 character, or a Windows-1252 one that
+// is no UTF-8 at all, which some shares refuse in a name; and a share that ignores letter case
+// may fold non-ASCII letters in ways a name of the list cannot foresee.
 bool IsKept(unsigned char c) {
-  if (c >= 0x80) return true;
   if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
   return std::string_view(" ._-()&,+'").find(static_cast<char>(c)) != std::string_view::npos;
 }

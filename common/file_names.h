@@ -22,10 +22,11 @@ namespace common {
 // below 0x20 or 0x7f, at most 255 bytes.
 bool IsPlainFileName(std::string_view name);
 
-// A plain file name made from `name`: ASCII letters and digits, bytes from 0x80 up, blanks and
-// the marks . _ - ( ) & , + ' kept, every other byte '_'; blanks and dots taken off both ends
-// (no hidden file, nothing Windows would cut off); a Windows device name (CON, NUL, COM1, ...)
-// given a leading '_'; at most 100 bytes; "practice" for a name that leaves nothing.
+// A plain file name made from `name`: ASCII letters and digits, blanks and the marks
+// . _ - ( ) & , + ' kept, every other byte '_' (bytes from 0x80 up among them); blanks and dots
+// taken off both ends (no hidden file, nothing Windows would cut off); a Windows device name (CON,
+// NUL, COM1, ...) given a leading '_'; at most 100 bytes; "practice" for a name that leaves
+// nothing.
 std::string SafeFileName(std::string_view name);
 
 // SafeFileName of each of `names`, in order, made unique without regard to ASCII letter case:

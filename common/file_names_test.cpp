@@ -33,7 +33,10 @@ TEST(FileNames, ADatasetNameBecomesAPlainFileNameThatStaysInItsFolder) {
   EXPECT_EQ(SafeFileName("nul"), "_nul");
   EXPECT_EQ(SafeFileName("Com3.txt"), "_Com3.txt");
   EXPECT_EQ(SafeFileName("Console"), "Console");
-  EXPECT_EQ(SafeFileName("Caf\xe9"), "Caf\xe9");
+  // Only ASCII: no half of a UTF-8 character at the cut, no letter a share folds its own way.
+  EXPECT_EQ(SafeFileName("Caf\xe9"), "Caf_");
+  EXPECT_EQ(SafeFileName("Caf\xc3\xa9"), "Caf__");
+  EXPECT_EQ(SafeFileName(std::string(99, 'a') + "\xc3\xa9"), std::string(99, 'a') + "_");
   EXPECT_EQ(SafeFileName(std::string(300, 'a')).size(), 100u);
   for (const char* name : {"../../x", "a/b/../..", "\x01\x02", "....", "a\\..\\..\\b"}) {
     std::string safe = SafeFileName(name);
@@ -45,6 +48,11 @@ TEST(FileNames, ADatasetNameBecomesAPlainFileNameThatStaysInItsFolder) {
 TEST(FileNames, NamesOfOneListNeverShareAFile) {
   EXPECT_EQ(SafeFileNames({"Dup", "Dup", "dup", "Dup-2", "a/b", "a_b"}),
             (std::vector<std::string>{"Dup", "Dup-2", "dup-3", "Dup-2-2", "a_b", "a_b-2"}));
+  EXPECT_EQ(SafeFileNames({"\xc3\x89"
+                           "cole",
+                           "\xc3\xa9"
+                           "cole"}),
+            (std::vector<std::string>{"__cole", "__cole-2"}));
 }
 
 TEST(FileNames, ControlCharactersArePrintedEscaped) {
