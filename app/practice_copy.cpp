@@ -92,6 +92,15 @@ std::vector<std::string> FileNames(const std::string& folder) {
   return names;
 }
 
+// Whether the file at `path` begins as a table file does; read only, never opened by SQLite.
+bool IsTableHeader(const std::string& path) {
+  try {
+    return isam::IsTableFile(path);
+  } catch (const isam::TableFileError&) {
+    return false;
+  }
+}
+
 // Whether the file at `path` is a table: the first bytes of a table file and the table marks.
 bool IsTable(const std::string& path) {
   try {
@@ -261,15 +270,22 @@ void CheckStagedFile(const std::string& data_path, const std::string& name) {
   }
 }
 
+// How far a staged table is looked at: its first bytes only, by a command that may not write
+// even there (opening a table file lets SQLite roll back a journal beside it); or opened, with
+// its table marks, before anything acts on the restore.
+enum class StagedTableCheck { kHeader, kOpened };
+
 // Throws when a file the plan stages is missing, a link, no file, or no table where a table is
 // staged. The staged log may be missing only when the restore already moved it into the practice,
 // with the last-write time the plan gives it.
-void CheckStagedFiles(const std::string& data_path, const Plan& plan) {
+void CheckStagedFiles(const std::string& data_path, const Plan& plan, StagedTableCheck depth) {
   std::string stage = StageFolder(data_path);
   for (size_t i = 0; i < plan.tables.size(); ++i) {
     std::string name = std::to_string(i);
     CheckStagedFile(data_path, name);
-    if (!IsTable(Join(stage, name))) {
+    std::string staged = Join(stage, name);
+    bool table = depth == StagedTableCheck::kOpened ? IsTable(staged) : IsTableHeader(staged);
+    if (!table) {
       throw StageRefusal(data_path, "its file " + name + " is not a table");
     }
   }
@@ -293,8 +309,10 @@ struct WaitingRestore {
 // finishing, undoing or only reporting it: a folder itself, not a link; a plan, when there is
 // one, as a restore writes it, naming only plain file names, the log only as Convert.log, no
 // table twice; each file it stages there, a file and not a link, each staged table a table.
-// Throws StageRefusal when any of this fails; the folder is then left as it is.
-WaitingRestore CheckRestoreFolder(const std::string& data_path) {
+// Throws StageRefusal when any of this fails; the folder is then left as it is. A command that
+// only reads checks staged tables by their first bytes (`depth`).
+WaitingRestore CheckRestoreFolder(const std::string& data_path,
+                                  StagedTableCheck depth = StagedTableCheck::kOpened) {
   std::string stage = StageFolder(data_path);
   std::error_code ec;
   fs::file_status status = fs::symlink_status(stage, ec);
@@ -306,7 +324,7 @@ WaitingRestore CheckRestoreFolder(const std::string& data_path) {
   if (fs::is_symlink(plan)) throw StageRefusal(data_path, "its plan is a symbolic link");
   if (!fs::is_regular_file(plan)) throw StageRefusal(data_path, "its plan is not a file");
   WaitingRestore waiting{WaitingRestore::State::kDecided, ReadPlan(data_path)};
-  CheckStagedFiles(data_path, waiting.plan);
+  CheckStagedFiles(data_path, waiting.plan, depth);
   return waiting;
 }
 
@@ -613,7 +631,7 @@ void RefuseInterruptedRestore(const std::string& data_path) {
     throw PracticeDataError("A restore into " + PracticeName(data_path) +
                             " is at work in another program; wait until it is done");
   }
-  WaitingRestore waiting = CheckRestoreFolder(data_path);
+  WaitingRestore waiting = CheckRestoreFolder(data_path, StagedTableCheck::kHeader);
   if (waiting.state == WaitingRestore::State::kNone) return;
   throw PracticeDataError(WaitingRestoreText(data_path, waiting));
 }
