@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -384,6 +386,18 @@ class EveryPracticeRun {
       outcomes_[index] = "error";
       return;
     }
+    // One folder under two entries (the same path, another spelling, a link) would be run twice,
+    // perhaps at once: the later entry is not run.
+    struct stat folder {};
+    if (stat(practice.data_path.c_str(), &folder) == 0) {
+      auto [earlier, first] = folders_.try_emplace({folder.st_dev, folder.st_ino}, index);
+      if (!first) {
+        err_ << labels_[index] << ": the practice list gives the folder of "
+             << labels_[earlier->second] << " again; it runs once\n";
+        outcomes_[index] = "error";
+        return;
+      }
+    }
     running_.push_back({std::make_unique<PracticeRun>(
                             labels_[index], ArgsFor(practice, file_names_[index], options_),
                             options_.program, stops_, out_, err_),
@@ -447,6 +461,7 @@ class EveryPracticeRun {
 
   const std::vector<PracticeEntry>& practices_;
   const AllPracticesOptions& options_;
+  std::map<std::pair<dev_t, ino_t>, size_t> folders_;  // each folder run, by its entry
   std::ostream& out_;
   std::ostream& err_;
   std::vector<std::string> file_names_;  // of each practice's own files

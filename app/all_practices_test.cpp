@@ -180,6 +180,31 @@ TEST_F(AllPractices, EntriesThatCannotRunAreErrorsWhereverTheyStandInTheList) {
   EXPECT_NE(err.str().find("One: cannot start " + options.program), std::string::npos) << err.str();
 }
 
+TEST_F(AllPractices, AFolderTheListGivesTwiceRunsOnce) {
+  std::filesystem::create_directory_symlink(root_path_ + "/Practice1", root_.File("link"));
+  isam::testing::RunSql(root_path_ + "/MWDBList.ADT",
+                        "INSERT INTO records (\"Dataset Name\", \"Data Path\") VALUES "
+                        "('Again', 'Practice2/../Practice1'), ('Linked', '" +
+                            root_.File("link") + "')");
+  ProgramOutcome o = RunAll({"--who-paid-dir", Presses(), "--jobs", "3"});
+  ASSERT_TRUE(o.exited);
+  EXPECT_EQ(o.status, 1);
+  std::map<std::string, std::string> outcomes = Outcomes(o.out);
+  for (const char* name : kNames) EXPECT_EQ(outcomes[name], "finished") << o.out;
+  for (const char* name : {"Again", "Linked"}) {
+    EXPECT_EQ(outcomes[name], "error");
+    EXPECT_NE(o.err.find(std::string(name) +
+                         ": the practice list gives the folder of Demo Practice 1 again"),
+              std::string::npos)
+        << o.err;
+  }
+  // The procedure codes the run adds were added once.
+  EXPECT_EQ(testing::QueryColumn(root_path_ + "/Practice1/Mwpro.adt",
+                                 "SELECT count(*) FROM (SELECT \"Code 1\" FROM records GROUP BY "
+                                 "\"Code 1\" HAVING count(*) > 1)"),
+            std::vector<std::string>{"0"});
+}
+
 TEST_F(AllPractices, ARootWithoutAPracticeListOrWithAnEmptyOneFails) {
   std::filesystem::create_directory(root_.File("empty"));
   ProgramOutcome missing =
@@ -191,6 +216,16 @@ TEST_F(AllPractices, ARootWithoutAPracticeListOrWithAnEmptyOneFails) {
   EXPECT_EQ(empty.status, 1);
   EXPECT_NE(empty.err.find("names no practice"), std::string::npos) << empty.err;
   EXPECT_TRUE(empty.out.empty()) << empty.out;
+}
+
+TEST_F(AllPractices, AFolderOfPressesThatIsNoneIsRefusedBeforeAnyRun) {
+  for (const std::string& folder : {root_.File("missing"), std::string("/dev/zero")}) {
+    ProgramOutcome o = RunAll({"--who-paid-dir", folder});
+    ASSERT_TRUE(o.exited);
+    EXPECT_EQ(o.status, 2) << folder;
+    EXPECT_EQ(o.out, "") << folder;
+    EXPECT_NE(o.err.find(folder), std::string::npos) << o.err;
+  }
 }
 
 TEST_F(AllPractices, OptionsThatBelongToAllAreRefusedWithoutIt) {
@@ -251,6 +286,20 @@ TEST_F(HostileList, DatasetNamesNameFilesOnlyInsideTheFoldersGivenAndOneEach) {
   for (const std::string& file : files) {
     EXPECT_TRUE(fs::exists(out + "/backups/" + file + "/MWTRN.ADT")) << file;
   }
+}
+
+TEST_F(AllPractices, ADataPathWithControlCharactersPrintsNoLineOfItsOwn) {
+  // A practice's run names its data path in its error; the name before it makes the rest of a
+  // line that the path would end look like an outcome.
+  isam::testing::RunSql(root_path_ + "/MWDBList.ADT",
+                        "INSERT INTO records (\"Dataset Name\", \"Data Path\") VALUES "
+                        "('practice: Demo Practice 2', 'x' || char(10) || 'finished' || char(10))");
+  ProgramOutcome o = RunAll({"--who-paid-dir", Presses()});
+  ASSERT_TRUE(o.exited);
+  std::vector<std::string> lines = Lines(o.out);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "practice: Demo Practice 2: finished"), 1)
+      << o.out;
+  EXPECT_EQ(Outcomes(o.out)["practice: Demo Practice 2"], "error") << o.out;
 }
 
 TEST_F(AllPractices, ANameWithControlCharactersPrintsNoLineOfItsOwn) {

@@ -185,14 +185,14 @@ int CopyWithProgress(bool progress, std::ostream& err,
 }
 
 int CommandFailed(const char* command, const std::exception& e, std::ostream& err) {
-  err << "rivenoak " << command << ": " << e.what() << "\n";
+  err << "rivenoak " << command << ": " << common::EscapeControlCharacters(e.what()) << "\n";
   return 1;
 }
 
 // What a command did beside its own work, as a line of standard error.
 Note NoteTo(const char* command, std::ostream& err) {
   return [command, &err](const std::string& text) {
-    err << "rivenoak " << command << ": " << text << "\n";
+    err << "rivenoak " << command << ": " << common::EscapeControlCharacters(text) << "\n";
   };
 }
 
@@ -217,7 +217,7 @@ bool DestinationsUsable(const char* command, const std::string& report, const st
     if (!backup.empty()) CheckBackupPlace(backup, practices);
     return true;
   } catch (const OutputPlaceError& e) {
-    err << "rivenoak " << command << ": " << e.what() << "\n";
+    err << "rivenoak " << command << ": " << common::EscapeControlCharacters(e.what()) << "\n";
     return false;
   }
 }
@@ -262,7 +262,7 @@ int RunWithCopies(const std::string& data_path, const std::string& backup, bool 
     WriteChangeReport(data_path, copy, out);
     return status;
   } catch (const std::exception& e) {
-    out << "error: " << e.what() << "\n";
+    out << "error: " << common::EscapeControlCharacters(e.what()) << "\n";
     return 1;
   }
 }
@@ -323,6 +323,11 @@ void WriteReportFile(const std::string& file, RunRecord run, const std::string& 
 int RunHeadless(const std::string& data_path, const HeadlessOptions& options, std::ostream& out,
                 std::ostream& err) {
   HeadlessRunner runner(out, err, options);
+  if (!options.dry_run_of.empty()) {
+    std::string practice = options.dry_run_of;
+    while (practice.size() > 1 && practice.back() == '/') practice.pop_back();
+    runner.ShowPathAs(data_path, practice);
+  }
   PhaseTimings timings;
   // With a report, the practice is copied first, so that the report can list what the run
   // changed.
@@ -332,7 +337,8 @@ int RunHeadless(const std::string& data_path, const HeadlessOptions& options, st
       before = std::make_unique<TemporaryFolder>("rivenoak-report");
       BackUpPractice(data_path, before->path() + "/practice", nullptr, NoteTo("run", err));
     } catch (const std::exception& e) {
-      out << "error: cannot copy the practice for the report: " << e.what() << "\n";
+      out << "error: cannot copy the practice for the report: "
+          << common::EscapeControlCharacters(e.what()) << "\n";
       return 1;
     }
   }
@@ -384,7 +390,7 @@ int RunHeadless(const std::string& data_path, const HeadlessOptions& options, st
     try {
       WriteReportFile(options.report, run, before->path() + "/practice", data_path);
     } catch (const std::exception& e) {
-      err << "rivenoak run: " << e.what() << "\n";
+      err << "rivenoak run: " << common::EscapeControlCharacters(e.what()) << "\n";
       return 1;
     }
   }
@@ -527,7 +533,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   run->add_option("--who-paid-dir", who_paid_dir,
                   "With --all: presses from DIR/NAME.txt where present, NAME the Dataset "
                   "Name made a safe file name")
-      ->check(NotEmpty())
+      ->check(NotEmpty() & CLI::ExistingDirectory)
       ->needs(all_flag);
 
   CLI::App* backup = cli.add_subcommand("backup", "Copy a practice's tables to a new folder");

@@ -101,6 +101,29 @@ TEST_P(RunCommand, APracticeWithoutItsTablesEndsWithTheOpenError) {
       << o.out;
 }
 
+// What a table holds reaches the printed lines only with its control characters written out, so
+// that a value cannot end a line and forge one of its own; and a dry run names the practice, not
+// the copy it ran on.
+TEST_P(RunCommand, ValuesFromTheTablesPrintNoLineOfTheirOwn) {
+  PayAll();
+  isam::testing::RunSql(practice_ + "/MWTRN.ADT",
+                        "UPDATE records SET \"Entry Number\" = 'x' || char(10) || 'error: forged' "
+                        "WHERE _recno = 2");
+  for (bool dry_run : {false, true}) {
+    std::vector<std::string> args = {"run", practice_, "--quiet"};
+    if (dry_run) args.push_back("--dry-run");
+    Outcome o = Rivenoak(args);
+    EXPECT_EQ(o.status, 1) << o.out;
+    EXPECT_EQ(o.out.find("\nerror: forged"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("error: The run cannot join payments to their charges: " + practice_ +
+                         "/MWTRN.ADT: 1 record has an \"Entry Number\" that is not unique or "
+                         "not a whole number from 1 to 2147483647: record 2 ('x\\nerror: "
+                         "forged', not a whole number)."),
+              std::string::npos)
+        << o.out;
+  }
+}
+
 TEST(CommandLine, UnusableCommandLinesExitTwoWithTheReasonAndOpenNothing) {
   for (const auto& args :
        std::vector<std::vector<std::string>>{{"run"},

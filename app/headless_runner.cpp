@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "common/file_names.h"
 #include "data/errors.h"
 #include "engine/who_paid.h"
 
@@ -41,27 +42,46 @@ void HeadlessRunner::ApplyDateOptions() {
   if (!options_.to.empty()) date_to_ = options_.to;
 }
 
+void HeadlessRunner::ShowPathAs(const std::string& run_path, const std::string& shown_path) {
+  run_path_ = run_path;
+  shown_path_ = shown_path;
+}
+
+void HeadlessRunner::PrintLine(const char* kind, std::string text) {
+  if (!run_path_.empty()) {
+    for (size_t at = 0; (at = text.find(run_path_, at)) != std::string::npos;) {
+      text.replace(at, run_path_.size(), shown_path_);
+      at += shown_path_.size();
+    }
+  }
+  // A text may hold what the practice's tables hold (a chart number in a question, a path in an
+  // error): its control characters are written out, so that no value ends the line and begins
+  // one of its own.
+  out_ << kind << ": " << common::EscapeControlCharacters(text) << "\n";
+}
+
 void HeadlessRunner::SetStatus(const std::string& text) {
+  PrintLine("status", text);
   // Flushed at once, so that whoever watches the run knows the phase it is in.
-  out_ << "status: " << text << "\n" << std::flush;
+  out_ << std::flush;
 }
 
 void HeadlessRunner::ShowPlain(const std::string& text) {
-  out_ << "plain: " << text << "\n";
+  PrintLine("plain", text);
 }
 
 void HeadlessRunner::ShowInformation(const std::string& text) {
-  out_ << "information: " << text << "\n";
+  PrintLine("information", text);
   if (text == "Finished.") finished_ = true;
 }
 
 void HeadlessRunner::ShowError(const std::string& text) {
-  out_ << "error: " << text << "\n";
+  PrintLine("error", text);
   error_shown_ = true;
 }
 
 bool HeadlessRunner::AskYesNo(const std::string& text) {
-  out_ << "question: " << text << "\n";
+  PrintLine("question", text);
   out_ << "answer: " << (options_.answer_missing_payor ? "yes" : "no") << "\n";
   return options_.answer_missing_payor;
 }
@@ -128,7 +148,7 @@ void HeadlessRunner::ShowWhoPaid(engine::WhoPaidDialog& dialog) {
       break;
     }
     if (!readable || !dialog.PayerEnabled(static_cast<engine::PayerButton>(button))) {
-      out_ << "warning: " << line << " not offered\n";
+      out_ << "warning: " << common::EscapeControlCharacters(line) << " not offered\n";
       window.CloseDialog();
       break;
     }

@@ -51,6 +51,9 @@ class HeadlessRunner : public engine::RunView, public MainControls {
 
   // Puts the command line's dates into the date fields (after the practice set its own).
   void ApplyDateOptions();
+  // A run on a copy (a dry run) names the folder it was copied from wherever a text names the
+  // copy's: `run_path` is shown as `shown_path`.
+  void ShowPathAs(const std::string& run_path, const std::string& shown_path);
   int TypesChanged() const { return types_changed_; }
   // Whether the run ended with "Finished." and showed no error on its way.
   bool Finished() const { return finished_ && !error_shown_; }
@@ -91,6 +94,9 @@ class HeadlessRunner : public engine::RunView, public MainControls {
   void SetStartEnabled(bool) override {}
 
  private:
+  // "KIND: TEXT", the text's control characters escaped and the run's folder shown as asked.
+  void PrintLine(const char* kind, std::string text);
+
   std::ostream& out_;
   HeadlessOptions options_;
   TextGauge gauge1_, gauge2_;
@@ -102,6 +108,7 @@ class HeadlessRunner : public engine::RunView, public MainControls {
   bool finished_ = false;
   bool error_shown_ = false;
   size_t next_press_ = 0;
+  std::string run_path_, shown_path_;
 };
 
 // "this L", "all L" or "close" (words separated by blanks): the choice and the button a line of
