@@ -3,16 +3,17 @@
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <system_error>
@@ -24,10 +25,35 @@ namespace app::backup_files {
 
 namespace fs = std::filesystem;
 
-Fd::Fd(const std::string& path, int flags) : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0666)) {
+namespace {
+
+// What an entry of the file type `mode` is when it is no plain file, in words; empty for a file.
+std::string KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return "";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "no plain file";
+}
+
+}  // namespace
+
+// Opened without waiting: opening a FIFO for reading would otherwise wait for a writer that never
+// comes. On a plain file the flag changes nothing.
+Fd::Fd(const std::string& path, int flags)
+    : fd_(::open(path.c_str(), flags | O_CLOEXEC | ((flags & O_DIRECTORY) ? 0 : O_NONBLOCK),
+                 0666)) {
   if (fd_ < 0) {
     throw PracticeDataError("Cannot open " + path + ": " + std::strerror(errno));
   }
+  if (flags & O_DIRECTORY) return;
+  struct stat st {};
+  std::string kind = ::fstat(fd_, &st) == 0 ? KindOf(st.st_mode) : "no file to be read";
+  if (kind.empty()) return;
+  ::close(fd_);
+  throw PracticeDataError("Cannot open " + path + ": it is " + kind + ", not a plain file");
 }
 
 Fd::~Fd() {
@@ -84,6 +110,12 @@ bool IsLink(const std::string& path) {
   return fs::is_symlink(fs::symlink_status(path, ec));
 }
 
+std::string NonFileKind(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return "";
+  return KindOf(st.st_mode);
+}
+
 std::string Join(const std::string& folder, const std::string& name) {
   return (fs::path(folder) / name).string();
 }
@@ -97,6 +129,14 @@ bool IsWorkFile(const std::string& name) {
          name.find_first_not_of("0123456789ABCDEFabcdef", mj + 3) == std::string::npos;
 }
 
+bool IsReservedName(const std::string& name) {
+  std::string lower = name;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower.rfind(".rivenoak-", 0) == 0 || strcasecmp(name.c_str(), kManifestName) == 0 ||
+         IsWorkFile(lower);
+}
+
 std::string ListedNamesFault(const std::string& list, const std::vector<std::string>& tables,
                              const std::vector<std::string>& logs) {
   for (const std::string& name : tables) {
@@ -104,7 +144,11 @@ std::string ListedNamesFault(const std::string& list, const std::vector<std::str
     if (!common::IsPlainFileName(name)) {
       return list + " names the table " + shown + ", which is no plain file name";
     }
-    if (IsWorkFile(name) || strcasecmp(name.c_str(), kConvertLog) == 0) {
+    if (IsReservedName(name)) {
+      return list + " names the table " + shown +
+             ", a name this program keeps for its own files; no table has it";
+    }
+    if (strcasecmp(name.c_str(), kConvertLog) == 0) {
       return list + " names the table " + shown + ", which is no table's name";
     }
   }
@@ -160,6 +204,19 @@ FileSum SumFile(const std::string& from, const std::string& to) {
   return sum;
 }
 
+std::string ReadText(const std::string& path) {
+  Fd in(path, O_RDONLY | O_NOFOLLOW);
+  std::string text;
+  std::array<char, 4096> buffer;
+  for (;;) {
+    ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw PracticeDataError("Cannot read " + path + ": " + std::strerror(errno));
+    if (got == 0) return text;
+    text.append(buffer.data(), static_cast<size_t>(got));
+  }
+}
+
 void WriteWhole(const std::string& path, const std::string& text) {
   std::string temporary = path + ".new";
   ::unlink(temporary.c_str());
@@ -204,17 +261,19 @@ std::vector<ManifestEntry> ReadManifest(const std::string& backup) {
     return PracticeDataError("The folder " + backup + " is not a complete backup: " + why +
                              "; nothing was restored");
   };
-  auto refuse_link = [&](const std::string& name) -> PracticeDataError {
-    return refuse(name + " is a symbolic link, not a file of the backup");
+  // Looked at before it is opened: a FIFO would hold the restore up for good.
+  auto refuse_non_file = [&](const std::string& name) {
+    std::string kind = NonFileKind(Join(backup, name));
+    if (!kind.empty()) throw refuse(name + " is " + kind + ", not a file of the backup");
   };
-  if (IsLink(path)) throw refuse_link(kManifestName);
-  std::ifstream in(path);
+  if (!Exists(path)) {
+    throw refuse(std::string(kManifestName) +
+                 " is missing (a backup that was stopped before it was finished has none)");
+  }
+  refuse_non_file(kManifestName);
+  std::istringstream in(ReadText(path));
   std::string line;
-  if (!in || !std::getline(in, line) || line != kManifestFirstLine) {
-    if (!Exists(path)) {
-      throw refuse(std::string(kManifestName) +
-                   " is missing (a backup that was stopped before it was finished has none)");
-    }
+  if (!std::getline(in, line) || line != kManifestFirstLine) {
     throw refuse(std::string(kManifestName) + " is not a backup's manifest");
   }
   std::vector<ManifestEntry> entries;
@@ -248,7 +307,7 @@ std::vector<ManifestEntry> ReadManifest(const std::string& backup) {
   for (const ManifestEntry& entry : entries) {
     std::string file = Join(backup, entry.name);
     if (!Exists(file)) throw refuse(entry.name + " is missing");
-    if (IsLink(file)) throw refuse_link(entry.name);
+    refuse_non_file(entry.name);
     if (SumFile(file) != entry.sum) {
       throw refuse(entry.name + " is not the file the backup wrote (its size or checksum differs)");
     }

@@ -3,9 +3,10 @@
 // all of a text or no file), and the manifest that lists a backup's files with their sizes and
 // checksums. A backup folder without a whole manifest that agrees with its files is no backup.
 // The names a manifest or a restore's plan lists are data that whoever can write those files
-// chose: they name a file only as one plain file name (common/file_names.h), a log only as
-// Convert.log, each table once. Nothing is read or written through a link: a file is opened so
-// that a link in its place fails, and a new file is made only where no entry of its name is.
+// chose: they name a file only as one plain file name (common/file_names.h) that is none of the
+// program's own, a log only as Convert.log, each table once. Nothing is read or written through a
+// link, nor from anything but a plain file: a file is opened so that a link in its place fails and
+// a FIFO holds nothing up, and a new file is made only where no entry of its name is.
 // Internal to the practice copies (practice_copy.cpp).
 #ifndef RIVENOAK_APP_BACKUP_FILES_H_
 #define RIVENOAK_APP_BACKUP_FILES_H_
@@ -21,7 +22,9 @@ inline constexpr char kManifestFirstLine[] = "rivenoak backup 1";
 // The one log a practice has, a backup holds and a restore writes (in any letter case).
 inline constexpr char kConvertLog[] = "Convert.log";
 
-// An open file descriptor, closed when it goes; a file that cannot be opened is refused by name.
+// An open file descriptor, closed when it goes; a file that cannot be opened is refused by name,
+// and so is an entry that is no plain file (a FIFO, socket or device would hold the program up or
+// take no lock), unless `flags` ask for a folder.
 class Fd {
  public:
   Fd(const std::string& path, int flags);
@@ -38,6 +41,9 @@ class Fd {
 bool Exists(const std::string& path);
 // Whether the entry at `path` is a symbolic link.
 bool IsLink(const std::string& path);
+// What the entry at `path` is when it is there and no plain file, in words ("a symbolic link",
+// "a FIFO", "a folder", ...); empty for a plain file or no entry at all.
+std::string NonFileKind(const std::string& path);
 std::string Join(const std::string& folder, const std::string& name);
 
 // Files that programs at work on a table keep beside it for a moment or for as long as they have
@@ -45,9 +51,14 @@ std::string Join(const std::string& folder, const std::string& name);
 // indexes, lock files. None of them is part of a copy.
 bool IsWorkFile(const std::string& name);
 
+// Whether `name`, in any letter case, is one this program keeps for its own files in a practice
+// or backup folder: anything beginning ".rivenoak-" (a restore's staging folder, its lock, what
+// is left of a finished one), the manifest, and the work files of programs at work on a table.
+bool IsReservedName(const std::string& name);
+
 // What is wrong with the names a list (`list`: "Backup.manifest", "its plan") gives to the tables
-// and logs of a practice: a table that is no plain file name, a work file or the log; a log that
-// is not Convert.log; a table or log listed twice, also in two spellings that differ in letter
+// and logs of a practice: a table that is no plain file name, a reserved name or the log; a log
+// that is not Convert.log; a table or log listed twice, also in two spellings that differ in letter
 // case only. Empty when nothing is; else a text that begins with `list`.
 std::string ListedNamesFault(const std::string& list, const std::vector<std::string>& tables,
                              const std::vector<std::string>& logs);
@@ -66,6 +77,8 @@ void Sync(const std::string& path, bool folder);
 // bytes are also copied there (a new file, made only where no entry of that name is, on the disk
 // when this returns).
 FileSum SumFile(const std::string& from, const std::string& to = "");
+// All of the file at `path` (never read through a link, nor from anything but a plain file).
+std::string ReadText(const std::string& path);
 // Writes `text` to `path` through a temporary file given the name last, on the disk when this
 // returns: whoever reads `path` finds all of the text or no file. An entry planted under the
 // temporary file's name is removed (a link itself, not what it leads to), never written through.
@@ -85,7 +98,8 @@ struct ManifestEntry {
 
 std::string ManifestText(const std::vector<ManifestEntry>& entries);
 // The entries of the manifest of `backup`, each checked against its file; throws naming what is
-// missing, different, listed under a name no practice file may have, or a link.
+// missing, different, listed under a name no practice file may have, or no plain file (a link, a
+// FIFO, ...), the manifest itself included; nothing that is no plain file is opened.
 std::vector<ManifestEntry> ReadManifest(const std::string& backup);
 
 }  // namespace app::backup_files

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <system_error>
 
@@ -34,6 +33,9 @@ using namespace backup_files;  // NOLINT: the files of a backup
 constexpr char kRestoreFolder[] = ".rivenoak-restore";
 constexpr char kPlanName[] = "plan";
 constexpr char kPlanFirstLine[] = "rivenoak restore 1";
+// The files the engine and SQLite keep beside a table: its rollback journal, write-ahead log and
+// that log's index, and the open mark's lock file. Each is opened, or made, where the table is.
+constexpr std::array<const char*, 4> kBesideTable = {"-journal", "-wal", "-shm", ".lck"};
 
 // The practice folder as messages name it.
 std::string PracticeName(const std::string& data_path) {
@@ -63,17 +65,33 @@ bool StandsForPracticeFile(const std::string& folder, const std::string& name) {
 }
 
 // Throws when the entry at `path` of a practice folder is a link: reading through it would copy
-// another file, writing through it would change one outside the practice.
-void RefuseLink(const std::string& path) {
+// another file, writing through it would change one outside the practice. `consequence` says what
+// that left undone.
+void RefuseLink(const std::string& path, const std::string& consequence = "") {
   if (!IsLink(path)) return;
   throw PracticeDataError("The file " + path +
                           " is a symbolic link: a practice's tables, its Convert.log and their "
                           "lock files are read and written only as files of the practice folder "
-                          "itself, never through a link; put the file itself in its place");
+                          "itself, never through a link; put the file itself in its place" +
+                          consequence);
+}
+
+// Throws when the entry at `path` of a practice folder is there and is no plain file: a link (see
+// RefuseLink), or a FIFO, socket, device or folder, which would hold a command up for good or
+// take no lock.
+void RefuseNonFile(const std::string& path, const std::string& consequence = "") {
+  RefuseLink(path, consequence);
+  std::string kind = NonFileKind(path);
+  if (kind.empty()) return;
+  throw PracticeDataError("The file " + path + " is " + kind +
+                          ", not a plain file: a practice's tables, its Convert.log and the "
+                          "files kept beside them are only ever plain files; remove it" +
+                          consequence);
 }
 
 // The names of the files of `folder`, sorted, without the work files of programs at work there;
-// throws on a link that stands for a practice's file.
+// throws on a link that stands for a practice's file, and on any other entry that is neither a
+// file nor a folder (a table replaced by a FIFO would else be left out of a copy without a word).
 std::vector<std::string> FileNames(const std::string& folder) {
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
@@ -83,10 +101,16 @@ std::vector<std::string> FileNames(const std::string& folder) {
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
     std::string name = entry.path().filename().string();
     fs::file_status status = entry.symlink_status(ec);
-    if (fs::is_symlink(status) && StandsForPracticeFile(folder, name)) {
-      RefuseLink(entry.path().string());
+    if (fs::is_symlink(status)) {
+      if (StandsForPracticeFile(folder, name)) RefuseLink(entry.path().string());
+      continue;
     }
-    if (fs::is_regular_file(status) && !IsWorkFile(name)) names.push_back(name);
+    if (IsWorkFile(name) || fs::is_directory(status)) continue;
+    if (fs::is_regular_file(status)) {
+      names.push_back(name);
+    } else {
+      RefuseNonFile(entry.path().string());
+    }
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -128,16 +152,20 @@ void CopyTable(const isam::TableFileReader& source, isam::TableFileWriter& dest,
 
 // Every table of a practice folder taken from every other program: the engine's open marks,
 // held alone, and SQLite's exclusive lock on each file, held by the connection that then writes
-// it. Tables missing from the folder are made when they are first written. A table or lock file
-// that is a link is refused before anything is held.
+// it. Tables missing from the folder are made when they are first written. A table, or a file
+// kept beside one (its journal, write-ahead log and index, the open mark's lock file), that is a
+// link or no plain file is refused before anything is held: found only when its table is written,
+// it would stop a restore half done.
 class PracticeHold {
  public:
   PracticeHold(const std::string& folder, const std::vector<std::string>& names,
                const std::string& consequence)
       : folder_(folder), names_(names), writers_(names.size()) {
     for (const std::string& name : names) {
-      RefuseLink(Join(folder, name));
-      RefuseLink(Join(folder, name) + ".lck");  // the open mark's file
+      RefuseNonFile(Join(folder, name), consequence);
+      for (const char* beside : kBesideTable) {
+        RefuseNonFile(Join(folder, name) + beside, consequence);
+      }
     }
     // Where the mount keeps locks on this computer, no hold keeps another computer out.
     std::string local_locks = isam::LocalLocksRefusal(folder);
@@ -220,7 +248,7 @@ PracticeDataError StageRefusal(const std::string& data_path, const std::string& 
 
 // The plan of the staging folder of `data_path`, read line by line as a restore writes it.
 Plan ReadPlan(const std::string& data_path) {
-  std::ifstream in(Join(StageFolder(data_path), kPlanName));
+  std::istringstream in(ReadText(Join(StageFolder(data_path), kPlanName)));
   auto refuse = [&](const std::string& why) { return StageRefusal(data_path, why); };
   std::string line;
   if (!std::getline(in, line) || line != kPlanFirstLine)
@@ -276,14 +304,23 @@ void CheckStagedFile(const std::string& data_path, const std::string& name) {
 enum class StagedTableCheck { kHeader, kOpened };
 
 // Throws when a file the plan stages is missing, a link, no file, or no table where a table is
-// staged. The staged log may be missing only when the restore already moved it into the practice,
-// with the last-write time the plan gives it.
+// staged, or when a file beside a staged table is a link or no file (it would stop the restore
+// when that table is read, after the tables before it were written). The staged log may be missing
+// only when the restore already moved it into the practice, with the last-write time the plan gives
+// it.
 void CheckStagedFiles(const std::string& data_path, const Plan& plan, StagedTableCheck depth) {
   std::string stage = StageFolder(data_path);
   for (size_t i = 0; i < plan.tables.size(); ++i) {
     std::string name = std::to_string(i);
     CheckStagedFile(data_path, name);
     std::string staged = Join(stage, name);
+    // Before the table is opened, which may already act on the files beside it.
+    for (const char* beside : kBesideTable) {
+      std::string kind = NonFileKind(staged + beside);
+      if (!kind.empty()) {
+        throw StageRefusal(data_path, "its file " + name + beside + " is " + kind);
+      }
+    }
     bool table = depth == StagedTableCheck::kOpened ? IsTable(staged) : IsTableHeader(staged);
     if (!table) {
       throw StageRefusal(data_path, "its file " + name + " is not a table");
@@ -374,7 +411,7 @@ class RestoreLock {
  public:
   explicit RestoreLock(const std::string& data_path) : path_(PathFor(data_path)) {
     for (int tries = 0; !fd_; ++tries) {
-      RefuseLink(path_);
+      RefuseNonFile(path_);
       auto fd = std::make_unique<Fd>(path_, O_RDWR | O_CREAT | O_NOFOLLOW);
       if (!TryLock(fd->get())) {
         throw PracticeDataError("A restore into " + PracticeName(data_path) +
@@ -393,9 +430,12 @@ class RestoreLock {
   RestoreLock& operator=(const RestoreLock&) = delete;
 
   // Whether a restore into `data_path` holds the lock now; nothing is made or changed.
+  // The lock file is refused, by name, when it is no plain file: a FIFO would hold the command up
+  // for good, and a link is never followed.
   static bool HeldElsewhere(const std::string& data_path) {
     std::string path = PathFor(data_path);
-    if (!Exists(path) || IsLink(path)) return false;
+    RefuseNonFile(path);
+    if (!Exists(path)) return false;
     try {
       Fd fd(path, O_RDONLY | O_NOFOLLOW);
       struct flock lock = ByteZero(F_WRLCK);
@@ -461,10 +501,10 @@ void RecoverRestore(const std::string& data_path, const Note& note) {
   }
   const Plan& plan = waiting.plan;
   std::string backup = common::EscapeControlCharacters(plan.backup);
-  if (!plan.log.empty()) RefuseLink(Join(data_path, plan.log));
-  PracticeHold hold(data_path, plan.tables,
-                    "; an interrupted restore from " + backup +
-                        " is not finished yet, and the practice is not whole until it is");
+  std::string unfinished = "; an interrupted restore from " + backup +
+                           " is not finished yet, and the practice is not whole until it is";
+  if (!plan.log.empty()) RefuseNonFile(Join(data_path, plan.log), unfinished);
+  PracticeHold hold(data_path, plan.tables, unfinished);
   ApplyPlan(plan, data_path, hold, nullptr);
   if (note) {
     note("A restore into " + practice + " from " + backup +
@@ -583,6 +623,18 @@ void RefuseNonTables(const std::string& backup, const std::vector<ManifestEntry>
   }
 }
 
+// The refusal of a decided restore that a failure stopped, `why` its text. The engine says of a
+// table it refused to write that nothing was changed, which holds for that table only: the tables
+// before it are the backup's already.
+std::string HalfDone(std::string why, const std::string& data_path) {
+  const std::string nothing = "nothing was changed";
+  for (size_t at; (at = why.find(nothing)) != std::string::npos;) {
+    why.replace(at, nothing.size(), "that table was left as it was");
+  }
+  return why + "; the restore stopped half done, and the next command on " + data_path +
+         " that writes it finishes it (rivenoak restore, backup or run)";
+}
+
 }  // namespace
 
 std::vector<std::string> TableFileNames(const std::string& folder) {
@@ -699,7 +751,7 @@ int RestorePractice(const std::string& backup, const std::string& data_path, eng
   std::vector<ManifestEntry> entries = ReadManifest(backup);
   RefuseNonTables(backup, entries, "");
   Plan plan = PlanOf(backup, entries, data_path, TableFileNames(data_path));
-  if (!plan.log.empty()) RefuseLink(Join(data_path, plan.log));
+  if (!plan.log.empty()) RefuseNonFile(Join(data_path, plan.log), "; nothing was restored");
   PracticeHold hold(data_path, plan.tables, "; nothing was restored");
   // Staged: the backup's files, checked again as they are copied, then the plan that decides.
   // A new folder, never one that was put in its place meanwhile, nor a link's target.
@@ -730,11 +782,7 @@ int RestorePractice(const std::string& backup, const std::string& data_path, eng
   try {
     ApplyPlan(plan, data_path, hold, gauge);
   } catch (const std::exception& e) {
-    throw PracticeDataError(std::string(e.what()) +
-                            "; the restore stopped half done, and the "
-                            "next command on " +
-                            data_path +
-                            " that writes it finishes it (rivenoak restore, backup or run)");
+    throw PracticeDataError(HalfDone(e.what(), data_path));
   }
   return static_cast<int>(plan.tables.size());
 }

@@ -18,11 +18,13 @@
 //
 // Practice folders and backups sit in shared folders that others can write. So a staging folder
 // is acted on only after one check of all of it (CheckRestoreFolder in practice_copy.cpp): its
-// plan as a restore writes it, every name a plain file name, the log only as Convert.log, no
-// table twice, every staged file a file and a table. One that fails is left as it is and
-// refused by name. Nothing is read or written through a link: a practice's tables, its
-// Convert.log and their lock files are refused when they are links, and so are a backup's files.
-// A backup is never made inside the practice folder it copies.
+// plan as a restore writes it, every name a plain file name and none of the program's own, the
+// log only as Convert.log, no table twice, every staged file a file and a table. One that fails is
+// left as it is and refused by name. Nothing is read or written through a link, nor from a FIFO,
+// socket or device, which would hold a command up for good: a practice's tables, its Convert.log,
+// the files kept beside its tables (journals, write-ahead logs, lock files) and the restore's own
+// lock file are refused by name when they are such, before anything changes, and so are a backup's
+// files, its manifest included. A backup is never made inside the practice folder it copies.
 #ifndef RIVENOAK_APP_PRACTICE_COPY_H_
 #define RIVENOAK_APP_PRACTICE_COPY_H_
 

@@ -1,11 +1,13 @@
 // Backups and restores against someone else who can write in the shared folders a practice and its
 // backups sit in: a staging folder of a restore made by hand, a backup's manifest edited by hand,
-// links planted in a practice or backup folder, a backup made inside the practice folder. Each
+// links and FIFOs planted in a practice or backup folder, tables given the names of the program's
+// own files, a backup made inside the practice folder. Each
 // case plants its files with plain file calls, runs the commands as the program's users would and
 // checks that nothing outside the practice was written, that the practice is as it was where the
 // command refused, and what the refusal says.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -40,7 +42,7 @@ void Write(const std::string& path, const std::string& text) {
 }
 
 // Everything under `folder`, a text for each entry: a file's size and hash, a link's target,
-// "folder".
+// "folder", or what else it is (a FIFO is never opened).
 using Contents = std::map<std::string, std::string>;
 Contents ContentsOf(const std::string& folder) {
   Contents contents;
@@ -50,6 +52,8 @@ Contents ContentsOf(const std::string& folder) {
       contents[name] = "link to " + fs::read_symlink(entry.path()).string();
     } else if (entry.is_directory()) {
       contents[name] = "folder";
+    } else if (!entry.is_regular_file()) {
+      contents[name] = "no plain file";
     } else {
       std::string bytes = Read(entry.path().string());
       contents[name] = std::to_string(bytes.size()) + " bytes, hash " +
@@ -80,6 +84,13 @@ Strings ChangedSince(const Contents& before, const std::string& folder) {
 // What a command printed, on either stream.
 std::string Said(const Outcome& o) {
   return o.out + o.err;
+}
+std::string Said(const testing::ProgramOutcome& o) {
+  return o.out + o.err;
+}
+
+void MakeFifo(const std::string& path) {
+  ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0) << path;
 }
 
 class CopyAttacks : public ::testing::Test {
@@ -131,7 +142,14 @@ class CopyAttacks : public ::testing::Test {
     return copy;
   }
 
+  // The program as its own process, for a command a planted file could hold up: one that has not
+  // ended long after it should have is ended, and its outcome says so (`exited` false).
+  testing::ProgramOutcome Run(const Strings& args) {
+    return testing::Execute(RIVENOAK_PATH, args, runs_.path());
+  }
+
   TempFolder folder_;
+  TempFolder runs_;  // where the program's own process writes its output
   std::string practice_, backup_, stage_;
 };
 
@@ -188,6 +206,12 @@ TEST_F(CopyAttacks, EveryFaultOfAPlantedRestoreFolderIsNamedAndNothingIsDone) {
        "its plan lists the table MWTRN.ADT twice (also as mwtrn.adt)"},
       {[&] { PlantRestore(with(2, "table Mwpax.adt")); },
        "its plan lists the table Mwpax.adt twice"},
+      // Finished, it would be written and then removed with what is left of the staging folder.
+      {[&] { PlantRestore(with(2, "table .rivenoak-restore-done")); },
+       "its plan names the table .rivenoak-restore-done, a name this program keeps for its own "
+       "files; no table has it"},
+      {[&] { PlantRestore(with(2, "table backup.MANIFEST")); },
+       "its plan names the table backup.MANIFEST, a name this program keeps for its own files"},
       {[&] {
          PlantRestore(whole);
          fs::remove(stage_ + "/1");
@@ -199,6 +223,17 @@ TEST_F(CopyAttacks, EveryFaultOfAPlantedRestoreFolderIsNamedAndNothingIsDone) {
          Write(stage_ + "/2", "no table\n");
        },
        "its file 2 is not a table"},
+      // Met only when the last table is read, after the others were written.
+      {[&] {
+         PlantRestore(whole);
+         fs::create_symlink(folder_.File("elsewhere"), stage_ + "/2-journal");
+       },
+       "its file 2-journal is a symbolic link"},
+      {[&] {
+         PlantRestore(whole);
+         MakeFifo(stage_ + "/2-wal");
+       },
+       "its file 2-wal is a FIFO"},
       {[&] {
          PlantRestore(whole);
          fs::remove(stage_ + "/0");
@@ -461,6 +496,156 @@ TEST_F(CopyAttacks, ARestoreLeavesNoLockFileAndStillKeepsOthersOut) {
   EXPECT_EQ(o.err, "rivenoak diff: A restore into " + practice_ +
                        " is at work in another program; wait until it is done\n");
   EXPECT_TRUE(fs::exists(stage_ + "/0"));
+}
+
+TEST_F(CopyAttacks, FifosHoldNoCommandUpAndAreRefusedByName) {
+  ASSERT_EQ(Rivenoak({"run", practice_, "--quiet"}).status, 0);
+  std::string copy = folder_.File("copy");
+  auto refused = [&](const Strings& command, const std::string& why) {
+    Contents before = ContentsOf(folder_.path());
+    testing::ProgramOutcome o = Run(command);
+    EXPECT_TRUE(o.exited) << command[0] << " was held up: " << why;
+    EXPECT_EQ(o.status, 1) << command[0] << ": " << Said(o);
+    EXPECT_NE(Said(o).find(why), std::string::npos) << command[0] << ": " << Said(o);
+    EXPECT_EQ(ChangedSince(before, folder_.path()), Strings{}) << command[0] << ": " << why;
+  };
+
+  // The restore lock of a restore that seems to wait in the practice.
+  std::string lock = practice_ + "/.rivenoak-restore.lck";
+  fs::create_directory(stage_);
+  MakeFifo(lock);
+  for (const Strings& command :
+       {Strings{"diff", backup_, practice_}, Strings{"run", practice_, "--quiet", "--dry-run"},
+        Strings{"restore", backup_, practice_}, Strings{"backup", practice_, copy},
+        Strings{"run", practice_, "--quiet"}}) {
+    refused(command, "The file " + lock + " is a FIFO, not a plain file");
+  }
+  fs::remove(lock);
+  fs::remove(stage_);
+
+  // A backup's manifest, and a file its manifest lists; the restore lock is not left behind.
+  std::string no_manifest = folder_.File("no-manifest");
+  fs::copy(backup_, no_manifest);
+  fs::remove(no_manifest + "/Backup.manifest");
+  MakeFifo(no_manifest + "/Backup.manifest");
+  refused({"restore", no_manifest, practice_},
+          "rivenoak restore: The folder " + no_manifest +
+              " is not a complete backup: Backup.manifest is a FIFO, not a file of the backup; "
+              "nothing was restored\n");
+  std::string fifo_table = EditedBackup("fifo-table", [](Strings& lines) {
+    lines.insert(lines.end() - 1, "table 00000000 0 F.adt");
+  });
+  MakeFifo(fifo_table + "/F.adt");
+  refused({"restore", fifo_table, practice_},
+          "rivenoak restore: The folder " + fifo_table +
+              " is not a complete backup: F.adt is a FIFO, not a file of the backup; nothing was "
+              "restored\n");
+
+  // A table of the practice: never left out of a backup, nor written or compared, without a word.
+  std::string table = practice_ + "/Mwpro.adt";
+  fs::rename(table, folder_.File("put-aside"));
+  MakeFifo(table);
+  for (const Strings& command :
+       {Strings{"backup", practice_, copy}, Strings{"restore", backup_, practice_},
+        Strings{"diff", backup_, practice_}}) {
+    refused(command, "The file " + table + " is a FIFO, not a plain file");
+  }
+  EXPECT_FALSE(fs::exists(copy));
+}
+
+TEST_F(CopyAttacks, FilesBesideATableTheRestoreAddsAreCheckedBeforeAnyChange) {
+  ASSERT_EQ(Rivenoak({"run", practice_, "--quiet"}).status, 0);
+  // A backup with a table the practice lacks: its file and side files are made by the restore.
+  std::string bigger = EditedBackup("bigger", [](Strings& lines) {
+    std::string line = LineOf(lines, "Mwpro.adt");
+    lines.insert(lines.end() - 1, line.substr(0, line.size() - 9) + "New.adt");
+  });
+  fs::copy_file(backup_ + "/Mwpro.adt", bigger + "/New.adt");
+  std::string elsewhere = folder_.File("elsewhere");
+  struct Case {
+    std::string entry;
+    bool fifo;
+    std::string why;
+  };
+  std::vector<Case> cases;
+  for (const char* name : {"New.adt-journal", "New.adt-wal", "New.adt-shm", "New.adt",
+                           "Mwpro.adt-journal", "Mwpro.adt-wal"}) {
+    std::string entry = practice_ + "/" + name;
+    cases.push_back({entry, false, "The file " + entry + " is a symbolic link"});
+  }
+  for (const char* name : {"New.adt-journal", "New.adt.lck"}) {
+    std::string entry = practice_ + "/" + name;
+    cases.push_back({entry, true, "The file " + entry + " is a FIFO, not a plain file"});
+  }
+  for (const Case& c : cases) {
+    if (c.fifo) {
+      MakeFifo(c.entry);
+    } else {
+      fs::create_symlink(elsewhere, c.entry);
+    }
+    Contents before = ContentsOf(folder_.path());
+    testing::ProgramOutcome o = Run({"restore", bigger, practice_});
+    EXPECT_TRUE(o.exited) << c.entry;
+    EXPECT_EQ(o.status, 1) << c.entry;
+    EXPECT_NE(o.err.find(c.why), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("nothing was restored"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find("half done"), std::string::npos) << o.err;
+    EXPECT_EQ(ChangedSince(before, folder_.path()), Strings{}) << c.entry;
+    fs::remove(c.entry);
+  }
+
+  // The same restore decided and then killed: the commands that finish it refuse before writing.
+  Strings plan = WholePlan();
+  plan.insert(plan.end() - 1, "table New.adt");
+  PlantRestore(plan);
+  fs::copy_file(backup_ + "/Mwpro.adt", stage_ + "/3");
+  std::string journal = practice_ + "/New.adt-journal";
+  fs::create_symlink(elsewhere, journal);
+  Contents before = ContentsOf(folder_.path());
+  for (const Strings& command :
+       {Strings{"backup", practice_, folder_.File("copy")}, Strings{"restore", backup_, practice_},
+        Strings{"run", practice_, "--quiet"}}) {
+    testing::ProgramOutcome o = Run(command);
+    EXPECT_TRUE(o.exited) << command[0];
+    EXPECT_EQ(o.status, 1) << command[0];
+    EXPECT_NE(Said(o).find("The file " + journal + " is a symbolic link"), std::string::npos)
+        << Said(o);
+    EXPECT_NE(Said(o).find("an interrupted restore from " + backup_ + " is not finished yet"),
+              std::string::npos)
+        << Said(o);
+    EXPECT_EQ(ChangedSince(before, folder_.path()), Strings{}) << command[0];
+  }
+  // Once the link is gone, the next command finishes it.
+  fs::remove(journal);
+  Outcome finished = Rivenoak({"backup", practice_, folder_.File("copy")});
+  EXPECT_EQ(finished.status, 0) << finished.err;
+  EXPECT_EQ(Differences(bigger, practice_), Strings{});
+}
+
+TEST_F(CopyAttacks, TablesUnderTheNamesOfTheProgramsOwnFilesAreRefused) {
+  ASSERT_EQ(Rivenoak({"run", practice_, "--quiet"}).status, 0);
+  Contents before = ContentsOf(practice_);
+  int number = 0;
+  for (const std::string& name :
+       Strings{".rivenoak-restore-done", ".rivenoak-restore", ".RIVENOAK-restore.lck",
+               ".rivenoak-anything", "Backup.manifest", "Mwpro.adt-journal", "Mwpro.adt-wal",
+               "Mwpro.adt-shm", "Mwpro.adt.LCK", "Mwpro.adt-mj0A1B2C3D"}) {
+    // The backup's Mwpro.adt under that name, listed with its own size and checksum.
+    std::string renamed = EditedBackup("renamed" + std::to_string(number++), [&](Strings& lines) {
+      std::string& line = LineOf(lines, "Mwpro.adt");
+      line.replace(line.size() - 9, 9, name);
+    });
+    if (name != "Backup.manifest") fs::rename(renamed + "/Mwpro.adt", renamed + "/" + name);
+    Contents backup_before = ContentsOf(renamed);
+    Outcome o = Rivenoak({"restore", renamed, practice_});
+    EXPECT_EQ(o.status, 1) << name;
+    EXPECT_EQ(o.err, "rivenoak restore: The folder " + renamed +
+                         " is not a complete backup: Backup.manifest names the table " + name +
+                         ", a name this program keeps for its own files; no table has it; nothing "
+                         "was restored\n");
+    EXPECT_EQ(ChangedSince(before, practice_), Strings{}) << name;
+    EXPECT_EQ(ChangedSince(backup_before, renamed), Strings{}) << name;
+  }
 }
 
 }  // namespace
