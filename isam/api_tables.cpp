@@ -41,6 +41,7 @@ IsamResult IsamCheckTableFree(const char* folder, const char* name) {
     Need(name, "table name");
     std::string normalised = NormalisePath(folder);
     std::string path = FindTableFile(normalised, name);
+    RefuseOddSideFiles(path);
     // In a network folder a change is refused where locks stay on this computer, and the table
     // must be free of every other program's open mark (see IsamGetConnectionType).
     FolderFilesystem filesystem = FilesystemOf(normalised);

@@ -233,8 +233,9 @@ std::shared_ptr<Attachment> Connection::Attach(const std::string& path, bool rea
     return attachment;
   }
   // The table file itself was looked at when it was found; SQLite writes the files beside a
-  // writable one too.
-  if (!read_only) RefuseLinkedSideFiles(path);
+  // writable one too, and reads a journal or log beside any one, where a named pipe would block
+  // it.
+  RefuseOddSideFiles(path);
   int encoding = CheckTableFileHeader(path);
 
   // In a transaction, a new file gets a slot of its own whose transaction starts after it opens.

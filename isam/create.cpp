@@ -63,7 +63,7 @@ void CreateTable(const std::string& path, const std::vector<std::string>& field_
   size_t slash = target.find_last_of('/');
   std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
   if (!IsDirectory(dir)) Fail(ISAM_ERR_FOLDER_NOT_FOUND, "The folder " + dir + " does not exist");
-  RefuseLink(target, "The table file");
+  RefuseUnlessPlainFile(target, "The table file");
   if (access(target.c_str(), F_OK) == 0) {
     Fail(ISAM_ERR_TABLE_EXISTS, "The file " + target + " already exists");
   }
@@ -114,6 +114,8 @@ void CreateTable(const std::string& path, const std::vector<std::string>& field_
 
   std::string temp = target + ".creating-" + std::to_string(getpid());
   unlink(temp.c_str());
+  // SQLite keeps a journal beside the new file while it writes it.
+  RefuseOddSideFiles(temp);
   try {
     DbPtr db =
         OpenDb(UriOfFile(SqliteFileName(temp)), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, target);

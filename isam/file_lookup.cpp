@@ -28,13 +28,38 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool IsSymbolicLink(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+OpenFile::~OpenFile() {
+  if (fd_ >= 0) close(fd_);
 }
 
-void RefuseLink(const std::string& path, const std::string& kind) {
-  if (!IsSymbolicLink(path)) return;
+OpenFile OpenWithoutWaiting(const std::string& path) {
+  return OpenFile(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+}
+
+namespace {
+
+const char* KindOfFile(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a named pipe";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISDIR(mode)) return "a folder";
+  return "of no kind Rivenoak knows";
+}
+
+}  // namespace
+
+void FailNotPlainFile(const std::string& path, const std::string& kind, mode_t mode) {
+  Fail(ISAM_ERR_IO, kind + " " + path + " is not a plain file but " + KindOfFile(mode) +
+                        ". Rivenoak reads and writes a table, its lock file and the files beside "
+                        "it only as plain files of their own: opening anything else could block "
+                        "it or lead elsewhere; nothing was changed. Remove it (put the table "
+                        "itself in its place, if it stands for one) and run again");
+}
+
+void RefuseUnlessPlainFile(const std::string& path, const std::string& kind) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return;
+  if (!S_ISLNK(st.st_mode)) FailNotPlainFile(path, kind, st.st_mode);
   Fail(ISAM_ERR_IO, kind + " " + path +
                         " is a symbolic link. Rivenoak reads and writes a table, its lock file and "
                         "the files beside it only as files of their own, never through a link, "
@@ -43,9 +68,9 @@ void RefuseLink(const std::string& path, const std::string& kind) {
                         "again");
 }
 
-void RefuseLinkedSideFiles(const std::string& path) {
+void RefuseOddSideFiles(const std::string& path) {
   for (const char* suffix : {"-journal", "-wal", "-shm"}) {
-    RefuseLink(path + suffix, "The file");
+    RefuseUnlessPlainFile(path + suffix, "The file");
   }
 }
 
@@ -61,7 +86,7 @@ std::string SqliteFileName(const std::string& path) {
 
 namespace {
 
-// FindTableFile's search, which takes a link for the file it leads to.
+// FindTableFile's search, which takes a link for the file it leads to and opens nothing.
 std::string LookUpTableFile(const std::string& folder, const std::string& name) {
   std::string path = NormalisePath(name);
   if (path.empty()) Fail(ISAM_ERR_INVALID_ARGUMENT, "No table name given");
@@ -73,10 +98,6 @@ std::string LookUpTableFile(const std::string& folder, const std::string& name) 
   std::string dir = slash == 0 ? "/" : path.substr(0, slash);
   std::string file = path.substr(slash + 1);
   if (!IsDirectory(dir)) Fail(ISAM_ERR_FOLDER_NOT_FOUND, "The folder " + dir + " does not exist");
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    Fail(ISAM_ERR_NOT_A_TABLE, "The file " + path + " is not a table: it is a folder");
-  }
   // Every spelling of the name is looked for, the exact one too: two files of one table would
   // have one part of a run write the one and another part the other.
   std::vector<std::string> matches;
@@ -97,6 +118,7 @@ std::string LookUpTableFile(const std::string& folder, const std::string& name) 
   }
   if (matches.empty()) {
     // A folder that cannot be listed still opens a file named exactly.
+    struct stat st {};
     if (stat(path.c_str(), &st) == 0) return path;
     Fail(ISAM_ERR_TABLE_NOT_FOUND, "The table " + file + " was not found in the folder " + dir);
   }
@@ -107,7 +129,11 @@ std::string LookUpTableFile(const std::string& folder, const std::string& name) 
 
 std::string FindTableFile(const std::string& folder, const std::string& name) {
   std::string path = LookUpTableFile(folder, name);
-  RefuseLink(path, "The table file");
+  // A folder of the table's name, in any spelling, is simply no table.
+  if (IsDirectory(path)) {
+    Fail(ISAM_ERR_NOT_A_TABLE, "The file " + path + " is not a table: it is a folder");
+  }
+  RefuseUnlessPlainFile(path, "The table file");
   return path;
 }
 
@@ -115,16 +141,14 @@ namespace {
 
 // Whether another process holds a lock that conflicts with a write lock on the bytes given.
 bool RangeLockedElsewhere(const std::string& path, off_t start, off_t length) {
-  int file = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (file < 0) return false;
+  OpenFile file = OpenWithoutWaiting(path);
+  if (file.fd() < 0) return false;
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   lock.l_start = start;
   lock.l_len = length;
-  bool held = fcntl(file, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
-  close(file);
-  return held;
+  return fcntl(file.fd(), F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 
 }  // namespace
@@ -138,12 +162,12 @@ bool LockedElsewhere(const std::string& path) {
 
 bool HeldInWalModeElsewhere(const std::string& path) {
   // Byte 18 of the header is 2 for a file in write-ahead mode.
-  int file = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (file < 0) return false;
   unsigned char header[20] = {};
-  bool wal = pread(file, header, sizeof header, 0) == sizeof header && header[18] == 2;
-  close(file);
-  if (!wal) return false;
+  {
+    OpenFile file = OpenWithoutWaiting(path);
+    if (file.fd() < 0 || pread(file.fd(), header, sizeof header, 0) != sizeof header) return false;
+  }
+  if (header[18] != 2) return false;
   // Each connection to the log holds a read lock on byte 128 of the shared-memory file for as
   // long as it is open.
   return RangeLockedElsewhere(path + "-shm", 128, 1);

@@ -3,10 +3,15 @@
 //
 // A practice folder is often a shared folder that others can write, so a symbolic link planted
 // there in place of a table file, its lock file or a file SQLite keeps beside it could lead a
-// write to any file the user may change. The engine opens none of them through a link: a link
-// is refused with a text that names it. The folder itself may be reached through links.
+// write to any file the user may change, and a named pipe (or a socket, a device) planted there
+// would block the program that opens it for reading until another writes to it. The engine opens
+// none of them through a link, nor any that is not a plain file: such a file is refused, without
+// being opened or waited on, with a text that names it. The folder itself may be reached through
+// links.
 #ifndef RIVENOAK_ISAM_FILE_LOOKUP_H_
 #define RIVENOAK_ISAM_FILE_LOOKUP_H_
+
+#include <sys/types.h>
 
 #include <string>
 
@@ -17,20 +22,38 @@ std::string NormalisePath(const std::string& path);
 
 // The path of the existing file that `name` names: an absolute path, or one that starts with
 // `folder`, as it stands; any other name inside `folder`. Throws
-// ISAM_ERR_FOLDER_NOT_FOUND or ISAM_ERR_TABLE_NOT_FOUND; ISAM_ERR_IO when the file is a
-// symbolic link.
+// ISAM_ERR_FOLDER_NOT_FOUND or ISAM_ERR_TABLE_NOT_FOUND; ISAM_ERR_NOT_A_TABLE for a folder;
+// ISAM_ERR_IO when the file is a symbolic link or no plain file.
 std::string FindTableFile(const std::string& folder, const std::string& name);
 
 bool IsDirectory(const std::string& path);
 
-// Whether `path` itself (not what it leads to) is a symbolic link.
-bool IsSymbolicLink(const std::string& path);
-// Throws ISAM_ERR_IO when `path` is a symbolic link; the text calls it `kind` ("The table file",
-// "The lock file") and names it.
-void RefuseLink(const std::string& path, const std::string& kind);
+// A file descriptor, closed with the object; negative when the open failed.
+class OpenFile {
+ public:
+  explicit OpenFile(int fd) : fd_(fd) {}
+  ~OpenFile();
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Opens `path` itself (never a link's target) to look at or read, without waiting: a named
+// pipe opened so returns at once.
+OpenFile OpenWithoutWaiting(const std::string& path);
+// Throws ISAM_ERR_IO when `path` is a symbolic link, or exists and is no plain file (a named
+// pipe, a socket, a device, a folder); the text calls it `kind` ("The table file", "The lock
+// file") and names it. Looks at the entry itself and opens nothing, so it never blocks.
+void RefuseUnlessPlainFile(const std::string& path, const std::string& kind);
+// The refusal of a file that is open, or was looked at, and is no plain file: `mode` is its
+// st_mode.
+[[noreturn]] void FailNotPlainFile(const std::string& path, const std::string& kind, mode_t mode);
 // The same for the files SQLite keeps beside the table file at `path` (its journal, write-ahead
-// log and the log's shared memory), which it writes whenever the table changes.
-void RefuseLinkedSideFiles(const std::string& path);
+// log and the log's shared memory), which it reads and writes whenever it opens the table.
+void RefuseOddSideFiles(const std::string& path);
 // The name under which SQLite opens the file at `path`: absolute, its folder's links resolved and
 // its own name kept. SQLite is told to follow no link (SQLITE_OPEN_NOFOLLOW), which it takes for
 // any link in the whole name, so a folder reached through a link must be resolved first.

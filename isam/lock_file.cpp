@@ -27,20 +27,20 @@ struct flock Range(short type, uint64_t byte) {
 
 LockFile::LockFile(const std::string& table_path) : path_(PathFor(table_path)) {
   // The folder may be writable by others: a link planted in the lock file's place is never
-  // followed, lest the open create or lock the file it leads to.
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // followed, lest the open create or lock the file it leads to, and the open never waits (on a
+  // named pipe or a device planted there).
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+               0666);
   if (fd_ < 0) {
     int error = errno;
-    RefuseLink(path_, "The lock file");
+    RefuseUnlessPlainFile(path_, "The lock file");
     Fail(ISAM_ERR_IO, "Cannot open the lock file " + path_ + ": " + std::strerror(error));
   }
   // A pipe or a device would take no locks, or block the program.
   struct stat st {};
   if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd_);
-    Fail(ISAM_ERR_IO, "The lock file " + path_ +
-                          " is not a plain file: Rivenoak keeps its locks only in a file of its "
-                          "own. Remove it and run again; nothing was changed");
+    FailNotPlainFile(path_, "The lock file", st.st_mode);
   }
 }
 

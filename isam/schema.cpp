@@ -1,14 +1,18 @@
 #include "isam/schema.h"
 
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 
 #include "isam/codepage.h"
 #include "isam/failure.h"
+#include "isam/file_lookup.h"
 #include "isam/sqlite_handle.h"
 
 namespace isam {
@@ -27,6 +31,36 @@ uint32_t BigEndian(const unsigned char* p, int bytes) {
 
 [[noreturn]] void NotATable(const std::string& path, const std::string& why) {
   Fail(ISAM_ERR_NOT_A_TABLE, "The file " + path + " is not a table: " + why);
+}
+
+// A folder is no table; a named pipe, a socket or a device is refused before a byte is read.
+void RefuseKindOfFile(const std::string& path, mode_t mode) {
+  if (S_ISDIR(mode)) NotATable(path, "it is a folder");
+  if (!S_ISREG(mode)) FailNotPlainFile(path, "The file", mode);
+}
+
+// The first bytes of the file at `path`, up to `count`. Looked at before it is opened, and
+// opened without waiting, so that a named pipe in a table's place never blocks the read (a link
+// is followed: the engine refuses links before it gets here, its callers outside decide alone).
+std::string FirstBytes(const std::string& path, size_t count) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) RefuseKindOfFile(path, st.st_mode);
+  OpenFile file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (file.fd() < 0 || fstat(file.fd(), &st) != 0) {
+    Fail(ISAM_ERR_IO, "Cannot read the file " + path + ": " + std::strerror(errno));
+  }
+  RefuseKindOfFile(path, st.st_mode);
+  std::string bytes(count, '\0');
+  size_t got = 0;
+  while (got < count) {
+    ssize_t n = pread(file.fd(), bytes.data() + got, count - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail(ISAM_ERR_IO, "Cannot read the file " + path + ": " + std::strerror(errno));
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
+  return bytes;
 }
 
 int64_t PragmaInt(sqlite3* db, const std::string& schema, const char* pragma,
@@ -77,12 +111,11 @@ const char* TextEncodingName(int encoding) {
 }
 
 int CheckTableFileHeader(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(ISAM_ERR_IO, "Cannot read the file " + path);
+  std::string first = FirstBytes(path, 100);
   unsigned char header[100] = {};
-  in.read(reinterpret_cast<char*>(header), sizeof header);
-  if (in.gcount() == 0) NotATable(path, "the file is empty");
-  if (in.gcount() < 100 ||
+  std::memcpy(header, first.data(), first.size());
+  if (first.empty()) NotATable(path, "the file is empty");
+  if (first.size() < 100 ||
       std::string(reinterpret_cast<char*>(header), 16) != std::string("SQLite format 3", 16)) {
     NotATable(path, "it is not an SQLite database");
   }

@@ -43,10 +43,11 @@ struct TableSchema {
 };
 
 // Checks the file's first bytes (SQLite header, marks, size) without SQLite; throws
-// ISAM_ERR_NOT_A_TABLE or ISAM_ERR_TABLE_DAMAGED naming `path`. Marks are checked here only
-// when no write-ahead log or rollback journal could change the first page. Returns the file's
-// text encoding (SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE), which never changes once a
-// database has its first table.
+// ISAM_ERR_NOT_A_TABLE (a folder too) or ISAM_ERR_TABLE_DAMAGED naming `path`, and ISAM_ERR_IO
+// for a named pipe, a socket or a device, which is never opened to wait for bytes. Marks are
+// checked here only when no write-ahead log or rollback journal could change the first page.
+// Returns the file's text encoding (SQLITE_UTF8, SQLITE_UTF16LE or SQLITE_UTF16BE), which never
+// changes once a database has its first table.
 int CheckTableFileHeader(const std::string& path);
 
 // "UTF-8", "UTF-16le" or "UTF-16be", for texts.

@@ -47,11 +47,11 @@ bool LogHasPages(const std::string& path) {
 }
 
 // `path` as a file name that SQLite cannot take for a URI (absolute), after refusing the file
-// and the files beside it when any is a link: a reader, too, may roll back what a killed writer
-// left.
+// and the files beside it when any is a link or no plain file: a reader, too, may roll back what
+// a killed writer left, and would block on a named pipe.
 std::string FileNameForSqlite(const std::string& path) {
-  RefuseLink(path, "The table file");
-  RefuseLinkedSideFiles(path);
+  RefuseUnlessPlainFile(path, "The table file");
+  RefuseOddSideFiles(path);
   return SqliteFileName(path);
 }
 

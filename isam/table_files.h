@@ -40,8 +40,10 @@ class TableFileError : public std::runtime_error {
   IsamResult code_;
 };
 
-// Whether the file's first bytes are those of a table file. False for any other file and for a
-// file that another program removed meanwhile; a file that cannot be read throws.
+// Whether the file's first bytes are those of a table file. False for any other file, a folder
+// and a file that another program removed meanwhile; a file that cannot be read throws, and so
+// does one that is no plain file (a named pipe, a socket, a device), which is never opened to
+// wait for bytes: whoever lists a folder's tables learns of it rather than passing it over.
 bool IsTableFile(const std::string& path);
 
 // Throws ISAM_ERR_AMBIGUOUS_TABLE, naming every file, when the table `name` of `folder` is

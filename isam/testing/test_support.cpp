@@ -1,8 +1,11 @@
 #include "isam/testing/test_support.h"
 
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 
@@ -32,6 +35,58 @@ std::string LastErrorText() {
   uint16_t len = sizeof text;
   IsamGetLastError(&code, text, &len);
   return std::to_string(code) + " " + std::string(text, len);
+}
+
+namespace {
+
+void WriteAll(int fd, const std::string& text) {
+  for (size_t done = 0; done < text.size();) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buf[4096];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) != 0;) {
+    if (n > 0) text.append(buf, static_cast<size_t>(n));
+    if (n < 0 && errno != EINTR) break;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string InChildProcess(const std::function<std::string()>& body, unsigned seconds) {
+  int channel[2];
+  if (pipe(channel) != 0) {
+    ADD_FAILURE() << "no pipe to a child process";
+    return "";
+  }
+  pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    alarm(seconds);
+    try {
+      WriteAll(channel[1], body());
+    } catch (...) {
+      WriteAll(channel[1], "(an exception left the call)");
+    }
+    _exit(0);
+  }
+  close(channel[1]);
+  std::string text = child > 0 ? ReadAll(channel[0]) : "";
+  close(channel[0]);
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) {
+    ADD_FAILURE() << "no child process";
+  } else if (WIFSIGNALED(status)) {
+    ADD_FAILURE() << "the call did not return ("
+                  << (WTERMSIG(status) == SIGALRM ? "blocked" : "ended by a signal") << ")";
+  }
+  return text;
 }
 
 void CreateTable(const std::string& path, const std::vector<std::string>& fields,

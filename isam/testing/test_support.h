@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,12 @@ class TempFolder {
 
 // The last error's text, for failure messages and assertions on texts.
 std::string LastErrorText();
+
+// What `body` returns, worked out in a child process that SIGALRM ends after `seconds`: a call
+// that could block for ever (a named pipe opened for reading waits for a writer) then fails the
+// test instead of hanging the run. Only the text comes back; the child leaves without running
+// destructors, so the parent's folders and handles stay its own.
+std::string InChildProcess(const std::function<std::string()>& body, unsigned seconds = 20);
 
 // Fails the current test with the engine's text when rc is not 0.
 #define ISAM_ASSERT_OK(expr)                                                      \

@@ -1,5 +1,6 @@
 // The isam tool as a user runs it: `info` shows a table's layout, `dump` its records as CSV, and
 // failures end with a message on standard error and exit status 1.
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -17,11 +18,13 @@ struct ToolRun {
   std::string err;
 };
 
-// Runs the tool with the arguments given (none holds a quote); standard error goes to a file.
+// Runs the tool with the arguments given (none holds a quote); standard error goes to a file. A
+// run that does not end within a minute is ended (status 124), so a tool that blocks fails the
+// test instead of hanging it.
 ToolRun RunTool(const std::vector<std::string>& args, const TempFolder& scratch) {
   ToolRun run;
   std::string err_path = scratch.File("stderr.txt");
-  std::string command = "'" + std::string(ISAM_TOOL_PATH) + "'";
+  std::string command = "timeout 60 '" + std::string(ISAM_TOOL_PATH) + "'";
   for (const std::string& a : args) command += " '" + a + "'";
   FILE* out = popen((command + " 2>'" + err_path + "'").c_str(), "r");
   if (!out) return run;
@@ -175,6 +178,8 @@ TEST(IsamTool, FailuresGiveAMessageOnStandardErrorAndStatusOne) {
     std::ofstream junk(folder.File("Junk.adt"), std::ios::binary);
     junk << "not a table at all, just some text";
   }
+  // Opening a named pipe to read waits for a writer: the tool must refuse it without waiting.
+  ASSERT_EQ(mkfifo(folder.File("Pipe.adt").c_str(), 0666), 0);
   struct Case {
     std::vector<std::string> args;
     std::string named;  // what the message must name
@@ -184,6 +189,8 @@ TEST(IsamTool, FailuresGiveAMessageOnStandardErrorAndStatusOne) {
       {{"info", folder.File("Missing.adt")}, "Missing.adt"},
       {{"dump", folder.File("Gone/T.adt")}, "Gone"},
       {{"dump", folder.File("Junk.adt")}, "Junk.adt"},
+      {{"dump", folder.File("Pipe.adt")}, "Pipe.adt is not a plain file"},
+      {{"info", folder.File("Pipe.adt")}, "Pipe.adt is not a plain file"},
       {{"dump", folder.File("T.adt"), "--index", "IDXNOPE"}, "IDXNOPE"},
   };
   for (const Case& c : cases) {
