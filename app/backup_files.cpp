@@ -19,45 +19,28 @@
 #include <system_error>
 
 #include "app/practice_copy.h"
+#include "common/file_entries.h"
 #include "common/file_names.h"
 
 namespace app::backup_files {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// What an entry of the file type `mode` is when it is no plain file, in words; empty for a file.
-std::string KindOf(mode_t mode) {
-  if (S_ISREG(mode)) return "";
-  if (S_ISLNK(mode)) return "a symbolic link";
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  return "no plain file";
-}
-
-}  // namespace
-
 // Opened without waiting: opening a FIFO for reading would otherwise wait for a writer that never
 // comes. On a plain file the flag changes nothing.
 Fd::Fd(const std::string& path, int flags)
     : fd_(::open(path.c_str(), flags | O_CLOEXEC | ((flags & O_DIRECTORY) ? 0 : O_NONBLOCK),
                  0666)) {
-  if (fd_ < 0) {
+  if (fd_.get() < 0) {
     throw PracticeDataError("Cannot open " + path + ": " + std::strerror(errno));
   }
   if (flags & O_DIRECTORY) return;
   struct stat st {};
-  std::string kind = ::fstat(fd_, &st) == 0 ? KindOf(st.st_mode) : "no file to be read";
-  if (kind.empty()) return;
-  ::close(fd_);
-  throw PracticeDataError("Cannot open " + path + ": it is " + kind + ", not a plain file");
-}
-
-Fd::~Fd() {
-  ::close(fd_);
+  std::string kind =
+      ::fstat(fd_.get(), &st) == 0 ? common::NonPlainKind(st.st_mode) : "no file to be read";
+  if (!kind.empty()) {
+    throw PracticeDataError("Cannot open " + path + ": it is " + kind + ", not a plain file");
+  }
 }
 
 namespace {
@@ -108,12 +91,6 @@ bool Exists(const std::string& path) {
 bool IsLink(const std::string& path) {
   std::error_code ec;
   return fs::is_symlink(fs::symlink_status(path, ec));
-}
-
-std::string NonFileKind(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return "";
-  return KindOf(st.st_mode);
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -263,7 +240,7 @@ std::vector<ManifestEntry> ReadManifest(const std::string& backup) {
   };
   // Looked at before it is opened: a FIFO would hold the restore up for good.
   auto refuse_non_file = [&](const std::string& name) {
-    std::string kind = NonFileKind(Join(backup, name));
+    std::string kind = common::NonPlainKindAt(Join(backup, name));
     if (!kind.empty()) throw refuse(name + " is " + kind + ", not a file of the backup");
   };
   if (!Exists(path)) {

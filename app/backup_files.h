@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "common/file_entries.h"
+
 namespace app::backup_files {
 
 inline constexpr char kManifestFirstLine[] = "rivenoak backup 1";
@@ -28,22 +30,16 @@ inline constexpr char kConvertLog[] = "Convert.log";
 class Fd {
  public:
   Fd(const std::string& path, int flags);
-  ~Fd();
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
+  int get() const { return fd_.get(); }
 
  private:
-  int fd_;
+  common::FileDescriptor fd_;
 };
 
 // Whether an entry of that path is there (a link counts, whatever it leads to).
 bool Exists(const std::string& path);
 // Whether the entry at `path` is a symbolic link.
 bool IsLink(const std::string& path);
-// What the entry at `path` is when it is there and no plain file, in words ("a symbolic link",
-// "a FIFO", "a folder", ...); empty for a plain file or no entry at all.
-std::string NonFileKind(const std::string& path);
 std::string Join(const std::string& folder, const std::string& name);
 
 // Files that programs at work on a table keep beside it for a moment or for as long as they have

@@ -20,6 +20,7 @@
 #include "app/backup_files.h"
 #include "app/output_places.h"
 #include "app/temporary_folder.h"
+#include "common/file_entries.h"
 #include "common/file_names.h"
 #include "engine/practice_tables.h"
 #include "isam/table_files.h"
@@ -81,7 +82,7 @@ void RefuseLink(const std::string& path, const std::string& consequence = "") {
 // take no lock.
 void RefuseNonFile(const std::string& path, const std::string& consequence = "") {
   RefuseLink(path, consequence);
-  std::string kind = NonFileKind(path);
+  std::string kind = common::NonPlainKindAt(path);
   if (kind.empty()) return;
   throw PracticeDataError("The file " + path + " is " + kind +
                           ", not a plain file: a practice's tables, its Convert.log and the "
@@ -316,7 +317,7 @@ void CheckStagedFiles(const std::string& data_path, const Plan& plan, StagedTabl
     std::string staged = Join(stage, name);
     // Before the table is opened, which may already act on the files beside it.
     for (const char* beside : kBesideTable) {
-      std::string kind = NonFileKind(staged + beside);
+      std::string kind = common::NonPlainKindAt(staged + beside);
       if (!kind.empty()) {
         throw StageRefusal(data_path, "its file " + name + beside + " is " + kind);
       }

@@ -28,28 +28,12 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-OpenFile::~OpenFile() {
-  if (fd_ >= 0) close(fd_);
-}
-
 OpenFile OpenWithoutWaiting(const std::string& path) {
   return OpenFile(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
 }
 
-namespace {
-
-const char* KindOfFile(mode_t mode) {
-  if (S_ISFIFO(mode)) return "a named pipe";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISDIR(mode)) return "a folder";
-  return "of no kind Rivenoak knows";
-}
-
-}  // namespace
-
 void FailNotPlainFile(const std::string& path, const std::string& kind, mode_t mode) {
-  Fail(ISAM_ERR_IO, kind + " " + path + " is not a plain file but " + KindOfFile(mode) +
+  Fail(ISAM_ERR_IO, kind + " " + path + " is not a plain file but " + common::NonPlainKind(mode) +
                         ". Rivenoak reads and writes a table, its lock file and the files beside "
                         "it only as plain files of their own: opening anything else could block "
                         "it or lead elsewhere; nothing was changed. Remove it (put the table "
@@ -142,13 +126,13 @@ namespace {
 // Whether another process holds a lock that conflicts with a write lock on the bytes given.
 bool RangeLockedElsewhere(const std::string& path, off_t start, off_t length) {
   OpenFile file = OpenWithoutWaiting(path);
-  if (file.fd() < 0) return false;
+  if (file.get() < 0) return false;
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   lock.l_start = start;
   lock.l_len = length;
-  return fcntl(file.fd(), F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  return fcntl(file.get(), F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 
 }  // namespace
@@ -165,7 +149,8 @@ bool HeldInWalModeElsewhere(const std::string& path) {
   unsigned char header[20] = {};
   {
     OpenFile file = OpenWithoutWaiting(path);
-    if (file.fd() < 0 || pread(file.fd(), header, sizeof header, 0) != sizeof header) return false;
+    if (file.get() < 0 || pread(file.get(), header, sizeof header, 0) != sizeof header)
+      return false;
   }
   if (header[18] != 2) return false;
   // Each connection to the log holds a read lock on byte 128 of the shared-memory file for as

@@ -15,6 +15,8 @@
 
 #include <string>
 
+#include "common/file_entries.h"
+
 namespace isam {
 
 // "\" turned into "/", and one trailing "/" removed unless the path is "/" alone.
@@ -29,17 +31,7 @@ std::string FindTableFile(const std::string& folder, const std::string& name);
 bool IsDirectory(const std::string& path);
 
 // A file descriptor, closed with the object; negative when the open failed.
-class OpenFile {
- public:
-  explicit OpenFile(int fd) : fd_(fd) {}
-  ~OpenFile();
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
+using OpenFile = common::FileDescriptor;
 
 // Opens `path` itself (never a link's target) to look at or read, without waiting: a named
 // pipe opened so returns at once.

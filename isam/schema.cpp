@@ -46,14 +46,14 @@ std::string FirstBytes(const std::string& path, size_t count) {
   struct stat st {};
   if (stat(path.c_str(), &st) == 0) RefuseKindOfFile(path, st.st_mode);
   OpenFile file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (file.fd() < 0 || fstat(file.fd(), &st) != 0) {
+  if (file.get() < 0 || fstat(file.get(), &st) != 0) {
     Fail(ISAM_ERR_IO, "Cannot read the file " + path + ": " + std::strerror(errno));
   }
   RefuseKindOfFile(path, st.st_mode);
   std::string bytes(count, '\0');
   size_t got = 0;
   while (got < count) {
-    ssize_t n = pread(file.fd(), bytes.data() + got, count - got, static_cast<off_t>(got));
+    ssize_t n = pread(file.get(), bytes.data() + got, count - got, static_cast<off_t>(got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) Fail(ISAM_ERR_IO, "Cannot read the file " + path + ": " + std::strerror(errno));
     if (n == 0) break;
