@@ -102,23 +102,26 @@ constexpr double kFirstInexactCents = 9007199254740992.0;
 // silently taken as 0.
 std::string WhyNoMoneyValue(const isam::TableFileRow& row, int column) {
   isam::TableFileRow::Type type = row.TypeOf(column);  // before the text, as in Shown
-  std::string text = row.Text(column);
+  double value = 0;
   switch (type) {
+    case isam::TableFileRow::Type::kNull:
+      return "";
     case isam::TableFileRow::Type::kBlob:
       return "A blob is not a money value";
     case isam::TableFileRow::Type::kText: {
-      std::optional<double> number = common::ParseDouble(text);
+      std::optional<double> number = common::ParseDouble(row.Text(column));
       if (!number) return Shown(row, column) + " is not a money value";
-      if (std::fabs(*number) * 100.0 < kFirstInexactCents) return "";
+      value = *number;
       break;
     }
-    default:
-      break;
+    default: {
+      // All 17 digits (column + 1), which SQLite's own text of a number cuts to 15.
+      std::string digits = row.Text(column + 1);
+      value = common::ParseDouble(digits).value_or(digits.find('-') == 0 ? -HUGE_VAL : HUGE_VAL);
+    }
   }
-  // The shortest text that reads back as the value, as the data layer writes it: 1e+15. The
-  // value comes from all 17 digits (column + 1), which SQLite's own text of a number cuts to 15.
-  std::string digits = row.Text(column + 1);
-  double value = common::ParseDouble(digits).value_or(digits.find('-') == 0 ? -HUGE_VAL : HUGE_VAL);
+  if (std::fabs(value) * 100.0 < kFirstInexactCents) return "";
+  // The shortest text that reads back as the value, as the data layer writes it: 1e+15.
   char shortest[32];
   auto end = std::to_chars(shortest, shortest + sizeof shortest, value).ptr;
   return "Floating point overflow: " + std::string(shortest, end) + " is not a money value";
@@ -129,25 +132,33 @@ std::string WhyNoMoneyValue(const isam::TableFileRow& row, int column) {
 std::vector<std::string> BadAmounts(const std::string& path, const engine::TableLayout& layout,
                                     size_t* count) {
   isam::TableFileReader reader(path);
-  std::vector<std::string> named;
+  std::vector<std::string> names;
   for (const std::string& field : layout.fields) {
     size_t blank = field.rfind(' ');
-    if (field.substr(blank + 1) != "DOUBLE") continue;
     std::string name = field.substr(0, blank);
-    if (!reader.HasColumn(name)) continue;
-    std::string column = isam::QuotedFieldName(name);
-    std::string sql =
-        "SELECT _recno, " + column + ", printf('%.17g', " + column +
-        ") FROM records WHERE typeof(" + column + ") IN ('text', 'blob') OR abs(CAST(" + column +
-        " AS REAL)) * 100.0 >= " + std::to_string(kFirstInexactCents) + " ORDER BY _recno";
-    reader.Select(sql, [&](const isam::TableFileRow& row) {
-      std::string why = WhyNoMoneyValue(row, 1);
-      if (why.empty()) return;
-      if ((*count)++ >= kRecordsNamed) return;
-      named.push_back(why + " (" + path + ", record " + std::to_string(row.Integer(0)) +
-                      ", field \"" + name + "\")");
-    });
+    if (field.substr(blank + 1) == "DOUBLE" && reader.HasColumn(name)) names.push_back(name);
   }
+  if (names.empty()) return {};
+  // One pass over the table for all its amounts: each column with its 17 digits beside it.
+  std::string columns, suspect;
+  for (const std::string& name : names) {
+    std::string column = isam::QuotedFieldName(name);
+    columns += ", " + column + ", printf('%.17g', " + column + ")";
+    suspect += std::string(suspect.empty() ? "" : " OR ") + "typeof(" + column +
+               ") IN ('text', 'blob') OR abs(CAST(" + column +
+               " AS REAL)) * 100.0 >= " + std::to_string(kFirstInexactCents);
+  }
+  std::vector<std::string> named;
+  reader.Select("SELECT _recno" + columns + " FROM records WHERE " + suspect + " ORDER BY _recno",
+                [&](const isam::TableFileRow& row) {
+                  for (size_t i = 0; i < names.size(); ++i) {
+                    std::string why = WhyNoMoneyValue(row, static_cast<int>(1 + 2 * i));
+                    if (why.empty() || (*count)++ >= kRecordsNamed) continue;
+                    named.push_back(why + " (" + path + ", record " +
+                                    std::to_string(row.Integer(0)) + ", field \"" + names[i] +
+                                    "\")");
+                  }
+                });
   return named;
 }
 
