@@ -400,8 +400,8 @@ void ApplyPlan(const Plan& plan, const std::string& data_path, PracticeHold& hol
 // ---- the restore lock ----
 
 // The lock that one restore into a practice folder holds from start to end, so that no other
-// command takes a restore at work for one that was killed: an open-file-description lock on byte
-// 0 of ".rivenoak-restore.lck" (the lock every version of the program takes there). The file
+// command takes a restore at work for one that was killed: the staging folder's open mark, held
+// alone (byte 0 of ".rivenoak-restore.lck", the lock every version of the program takes). The file
 // goes when the lock is let go, so that no restore leaves a file behind in the practice folder:
 // the holder removes it while it still holds the lock. A command that opened the file before it
 // was removed may then get the lock of a file that no longer has the name, and a third command
@@ -410,23 +410,23 @@ void ApplyPlan(const Plan& plan, const std::string& data_path, PracticeHold& hol
 // the next one removes it. The file is never opened through a link.
 class RestoreLock {
  public:
-  explicit RestoreLock(const std::string& data_path) : path_(PathFor(data_path)) {
-    for (int tries = 0; !fd_; ++tries) {
-      RefuseNonFile(path_);
-      auto fd = std::make_unique<Fd>(path_, O_RDWR | O_CREAT | O_NOFOLLOW);
-      if (!TryLock(fd->get())) {
+  explicit RestoreLock(const std::string& data_path) : path_(StageFolder(data_path)) {
+    for (int tries = 0; !mark_; ++tries) {
+      RefuseNonFile(path_ + ".lck");
+      auto mark = std::make_unique<isam::OpenMarkHold>(path_);
+      if (!mark->TryHoldAlone()) {
         throw PracticeDataError("A restore into " + PracticeName(data_path) +
                                 " is at work in another program; wait until it is done");
       }
-      if (NamesFile(fd->get())) {
-        fd_ = std::move(fd);
+      if (mark->StillNamed()) {
+        mark_ = std::move(mark);
       } else if (tries == kTries) {
         throw PracticeDataError("Cannot lock " + path_ +
-                                ": other programs keep removing and making it again");
+                                ".lck: other programs keep removing and making it again");
       }
     }
   }
-  ~RestoreLock() { ::unlink(path_.c_str()); }  // then fd_ closes, which lets the lock go
+  ~RestoreLock() { mark_->RemoveLockFile(); }  // then the mark goes, which lets the lock go
   RestoreLock(const RestoreLock&) = delete;
   RestoreLock& operator=(const RestoreLock&) = delete;
 
@@ -434,51 +434,15 @@ class RestoreLock {
   // The lock file is refused, by name, when it is no plain file: a FIFO would hold the command up
   // for good, and a link is never followed.
   static bool HeldElsewhere(const std::string& data_path) {
-    std::string path = PathFor(data_path);
-    RefuseNonFile(path);
-    if (!Exists(path)) return false;
-    try {
-      Fd fd(path, O_RDONLY | O_NOFOLLOW);
-      struct flock lock = ByteZero(F_WRLCK);
-      return ::fcntl(fd.get(), F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
-    } catch (const PracticeDataError&) {
-      return false;  // removed meanwhile, or not to be read here: no restore holds it
-    }
+    RefuseNonFile(StageFolder(data_path) + ".lck");
+    return isam::OpenMarkHold::HeldByAnyone(StageFolder(data_path));
   }
 
  private:
   static constexpr int kTries = 100;
 
-  static std::string PathFor(const std::string& data_path) {
-    return StageFolder(data_path) + ".lck";
-  }
-  static struct flock ByteZero(short type) {
-    struct flock lock {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    lock.l_len = 1;
-    return lock;
-  }
-  // Takes the lock without waiting; false when another holds it.
-  bool TryLock(int fd) const {
-    struct flock lock = ByteZero(F_WRLCK);
-    while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EACCES) return false;
-      throw PracticeDataError("Cannot lock " + path_ + ": " + std::strerror(errno));
-    }
-    return true;
-  }
-  // Whether the name of the lock file still leads to the open file `fd`.
-  bool NamesFile(int fd) const {
-    struct stat open_file {};
-    struct stat named {};
-    return ::fstat(fd, &open_file) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
-           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
-  }
-
-  std::string path_;
-  std::unique_ptr<Fd> fd_;
+  std::string path_;  // the staging folder, whose open mark is the lock
+  std::unique_ptr<isam::OpenMarkHold> mark_;
 };
 
 // Finishes or undoes an interrupted restore once its staging folder passed the check; the

@@ -71,6 +71,26 @@ bool LockFile::LockedElsewhere(uint64_t byte) {
   return lock.l_type != F_UNLCK;
 }
 
+bool LockFile::StillNamed() const {
+  struct stat open_file {};
+  struct stat named {};
+  return ::fstat(fd_, &open_file) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
+void LockFile::RemoveName() const {
+  ::unlink(path_.c_str());
+}
+
+bool LockFile::LockedByAnyone(const std::string& table_path, uint64_t byte) {
+  common::FileDescriptor file(::open(PathFor(table_path).c_str(),
+                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat st {};
+  if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  struct flock lock = Range(F_WRLCK, byte);
+  return ::fcntl(file.get(), F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
 std::shared_ptr<LockFile> OpenMarkHolds::Take(const std::string& table_path) {
   std::erase_if(holds_, [](const auto& entry) { return entry.second.expired(); });
   if (auto held = holds_[table_path].lock()) return held;

@@ -30,6 +30,16 @@ class LockFile {
   void Unlock(uint64_t byte);
   // Whether a handle other than this one holds a lock on the byte.
   bool LockedElsewhere(uint64_t byte);
+  // Whether the lock file's name still leads to the file this object opened (another program may
+  // have removed it and made a new one since).
+  bool StillNamed() const;
+  // Removes the lock file's name; the open file, and the locks this object holds on it, stay
+  // until the object ends.
+  void RemoveName() const;
+  // Whether any handle holds a lock on the byte of the lock file of the table at `table_path`
+  // that conflicts with an exclusive one; false when there is no lock file. Makes nothing, and
+  // never waits.
+  static bool LockedByAnyone(const std::string& table_path, uint64_t byte);
 
   static std::string PathFor(const std::string& table_path) { return table_path + ".lck"; }
   // The byte that locks record `recno`; none for a number below 0 or the very last one, which a

@@ -108,6 +108,18 @@ bool OpenMarkHold::TryHoldAlone() {
   return lock_->TryLock(0, true);
 }
 
+bool OpenMarkHold::StillNamed() const {
+  return lock_->StillNamed();
+}
+
+void OpenMarkHold::RemoveLockFile() const {
+  lock_->RemoveName();
+}
+
+bool OpenMarkHold::HeldByAnyone(const std::string& path) {
+  return LockFile::LockedByAnyone(path, 0);
+}
+
 int64_t TableFileRow::Integer(int column) const {
   return sqlite3_column_int64(stmt_, column);
 }

@@ -68,6 +68,15 @@ class OpenMarkHold {
 
   // Takes the mark alone; false, without waiting, when any handle has the table open.
   bool TryHoldAlone();
+  // Whether the lock file's name still leads to the file this hold locks.
+  bool StillNamed() const;
+  // Removes the lock file's name while the hold keeps its lock, so that a mark kept only for a
+  // while leaves no file behind. Another program that opened the file before may then lock a file
+  // without a name, and a third make a new one: a hold counts only while StillNamed.
+  void RemoveLockFile() const;
+  // Whether any handle has the table at `path` open, or holds its mark alone; false when there is
+  // no lock file. Makes nothing, and never waits.
+  static bool HeldByAnyone(const std::string& path);
 
  private:
   std::unique_ptr<LockFile> lock_;
