@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "common/text.h"
 #include "engine/who_paid.h"
 #include "isam/codepage.h"
 
@@ -32,39 +33,6 @@ void ChangedRecords::Take(const FieldChange& change) {
 }
 
 namespace {
-
-// The length of the well-formed UTF-8 sequence that `text` starts with (no overlong form, no
-// surrogate, nothing past U+10FFFF), with its code point; 0 when none starts there.
-size_t Utf8Sequence(std::string_view text, uint32_t& code_point) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char lead = byte(0);
-  if (lead < 0x80) {
-    code_point = lead;
-    return 1;
-  }
-  size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  code_point = lead & (0x7F >> length);
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    code_point = (code_point << 6) | (byte(i) & 0x3F);
-  }
-  return length;
-}
 
 // Appends what the page shows for one character, `encoded` being its UTF-8. Tab and line feed are
 // the only control characters HTML allows in text; every other control character and every
@@ -93,13 +61,13 @@ std::string PageText(std::string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     uint32_t code_point = 0;
-    size_t length = Utf8Sequence(text.substr(i), code_point);
+    size_t length = common::Utf8Sequence(text.substr(i), &code_point);
     if (length > 0) {
       AppendShown(code_point, text.substr(i, length), out);
       i += length;
     } else {
       std::string decoded = isam::Utf8FromAnsi(std::string(1, text[i]));
-      Utf8Sequence(decoded, code_point);
+      common::Utf8Sequence(decoded, &code_point);
       AppendShown(code_point, decoded, out);
       ++i;
     }

@@ -55,4 +55,36 @@ DigitRun ReadDigitRun(std::string_view text, size_t* pos, size_t max_digits) {
   return run;
 }
 
+std::optional<Utf8Lead> Utf8LeadOf(unsigned char byte) {
+  if (byte < 0x80) return Utf8Lead{0};
+  if (byte < 0xC2 || byte > 0xF4) return std::nullopt;
+  Utf8Lead lead;
+  lead.continuations = byte < 0xE0 ? 1 : byte < 0xF0 ? 2 : 3;
+  if (byte == 0xE0) lead.low = 0xA0;
+  if (byte == 0xF0) lead.low = 0x90;
+  if (byte == 0xED) lead.high = 0x9F;
+  if (byte == 0xF4) lead.high = 0x8F;
+  return lead;
+}
+
+size_t Utf8Sequence(std::string_view text, uint32_t* code_point) {
+  if (text.empty()) return 0;
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  std::optional<Utf8Lead> lead = Utf8LeadOf(byte(0));
+  if (!lead) return 0;
+  size_t length = lead->continuations + 1;
+  if (length == 1) {
+    *code_point = byte(0);
+    return 1;
+  }
+  if (text.size() < length || byte(1) < lead->low || byte(1) > lead->high) return 0;
+  uint32_t value = byte(0) & (0x7Fu >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(i) & 0x3Fu);
+  }
+  *code_point = value;
+  return length;
+}
+
 }  // namespace common

@@ -44,5 +44,22 @@ TEST(UpperCaseTexts, LettersRiseAndEverythingElseStays) {
   EXPECT_EQ(UpperCase('/'), '/');
 }
 
+TEST(Utf8, ASequenceIsTakenOnlyWhenWellFormed) {
+  uint32_t code_point = 0;
+  EXPECT_EQ(Utf8Sequence("A", &code_point), 1u);
+  EXPECT_EQ(code_point, 0x41u);
+  EXPECT_EQ(Utf8Sequence("\xC3\xA9x", &code_point), 2u);
+  EXPECT_EQ(code_point, 0xE9u);
+  EXPECT_EQ(Utf8Sequence("\xE2\x82\xAC", &code_point), 3u);
+  EXPECT_EQ(code_point, 0x20ACu);
+  EXPECT_EQ(Utf8Sequence("\xF0\x9F\x98\x80", &code_point), 4u);
+  EXPECT_EQ(code_point, 0x1F600u);
+  // Overlong forms, a surrogate, past U+10FFFF, a lone continuation byte, cut short, empty.
+  for (const char* text : {"\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80",
+                           "\xE2\x82", "\xC3(", ""}) {
+    EXPECT_EQ(Utf8Sequence(text, &code_point), 0u) << text;
+  }
+}
+
 }  // namespace
 }  // namespace common

@@ -1,6 +1,9 @@
 #include "isam/tool/csv_reader.h"
 
+#include <optional>
 #include <string>
+
+#include "common/text.h"
 
 namespace isam::tool {
 namespace {
@@ -23,17 +26,17 @@ class Utf8Check {
       high_ = 0xBF;
       return true;
     }
-    if (b < 0x80) return true;
-    if (b < 0xC2 || b > 0xF4) return false;
-    pending_ = b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-    low_ = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
-    high_ = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+    std::optional<common::Utf8Lead> lead = common::Utf8LeadOf(b);
+    if (!lead) return false;
+    pending_ = lead->continuations;
+    low_ = lead->low;
+    high_ = lead->high;
     return true;
   }
   bool complete() const { return pending_ == 0; }
 
  private:
-  int pending_ = 0;
+  size_t pending_ = 0;
   unsigned char low_ = 0x80;
   unsigned char high_ = 0xBF;
 };
