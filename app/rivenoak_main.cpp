@@ -2,9 +2,9 @@
 // `rivenoak demo` (practices to try).
 #include <iostream>
 
-#include "app/command_line.h"
-#include "app/desktop.h"
-#include "app/root_data_path.h"
+#include "app/command/command_line.h"
+#include "app/window/desktop.h"
+#include "app/window/root_data_path.h"
 
 int main(int argc, char** argv) {
   return app::RunCommandLine(

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench/floor_fair.h"
-#include "engine/change_unit.h"
+#include "conversion/change_unit.h"
 
 namespace {
 
@@ -59,8 +59,8 @@ class Batches {
 
  private:
   using Clock = std::chrono::steady_clock;
-  static constexpr auto kInterval = engine::ChangeBatch::kInterval;
-  static constexpr auto kGap = engine::ChangeBatch::kGap;
+  static constexpr auto kInterval = conversion::ChangeBatch::kInterval;
+  static constexpr auto kGap = conversion::ChangeBatch::kGap;
 
   Stmt begin_, commit_, savepoint_, release_;
   bool open_ = false;

@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/main_form.h"
-#include "app/window_style.h"
+#include "app/window/main_form.h"
+#include "app/window/window_style.h"
 
 namespace {
 

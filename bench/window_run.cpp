@@ -27,14 +27,14 @@
 #include <string>
 #include <vector>
 
-#include "app/choose_pract.h"
-#include "app/command_line.h"
-#include "app/demo_practice.h"
-#include "app/headless_runner.h"
-#include "app/main_form.h"
-#include "app/root_data_path.h"
-#include "app/who_paid_window.h"
-#include "app/window_style.h"
+#include "app/command/command_line.h"
+#include "app/command/headless_runner.h"
+#include "app/practice/demo_practice.h"
+#include "app/window/choose_pract.h"
+#include "app/window/main_form.h"
+#include "app/window/root_data_path.h"
+#include "app/window/who_paid_window.h"
+#include "app/window/window_style.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ class Driver : public QObject {
     who_paid_->RadioAll->setChecked(true);
     for (size_t i = 0; i < who_paid_->PayerButtons.size(); ++i) {
       if (!who_paid_->PayerButtons[i]->isEnabled()) continue;
-      presses.push_back(std::string("all ") + engine::kPayerLetters[i]);
+      presses.push_back(std::string("all ") + conversion::kPayerLetters[i]);
       who_paid_->PayerButtons[i]->click();
       break;
     }

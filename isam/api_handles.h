@@ -3,6 +3,8 @@
 #ifndef RIVENOAK_ISAM_API_HANDLES_H_
 #define RIVENOAK_ISAM_API_HANDLES_H_
 
+#include "isam/internal_header.h"
+
 #include <string>
 
 #include "isam/failure.h"

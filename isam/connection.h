@@ -18,6 +18,8 @@
 #ifndef RIVENOAK_ISAM_CONNECTION_H_
 #define RIVENOAK_ISAM_CONNECTION_H_
 
+#include "isam/internal_header.h"
+
 #include <cstdint>
 #include <map>
 #include <memory>

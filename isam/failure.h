@@ -3,6 +3,8 @@
 #ifndef RIVENOAK_ISAM_FAILURE_H_
 #define RIVENOAK_ISAM_FAILURE_H_
 
+#include "isam/internal_header.h"
+
 #include <stdexcept>
 #include <string>
 

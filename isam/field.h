@@ -4,6 +4,8 @@
 #ifndef RIVENOAK_ISAM_FIELD_H_
 #define RIVENOAK_ISAM_FIELD_H_
 
+#include "isam/internal_header.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -11,6 +11,8 @@
 #ifndef RIVENOAK_ISAM_FILE_LOOKUP_H_
 #define RIVENOAK_ISAM_FILE_LOOKUP_H_
 
+#include "isam/internal_header.h"
+
 #include <sys/types.h>
 
 #include <string>

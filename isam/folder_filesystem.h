@@ -16,6 +16,8 @@
 #ifndef RIVENOAK_ISAM_FOLDER_FILESYSTEM_H_
 #define RIVENOAK_ISAM_FOLDER_FILESYSTEM_H_
 
+#include "isam/internal_header.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -3,6 +3,8 @@
 #ifndef RIVENOAK_ISAM_GUARD_H_
 #define RIVENOAK_ISAM_GUARD_H_
 
+#include "isam/internal_header.h"
+
 #include <mutex>
 #include <new>
 #include <string>

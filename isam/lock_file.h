@@ -8,6 +8,8 @@
 #ifndef RIVENOAK_ISAM_LOCK_FILE_H_
 #define RIVENOAK_ISAM_LOCK_FILE_H_
 
+#include "isam/internal_header.h"
+
 #include <cstdint>
 #include <map>
 #include <memory>

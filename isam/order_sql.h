@@ -14,6 +14,8 @@
 #ifndef RIVENOAK_ISAM_ORDER_SQL_H_
 #define RIVENOAK_ISAM_ORDER_SQL_H_
 
+#include "isam/internal_header.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>

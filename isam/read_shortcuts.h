@@ -43,6 +43,8 @@
 #ifndef RIVENOAK_ISAM_READ_SHORTCUTS_H_
 #define RIVENOAK_ISAM_READ_SHORTCUTS_H_
 
+#include "isam/internal_header.h"
+
 #include <cstdint>
 #include <deque>
 #include <functional>

@@ -6,6 +6,8 @@
 #ifndef RIVENOAK_ISAM_RECORD_SOURCE_H_
 #define RIVENOAK_ISAM_RECORD_SOURCE_H_
 
+#include "isam/internal_header.h"
+
 #include <functional>
 #include <memory>
 #include <string>

@@ -4,6 +4,8 @@
 #ifndef RIVENOAK_ISAM_REGISTRY_H_
 #define RIVENOAK_ISAM_REGISTRY_H_
 
+#include "isam/internal_header.h"
+
 #include <memory>
 #include <mutex>
 #include <unordered_map>

@@ -13,6 +13,8 @@
 #ifndef RIVENOAK_ISAM_SQL_PARSER_H_
 #define RIVENOAK_ISAM_SQL_PARSER_H_
 
+#include "isam/internal_header.h"
+
 #include <memory>
 #include <string>
 #include <vector>

@@ -7,6 +7,8 @@
 #ifndef RIVENOAK_ISAM_SQL_STATEMENT_H_
 #define RIVENOAK_ISAM_SQL_STATEMENT_H_
 
+#include "isam/internal_header.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>

@@ -5,6 +5,8 @@
 #ifndef RIVENOAK_ISAM_SQLITE_HANDLE_H_
 #define RIVENOAK_ISAM_SQLITE_HANDLE_H_
 
+#include "isam/internal_header.h"
+
 #include <sqlite3.h>
 
 #include <memory>

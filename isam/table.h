@@ -11,6 +11,8 @@
 #ifndef RIVENOAK_ISAM_TABLE_H_
 #define RIVENOAK_ISAM_TABLE_H_
 
+#include "isam/internal_header.h"
+
 #include <cstdint>
 #include <map>
 #include <memory>

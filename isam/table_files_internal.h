@@ -3,6 +3,8 @@
 #ifndef RIVENOAK_ISAM_TABLE_FILES_INTERNAL_H_
 #define RIVENOAK_ISAM_TABLE_FILES_INTERNAL_H_
 
+#include "isam/internal_header.h"
+
 #include <string>
 
 #include "isam/failure.h"

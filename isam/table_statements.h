@@ -4,6 +4,8 @@
 #ifndef RIVENOAK_ISAM_TABLE_STATEMENTS_H_
 #define RIVENOAK_ISAM_TABLE_STATEMENTS_H_
 
+#include "isam/internal_header.h"
+
 #include <cstdint>
 #include <vector>
 

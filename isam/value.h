@@ -4,6 +4,8 @@
 #ifndef RIVENOAK_ISAM_VALUE_H_
 #define RIVENOAK_ISAM_VALUE_H_
 
+#include "isam/internal_header.h"
+
 #include <sqlite3.h>
 
 #include <cstdint>

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/command_line.h"
+#include "app/command/command_line.h"
 
 namespace app::testing {
 namespace {
