@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core fonts-dejavu-extra
-  chromium parallel help2man lintian
+  chromium parallel help2man lintian clang-format
   xvfb xauth xdotool libxcb1-dev
 )
 

@@ -4,6 +4,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$top/scripts/setup.sh"
+# The tree's own rules first (format, file size, layers, include cycles): seconds, not minutes.
+bash "$top/scripts/house_rules.sh"
 build="${RIVENOAK_BUILD_DIR:-$top/build}"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
 
