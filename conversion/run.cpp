@@ -3,6 +3,7 @@
 #include "conversion/adjust_payments.h"
 #include "conversion/apply_payments.h"
 #include "conversion/verify_tran_types.h"
+#include "conversion/who_paid.h"
 
 namespace conversion {
 

@@ -12,7 +12,6 @@
 
 #include "conversion/practice_datasets.h"
 #include "conversion/run_view.h"
-#include "conversion/who_paid.h"
 
 namespace conversion {
 
