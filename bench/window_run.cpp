@@ -27,8 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command/command_line.h"
-#include "app/command/headless_runner.h"
+#include "app/command/practice_run.h"
 #include "app/practice/demo_practice.h"
 #include "app/window/choose_pract.h"
 #include "app/window/main_form.h"
@@ -112,7 +111,7 @@ class Driver : public QObject {
 using PhaseSeconds = std::map<std::string, double>;
 
 // Each phase of the window's run timed under the name the headless run records it by.
-void TimePhases(app::Phases& phases, PhaseSeconds& seconds) {
+void TimePhases(conversion::RunPhases& phases, PhaseSeconds& seconds) {
   auto wrap = [&seconds](const char* name, auto& phase) {
     if (!phase) return;
     phase = [name, inner = phase, &seconds](auto... args) {
@@ -202,20 +201,21 @@ struct HeadlessResult {
 
 HeadlessResult RunHeadless(const QTemporaryDir& scratch, const std::string& root,
                            const Config& config, const std::vector<std::string>& presses) {
-  app::HeadlessOptions options;
+  app::PracticeRunOptions options;
   options.from = kFrom;
   options.to = kTo;
-  options.apply = config.apply;
-  options.adjust = config.apply;  // unchecking "Apply Payments" unchecks "Adjust" too
-  options.over_apply = config.apply;
-  options.who_paid_presses = presses;
+  options.run.apply_payments = config.apply;
+  options.run.adjust_payment_amounts =
+      config.apply;  // unchecking "Apply Payments" unchecks "Adjust" too
+  options.run.over_apply = config.apply;
+  options.answers.who_paid_presses = presses;
   std::ostringstream out, err;
   // The run writes its phases' times to this file.
   std::string timings = scratch.path().toStdString() + "/timings.tsv";
   setenv("RIVENOAK_PHASE_TIMINGS", timings.c_str(), 1);
   HeadlessResult result;
   auto start = Clock::now();
-  int status = app::RunHeadless(root + "/Practice1", options, out, err);
+  int status = app::RunPractice(root + "/Practice1", options, out, err);
   result.run_seconds = Seconds(Clock::now() - start);
   unsetenv("RIVENOAK_PHASE_TIMINGS");
   if (status != 0) std::fprintf(stderr, "headless run failed:\n%s", out.str().c_str());

@@ -1,7 +1,8 @@
 // What the run needs of the window it runs in: two progress bars, the status and count labels,
 // letting pending window messages run, the stop flag, the message boxes, and the who-paid
-// dialog. The desktop window and the headless runner each implement it; the run knows no more
-// of either. The phases also count here what they did, which only the headless runner shows.
+// dialog. The desktop window and the command line's printing view each implement it; the run
+// knows no more of either. The phases also count here what they did, which only the command line
+// shows.
 #ifndef RIVENOAK_CONVERSION_RUN_VIEW_H_
 #define RIVENOAK_CONVERSION_RUN_VIEW_H_
 
@@ -46,6 +47,10 @@ class RunView {
   virtual bool AskYesNo(const std::string& text) = 0;
   // Shows the who-paid dialog modally until it closes.
   virtual void ShowWhoPaid(WhoPaidDialog& dialog) = 0;
+  // A run begins, and ends before its "Finished.": a window keeps what the run reads from being
+  // changed meanwhile. A run that an exception ends does not reach EndRun.
+  virtual void BeginRun() {}
+  virtual void EndRun() {}
 
   // What the phases of the current run did.
   RunCounts& Counts() { return counts_; }

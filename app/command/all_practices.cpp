@@ -21,8 +21,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "app/opening/practice_opening.h"
 #include "app/practice/held_signals.h"
-#include "app/window/main_form_logic.h"
 #include "common/file_names.h"
 #include "data/errors.h"
 #include "data/isam_connection.h"

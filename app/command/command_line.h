@@ -7,8 +7,6 @@
 #include <ostream>
 #include <string>
 
-#include "app/command/headless_runner.h"
-
 namespace app {
 
 // Exit status: 0 when the run ended with "Finished.", 1 when an error ended it, 2 for a command
@@ -20,10 +18,6 @@ namespace app {
 int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
                    const std::function<int(const std::string& root)>& desktop = nullptr,
                    const std::function<std::string()>& stored_root = nullptr);
-
-// `rivenoak run`: opens the practice as the main window does, then does what Start does.
-int RunHeadless(const std::string& data_path, const HeadlessOptions& options, std::ostream& out,
-                std::ostream& err);
 
 }  // namespace app
 

@@ -3,7 +3,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 
-#include "app/window/main_form_logic.h"
+#include "app/opening/practice_opening.h"
 #include "app/window/root_data_path.h"
 #include "app/window/window_style.h"
 

@@ -7,8 +7,10 @@
 #include <QMessageBox>
 #include <QShortcut>
 
+#include "app/opening/practice_opening.h"
+#include "app/window/file_version.h"
 #include "app/window/window_style.h"
-#include "conversion/verify_tran_types.h"
+#include "data/date_time.h"
 
 namespace app {
 namespace {
@@ -158,6 +160,8 @@ void TMainForm::BuildWindow() {
   connect(Button3, &QPushButton::clicked, [this] { Handle([this] { Button3Click(); }); });
   connect(CheckBox3, &QCheckBox::clicked, [this] { Handle([this] { CheckBox3Click(); }); });
   connect(CheckBox4, &QCheckBox::clicked, [this] { Handle([this] { CheckBox4Click(); }); });
+  connect(CheckBox6, &QCheckBox::toggled,
+          [this](bool checked) { run_options_.strict_type_rules = checked; });
   connect(RadioItem1, &QRadioButton::clicked, [this] { Handle([this] { RadioGroup1Click(0); }); });
   connect(RadioItem2, &QRadioButton::clicked, [this] { Handle([this] { RadioGroup1Click(1); }); });
   NoDefaultButtons(this);
@@ -198,7 +202,28 @@ void TMainForm::FormShow() {
     EndProgram();
     return;
   }
-  PreparePractice(practice, *this, *this, PracticeName, DataPath);
+  PreparePractice(PracticeName, DataPath);
+}
+
+void TMainForm::PreparePractice(const std::string& practice_name, const std::string& data_path) {
+  ConnectPractice(practice, data_path, *this);
+  SetLabelText(Label6, practice.IsamConnection2.ConnectionKindText());
+  SetLabelText(Label4, practice_name);
+  SetLabelText(Label5, data_path);
+  if (std::optional<data::TDateTime> day = StartRangeAtConversion(practice, data_path, *this)) {
+    std::string text = data::DateToStr(*day);
+    SetLabelText(Label7, text);
+    DateFrom->setText(QString::fromStdString(text));
+    DateTo->setText(QString::fromStdString(text));
+  } else {
+    CheckBox4->setChecked(true);
+    CheckBox4->setEnabled(false);
+    DateFrom->setEnabled(true);
+    DateTo->setEnabled(true);
+    SetLabelText(Label7, "N/A");
+    ProcessMessages();
+  }
+  practice.OpenTables();
 }
 
 void TMainForm::EndProgram() {
@@ -225,7 +250,8 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void TMainForm::Button2Click() {
   running_ = true;
   try {
-    app::Button2Click(practice, *this, *this, phases, DataPath);
+    run_options_ = ReadRunOptions();
+    conversion::RunConversion(practice, DataPath, run_options_, *this, phases, CheckPracticeData);
   } catch (...) {
     running_ = false;
     if (ending_) QCoreApplication::exit(0);
@@ -233,6 +259,24 @@ void TMainForm::Button2Click() {
   }
   running_ = false;
   if (ending_) QCoreApplication::exit(0);
+}
+
+conversion::RunOptions TMainForm::ReadRunOptions() const {
+  conversion::RunOptions options;
+  options.match_transaction_types = CheckBox1->isChecked();
+  options.apply_payments = CheckBox3->isChecked();
+  options.over_apply = CheckBox2->isChecked();
+  options.adjust_payment_amounts = CheckBox5->isChecked();
+  options.strict_type_rules = CheckBox6->isChecked();
+  // With either field empty the range stays unset, and the run asks for both dates before it
+  // reads either.
+  std::string from = DateFrom->displayText().toStdString();
+  std::string to = DateTo->displayText().toStdString();
+  if (from != kEmptyDateText && to != kEmptyDateText) {
+    options.from = data::StrToDate(from);
+    options.to = data::StrToDate(to);
+  }
+  return options;
 }
 
 void TMainForm::Button3Click() {
@@ -302,7 +346,7 @@ bool TMainForm::AskYesNo(const std::string& text) {
 
 void TMainForm::SetWhoPaid(TWhoPaid* who_paid) {
   who_paid_ = who_paid;
-  phases = MakePhases(practice, *this, *this, who_paid_->logic);
+  phases = conversion::MakeRunPhases(practice, *this, who_paid_->logic, run_options_);
 }
 
 void TMainForm::ShowWhoPaid(conversion::WhoPaidDialog& dialog) {
@@ -314,44 +358,18 @@ void TMainForm::ShowWhoPaid(conversion::WhoPaidDialog& dialog) {
   who_paid_->ShowModal();
 }
 
-void TMainForm::SetPracticeNameText(const std::string& text) {
-  SetLabelText(Label4, text);
-}
-void TMainForm::SetDataPathText(const std::string& text) {
-  SetLabelText(Label5, text);
-}
-void TMainForm::SetConnectionText(const std::string& text) {
-  SetLabelText(Label6, text);
-}
-void TMainForm::SetConversionDateText(const std::string& text) {
-  SetLabelText(Label7, text);
+void TMainForm::BeginRun() {
+  Button1->setText("Cancel");
+  Button2->setEnabled(false);
+  DateFrom->setEnabled(false);
+  DateTo->setEnabled(false);
 }
 
-std::string TMainForm::DateFromText() const {
-  return DateFrom->displayText().toStdString();
-}
-std::string TMainForm::DateToText() const {
-  return DateTo->displayText().toStdString();
-}
-void TMainForm::SetDateFromText(const std::string& text) {
-  DateFrom->setText(QString::fromStdString(text));
-}
-void TMainForm::SetDateToText(const std::string& text) {
-  DateTo->setText(QString::fromStdString(text));
-}
-
-void TMainForm::SetDateFieldsEnabled(bool enabled) {
-  DateFrom->setEnabled(enabled);
-  DateTo->setEnabled(enabled);
-}
-
-void TMainForm::SetSpecifyDateRange(bool checked, bool enabled) {
-  CheckBox4->setChecked(checked);
-  CheckBox4->setEnabled(enabled);
-}
-
-void TMainForm::SetExitCaption(const std::string& caption) {
-  Button1->setText(QString::fromStdString(caption));
+void TMainForm::EndRun() {
+  Button2->setEnabled(true);
+  Button1->setText("Exit");
+  DateFrom->setEnabled(true);
+  DateTo->setEnabled(true);
 }
 
 }  // namespace app

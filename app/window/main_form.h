@@ -1,6 +1,6 @@
 // TMainForm: the main window. It shows the chosen practice, the options and the date range,
-// runs a conversion when Start is pressed, and plays the run's view (progress bars, status,
-// message boxes) and the main window's controls for the run logic.
+// runs a conversion with the options its boxes and date fields hold when Start is pressed, and
+// plays the run's view (progress bars, status, message boxes).
 #ifndef RIVENOAK_APP_WINDOW_MAIN_FORM_H_
 #define RIVENOAK_APP_WINDOW_MAIN_FORM_H_
 
@@ -19,19 +19,18 @@
 
 #include "app/window/choose_pract.h"
 #include "app/window/dataset_model.h"
-#include "app/window/main_controls.h"
-#include "app/window/main_form_logic.h"
 #include "app/window/qt_gauge.h"
 #include "app/window/who_paid_window.h"
 #include "conversion/practice_datasets.h"
+#include "conversion/run.h"
 #include "conversion/run_view.h"
 
 namespace app {
 
-class TMainForm : public QWidget,
-                  public data::TComponent,
-                  public conversion::RunView,
-                  public MainControls {
+// The empty text of a masked date field.
+inline constexpr const char* kEmptyDateText = "  /  /    ";
+
+class TMainForm : public QWidget, public data::TComponent, public conversion::RunView {
  public:
   explicit TMainForm(QWidget* parent = nullptr);
   // The chooser is made after the main window and shown by its show handler.
@@ -43,6 +42,9 @@ class TMainForm : public QWidget,
   // The show handler, once: the chooser, then the chosen practice prepared. Showing the window
   // runs it if it has not run.
   void StartUp();
+  // Steps after the chooser closed with a practice: connect, fill the labels, set the conversion
+  // date and the default range, open every table.
+  void PreparePractice(const std::string& practice_name, const std::string& data_path);
 
   // ---- handlers ----
   void FormShow();
@@ -54,7 +56,7 @@ class TMainForm : public QWidget,
   void RadioGroup1Click(int item);
 
   // The phases the run calls, as they come.
-  Phases phases;
+  conversion::RunPhases phases;
 
   // ---- state ----
   std::string DataPath;
@@ -80,24 +82,9 @@ class TMainForm : public QWidget,
   bool AskYesNo(const std::string& text) override;
   void ShowWhoPaid(conversion::WhoPaidDialog& dialog) override;
 
-  // ---- MainControls ----
-  void SetPracticeNameText(const std::string& text) override;
-  void SetDataPathText(const std::string& text) override;
-  void SetConnectionText(const std::string& text) override;
-  void SetConversionDateText(const std::string& text) override;
-  std::string DateFromText() const override;
-  std::string DateToText() const override;
-  void SetDateFromText(const std::string& text) override;
-  void SetDateToText(const std::string& text) override;
-  void SetDateFieldsEnabled(bool enabled) override;
-  void SetSpecifyDateRange(bool checked, bool enabled) override;
-  bool MatchTransactionTypes() const override { return CheckBox1->isChecked(); }
-  bool ApplyPayments() const override { return CheckBox3->isChecked(); }
-  bool OverApply() const override { return CheckBox2->isChecked(); }
-  bool AdjustPaymentAmounts() const override { return CheckBox5->isChecked(); }
-  bool StrictTypeRules() const override { return CheckBox6->isChecked(); }
-  void SetExitCaption(const std::string& caption) override;
-  void SetStartEnabled(bool enabled) override { Button2->setEnabled(enabled); }
+  // The window keeps what the run reads unchanged while it runs.
+  void BeginRun() override;
+  void EndRun() override;
 
   conversion::PracticeDatasets practice;
 
@@ -125,11 +112,16 @@ class TMainForm : public QWidget,
   // A message box, unless the program is ending (then it closes at once).
   int Box(int icon, const QString& title, const std::string& text, bool yes_no);
   void EndProgram();
+  // The options the boxes and the date fields hold.
+  conversion::RunOptions ReadRunOptions() const;
 
   TChoosePract* chooser_ = nullptr;
   TWhoPaid* who_paid_ = nullptr;
   std::unique_ptr<QtGauge> gauge1_, gauge2_;
   std::unique_ptr<DataSetModel> grid3_model_;
+  // The options of the current run, which its phases read; "Strict Transaction Type Rules" stays
+  // open to change during a run and is followed here.
+  conversion::RunOptions run_options_;
   bool shown_ = false;
   bool stop_ = false;
   bool running_ = false;

@@ -3,7 +3,7 @@
 #include <QSettings>
 #include <cstdlib>
 
-#include "app/window/main_form_logic.h"
+#include "app/opening/practice_opening.h"
 
 namespace app {
 namespace {

@@ -16,10 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/opening/practice_opening.h"
 #include "app/practice/demo_practice.h"
 #include "app/window/choose_pract.h"
 #include "app/window/main_form.h"
-#include "app/window/main_form_logic.h"
 #include "app/window/root_data_path.h"
 #include "app/window/who_paid_window.h"
 #include "app/window/window_style.h"
@@ -91,7 +91,7 @@ class WindowLayoutTest : public ::testing::Test {
 TEST_F(WindowLayoutTest, EveryCaptionOfTheMainWindowFitsWithThePracticeShown) {
   TMainForm form;
   std::string path = FormatDataPath(root_ + "/Practice1");
-  PreparePractice(form.practice, form, form, "Demo Practice 1", path);
+  form.PreparePractice("Demo Practice 1", path);
   form.SetStatus("Adjusting Payment Amounts");
   form.SetTypesChanged(1234567);
   form.SetTitle("Rivenoak For Medisoft Windows");

@@ -1,14 +1,14 @@
-// The run without windows: the main window's controls kept as values set from the command line,
-// and everything the window would show printed as one line each ("status: ...", "plain: ...",
-// "information: ...", "error: ...", "question: ..." with "answer: ...").
-#ifndef RIVENOAK_APP_COMMAND_HEADLESS_RUNNER_H_
-#define RIVENOAK_APP_COMMAND_HEADLESS_RUNNER_H_
+// The run's view on the command line: everything a window would show printed as one line each
+// ("status: ...", "plain: ...", "information: ...", "error: ...", "question: ..." with
+// "answer: ..."), questions answered and who-paid presses made as the command line says, and
+// progress bars drawn on a terminal when asked.
+#ifndef RIVENOAK_APP_COMMAND_PRINTING_RUN_VIEW_H_
+#define RIVENOAK_APP_COMMAND_PRINTING_RUN_VIEW_H_
 
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "app/window/main_controls.h"
 #include "conversion/run_view.h"
 
 namespace app {
@@ -31,26 +31,18 @@ class TextGauge : public conversion::Gauge {
   int position_ = 0;
 };
 
-struct HeadlessOptions {
-  std::string from, to;  // empty: as the main window sets them
-  bool match_types = true;
-  bool apply = true;
-  bool over_apply = true;
-  bool adjust = true;
-  bool strict = true;
-  bool answer_missing_payor = true;
+// What the command line answers for whoever would sit at the window.
+struct PrintedAnswers {
+  bool missing_payor = true;  // to the question whether to go on without a payor
+  // In the who-paid dialog, one press a line; Close when they run out.
   std::vector<std::string> who_paid_presses;
-  bool progress = false;
-  std::string report;      // the run's report page to write; empty for none
-  std::string dry_run_of;  // for a dry run, the practice the run's folder is a copy of
 };
 
-class HeadlessRunner : public conversion::RunView, public MainControls {
+class PrintingRunView : public conversion::RunView {
  public:
-  HeadlessRunner(std::ostream& out, std::ostream& err, HeadlessOptions options);
+  // Lines go to `out`; with `progress`, bars are drawn on `err`.
+  PrintingRunView(std::ostream& out, std::ostream& err, bool progress, PrintedAnswers answers);
 
-  // Puts the command line's dates into the date fields (after the practice set its own).
-  void ApplyDateOptions();
   // A run on a copy (a dry run) names the folder it was copied from wherever a text names the
   // copy's: `run_path` is shown as `shown_path`.
   void ShowPathAs(const std::string& run_path, const std::string& shown_path);
@@ -74,34 +66,13 @@ class HeadlessRunner : public conversion::RunView, public MainControls {
   bool AskYesNo(const std::string& text) override;
   void ShowWhoPaid(conversion::WhoPaidDialog& dialog) override;
 
-  // ---- MainControls ----
-  void SetPracticeNameText(const std::string&) override {}
-  void SetDataPathText(const std::string&) override {}
-  void SetConnectionText(const std::string&) override {}
-  void SetConversionDateText(const std::string&) override {}
-  std::string DateFromText() const override { return date_from_; }
-  std::string DateToText() const override { return date_to_; }
-  void SetDateFromText(const std::string& text) override { date_from_ = text; }
-  void SetDateToText(const std::string& text) override { date_to_ = text; }
-  void SetDateFieldsEnabled(bool) override {}
-  void SetSpecifyDateRange(bool, bool) override {}
-  bool MatchTransactionTypes() const override { return options_.match_types; }
-  bool ApplyPayments() const override { return options_.apply; }
-  bool OverApply() const override { return options_.over_apply; }
-  bool AdjustPaymentAmounts() const override { return options_.adjust; }
-  bool StrictTypeRules() const override { return options_.strict; }
-  void SetExitCaption(const std::string&) override {}
-  void SetStartEnabled(bool) override {}
-
  private:
   // "KIND: TEXT", the text's control characters escaped and the run's folder shown as asked.
   void PrintLine(const char* kind, std::string text);
 
   std::ostream& out_;
-  HeadlessOptions options_;
+  PrintedAnswers answers_;
   TextGauge gauge1_, gauge2_;
-  std::string date_from_ = kEmptyDateText;
-  std::string date_to_ = kEmptyDateText;
   std::string title_ = "Rivenoak For Medisoft Windows";
   int types_changed_ = 0;
   bool stop_ = false;
@@ -117,4 +88,4 @@ bool ReadPress(const std::string& line, int* choice, int* button);
 
 }  // namespace app
 
-#endif  // RIVENOAK_APP_COMMAND_HEADLESS_RUNNER_H_
+#endif  // RIVENOAK_APP_COMMAND_PRINTING_RUN_VIEW_H_

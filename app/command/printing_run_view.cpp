@@ -1,4 +1,4 @@
-#include "app/command/headless_runner.h"
+#include "app/command/printing_run_view.h"
 
 #include <algorithm>
 #include <sstream>
@@ -31,23 +31,19 @@ void TextGauge::Draw(int previous_percent) {
              << std::flush;
 }
 
-HeadlessRunner::HeadlessRunner(std::ostream& out, std::ostream& err, HeadlessOptions options)
+PrintingRunView::PrintingRunView(std::ostream& out, std::ostream& err, bool progress,
+                                 PrintedAnswers answers)
     : out_(out),
-      options_(std::move(options)),
-      gauge1_(options_.progress ? &err : nullptr, "rows "),
-      gauge2_(options_.progress ? &err : nullptr, "step ") {}
+      answers_(std::move(answers)),
+      gauge1_(progress ? &err : nullptr, "rows "),
+      gauge2_(progress ? &err : nullptr, "step ") {}
 
-void HeadlessRunner::ApplyDateOptions() {
-  if (!options_.from.empty()) date_from_ = options_.from;
-  if (!options_.to.empty()) date_to_ = options_.to;
-}
-
-void HeadlessRunner::ShowPathAs(const std::string& run_path, const std::string& shown_path) {
+void PrintingRunView::ShowPathAs(const std::string& run_path, const std::string& shown_path) {
   run_path_ = run_path;
   shown_path_ = shown_path;
 }
 
-void HeadlessRunner::PrintLine(const char* kind, std::string text) {
+void PrintingRunView::PrintLine(const char* kind, std::string text) {
   if (!run_path_.empty()) {
     for (size_t at = 0; (at = text.find(run_path_, at)) != std::string::npos;) {
       text.replace(at, run_path_.size(), shown_path_);
@@ -60,52 +56,52 @@ void HeadlessRunner::PrintLine(const char* kind, std::string text) {
   out_ << kind << ": " << common::EscapeControlCharacters(text) << "\n";
 }
 
-void HeadlessRunner::SetStatus(const std::string& text) {
+void PrintingRunView::SetStatus(const std::string& text) {
   PrintLine("status", text);
   // Flushed at once, so that whoever watches the run knows the phase it is in.
   out_ << std::flush;
 }
 
-void HeadlessRunner::ShowPlain(const std::string& text) {
+void PrintingRunView::ShowPlain(const std::string& text) {
   PrintLine("plain", text);
 }
 
-void HeadlessRunner::ShowInformation(const std::string& text) {
+void PrintingRunView::ShowInformation(const std::string& text) {
   PrintLine("information", text);
   if (text == "Finished.") finished_ = true;
 }
 
-void HeadlessRunner::ShowError(const std::string& text) {
+void PrintingRunView::ShowError(const std::string& text) {
   PrintLine("error", text);
   error_shown_ = true;
 }
 
-bool HeadlessRunner::AskYesNo(const std::string& text) {
+bool PrintingRunView::AskYesNo(const std::string& text) {
   PrintLine("question", text);
-  out_ << "answer: " << (options_.answer_missing_payor ? "yes" : "no") << "\n";
-  return options_.answer_missing_payor;
+  out_ << "answer: " << (answers_.missing_payor ? "yes" : "no") << "\n";
+  return answers_.missing_payor;
 }
 
 namespace {
 
-// The dialog as the headless runner shows it: presses come from the --who-paid lines.
+// The dialog as the command line shows it: presses come from the --who-paid lines.
 class PressedWhoPaidWindow : public conversion::WhoPaidWindow {
  public:
-  PressedWhoPaidWindow(conversion::WhoPaidDialog& dialog, HeadlessRunner& runner)
-      : dialog_(dialog), runner_(runner) {}
+  PressedWhoPaidWindow(conversion::WhoPaidDialog& dialog, PrintingRunView& view)
+      : dialog_(dialog), view_(view) {}
   void ProcessMessages() override {}
   void CloseDialog() override {
     if (closed_) return;
     closed_ = true;
     dialog_.FormClose();
   }
-  void ShowCouldNotUpdate() override { runner_.ShowError("Could Not Update Record."); }
+  void ShowCouldNotUpdate() override { view_.ShowError("Could Not Update Record."); }
   void ButtonsChanged() override {}
   bool closed() const { return closed_; }
 
  private:
   conversion::WhoPaidDialog& dialog_;
-  HeadlessRunner& runner_;
+  PrintingRunView& view_;
   bool closed_ = false;
 };
 
@@ -127,7 +123,7 @@ bool ReadPress(const std::string& line, int* choice, int* button) {
   return *button >= 0;
 }
 
-void HeadlessRunner::ShowWhoPaid(conversion::WhoPaidDialog& dialog) {
+void PrintingRunView::ShowWhoPaid(conversion::WhoPaidDialog& dialog) {
   PressedWhoPaidWindow window(dialog, *this);
   dialog.SetWindow(&window);
   struct Detach {
@@ -136,11 +132,11 @@ void HeadlessRunner::ShowWhoPaid(conversion::WhoPaidDialog& dialog) {
   } detach{dialog};
   dialog.FormShow();
   while (!window.closed()) {
-    if (next_press_ >= options_.who_paid_presses.size()) {
+    if (next_press_ >= answers_.who_paid_presses.size()) {
       window.CloseDialog();  // the presses ran out: Close
       break;
     }
-    const std::string& line = options_.who_paid_presses[next_press_++];
+    const std::string& line = answers_.who_paid_presses[next_press_++];
     int choice = dialog.Choice, button = -2;
     bool readable = ReadPress(line, &choice, &button);
     if (readable && button == -1) {
