@@ -30,26 +30,18 @@
 
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "app/practice/backup_files.h"         // kManifestName
+#include "app/practice/practice_data_error.h"  // PracticeDataError
 #include "conversion/run_view.h"
 #include "isam/table_files.h"
 
 namespace app {
 
-// Why a copy, a restore or a change report could not be made; the text names the file.
-class PracticeDataError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // Receives what a command did beside its own work, such as finishing an interrupted restore.
 using Note = std::function<void(const std::string& text)>;
-
-// The name of a backup's manifest in its folder.
-inline constexpr char kManifestName[] = "Backup.manifest";
 
 struct PracticeTable {
   std::string name;  // the file's name in its folder
