@@ -22,37 +22,11 @@
 #include <stdexcept>
 
 #include "app/practice/held_signals.h"
-#include "app/window/main_form_logic.h"
 #include "common/file_names.h"
-#include "data/errors.h"
-#include "data/isam_connection.h"
-#include "data/isam_dataset.h"
 
 extern char** environ;
 
 namespace app {
-
-std::vector<PracticeEntry> ReadPracticeList(const std::string& root) {
-  data::TComponent owner(nullptr, "PracticeList");
-  data::TIsamConnection connection(&owner, "ListConnection");
-  connection.IsamServerTypes = data::stISAM_REMOTE | data::stISAM_LOCAL;
-  data::TIsamTable list(&owner, "MWdblist");
-  list.SetIsamConnection(&connection);
-  list.SetTableName("MWDBList.ADT");
-  connection.SetConnectPath(FormatDataPath(root));
-  connection.SetIsConnected(true);
-  list.Open();
-  std::vector<PracticeEntry> practices;
-  for (list.First(); !list.Eof(); list.Next()) {
-    std::string path = list.FieldByName("Data Path").AsString();
-    if (!path.empty() && std::filesystem::path(path).is_relative()) {
-      path = (std::filesystem::path(root) / path).lexically_normal().string();
-    }
-    practices.push_back({list.FieldByName("Dataset Name").AsString(), path});
-  }
-  list.Close();
-  return practices;
-}
 
 std::string PerPracticeFile(const std::string& file, const std::string& name) {
   std::filesystem::path path(file);
@@ -474,12 +448,6 @@ class EveryPracticeRun {
 };
 
 }  // namespace
-
-std::vector<std::string> PracticeFileNames(const std::vector<PracticeEntry>& practices) {
-  std::vector<std::string> names;
-  for (const PracticeEntry& practice : practices) names.push_back(practice.name);
-  return common::SafeFileNames(names);
-}
 
 int RunAllPractices(const std::vector<PracticeEntry>& practices, const AllPracticesOptions& options,
                     std::ostream& out, std::ostream& err) {
