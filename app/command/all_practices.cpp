@@ -64,7 +64,12 @@ struct Pipe {
 // The signals that stop a run of every practice.
 constexpr int kStopSignals[] = {SIGHUP, SIGINT, SIGTERM};
 
-// Where the handler writes the number of each stop signal; one run at a time.
+// Where the handler writes the number of each stop signal. Process-wide, and it has to be: the
+// handler can reach nothing else. No lock guards it, since the handler may take none: only
+// StopSignals writes it, before it installs the handler and after it has put the previous ones
+// back, and one StopSignals lives at a time (one run of every practice in a process, on the
+// thread that runs it; a second is refused). The handler only reads it and calls write(), which
+// is async-signal-safe.
 volatile sig_atomic_t stop_signal_fd = -1;
 
 extern "C" void OnStopSignal(int signal) {
@@ -80,6 +85,7 @@ extern "C" void OnStopSignal(int signal) {
 class StopSignals {
  public:
   StopSignals() : pipe_(O_NONBLOCK) {
+    if (stop_signal_fd != -1) throw std::logic_error("A run of every practice is already at work");
     stop_signal_fd = pipe_.write;
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
