@@ -24,35 +24,10 @@
 #include "app/opening/practice_opening.h"
 #include "app/practice/held_signals.h"
 #include "common/file_names.h"
-#include "data/errors.h"
-#include "data/isam_connection.h"
-#include "data/isam_dataset.h"
 
 extern char** environ;
 
 namespace app {
-
-std::vector<PracticeEntry> ReadPracticeList(const std::string& root) {
-  data::TComponent owner(nullptr, "PracticeList");
-  data::TIsamConnection connection(&owner, "ListConnection");
-  connection.IsamServerTypes = data::stISAM_REMOTE | data::stISAM_LOCAL;
-  data::TIsamTable list(&owner, "MWdblist");
-  list.SetIsamConnection(&connection);
-  list.SetTableName("MWDBList.ADT");
-  connection.SetConnectPath(FormatDataPath(root));
-  connection.SetIsConnected(true);
-  list.Open();
-  std::vector<PracticeEntry> practices;
-  for (list.First(); !list.Eof(); list.Next()) {
-    std::string path = list.FieldByName("Data Path").AsString();
-    if (!path.empty() && std::filesystem::path(path).is_relative()) {
-      path = (std::filesystem::path(root) / path).lexically_normal().string();
-    }
-    practices.push_back({list.FieldByName("Dataset Name").AsString(), path});
-  }
-  list.Close();
-  return practices;
-}
 
 std::string PerPracticeFile(const std::string& file, const std::string& name) {
   std::filesystem::path path(file);
@@ -90,7 +65,12 @@ struct Pipe {
 // The signals that stop a run of every practice.
 constexpr int kStopSignals[] = {SIGHUP, SIGINT, SIGTERM};
 
-// Where the handler writes the number of each stop signal; one run at a time.
+// Where the handler writes the number of each stop signal. Process-wide, and it has to be: the
+// handler can reach nothing else. No lock guards it, since the handler may take none: only
+// StopSignals writes it, before it installs the handler and after it has put the previous ones
+// back, and one StopSignals lives at a time (one run of every practice in a process, on the
+// thread that runs it; a second is refused). The handler only reads it and calls write(), which
+// is async-signal-safe.
 volatile sig_atomic_t stop_signal_fd = -1;
 
 extern "C" void OnStopSignal(int signal) {
@@ -106,6 +86,7 @@ extern "C" void OnStopSignal(int signal) {
 class StopSignals {
  public:
   StopSignals() : pipe_(O_NONBLOCK) {
+    if (stop_signal_fd != -1) throw std::logic_error("A run of every practice is already at work");
     stop_signal_fd = pipe_.write;
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -474,12 +455,6 @@ class EveryPracticeRun {
 };
 
 }  // namespace
-
-std::vector<std::string> PracticeFileNames(const std::vector<PracticeEntry>& practices) {
-  std::vector<std::string> names;
-  for (const PracticeEntry& practice : practices) names.push_back(practice.name);
-  return common::SafeFileNames(names);
-}
 
 int RunAllPractices(const std::vector<PracticeEntry>& practices, const AllPracticesOptions& options,
                     std::ostream& out, std::ostream& err) {

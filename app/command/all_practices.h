@@ -2,7 +2,8 @@
 // same program with `run DATA_PATH`), at most a given number at once. Each line a run prints is
 // passed on prefixed with the practice's dataset name and ": "; the end is one
 // `practice: NAME: finished|stopped|error` line per practice in the list's order. A printed name
-// has its control characters escaped; a practice's own files are named by PracticeFileNames.
+// has its control characters escaped; a practice's own files are named by PracticeFileNames
+// (practice_list.h).
 // Each run is in a process group of its own and ends when this program ends; SIGHUP, SIGINT or
 // SIGTERM to this program is passed on to the runs, waited for, and starts no other practice: those
 // not started are "stopped".
@@ -13,16 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/practice/practice_list.h"  // the practices, read from the root's list
+
 namespace app {
-
-struct PracticeEntry {
-  std::string name;       // "Dataset Name"
-  std::string data_path;  // "Data Path", made absolute against the root
-};
-
-// The practices of ROOT/MWDBList.ADT in the table's order. Throws data::Exception when the list
-// cannot be read.
-std::vector<PracticeEntry> ReadPracticeList(const std::string& root);
 
 struct AllPracticesOptions {
   std::string program;                // the program to run for each practice
@@ -33,11 +27,6 @@ struct AllPracticesOptions {
   std::string report;                 // FILE.html: each practice's as FILE-<file name>.html
   std::string backup;                 // DIR: each practice's backup in DIR/<file name>
 };
-
-// The name of each practice's own files (presses, report, backup): common::SafeFileNames over
-// the whole list's Dataset Names, so that each is one plain name, and no two are the same
-// without regard to letter case.
-std::vector<std::string> PracticeFileNames(const std::vector<PracticeEntry>& practices);
 
 // `report-<name>.html` for `report.html`: the name before the extension.
 std::string PerPracticeFile(const std::string& file, const std::string& name);

@@ -18,7 +18,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "app/practice/practice_copy.h"
+#include "app/practice/practice_data_error.h"
 #include "common/file_entries.h"
 #include "common/file_names.h"
 

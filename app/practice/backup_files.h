@@ -7,7 +7,8 @@
 // program's own, a log only as Convert.log, each table once. Nothing is read or written through a
 // link, nor from anything but a plain file: a file is opened so that a link in its place fails and
 // a FIFO holds nothing up, and a new file is made only where no entry of its name is.
-// Internal to the practice copies (practice_copy.cpp).
+// Internal to the practice copies (practice_copy.h and the modules it is made of); it knows nothing
+// of them but the error they all throw.
 #ifndef RIVENOAK_APP_PRACTICE_BACKUP_FILES_H_
 #define RIVENOAK_APP_PRACTICE_BACKUP_FILES_H_
 
@@ -18,7 +19,12 @@
 
 #include "common/file_entries.h"
 
-namespace app::backup_files {
+namespace app {
+
+// The name of a backup's manifest in its folder.
+inline constexpr char kManifestName[] = "Backup.manifest";
+
+namespace backup_files {
 
 inline constexpr char kManifestFirstLine[] = "rivenoak backup 1";
 // The one log a practice has, a backup holds and a restore writes (in any letter case).
@@ -98,6 +104,7 @@ std::string ManifestText(const std::vector<ManifestEntry>& entries);
 // FIFO, ...), the manifest itself included; nothing that is no plain file is opened.
 std::vector<ManifestEntry> ReadManifest(const std::string& backup);
 
-}  // namespace app::backup_files
+}  // namespace backup_files
+}  // namespace app
 
 #endif  // RIVENOAK_APP_PRACTICE_BACKUP_FILES_H_

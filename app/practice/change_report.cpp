@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/practice/practice_copy.h"
+#include "app/practice/practice_folder.h"
 #include "isam/table_files.h"
 
 namespace app {

@@ -1,28 +1,24 @@
-// Backups and restores of a practice's tables, and the one check of a restore's staging folder
-// (see the header).
+// Backups and restores of a practice's tables (see the header): the two commands from end to end,
+// and the finishing or undoing of a restore that was interrupted. What they stand on is in modules
+// of its own: a practice folder's files (practice_folder.h), the files and manifest of a backup
+// (backup_files.h), the hidden folder a backup is made in (partial_backup.h), the tables held
+// from other programs (practice_hold.h), the staging folder with its plan and its one check
+// (restore_stage.h), and the lock of a restore at work (restore_lock.h).
 #include "app/practice/practice_copy.h"
 
-#include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <system_error>
 
-#include "app/practice/backup_files.h"
 #include "app/practice/output_places.h"
-#include "app/practice/temporary_folder.h"
-#include "common/file_entries.h"
+#include "app/practice/partial_backup.h"
+#include "app/practice/practice_hold.h"
+#include "app/practice/restore_lock.h"
+#include "app/practice/restore_stage.h"
 #include "common/file_names.h"
-#include "conversion/practice_tables.h"
 #include "isam/table_files.h"
 
 namespace app {
@@ -30,341 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace backup_files;  // NOLINT: the files of a backup
-
-constexpr char kRestoreFolder[] = ".rivenoak-restore";
-constexpr char kPlanName[] = "plan";
-constexpr char kPlanFirstLine[] = "rivenoak restore 1";
-// The files the engine and SQLite keep beside a table: its rollback journal, write-ahead log and
-// that log's index, and the open mark's lock file. Each is opened, or made, where the table is.
-constexpr std::array<const char*, 4> kBesideTable = {"-journal", "-wal", "-shm", ".lck"};
-
-// The practice folder as messages name it.
-std::string PracticeName(const std::string& data_path) {
-  std::string practice = data_path;
-  while (practice.size() > 1 && practice.back() == '/') practice.pop_back();
-  return practice;
-}
-
-// ---- links ----
-
-// Whether the link `name` of a practice folder stands where a practice's own file is read or
-// written: a lock file, the Convert.log, one of the practice's tables by name, or a link to a
-// table file under any name.
-bool StandsForPracticeFile(const std::string& folder, const std::string& name) {
-  bool lock_file = name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".lck") == 0;
-  if (lock_file || strcasecmp(name.c_str(), kConvertLog) == 0) return true;
-  for (const conversion::TableLayout& table : conversion::PracticeTables()) {
-    if (strcasecmp(name.c_str(), table.file.c_str()) == 0) return true;
-  }
-  std::error_code ec;
-  if (!fs::is_regular_file(fs::status(Join(folder, name), ec))) return false;
-  try {
-    return isam::IsTableFile(Join(folder, name));
-  } catch (const isam::TableFileError&) {
-    return true;  // a file it cannot read is no more to be read through a link
-  }
-}
-
-// Throws when the entry at `path` of a practice folder is a link: reading through it would copy
-// another file, writing through it would change one outside the practice. `consequence` says what
-// that left undone.
-void RefuseLink(const std::string& path, const std::string& consequence = "") {
-  if (!IsLink(path)) return;
-  throw PracticeDataError("The file " + path +
-                          " is a symbolic link: a practice's tables, its Convert.log and their "
-                          "lock files are read and written only as files of the practice folder "
-                          "itself, never through a link; put the file itself in its place" +
-                          consequence);
-}
-
-// Throws when the entry at `path` of a practice folder is there and is no plain file: a link (see
-// RefuseLink), or a FIFO, socket, device or folder, which would hold a command up for good or
-// take no lock.
-void RefuseNonFile(const std::string& path, const std::string& consequence = "") {
-  RefuseLink(path, consequence);
-  std::string kind = common::NonPlainKindAt(path);
-  if (kind.empty()) return;
-  throw PracticeDataError("The file " + path + " is " + kind +
-                          ", not a plain file: a practice's tables, its Convert.log and the "
-                          "files kept beside them are only ever plain files; remove it" +
-                          consequence);
-}
-
-// The names of the files of `folder`, sorted, without the work files of programs at work there;
-// throws on a link that stands for a practice's file, and on any other entry that is neither a
-// file nor a folder (a table replaced by a FIFO would else be left out of a copy without a word).
-std::vector<std::string> FileNames(const std::string& folder) {
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) {
-    throw PracticeDataError("The folder " + folder + " is missing");
-  }
-  std::vector<std::string> names;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-    std::string name = entry.path().filename().string();
-    fs::file_status status = entry.symlink_status(ec);
-    if (fs::is_symlink(status)) {
-      if (StandsForPracticeFile(folder, name)) RefuseLink(entry.path().string());
-      continue;
-    }
-    if (IsWorkFile(name) || fs::is_directory(status)) continue;
-    if (fs::is_regular_file(status)) {
-      names.push_back(name);
-    } else {
-      RefuseNonFile(entry.path().string());
-    }
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// Whether the file at `path` begins as a table file does; read only, never opened by SQLite.
-bool IsTableHeader(const std::string& path) {
-  try {
-    return isam::IsTableFile(path);
-  } catch (const isam::TableFileError&) {
-    return false;
-  }
-}
-
-// Whether the file at `path` is a table: the first bytes of a table file and the table marks.
-bool IsTable(const std::string& path) {
-  try {
-    if (!isam::IsTableFile(path)) return false;
-    isam::TableFileReader reader(path);
-    return reader.HasTableMarks();
-  } catch (const isam::TableFileError&) {
-    return false;
-  }
-}
-
-// Copies the table that `source` reads into `dest` (`target` names it), in one write transaction
-// of the destination, whole or not at all; `gauge` (may be null) shows the pages copied.
-void CopyTable(const isam::TableFileReader& source, isam::TableFileWriter& dest,
-               const std::string& target, conversion::Gauge* gauge) {
-  if (!gauge) return dest.CopyFrom(source, target, nullptr);
-  gauge->SetPosition(0);
-  dest.CopyFrom(source, target, [gauge](int pages, int left) {
-    gauge->SetMax(pages);
-    gauge->SetPosition(gauge->Max() - left);
-  });
-}
-
-// ---- holding a practice's tables ----
-
-// Every table of a practice folder taken from every other program: the engine's open marks,
-// held alone, and SQLite's exclusive lock on each file, held by the connection that then writes
-// it. Tables missing from the folder are made when they are first written. A table, or a file
-// kept beside one (its journal, write-ahead log and index, the open mark's lock file), that is a
-// link or no plain file is refused before anything is held: found only when its table is written,
-// it would stop a restore half done.
-class PracticeHold {
- public:
-  PracticeHold(const std::string& folder, const std::vector<std::string>& names,
-               const std::string& consequence)
-      : folder_(folder), names_(names), writers_(names.size()) {
-    for (const std::string& name : names) {
-      RefuseNonFile(Join(folder, name), consequence);
-      for (const char* beside : kBesideTable) {
-        RefuseNonFile(Join(folder, name) + beside, consequence);
-      }
-    }
-    // Where the mount keeps locks on this computer, no hold keeps another computer out.
-    std::string local_locks = isam::LocalLocksRefusal(folder);
-    if (!local_locks.empty()) throw PracticeDataError(local_locks);
-    for (const std::string& name : names) {
-      marks_.push_back(std::make_unique<isam::OpenMarkHold>(Join(folder, name)));
-      if (!marks_.back()->TryHoldAlone()) {
-        throw PracticeDataError("the table " + name + " is open in another program" + consequence);
-      }
-    }
-    for (size_t i = 0; i < names.size(); ++i) {
-      if (Exists(Join(folder, names[i]))) Take(i, consequence);
-    }
-  }
-  PracticeHold(const PracticeHold&) = delete;
-  PracticeHold& operator=(const PracticeHold&) = delete;
-
-  isam::TableFileWriter& Writer(size_t i) {
-    if (!writers_[i]) Take(i, "");
-    return *writers_[i];
-  }
-
- private:
-  // Leaves the write-ahead mode (the copies are written in the rollback-journal mode) and rolls
-  // back what a killed writer left, then keeps the file's exclusive lock until the writer
-  // closes.
-  void Take(size_t i, const std::string& consequence) {
-    auto writer =
-        std::make_unique<isam::TableFileWriter>(fs::absolute(Join(folder_, names_[i])).string());
-    try {
-      writer->HoldAlone();
-    } catch (const isam::TableFileError& error) {
-      if (error.code() == ISAM_ERR_BUSY) throw PracticeDataError(error.what() + consequence);
-      throw;
-    }
-    writers_[i] = std::move(writer);
-  }
-
-  std::string folder_;
-  std::vector<std::string> names_;
-  std::vector<std::unique_ptr<isam::OpenMarkHold>> marks_;
-  std::vector<std::unique_ptr<isam::TableFileWriter>> writers_;
-};
-
-// ---- the plan of a restore ----
-
-// What a decided restore writes: each table file staged in the restore folder under its number,
-// and the target it replaces; the Convert.log likewise, with its last-write time.
-struct Plan {
-  std::string backup;
-  std::vector<std::string> tables;  // target names; staged as "0", "1", ...
-  std::string log;                  // target name, staged as "log"; empty for none
-  int64_t log_write_time = 0;
-};
-
-std::string PlanText(const Plan& plan) {
-  std::ostringstream text;
-  text << kPlanFirstLine << "\nfrom " << common::EscapeControlCharacters(plan.backup) << "\n";
-  for (const std::string& name : plan.tables) text << "table " << name << "\n";
-  if (!plan.log.empty()) text << "log " << plan.log_write_time << " " << plan.log << "\n";
-  text << "end\n";
-  return text.str();
-}
-
-std::string StageFolder(const std::string& data_path) {
-  return Join(data_path, kRestoreFolder);
-}
-
-std::string DoneFolder(const std::string& data_path) {
-  return Join(data_path, std::string(kRestoreFolder) + "-done");
-}
-
-// The refusal of a staging folder that fails the check, `why` saying what is wrong with it.
-PracticeDataError StageRefusal(const std::string& data_path, const std::string& why) {
-  return PracticeDataError("The restore folder " + StageFolder(data_path) +
-                           " was not written by this program or is damaged: " + why +
-                           ". Nothing was done with it; remove the folder once no restore into " +
-                           PracticeName(data_path) + " is at work");
-}
-
-// The plan of the staging folder of `data_path`, read line by line as a restore writes it.
-Plan ReadPlan(const std::string& data_path) {
-  std::istringstream in(ReadText(Join(StageFolder(data_path), kPlanName)));
-  auto refuse = [&](const std::string& why) { return StageRefusal(data_path, why); };
-  std::string line;
-  if (!std::getline(in, line) || line != kPlanFirstLine)
-    throw refuse("its plan is no restore plan");
-  Plan plan;
-  std::vector<std::string> logs;
-  bool ended = false;
-  while (std::getline(in, line)) {
-    std::string shown = common::EscapeControlCharacters(line);
-    if (ended) throw refuse("its plan goes on after its end: " + shown);
-    if (line == "end") {
-      ended = true;
-    } else if (line.rfind("from ", 0) == 0) {
-      plan.backup = line.substr(5);
-    } else if (line.rfind("table ", 0) == 0) {
-      plan.tables.push_back(line.substr(6));
-    } else if (line.rfind("log ", 0) == 0) {
-      std::istringstream fields(line.substr(4));
-      std::string name;
-      if (!(fields >> plan.log_write_time) || fields.get() != ' ' || !std::getline(fields, name)) {
-        throw refuse("its plan has a broken line: " + shown);
-      }
-      logs.push_back(name);
-    } else {
-      throw refuse("its plan has a line no restore writes: " + shown);
-    }
-  }
-  if (!ended) throw refuse("its plan is cut short");
-  std::string names = ListedNamesFault("its plan", plan.tables, logs);
-  if (!names.empty()) throw refuse(names);
-  if (plan.backup.empty()) throw refuse("its plan names no backup");
-  if (plan.tables.empty()) throw refuse("its plan names no table");
-  if (!logs.empty()) plan.log = logs.front();
-  return plan;
-}
-
-// Throws when the staged file `name` is missing, a link or no file.
-void CheckStagedFile(const std::string& data_path, const std::string& name) {
-  std::error_code ec;
-  fs::file_status status = fs::symlink_status(Join(StageFolder(data_path), name), ec);
-  if (!fs::exists(status)) throw StageRefusal(data_path, "its file " + name + " is missing");
-  if (fs::is_symlink(status)) {
-    throw StageRefusal(data_path, "its file " + name + " is a symbolic link");
-  }
-  if (!fs::is_regular_file(status)) {
-    throw StageRefusal(data_path, "its file " + name + " is not a file");
-  }
-}
-
-// How far a staged table is looked at: its first bytes only, by a command that may not write
-// even there (opening a table file lets SQLite roll back a journal beside it); or opened, with
-// its table marks, before anything acts on the restore.
-enum class StagedTableCheck { kHeader, kOpened };
-
-// Throws when a file the plan stages is missing, a link, no file, or no table where a table is
-// staged, or when a file beside a staged table is a link or no file (it would stop the restore
-// when that table is read, after the tables before it were written). The staged log may be missing
-// only when the restore already moved it into the practice, with the last-write time the plan gives
-// it.
-void CheckStagedFiles(const std::string& data_path, const Plan& plan, StagedTableCheck depth) {
-  std::string stage = StageFolder(data_path);
-  for (size_t i = 0; i < plan.tables.size(); ++i) {
-    std::string name = std::to_string(i);
-    CheckStagedFile(data_path, name);
-    std::string staged = Join(stage, name);
-    // Before the table is opened, which may already act on the files beside it.
-    for (const char* beside : kBesideTable) {
-      std::string kind = common::NonPlainKindAt(staged + beside);
-      if (!kind.empty()) {
-        throw StageRefusal(data_path, "its file " + name + beside + " is " + kind);
-      }
-    }
-    bool table = depth == StagedTableCheck::kOpened ? IsTable(staged) : IsTableHeader(staged);
-    if (!table) {
-      throw StageRefusal(data_path, "its file " + name + " is not a table");
-    }
-  }
-  if (plan.log.empty()) return;
-  std::string moved = Join(data_path, plan.log);
-  std::error_code ec;
-  if (!Exists(Join(stage, "log")) && fs::is_regular_file(fs::symlink_status(moved, ec)) &&
-      WriteTimeCount(moved) == plan.log_write_time) {
-    return;
-  }
-  CheckStagedFile(data_path, "log");
-}
-
-// What the staging folder of a practice holds.
-struct WaitingRestore {
-  enum class State { kNone, kUndecided, kDecided } state = State::kNone;
-  Plan plan;  // of a decided one
-};
-
-// The one check of a practice's staging folder that every command makes before it acts on it,
-// finishing, undoing or only reporting it: a folder itself, not a link; a plan, when there is
-// one, as a restore writes it, naming only plain file names, the log only as Convert.log, no
-// table twice; each file it stages there, a file and not a link, each staged table a table.
-// Throws StageRefusal when any of this fails; the folder is then left as it is. A command that
-// only reads checks staged tables by their first bytes (`depth`).
-WaitingRestore CheckRestoreFolder(const std::string& data_path,
-                                  StagedTableCheck depth = StagedTableCheck::kOpened) {
-  std::string stage = StageFolder(data_path);
-  std::error_code ec;
-  fs::file_status status = fs::symlink_status(stage, ec);
-  if (!fs::exists(status)) return {};
-  if (fs::is_symlink(status)) throw StageRefusal(data_path, "it is a symbolic link");
-  if (!fs::is_directory(status)) throw StageRefusal(data_path, "it is not a folder");
-  fs::file_status plan = fs::symlink_status(Join(stage, kPlanName), ec);
-  if (!fs::exists(plan)) return {WaitingRestore::State::kUndecided, {}};
-  if (fs::is_symlink(plan)) throw StageRefusal(data_path, "its plan is a symbolic link");
-  if (!fs::is_regular_file(plan)) throw StageRefusal(data_path, "its plan is not a file");
-  WaitingRestore waiting{WaitingRestore::State::kDecided, ReadPlan(data_path)};
-  CheckStagedFiles(data_path, waiting.plan, depth);
-  return waiting;
-}
+using namespace copies;        // NOLINT: what the backup and the restore stand on
 
 // Writes a decided restore's files into the practice; each table is written whole or not at
 // all, so that doing this again after a kill ends the same. Removes the staging folder last.
@@ -396,54 +58,6 @@ void ApplyPlan(const Plan& plan, const std::string& data_path, PracticeHold& hol
   Sync(data_path, true);
   fs::remove_all(done, ec);
 }
-
-// ---- the restore lock ----
-
-// The lock that one restore into a practice folder holds from start to end, so that no other
-// command takes a restore at work for one that was killed: the staging folder's open mark, held
-// alone (byte 0 of ".rivenoak-restore.lck", the lock every version of the program takes). The file
-// goes when the lock is let go, so that no restore leaves a file behind in the practice folder:
-// the holder removes it while it still holds the lock. A command that opened the file before it
-// was removed may then get the lock of a file that no longer has the name, and a third command
-// may meanwhile make a new file and lock that; so a lock counts only when the name still leads
-// to the very file locked, and is taken again otherwise. A restore that is killed leaves the file;
-// the next one removes it. The file is never opened through a link.
-class RestoreLock {
- public:
-  explicit RestoreLock(const std::string& data_path) : path_(StageFolder(data_path)) {
-    for (int tries = 0; !mark_; ++tries) {
-      RefuseNonFile(path_ + ".lck");
-      auto mark = std::make_unique<isam::OpenMarkHold>(path_);
-      if (!mark->TryHoldAlone()) {
-        throw PracticeDataError("A restore into " + PracticeName(data_path) +
-                                " is at work in another program; wait until it is done");
-      }
-      if (mark->StillNamed()) {
-        mark_ = std::move(mark);
-      } else if (tries == kTries) {
-        throw PracticeDataError("Cannot lock " + path_ +
-                                ".lck: other programs keep removing and making it again");
-      }
-    }
-  }
-  ~RestoreLock() { mark_->RemoveLockFile(); }  // then the mark goes, which lets the lock go
-  RestoreLock(const RestoreLock&) = delete;
-  RestoreLock& operator=(const RestoreLock&) = delete;
-
-  // Whether a restore into `data_path` holds the lock now; nothing is made or changed.
-  // The lock file is refused, by name, when it is no plain file: a FIFO would hold the command up
-  // for good, and a link is never followed.
-  static bool HeldElsewhere(const std::string& data_path) {
-    RefuseNonFile(StageFolder(data_path) + ".lck");
-    return isam::OpenMarkHold::HeldByAnyone(StageFolder(data_path));
-  }
-
- private:
-  static constexpr int kTries = 100;
-
-  std::string path_;  // the staging folder, whose open mark is the lock
-  std::unique_ptr<isam::OpenMarkHold> mark_;
-};
 
 // Finishes or undoes an interrupted restore once its staging folder passed the check; the
 // caller holds the restore lock.
@@ -477,22 +91,6 @@ void RecoverRestore(const std::string& data_path, const Note& note) {
   }
 }
 
-// What a command that only reads a practice says of a restore that waits in it.
-std::string WaitingRestoreText(const std::string& data_path, const WaitingRestore& waiting) {
-  std::string practice = PracticeName(data_path);
-  std::string leaves =
-      "; this command only reads the practice and leaves the restore alone: rivenoak backup, "
-      "restore or run on the practice ";
-  if (waiting.state == WaitingRestore::State::kUndecided) {
-    return "An interrupted restore into " + practice +
-           " waits to be undone (it changed nothing yet)" + leaves + "undoes it";
-  }
-  return "An interrupted restore into " + practice + " from " +
-         common::EscapeControlCharacters(waiting.plan.backup) +
-         " waits to be finished, and the practice is not whole until it is" + leaves +
-         "finishes it";
-}
-
 // Throws when the backup folder `dest` would lie inside the practice folder `data_path` (its
 // staging folder among others) or hold it, by the rule every command's destinations follow.
 void RefuseBackupInside(const std::string& data_path, const std::string& dest) {
@@ -502,55 +100,6 @@ void RefuseBackupInside(const std::string& data_path, const std::string& dest) {
     throw PracticeDataError(error.what());
   }
 }
-
-// The folder a backup is made in before it is given its name: beside it, hidden, removed again
-// unless the backup is kept.
-class PartialBackup {
- public:
-  explicit PartialBackup(const std::string& dest)
-      : final_(FinalPath(dest)), folder_([this, &dest] { return MakeBeside(dest); }) {}
-  PartialBackup(const PartialBackup&) = delete;
-  PartialBackup& operator=(const PartialBackup&) = delete;
-
-  const std::string& path() const { return folder_.path(); }
-  // Gives the folder its final name (an empty folder of that name is replaced).
-  void Keep(const std::string& dest) {
-    Sync(path(), true);
-    if (::rename(path().c_str(), final_.c_str()) != 0) {
-      throw PracticeDataError("Cannot make the folder " + dest + ": " + std::strerror(errno));
-    }
-    folder_.Keep();
-    Sync(fs::path(final_).parent_path().string(), true);
-  }
-
- private:
-  static std::string FinalPath(const std::string& dest) {
-    fs::path final_path = fs::absolute(dest).lexically_normal();
-    if (final_path.filename().empty()) final_path = final_path.parent_path();
-    return final_path.string();
-  }
-  // The hidden folder beside the final name; a stop signal removes it with what it holds, as the
-  // end of this object does, so that a backup broken off leaves no copy of the practice.
-  std::string MakeBeside(const std::string& dest) const {
-    fs::path final_path(final_);
-    std::error_code ec;
-    fs::create_directories(final_path.parent_path(), ec);
-    if (ec) {
-      throw PracticeDataError("Cannot make the folder " + final_path.parent_path().string() + ": " +
-                              ec.message());
-    }
-    std::string pattern =
-        (final_path.parent_path() / ("." + final_path.filename().string() + ".partial-XXXXXX"))
-            .string();
-    if (!mkdtemp(pattern.data())) {
-      throw PracticeDataError("Cannot make a folder beside " + dest + ": " + std::strerror(errno));
-    }
-    return pattern;
-  }
-
-  std::string final_;
-  ScratchPath folder_;
-};
 
 // The plan of a restore of the backup with `entries` into `data_path`, whose tables are
 // `present`: each table under the name the practice spells it with, else the backup's.
@@ -602,40 +151,6 @@ std::string HalfDone(std::string why, const std::string& data_path) {
 
 }  // namespace
 
-std::vector<std::string> TableFileNames(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const std::string& name : FileNames(folder)) {
-    if (isam::IsTableFile(Join(folder, name))) names.push_back(name);
-  }
-  // One table in several files differing only in letter case is refused, as the engine refuses
-  // it: a copy of both would carry the ambiguity on.
-  for (const std::string& name : names) {
-    try {
-      isam::RefuseCaseTwins(folder, name);
-    } catch (const isam::TableFileError& error) {
-      throw PracticeDataError(error.what());
-    }
-  }
-  return names;
-}
-
-std::vector<PracticeTable> OpenTables(const std::string& folder) {
-  std::vector<PracticeTable> tables;
-  for (const std::string& name : TableFileNames(folder)) {
-    auto reader = std::make_unique<isam::TableFileReader>(Join(folder, name));
-    if (reader->HasTableMarks()) tables.push_back(PracticeTable{name, std::move(reader)});
-  }
-  return tables;
-}
-
-std::string FindName(const std::vector<std::string>& names, const std::string& name) {
-  if (std::find(names.begin(), names.end(), name) != names.end()) return name;
-  for (const std::string& candidate : names) {
-    if (strcasecmp(candidate.c_str(), name.c_str()) == 0) return candidate;
-  }
-  return "";
-}
-
 void FinishInterruptedRestore(const std::string& data_path, const Note& note) {
   if (!Exists(StageFolder(data_path)) && !Exists(DoneFolder(data_path))) return;
   RestoreLock lock(data_path);
@@ -644,10 +159,7 @@ void FinishInterruptedRestore(const std::string& data_path, const Note& note) {
 
 void RefuseInterruptedRestore(const std::string& data_path) {
   if (!Exists(StageFolder(data_path))) return;
-  if (RestoreLock::HeldElsewhere(data_path)) {
-    throw PracticeDataError("A restore into " + PracticeName(data_path) +
-                            " is at work in another program; wait until it is done");
-  }
+  if (RestoreLock::HeldElsewhere(data_path)) throw RestoreLock::AtWork(data_path);
   WaitingRestore waiting = CheckRestoreFolder(data_path, StagedTableCheck::kHeader);
   if (waiting.state == WaitingRestore::State::kNone) return;
   throw PracticeDataError(WaitingRestoreText(data_path, waiting));

@@ -17,7 +17,7 @@
 // the practice (diff, run --dry-run) stop while one waits, and change nothing.
 //
 // Practice folders and backups sit in shared folders that others can write. So a staging folder
-// is acted on only after one check of all of it (CheckRestoreFolder in practice_copy.cpp): its
+// is acted on only after one check of all of it (CheckRestoreFolder in restore_stage.h): its
 // plan as a restore writes it, every name a plain file name and none of the program's own, the
 // log only as Convert.log, no table twice, every staged file a file and a table. One that fails is
 // left as it is and refused by name. Nothing is read or written through a link, nor from a FIFO,
@@ -29,43 +29,17 @@
 #define RIVENOAK_APP_PRACTICE_PRACTICE_COPY_H_
 
 #include <functional>
-#include <memory>
-#include <stdexcept>
 #include <string>
-#include <vector>
 
+#include "app/practice/backup_files.h"         // kManifestName
+#include "app/practice/practice_data_error.h"  // PracticeDataError
+#include "app/practice/practice_folder.h"      // TableFileNames, OpenTables, FindName
 #include "conversion/run_view.h"
-#include "isam/table_files.h"
 
 namespace app {
 
-// Why a copy, a restore or a change report could not be made; the text names the file.
-class PracticeDataError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // Receives what a command did beside its own work, such as finishing an interrupted restore.
 using Note = std::function<void(const std::string& text)>;
-
-// The name of a backup's manifest in its folder.
-inline constexpr char kManifestName[] = "Backup.manifest";
-
-struct PracticeTable {
-  std::string name;  // the file's name in its folder
-  std::unique_ptr<isam::TableFileReader> reader;
-};
-
-// The names of the files of `folder` whose first bytes are those of a table, sorted. Journals,
-// write-ahead logs and lock files of programs at work in the folder are never looked at.
-std::vector<std::string> TableFileNames(const std::string& folder);
-
-// The tables of `folder`, each open for reading; files without the table marks are left out.
-std::vector<PracticeTable> OpenTables(const std::string& folder);
-
-// The entry of `names` that is `name` without regard to letter case, the exact spelling first;
-// empty when none is.
-std::string FindName(const std::vector<std::string>& names, const std::string& name);
 
 // What a command does with a restore into its practice that was interrupted.
 enum class InterruptedRestore {

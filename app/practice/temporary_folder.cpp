@@ -66,11 +66,13 @@ bool RemoveEntry(int folder, const char* name, int depth) {
 
 // ---- the places the signal handler removes ----
 
-// The one process-wide state of this module, and it has to be: a signal handler can reach no
-// object of the program, only what is static, and it may not allocate or lock. So the places
-// live in a fixed table of fixed-size paths, and each slot's state is an atomic that the handler
-// reads: a slot is filled while it is kFilling (the handler passes it by) and published as kSet
-// only once its path is whole.
+// Process-wide, and it has to be: a signal handler can reach no object of the program, only what
+// is static, and it may not allocate or lock. So the places live in a fixed table of fixed-size
+// paths, and no lock guards it: each slot's state is a lock-free atomic, the one thing any thread
+// and the handler agree through. A thread claims a free slot by one compare-and-swap (so two
+// threads never fill the same one), fills it while it is kFilling (the handler passes it by) and
+// publishes it as kSet only once its path is whole; only the thread that claimed a slot frees it.
+// The handler only reads the table, and calls nothing that is not async-signal-safe.
 enum SlotState : int { kFree, kFilling, kSet };
 struct Slot {
   std::atomic<int> state{kFree};
@@ -139,6 +141,8 @@ void InstallHandler() {
 }  // namespace
 
 ScratchPath::ScratchPath(const std::function<std::string()>& make) {
+  // What a signal does is process-wide, so its handler is installed once for the process, by
+  // whichever thread makes the first scratch path; std::call_once is the lock.
   static std::once_flag installed;
   std::call_once(installed, InstallHandler);
   HeldSignals held(kSignals);

@@ -1,9 +1,12 @@
+// The practice chooser (see the header): a grid over the root's practice list, which it opens
+// and reads through practice_list.h as `run --all` does.
 #include "app/window/choose_pract.h"
 
 #include <QHeaderView>
 #include <QMessageBox>
 
 #include "app/opening/practice_opening.h"
+#include "app/practice/practice_list.h"
 #include "app/window/root_data_path.h"
 #include "app/window/window_style.h"
 
@@ -20,7 +23,7 @@ TChoosePract::TChoosePract(QWidget* parent)
   SetFixedClientSize(this, 416, 271);
   IsamConnection1.IsamServerTypes = data::stISAM_REMOTE | data::stISAM_LOCAL;
   MWdblist.SetDatabaseName("IsamConnection1");
-  MWdblist.SetTableName("MWDBList.ADT");
+  MWdblist.SetTableName(kPracticeListTable);
   DataSourceMWdblist.SetDataSet(&MWdblist);
 
   DBGrid1 = new QTableView(this);
@@ -66,17 +69,16 @@ void TChoosePract::showEvent(QShowEvent* event) {
 }
 
 void TChoosePract::FormShow() {
-  IsamConnection1.SetIsConnected(false);
-  IsamConnection1.SetConnectPath(GetRootDataPath());
-  IsamConnection1.SetIsConnected(true);
-  MWdblist.Open();
+  root_ = GetRootDataPath();
+  OpenPracticeList(IsamConnection1, MWdblist, root_);
   DBGrid1->resizeColumnsToContents();
   if (model_->rowCount() > 0) DBGrid1->selectRow(0);
 }
 
 void TChoosePract::SetChosen() {
-  chosen_path_ = FormatDataPath(MWdblist.FieldByName("Data Path").AsString());
-  chosen_name_ = MWdblist.FieldByName("Dataset Name").AsString();
+  PracticeEntry chosen = ListedPractice(MWdblist, root_);
+  chosen_path_ = FormatDataPath(chosen.data_path);
+  chosen_name_ = chosen.name;
   IsamConnection1.SetIsConnected(false);
   accept();
 }

@@ -1,5 +1,7 @@
 // TChoosePract: the practice chooser. It lists the practices of MWDBList.ADT in the root data
-// folder; Open (or a double click) chooses the current row, Exit leaves without a practice.
+// folder; Open (or a double click) chooses the current row, Exit leaves without a practice. The
+// chosen data path is the list's as practice_list.h reads it (a relative one against the root),
+// the same folder `rivenoak run --all` runs for that row.
 #ifndef RIVENOAK_APP_WINDOW_CHOOSE_PRACT_H_
 #define RIVENOAK_APP_WINDOW_CHOOSE_PRACT_H_
 
@@ -45,6 +47,7 @@ class TChoosePract : public QDialog, public data::TComponent {
   void Handle(F&& handler);
 
   std::unique_ptr<DataSetModel> model_;
+  std::string root_;  // the root folder the list was last opened in
   std::string chosen_path_;
   std::string chosen_name_;
 };
