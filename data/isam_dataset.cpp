@@ -82,13 +82,11 @@ void TIsamDataSet::Check(IsamResult rc) const {
   EngineError error = LastEngineError();
   DatabaseErrorContext context;
   context.error_code = error.code ? error.code : rc;
-  context.native_error = NativeErrorFromText(error.text);
   context.dataset_name = Name();
   context.owner_name = OwnerName();
   context.database_name = database_name_;
   context.database_path = DatabasePath();
   context.table_name = TableNameForErrors();
-  context.column_name = ColumnNameFromText(context.error_code, error.text);
   throw EIsamDatabaseError(ErrorPrefix() + error.text, context);
 }
 
