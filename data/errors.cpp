@@ -1,26 +1,14 @@
+// The data layer's exceptions (errors.h): a dataset error keeps what it records beside its
+// message.
 #include "data/errors.h"
 
+#include <utility>
+
 namespace data {
-namespace {
-
-thread_local bool building_database_error = false;
-
-}  // namespace
 
 EIsamDatabaseError::EIsamDatabaseError(const std::string& message, DatabaseErrorContext context)
-    : EDatabaseError(message), context_(std::move(context)) {
-  building_database_error = false;
-}
+    : EDatabaseError(message), context_(std::move(context)) {}
 
-EIsamDatabaseError::~EIsamDatabaseError() {
-  building_database_error = false;
-}
-
-bool BuildingDatabaseError() {
-  return building_database_error;
-}
-void SetBuildingDatabaseError(bool building) {
-  building_database_error = building;
-}
+EIsamDatabaseError::~EIsamDatabaseError() = default;
 
 }  // namespace data

@@ -76,10 +76,6 @@ class IsamSettingsError : public Exception {
 constexpr uint32_t kLayerErrorCode = 5121;
 constexpr uint32_t kPermissionErrorCode = 5054;
 
-// Whether this thread is building a dataset error; engine failures then raise nothing.
-bool BuildingDatabaseError();
-void SetBuildingDatabaseError(bool building);
-
 }  // namespace data
 
 #endif  // RIVENOAK_DATA_ERRORS_H_

@@ -113,7 +113,7 @@ class TIsamDataSet : public TDataSet {
   // ---- used by fields and the engine calls ----
   const uint8_t* ReadBuffer() const override;
   uint8_t* WriteBuffer(TField& field) override;
-  // Raises EIsamDatabaseError for a failing engine call (nothing while one is being built).
+  // Raises EIsamDatabaseError for a failing engine call.
   void Check(IsamResult rc) const;
   // Raises EIsamDatabaseError with the layer's own text.
   [[noreturn]] void LayerError(const std::string& text, uint32_t code = kLayerErrorCode) const;
