@@ -273,6 +273,7 @@ void TIsamDataSet::SettleOwedRange(bool first_follows) {
   }
   if (!RangeIsOwed(range_state_)) return;
   ForgetOwedRange();
+  assert(range_state_ == RangeState::kApplied);  // an owed range is a range set
   try {
     ApplyRangeToEngine(applied_start_);
   } catch (const Exception&) {
