@@ -1,6 +1,7 @@
 #include "conversion/adjust_payments.h"
 
 #include "conversion/change_unit.h"
+#include "conversion/charge_columns.h"
 #include "data/money.h"
 
 namespace conversion {
@@ -49,17 +50,6 @@ void Move(data::TIsamTable& application, data::TIsamTable& charge, const std::st
 
 }  // namespace
 
-std::string PaymentAmountColumn(const std::string& who_paid, const std::string& type,
-                                bool strict_rules) {
-  std::string column;
-  bool insurer = who_paid == "1" || who_paid == "2" || who_paid == "3";
-  if (insurer && (!strict_rules || type == "I")) column = "Insurance " + who_paid + " Amount Paid";
-  if (who_paid == "A") column = "Attorney Amount Paid";
-  if (who_paid == "G") column = "Guarantor Amount Paid";
-  if (type == "S" || type == "T") column = "Adjustment Amount";
-  return column;
-}
-
 void AdjustPayments(PracticeDatasets& practice, RunView& view,
                     const std::function<bool()>& strict_rules) {
   data::TIsamTable& payments = practice.TrnPay;
@@ -83,9 +73,9 @@ void AdjustPayments(PracticeDatasets& practice, RunView& view,
     if (view.StopFlag()) break;
     view.ProcessMessages();
     Money amount = MoneyOf(payments, "Amount");
-    std::string column =
-        PaymentAmountColumn(payments.FieldByName("Who Paid").AsString(),
-                            payments.FieldByName("Transaction Type").AsString(), strict_rules());
+    std::string column = ChargeColumn(payments.FieldByName("Who Paid").AsString(),
+                                      payments.FieldByName("Transaction Type").AsString(),
+                                      strict_rules(), PayerlessAmount::kToNoColumn);
     if (column.empty()) {
       std::string question =
           "Payor Field not assigned: " + payments.FieldByName("Chart Number").AsString() + " " +

@@ -12,10 +12,6 @@
 
 namespace conversion {
 
-// The charge column a payment moves ("" for none), by its payer and type.
-std::string PaymentAmountColumn(const std::string& who_paid, const std::string& type,
-                                bool strict_rules);
-
 // strict_rules is asked afresh for every payment, as the option may change during the run.
 void AdjustPayments(PracticeDatasets& practice, RunView& view,
                     const std::function<bool()>& strict_rules);

@@ -23,22 +23,6 @@ using testing::kUnpaid;
 using testing::Strings;
 using testing::Trn;
 
-TEST(PaymentAmountColumn, ChoosesThePayersColumn) {
-  EXPECT_EQ(PaymentAmountColumn("1", "I", true), "Insurance 1 Amount Paid");
-  EXPECT_EQ(PaymentAmountColumn("2", "I", true), "Insurance 2 Amount Paid");
-  EXPECT_EQ(PaymentAmountColumn("3", "I", false), "Insurance 3 Amount Paid");
-  EXPECT_EQ(PaymentAmountColumn("1", "J", false), "Insurance 1 Amount Paid");
-  EXPECT_EQ(PaymentAmountColumn("1", "J", true), "");
-  EXPECT_EQ(PaymentAmountColumn("A", "I", true), "Attorney Amount Paid");
-  EXPECT_EQ(PaymentAmountColumn("G", "K", true), "Guarantor Amount Paid");
-  EXPECT_EQ(PaymentAmountColumn("G", "S", true), "Adjustment Amount");
-  EXPECT_EQ(PaymentAmountColumn("1", "T", false), "Adjustment Amount");
-  EXPECT_EQ(PaymentAmountColumn("", "S", true), "Adjustment Amount");
-  EXPECT_EQ(PaymentAmountColumn("", "I", true), "");
-  EXPECT_EQ(PaymentAmountColumn("", "I", false), "");
-  EXPECT_EQ(PaymentAmountColumn("4", "I", false), "");
-}
-
 const std::function<bool()> kStrict = [] { return true; };
 const std::function<bool()> kLoose = [] { return false; };
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "conversion/change_unit.h"
+#include "conversion/charge_columns.h"
 #include "data/date_time.h"
 #include "data/errors.h"
 
@@ -26,23 +27,6 @@ data::Money SumOfAmounts(data::TIsamDataSet& dataset) {
   data::Money total;
   for (dataset.First(); !dataset.Eof(); dataset.Next()) total += Amount(dataset, "Amount");
   return total;
-}
-
-// The charge's amount column and insurance paid flag for a payer and type ("" for none).
-void ChooseColumns(const std::string& who_paid, const std::string& type, std::string* column,
-                   std::string* paid_flag) {
-  column->clear();
-  paid_flag->clear();
-  if (type == "I" && (who_paid == "1" || who_paid == "2" || who_paid == "3")) {
-    *column = "Insurance " + who_paid + " Amount Paid";
-    *paid_flag = "Insurance " + who_paid + " Paid";
-  }
-  if (who_paid == "G") *column = "Guarantor Amount Paid";
-  if (who_paid == "A") *column = "Attorney Amount Paid";
-  if (who_paid.empty() || type == "S" || type == "T") *column = "Adjustment Amount";
-  // A paid flag goes only with its own insurance column.
-  if (!paid_flag->empty() && *column != "Insurance " + who_paid + " Amount Paid")
-    paid_flag->clear();
 }
 
 // "YYYY-MM" of a date field; "none" when it is empty.
@@ -125,8 +109,11 @@ void ApplyPayAmount(PracticeDatasets& practice, const std::string& who_paid,
   std::string charge_entry = charge.FieldByName("Entry Number").AsString();
   // The pair is looked up first, so that a pair already applied is not applied again.
   if (pax.FindKey({payment_entry, charge_entry})) return;
-  std::string column, paid_flag;
-  ChooseColumns(who_paid, transaction_type, &column, &paid_flag);
+  // Applying keeps to the strict type rules whatever the option says, and a share without a
+  // payer is an adjustment.
+  std::string column =
+      ChargeColumn(who_paid, transaction_type, true, PayerlessAmount::kToAdjustment);
+  std::string paid_flag = InsurerPaidFlag(who_paid, column);
   charge.Edit();
   if (!column.empty()) {
     data::TField& field = charge.FieldByName(column);

@@ -24,13 +24,6 @@ inline bool IsPayAdjType(const std::string& t) {
 inline bool IsWhoPaidType(const std::string& t) {
   return Between(t, "I", "O");
 }
-// "S" and "T": amounts go to the charge's "Adjustment Amount".
-inline bool IsAdjustmentType(const std::string& t) {
-  return t == "S" || t == "T";
-}
-inline bool IsInsurancePaymentType(const std::string& t) {
-  return t == "I";
-}
 
 }  // namespace conversion
 

@@ -153,6 +153,8 @@ class TDataSet : public TComponent {
   void Fire(const Event& event) {
     if (event) event(*this);
   }
+  // A derived dataset that puts off moves keeps what it owes in a state of its own and writes
+  // this flag from that state alone, so that every read tests one flag (TIsamDataSet::EnterRange).
   void SetMoveOwed(bool owed) { move_owed_ = owed; }
   virtual void MakeOwedMove() { move_owed_ = false; }
   // Whether everything that follows this dataset reads it only when it needs a value.

@@ -11,6 +11,10 @@
 namespace data {
 namespace {
 
+// The short date format and date separator that dates are shown and read in. Process-wide
+// because the engine's date format, which TIsamSettings keeps this one following, is itself one
+// per process, and every dataset and field shows its dates in it. Guarded by `mutex`: it is read
+// whenever a date becomes text or text a date, possibly on any thread.
 struct ProcessDate {
   std::mutex mutex;
   std::string short_date_format = "M/d/yyyy";

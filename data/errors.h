@@ -32,13 +32,11 @@ class EDatabaseError : public Exception {
 // What a dataset records about the failure, beside its message.
 struct DatabaseErrorContext {
   uint32_t error_code = 0;
-  int32_t native_error = 0;
   std::string dataset_name;
   std::string owner_name;
   std::string database_name;
   std::string database_path;
   std::string table_name;
-  std::string column_name;
 };
 
 class EIsamDatabaseError : public EDatabaseError {
@@ -48,7 +46,6 @@ class EIsamDatabaseError : public EDatabaseError {
   EIsamDatabaseError(const EIsamDatabaseError&) = default;
 
   uint32_t error_code() const { return context_.error_code; }
-  int32_t native_error() const { return context_.native_error; }
   const DatabaseErrorContext& context() const { return context_; }
 
  private:
@@ -78,15 +75,6 @@ class IsamSettingsError : public Exception {
 // The layer's own misuse code, and the code of permission texts posted to the engine.
 constexpr uint32_t kLayerErrorCode = 5121;
 constexpr uint32_t kPermissionErrorCode = 5054;
-
-// The parts of an engine text that a dataset error records: the column named after `column "`
-// (codes 5147 to 5149) and the digits after "NATIVEERROR = " in an "ERROR 7200:" text.
-std::string ColumnNameFromText(uint32_t code, const std::string& text);
-int32_t NativeErrorFromText(const std::string& text);
-
-// Whether this thread is building a dataset error; engine failures then raise nothing.
-bool BuildingDatabaseError();
-void SetBuildingDatabaseError(bool building);
 
 }  // namespace data
 

@@ -14,6 +14,10 @@
 namespace data {
 namespace {
 
+// Every live connection component. Process-wide because a dataset binds to a connection by
+// name (TIsamDataSet::SetDatabaseName), and the name may belong to a connection of another owner
+// or made on another thread; a connection adds itself when made and removes itself when
+// destroyed. Guarded by `mutex`, which ForEachConnection holds while it visits.
 struct ConnectionList {
   std::mutex mutex;
   std::vector<TIsamConnection*> connections;

@@ -22,6 +22,11 @@ using namespace isam_dataset_parts;  // NOLINT: helpers shared by the dataset's 
 
 namespace {
 
+// Every live dataset. Process-wide because a connection component may take its name after the
+// datasets that name it were made, anywhere in the program (the connection's owner is not the
+// datasets'), and it then binds them (TIsamConnection::SetName); a dataset adds itself when made
+// and removes itself when destroyed. Guarded by `mutex`, which ForEachDataSet holds while it
+// visits, since datasets may be made and destroyed on any thread.
 struct DataSetList {
   std::mutex mutex;
   std::vector<TIsamDataSet*> datasets;
@@ -32,7 +37,12 @@ DataSetList& DataSets() {
   return list;
 }
 
-// One engine connection per folder for datasets bound to no connection component.
+// One engine connection per folder for datasets bound to no connection component, but naming a
+// folder. Process-wide so that every such dataset of a folder shares one connection, as the
+// datasets of one connection component do: they see one another's changes and transaction, and
+// their record locks are one connection's rather than several that would refuse each other. The
+// connections stay open until the process ends, as a dataset may name the folder again at any
+// time. Guarded by `mutex`, held while a connection is looked up or made.
 struct FolderConnections {
   std::mutex mutex;
   std::map<std::string, IsamHandle> handles;
@@ -77,18 +87,15 @@ TIsamDataSet::~TIsamDataSet() {
 }
 
 void TIsamDataSet::Check(IsamResult rc) const {
-  if (rc == ISAM_SUCCESS || BuildingDatabaseError()) return;
-  SetBuildingDatabaseError(true);
+  if (rc == ISAM_SUCCESS) return;
   EngineError error = LastEngineError();
   DatabaseErrorContext context;
   context.error_code = error.code ? error.code : rc;
-  context.native_error = NativeErrorFromText(error.text);
   context.dataset_name = Name();
   context.owner_name = OwnerName();
   context.database_name = database_name_;
   context.database_path = DatabasePath();
   context.table_name = TableNameForErrors();
-  context.column_name = ColumnNameFromText(context.error_code, error.text);
   throw EIsamDatabaseError(ErrorPrefix() + error.text, context);
 }
 

@@ -6,6 +6,7 @@
 #ifndef RIVENOAK_DATA_ISAM_DATASET_H_
 #define RIVENOAK_DATA_ISAM_DATASET_H_
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -112,7 +113,7 @@ class TIsamDataSet : public TDataSet {
   // ---- used by fields and the engine calls ----
   const uint8_t* ReadBuffer() const override;
   uint8_t* WriteBuffer(TField& field) override;
-  // Raises EIsamDatabaseError for a failing engine call (nothing while one is being built).
+  // Raises EIsamDatabaseError for a failing engine call.
   void Check(IsamResult rc) const;
   // Raises EIsamDatabaseError with the layer's own text.
   [[noreturn]] void LayerError(const std::string& text, uint32_t code = kLayerErrorCode) const;
@@ -168,6 +169,35 @@ class TIsamDataSet : public TDataSet {
   bool EngineVisible();
   void SettleAround();  // current if visible, else next, else previous, else none
   void AfterMove(bool to_first = false);
+  // Where a detail's range stands: whether one is set, whether the engine holds it yet, and
+  // whether the detail waits for its master's owed move to learn which range it needs. Every
+  // change goes through EnterRange; isam_dataset_master.cpp's opening notes give the
+  // transitions and the function that makes each.
+  enum class RangeState : uint8_t {
+    kNone,                   // no range: the whole order shows
+    kApplied,                // the engine holds applied_start_
+    kOwed,                   // applied_start_ is not yet on the engine; a move to its first
+                             // record is owed
+    kNoneAwaitingMaster,     // as kNone, until the master makes the move it owes
+    kAppliedAwaitingMaster,  // as kApplied, until the master makes the move it owes
+    kOwedAwaitingMaster,     // as kOwed, until the master makes the move it owes
+  };
+  static constexpr bool RangeIsSet(RangeState s) {
+    return s != RangeState::kNone && s != RangeState::kNoneAwaitingMaster;
+  }
+  static constexpr bool RangeIsOwed(RangeState s) {
+    return s == RangeState::kOwed || s == RangeState::kOwedAwaitingMaster;
+  }
+  static constexpr bool AwaitsMaster(RangeState s) {
+    return s == RangeState::kNoneAwaitingMaster || s == RangeState::kAppliedAwaitingMaster ||
+           s == RangeState::kOwedAwaitingMaster;
+  }
+  // The same range as `s`, awaiting the master's move or not.
+  static RangeState AwaitingMaster(RangeState s, bool awaiting);
+  // The one place the range's state changes, and with it the base's owed-move flag, which every
+  // read tests and which this state alone decides.
+  void EnterRange(RangeState next);
+
   void MasterChanged();
   void MasterDisabled();
   // A detail that only detail datasets follow, with no scroll events and no record filter,
@@ -182,6 +212,8 @@ class TIsamDataSet : public TDataSet {
   void OweRange(const std::string& master_key);
   // Until its master makes the move it owes, this detail's range is not known.
   void WaitForMaster();
+  // Drops the range owed and the wait for the master, keeping whether a range is set: the caller
+  // applies or lifts one next.
   void ForgetOwedRange();
   std::vector<TField*> MasterFieldList() const;
   // The master fields' stored values, one after another; empty when a field is not stored.
@@ -222,18 +254,19 @@ class TIsamDataSet : public TDataSet {
   bool has_record_ = false;
   int64_t edited_recno_ = 0;
   bool new_record_ = false;
-  // The range a master's values give (one key, both its ends): as built, and as applied.
+  // The range a master's values give (one key, both its ends): as built, and as applied (or
+  // owed, see RangeState).
   KeyBuffer range_start_, applied_start_, find_key_;
-  bool range_set_ = false;
-  // The master's key values (as stored) that the applied range was built from; empty when
-  // none is known. Equal values build an equal range, so they need not be built again.
+  RangeState range_state_ = RangeState::kNone;
+  // The master's key values (as stored) that applied_start_ was built from; empty when none is
+  // known. Equal values build an equal range, so they need not be built again. Kept beside the
+  // state, not in it: a value, not a stage, and it survives the stages a range goes through
+  // (owed, awaited, applied) as long as the master's record stays the same.
   std::string applied_master_key_;
-  // A range put off: applied_start_ holds it, the engine does not yet, and a
-  // move to its first record is owed.
-  bool range_owed_ = false;
-  // The master owes a move, so this detail's range is not known until the master makes it.
-  bool waiting_for_master_ = false;
-  // Whether the dataset stands where First left it (no other move since).
+  // Whether the dataset stands where First left it (no other move since), or will once it makes
+  // the move to the first record it owes. Kept beside the range's state, not in it: it is the
+  // cursor's, written by every move of every dataset, masters and masterless ones alike, and it
+  // changes with moves that change no range.
   bool stands_on_first_ = false;
   KeyBuffer* set_key_buffer_ = nullptr;
   struct Segment {

@@ -1,11 +1,38 @@
 // Master-detail ranges: a detail dataset follows its master through a data link; each change of
 // the master's record or of one of its master fields sets the detail's range on its index to the
 // master's values, and a master closed or disabled lifts the range.
+//
+// The range's state (RangeState, isam_dataset.h) and its transitions, every one made through
+// EnterRange. "X" is any state; "+A" marks the states that await the master's owed move
+// (kNoneAwaitingMaster and the like), and a row whose target lacks it keeps whether X awaits.
+//
+//   from             to            made by
+//   X                kNone         InternalOpen, before the first range; InternalClose;
+//                                  MasterDisabled, once the engine's range is lifted
+//   X                X+A           WaitForMaster, from MasterChanged (the master owes a move and
+//                                  this detail, on its first record, may put off its own; or the
+//                                  master's move failed) and from SettleOwedRange (it failed again)
+//   X+A              X             SettleOwedRange, before it has the master make its move, which
+//                                  tells this detail again (MasterChanged, any row here)
+//   kOwed, kApplied  kApplied      ForgetOwedRange, from MasterChanged (a detail that may not put
+//   (+A either)                    off moves owes one), MasterDisabled and SettleOwedRange (before
+//   kNone(+A)        kNone         it applies the owed range). The engine may then hold another
+//                                  range than applied_start_; each caller applies or lifts one
+//                                  next, and only a failure leaves it so
+//   kNone, kApplied  kApplied      MasterChanged, once the engine took the new range
+//   X                kOwed(+A)     OweRange, from MasterChanged (moves may be put off, or the
+//                                  engine refused the new range)
+//   kApplied         kOwed         SettleOwedRange, when the engine refuses the owed range again
+//
+// A master's values equal to those of the range set (applied or owed) change no state. The
+// base's owed-move flag (TDataSet::MoveOwed, read by every read of the dataset) is true exactly
+// in kOwed and the +A states: EnterRange writes it with the state, and nothing else does.
 #include "data/isam_dataset.h"
 
 #include <strings.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -26,7 +53,7 @@ void TIsamDataSet::SetMasterSource(TDataSource* source) {
     s = isam ? isam->master_source_ : nullptr;
   }
   if (master_source_ && master_link_) master_source_->RemoveLink(master_link_.get());
-  bool had_range = range_set_;
+  bool had_range = RangeIsSet(range_state_);
   master_source_ = source;
   applied_master_key_.clear();
   if (!source) {
@@ -92,6 +119,9 @@ std::vector<uint8_t> TIsamDataSet::BuildRawKey(const KeyBuffer& key, bool) {
   bool any_assigned = key.count > 0;
   for (const Segment& segment : segments_) {
     uint16_t number = segment.number;
+    // The order's segments name fields of the record the key buffer was made for.
+    assert(number <= key.assigned.size() && number <= key.record.size());
+    assert(segment.offset + segment.length <= key.record.size());
     bool assigned = number > 0 && key.assigned[number - 1u];
     if (!assigned) {
       if (!any_assigned) Check(IsamSetEmpty(order_, number));
@@ -112,6 +142,19 @@ std::vector<uint8_t> TIsamDataSet::BuildRawKey(const KeyBuffer& key, bool) {
   Check(IsamBuildRawKey(order_, raw.data(), &length));
   raw.resize(length);
   return raw;
+}
+
+TIsamDataSet::RangeState TIsamDataSet::AwaitingMaster(RangeState s, bool awaiting) {
+  if (RangeIsOwed(s)) return awaiting ? RangeState::kOwedAwaitingMaster : RangeState::kOwed;
+  if (RangeIsSet(s)) return awaiting ? RangeState::kAppliedAwaitingMaster : RangeState::kApplied;
+  return awaiting ? RangeState::kNoneAwaitingMaster : RangeState::kNone;
+}
+
+void TIsamDataSet::EnterRange(RangeState next) {
+  // A closed dataset has no range; only opening and closing reach kNone while it is closed.
+  assert(Active() || next == RangeState::kNone);
+  range_state_ = next;
+  SetMoveOwed(RangeIsOwed(next) || AwaitsMaster(next));
 }
 
 void TIsamDataSet::MasterChanged() {
@@ -139,7 +182,7 @@ void TIsamDataSet::MasterChanged() {
   if (!put_off && MoveOwed()) {
     // The new range is applied at once, whatever it is: a range still owed never reached the
     // engine, which holds an older one.
-    if (range_owed_) {
+    if (RangeIsOwed(range_state_)) {
       applied_start_ = KeyBuffer{};
       applied_master_key_.clear();
     }
@@ -152,7 +195,7 @@ void TIsamDataSet::MasterChanged() {
     return;
   }
   std::string master_key = MasterKeyOf(master);
-  if (range_set_ && !master_key.empty() && master_key == applied_master_key_) {
+  if (RangeIsSet(range_state_) && !master_key.empty() && master_key == applied_master_key_) {
     if (Scoped) LayerError("Cannot set range on table when there is an active scope.");
     return;  // the same range as applied: the detail keeps its current record
   }
@@ -163,7 +206,7 @@ void TIsamDataSet::MasterChanged() {
   }
   range_start_.count = static_cast<int>(master.size());
   if (Scoped) LayerError("Cannot set range on table when there is an active scope.");
-  if (range_set_ && range_start_ == applied_start_) {
+  if (RangeIsSet(range_state_) && range_start_ == applied_start_) {
     applied_master_key_ = master_key;
     return;
   }
@@ -172,6 +215,8 @@ void TIsamDataSet::MasterChanged() {
     NotifyRecordChanged();  // the details learn that this dataset owes a move
     return;
   }
+  // A detail that may not put off moves owes none here: any it owed was forgotten above.
+  assert(!MoveOwed());
   try {
     ApplyRangeToEngine(range_start_);
   } catch (const Exception&) {
@@ -184,22 +229,19 @@ void TIsamDataSet::MasterChanged() {
   }
   std::swap(applied_start_, range_start_);
   applied_master_key_ = master_key;
-  range_set_ = true;
+  EnterRange(RangeState::kApplied);
   First();
 }
 
 void TIsamDataSet::OweRange(const std::string& master_key) {
   std::swap(applied_start_, range_start_);  // the old one is only storage now
   applied_master_key_ = master_key;
-  range_set_ = true;
-  range_owed_ = true;
+  EnterRange(AwaitingMaster(RangeState::kOwed, AwaitsMaster(range_state_)));
   stands_on_first_ = true;  // as good as: the owed move is to the first record
-  SetMoveOwed(true);
 }
 
 void TIsamDataSet::WaitForMaster() {
-  waiting_for_master_ = true;
-  SetMoveOwed(true);
+  EnterRange(AwaitingMaster(range_state_, true));
 }
 
 void TIsamDataSet::ApplyRangeToEngine(const KeyBuffer& key) {
@@ -218,9 +260,8 @@ bool TIsamDataSet::CanPutOffMoves() const {
 
 void TIsamDataSet::SettleOwedRange(bool first_follows) {
   if (!MoveOwed() || State() != TDataSetState::dsBrowse) return;
-  if (waiting_for_master_) {
-    waiting_for_master_ = false;
-    SetMoveOwed(range_owed_);
+  if (AwaitsMaster(range_state_)) {
+    EnterRange(AwaitingMaster(range_state_, false));
     // The master's move tells this detail, which may then owe a range of its own.
     TDataSet* master = master_source_ ? master_source_->DataSet() : nullptr;
     try {
@@ -230,23 +271,21 @@ void TIsamDataSet::SettleOwedRange(bool first_follows) {
       throw;
     }
   }
-  if (!range_owed_) return;
+  if (!RangeIsOwed(range_state_)) return;
   ForgetOwedRange();
+  assert(range_state_ == RangeState::kApplied);  // an owed range is a range set
   try {
     ApplyRangeToEngine(applied_start_);
   } catch (const Exception&) {
     // Still owed: the next read tries again rather than show the previous range's records.
-    range_owed_ = true;
-    SetMoveOwed(true);
+    EnterRange(RangeState::kOwed);
     throw;
   }
   if (!first_follows) First();
 }
 
 void TIsamDataSet::ForgetOwedRange() {
-  range_owed_ = false;
-  waiting_for_master_ = false;
-  SetMoveOwed(false);
+  EnterRange(RangeIsSet(range_state_) ? RangeState::kApplied : RangeState::kNone);
 }
 
 std::string TIsamDataSet::MasterKeyOf(const std::vector<TField*>& master) {
@@ -263,13 +302,13 @@ std::string TIsamDataSet::MasterKeyOf(const std::vector<TField*>& master) {
 void TIsamDataSet::MasterDisabled() {
   ForgetOwedRange();  // without a master there is no range to owe
   CheckBrowseMode();
-  if (range_set_) {
+  if (RangeIsSet(range_state_)) {
     Check(IsamClearAllScopes(handle_));
     uint16_t eof = 0, bof = 0;
     Check(IsamAtEOF(order_, &eof));
     Check(IsamAtBOF(order_, &bof));
     if (eof && bof) Check(IsamGotoTop(order_));
-    range_set_ = false;
+    EnterRange(RangeState::kNone);
     applied_start_ = KeyBuffer{};
     applied_master_key_.clear();
   }

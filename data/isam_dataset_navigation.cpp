@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -126,7 +127,7 @@ int TIsamDataSet::RecordCount() {
   uint16_t option = IsamTableOptions.CountOption();
   IsamHandle counted = order_;
   if ((option & ~ISAM_COUNT_FRESH) == ISAM_COUNT_RESPECT_FILTERS && order_ != handle_ &&
-      !range_set_)
+      !RangeIsSet(range_state_))
     counted = handle_;
   Check(IsamGetRecordCount(counted, option, &count));
   return static_cast<int>(count);
@@ -299,6 +300,8 @@ void TIsamDataSet::Post() {
     if (!f.Changed() || f.FieldNo() == 0) continue;
     const TField::EngineField& e = f.Engine();
     uint16_t number = e.number;
+    // A bound field lies inside the record it was bound for.
+    assert(number > 0 && e.offset + e.length <= edit_.size());
     if (edit_[number - 1u]) {
       Check(IsamSetEmpty(handle_, number));
     } else if (e.type == ISAM_TEXT) {

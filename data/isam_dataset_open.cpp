@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -202,10 +203,9 @@ void TIsamDataSet::InternalOpen() {
     BuildFields();
     SelectOrder();
     SetState(TDataSetState::dsBrowse);
-    range_set_ = false;
+    EnterRange(RangeState::kNone);
     applied_start_ = KeyBuffer{};
     applied_master_key_.clear();
-    ForgetOwedRange();
     std::vector<TField*> master = MasterFieldList();
     if (!master.empty()) {
       MasterChanged();
@@ -271,13 +271,12 @@ void TIsamDataSet::InternalClose() {
   if (State() == TDataSetState::dsEdit && !ExclusiveOpen()) {
     IsamUnlockRecord(handle_, edited_recno_);
   }
-  ForgetOwedRange();
+  EnterRange(RangeState::kNone);
   ClearMadeFields();
   record_.clear();
   edit_.clear();
   old_record_.clear();
   has_record_ = false;
-  range_set_ = false;
   // A closed dataset stands on no record: opened again, it may not wait for its master's move
   // as if that move would leave it where it stands.
   stands_on_first_ = false;
@@ -306,6 +305,8 @@ const uint8_t* TIsamDataSet::ReadBuffer() const {
 uint8_t* TIsamDataSet::WriteBuffer(TField& field) {
   if (State() == TDataSetState::dsSetKey && set_key_buffer_) {
     size_t index = field.FieldNo() - 1u;
+    // Only a bound field of this dataset writes into its key buffer.
+    assert(field.FieldNo() > 0 && index < set_key_buffer_->assigned.size());
     if (!set_key_buffer_->assigned[index]) {
       set_key_buffer_->assigned[index] = true;
     }

@@ -14,6 +14,7 @@
 
 #include "data/date_time.h"
 #include "data/isam_settings.h"
+#include "isam/testing/practice_layouts.h"
 #include "isam/testing/test_support.h"
 
 namespace data {
@@ -90,6 +91,18 @@ struct TableDef {
   std::map<std::string, std::vector<int64_t>> orders;  // index ("" natural) -> record numbers
 };
 
+// A table of the tests' practice layout, without records: its fields split into name and type.
+TableDef Laid(const isam::testing::PracticeTableLayout& layout) {
+  TableDef def;
+  def.file = layout.file;
+  for (const std::string& field : layout.fields) {
+    size_t space = field.find_last_of(' ');
+    def.fields.emplace_back(field.substr(0, space), field.substr(space + 1));
+  }
+  def.indexes = layout.indexes;
+  return def;
+}
+
 TFieldType ExpectedType(const std::string& declared) {
   static const std::map<std::string, TFieldType> kinds = {
       {"CHAR", TFieldType::ftString},     {"INTEGER", TFieldType::ftInteger},
@@ -127,21 +140,7 @@ void InsertColumn(TableDef& def, size_t at, const std::string& name, const std::
 
 // clang-format off
 TableDef Mwtrn() {
-  TableDef def;
-  def.file = "MWTRN.ADT";
-  def.fields = {
-      {"Entry Number", "AUTOINC"}, {"Chart Number", "CHAR(8)"}, {"Case Number", "INTEGER"},
-      {"Date From", "DATE"}, {"Document Number", "CHAR(10)"}, {"Procedure Code", "CHAR(10)"},
-      {"Transaction Type", "CHAR(1)"}, {"Amount", "DOUBLE"}, {"Who Paid", "CHAR(1)"},
-      {"Guarantor Amount Paid", "DOUBLE"}, {"Insurance 1 Amount Paid", "DOUBLE"},
-      {"Insurance 2 Amount Paid", "DOUBLE"}, {"Insurance 3 Amount Paid", "DOUBLE"},
-      {"Attorney Amount Paid", "DOUBLE"}, {"Adjustment Amount", "DOUBLE"},
-      {"Date Created", "DATE"}, {"Insurance 1 Paid", "LOGICAL"}, {"Insurance 2 Paid", "LOGICAL"},
-      {"Insurance 3 Paid", "LOGICAL"}, {"Guarantor Paid", "LOGICAL"}, {"Attorney Paid", "LOGICAL"},
-      {"Description", "CHAR(40)"}, {"Type Of Service", "CHAR(3)"},
-      {"Place Of Service", "CHAR(2)"}, {"Insurance Category", "CHAR(2)"}};
-  def.indexes = {"PRIMARY=Entry Number", "IDXDOCUMENT=Chart Number;Document Number",
-                 "IDXCHARTDATE=Chart Number;Date From", "IDXENTRYNUMBER=Entry Number"};
+  TableDef def = Laid(isam::testing::kTransactionsLayout);
   def.rows = {
       {I(3), T("SMITHJO0"), I(1), D(2021, 3, 4), T("210304001"), Outside(T("99213"), "'99213   '"),
        T("A"), R(75.5), T("G"), R(10.25), R(40), R(0), R(0), R(0), R(0), D(2021, 3, 5),
@@ -187,12 +186,7 @@ TableDef MwtrnWithExtraFields() {
 
 // clang-format off
 TableDef Mwpax() {
-  TableDef def;
-  def.file = "Mwpax.adt";
-  def.fields = {{"Payment Reference", "INTEGER"}, {"Charge Reference", "INTEGER"},
-                {"Payment Amount", "DOUBLE"}, {"Who Paid", "CHAR(1)"}};
-  def.indexes = {"PRIMARY=Payment Reference;Charge Reference",
-                 "IDXCHARGEREFERENCE=Charge Reference"};
+  TableDef def = Laid(isam::testing::kApplicationsLayout);
   def.rows = {{I(10), I(5), R(12.5), T("I")},
               {I(9), I(5), R(1.25), N()},
               {I(10), I(4), R(3), T("G")},
@@ -204,15 +198,7 @@ TableDef Mwpax() {
 }
 
 TableDef Mwpro() {
-  TableDef def;
-  def.file = "Mwpro.adt";
-  def.fields = {{"Code 1", "CHAR(10)"}, {"Code 2", "CHAR(10)"}, {"Code 3", "CHAR(10)"},
-                {"Type", "CHAR(1)"}, {"Description", "CHAR(40)"}, {"Type Of Service", "CHAR(3)"},
-                {"Default Place Service 1", "CHAR(2)"}, {"Insurance Category", "CHAR(2)"},
-                {"Patient Only Responsible", "LOGICAL"}, {"Inactive", "LOGICAL"},
-                {"Taxable", "LOGICAL"}, {"Adjustment Amount Negativ", "LOGICAL"},
-                {"Prepayment", "LOGICAL"}};
-  def.indexes = {"PRIMARY=Code 1"};
+  TableDef def = Laid(isam::testing::kProcedureCodesLayout);
   def.rows = {
       {T("99213"), N(), N(), T("A"), T("Office visit est"), T("1"), T("11"), T("A"),
        B(false), B(false), B(true), B(false), B(false)},

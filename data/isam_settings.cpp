@@ -14,6 +14,10 @@ namespace {
 
 constexpr int8_t kCachedCursorsAtStart = 25;
 
+// How many settings components live: at most one. Process-wide because what the component
+// changes is (the engine's date format, decimals and caches, and the process's date format), so
+// that two would undo each other. Guarded by settings_count_mutex, held while the count is
+// tested and changed, as a component may be made on any thread.
 std::mutex settings_count_mutex;
 int settings_count = 0;
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/isam_query.h"
+#include "isam/testing/practice_layouts.h"
 #include "isam/testing/sql_texts.h"
 #include "isam/testing/test_support.h"
 
@@ -26,32 +27,6 @@ const char kConnectionName[] = "IsamConnection2";
 using Ids = std::vector<int>;
 
 const std::vector<std::string>& kTrnDocQuery = isam::testing::kTrnDocQueryLines;
-
-const std::vector<std::string> kTrnFields = {"Entry Number AUTOINC",
-                                             "Chart Number CHAR(8)",
-                                             "Case Number INTEGER",
-                                             "Date From DATE",
-                                             "Document Number CHAR(10)",
-                                             "Procedure Code CHAR(10)",
-                                             "Transaction Type CHAR(1)",
-                                             "Amount DOUBLE",
-                                             "Who Paid CHAR(1)",
-                                             "Guarantor Amount Paid DOUBLE",
-                                             "Insurance 1 Amount Paid DOUBLE",
-                                             "Insurance 2 Amount Paid DOUBLE",
-                                             "Insurance 3 Amount Paid DOUBLE",
-                                             "Attorney Amount Paid DOUBLE",
-                                             "Adjustment Amount DOUBLE",
-                                             "Date Created DATE",
-                                             "Insurance 1 Paid LOGICAL",
-                                             "Insurance 2 Paid LOGICAL",
-                                             "Insurance 3 Paid LOGICAL",
-                                             "Guarantor Paid LOGICAL",
-                                             "Attorney Paid LOGICAL",
-                                             "Description CHAR(40)",
-                                             "Type Of Service CHAR(3)",
-                                             "Place Of Service CHAR(2)",
-                                             "Insurance Category CHAR(2)"};
 
 struct Transaction {
   int entry;
@@ -124,21 +99,8 @@ bool IsPaymentOrAdjustment(const std::string& t) {
 class PracticeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CreateTable(folder_.File("MWTRN.ADT"), kTrnFields,
-                {"PRIMARY=Entry Number", "IDXDOCUMENT=Chart Number;Document Number",
-                 "IDXCHARTDATE=Chart Number;Date From", "IDXENTRYNUMBER=Entry Number"});
-    CreateTable(
-        folder_.File("Mwpax.adt"),
-        {"Payment Reference INTEGER", "Charge Reference INTEGER", "Payment Amount DOUBLE",
-         "Who Paid CHAR(1)"},
-        {"PRIMARY=Payment Reference;Charge Reference", "IDXCHARGEREFERENCE=Charge Reference"});
-    CreateTable(
-        folder_.File("Mwpro.adt"),
-        {"Code 1 CHAR(10)", "Code 2 CHAR(10)", "Code 3 CHAR(10)", "Type CHAR(1)",
-         "Description CHAR(40)", "Type Of Service CHAR(3)", "Default Place Service 1 CHAR(2)",
-         "Insurance Category CHAR(2)", "Patient Only Responsible LOGICAL", "Inactive LOGICAL",
-         "Taxable LOGICAL", "Adjustment Amount Negativ LOGICAL", "Prepayment LOGICAL"},
-        {"PRIMARY=Code 1"});
+    for (const isam::testing::PracticeTableLayout& table : isam::testing::kPracticeLayouts)
+      CreateTable(folder_.File(table.file), table.fields, table.indexes);
     std::string rows;
     for (const Transaction& t : kTransactions) {
       rows += std::string(rows.empty() ? "" : ",") + " (" + std::to_string(t.entry) + ", " +

@@ -1,7 +1,7 @@
 #include "conversion/testing/practice_files.h"
 
-#include "conversion/practice_tables.h"
 #include "data/date_time.h"
+#include "isam/testing/practice_layouts.h"
 
 namespace conversion::testing {
 
@@ -51,7 +51,9 @@ const Strings kNoFlags = {"", "", "", "", ""};
 const Strings kAllFlags = {"T", "T", "T", "T", "T"};
 
 void PracticeFilesTest::SetUp() {
-  for (const TableLayout& table : PracticeTables()) {
+  // The tests' own layouts, not the program's: a practice the phases are tested on must not take
+  // its layout from the code under test.
+  for (const isam::testing::PracticeTableLayout& table : isam::testing::kPracticeLayouts) {
     isam::testing::WriteTableFile(folder_.File(table.file), table.fields, table.indexes,
                                   GetParam());
   }
