@@ -82,8 +82,8 @@ class Table : public TransactionEndListener {
   Table(Connection* connection, std::shared_ptr<RecordSource> source, bool read_only,
         bool exclusive, std::shared_ptr<LockFile> open_mark_hold = nullptr);
   ~Table() override;
-  // Inside a transaction of the connection, record locks are released only when it ends, so that
-  // no other program changes a record whose change is not yet committed.
+  // The connection's transaction ended: the record locks released inside it go now
+  // (read_shortcuts.h, invariant 5), and the read shortcuts forget what they remembered.
   void TransactionEnded() override;
 
   const TableSchema& schema() const { return source_->schema(); }
@@ -247,8 +247,9 @@ class Table : public TransactionEndListener {
   // The order has no record inside its scopes: at both ends.
   void GoEmpty();
   // The first record at or beyond a bound in the order, inside its scope (a move to the top, a
-  // seek): remembered inside a transaction, so that a read met again (a detail going back to an
-  // earlier master record, a look-up of the same key) is served without a statement.
+  // seek): remembered inside a transaction (read_shortcuts.h, invariant 2), so that a read met
+  // again (a detail going back to an earlier master record, a look-up of the same key) is served
+  // without a statement.
   Read FirstFrom(int order, const std::vector<Value>& bound);
   // The next row of the running stream, if it serves this move; nullopt when it does not.
   std::optional<Read> ContinueStream(int order, Direction dir);
@@ -276,8 +277,8 @@ class Table : public TransactionEndListener {
     uint64_t transaction = 0;
   };
   ReadStamp read_;  // of values_
-  // Whether values read with `stamp` are still the record `recno` as stored: read in this
-  // transaction, and neither the record nor any record's place changed by this connection since.
+  // Whether values read with `stamp` are still the record `recno` as stored (read_shortcuts.h,
+  // invariant 8).
   bool ReadHolds(int64_t recno, const ReadStamp& stamp) const;
   // The record the handle stood on before a seek moved it, for the move back to it that a
   // dataset makes when the seek finds nothing.

@@ -2,9 +2,8 @@
 // counts and the relative place in an order. A move first asks the read shortcuts
 // (read_shortcuts.h); otherwise it runs one statement that finds the first record beyond a place
 // in the order, inside its scopes, and a statement run inside a transaction is kept as a stream. A
-// step starts from the place the current record was read at only while the file is unchanged since;
-// otherwise it reads that record's key again, so that a record re-keyed elsewhere is left from its
-// new place.
+// step starts from the place the current record was read at while that place holds (invariant 4
+// of read_shortcuts.h, where every invariant the moves rely on is stated).
 #include "isam/table.h"
 
 #include <cstring>
@@ -159,10 +158,9 @@ bool Table::StepThroughFile(int order, Direction dir) {
     return index->bottom && CompareKeys(key, *index->bottom, index->bottom->size()) > 0;
   };
   if (std::optional<Read> streamed = ContinueStream(order, dir)) return *streamed == Read::kFound;
-  // The place the record was read at serves while the file is unchanged since; a record number
-  // never changes, so the natural order always trusts it. The file's data version tells only of
-  // commits: a record another handle of this connection re-keyed inside a transaction, or a
-  // re-keying a rollback to a savepoint undid, is told by the connection's count of such changes.
+  // The place the record was read at serves while it holds (read_shortcuts.h, invariant 4): the
+  // file's data version tells of commits, the connection's count of place changes of its own
+  // re-keyings and undoings. A record number never changes, so the natural order always trusts it.
   std::vector<Value> key = KeyOf(order, values_, recno_);
   bool trusted = ColumnsOf(order).size() == 1;
   bool place_holds = source_->attachment()->place_changes() == read_.place_changes;
@@ -239,11 +237,8 @@ void Table::Skip(int order, int32_t count) {
       GotoBottom(order);
       continue;
     }
-    // Just after a move to the top nothing lies before, while no record has come before since:
-    // inside the transaction it was read in, where only this connection changes the file and
-    // counts what it changes. Outside one the file's data version is of no help: read between
-    // statements it is that of the last read, which another program's commit since leaves as
-    // it was.
+    // Just after a move to the top nothing lies before it, inside the transaction that move was
+    // made in (read_shortcuts.h, invariant 4).
     if (first_of_order_ == order && shortcuts_.Serve() &&
         read_.transaction == connection_->transactions_begun() &&
         source_->attachment()->place_changes() == top_place_changes_) {
@@ -259,9 +254,8 @@ void Table::Skip(int order, int32_t count) {
 }
 
 void Table::GotoRecord(int64_t recno) {
-  // Inside a transaction the current record, read in that same transaction and not changed by
-  // this connection since, is as stored: an edit's move to it need not read it again. One read
-  // before the transaction began may have been changed by another program in between.
+  // The current record met again is not read again while its read holds (read_shortcuts.h,
+  // invariant 8): an edit's first step.
   if (recno == recno_ && CurrentReadHolds()) {
     DropPending();
     first_of_order_ = kNoOrder;
@@ -269,8 +263,8 @@ void Table::GotoRecord(int64_t recno) {
     standing_ = Standing::kAsRead;  // no condition, or there would be no shortcut
     return;
   }
-  // The same holds for the record stood on before a seek that found nothing, the way back a
-  // dataset takes after it.
+  // Nor is the record stood on before a seek that found nothing, the way back a dataset takes
+  // after it (invariant 8 too).
   std::optional<StoodOn> stood_on = std::exchange(before_seek_, std::nullopt);
   if (stood_on && stood_on->recno == recno && ReadHolds(recno, stood_on->read)) {
     DropPending();

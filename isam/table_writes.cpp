@@ -76,9 +76,7 @@ bool Table::ChangesAnyKey() const {
 void Table::Write() {
   if (pending_ == Pending::kNone) return;
   RequireWritable();
-  // An edit changes only the assigned fields of the record as stored; an append that assigns
-  // every field stores those alone. Either row is then known before the write, if the file
-  // stores each value as bound.
+  // Whether the row written is known without reading it back (read_shortcuts.h, invariant 10).
   bool row_known = pending_ == Pending::kEdit
                        ? CurrentReadHolds()
                        : connection_->transaction_intact() &&
