@@ -71,8 +71,6 @@
 
 namespace isam {
 
-struct EngineSettings;
-
 class Table : public TransactionEndListener {
  public:
   static constexpr int kNaturalOrder = -1;
