@@ -17,6 +17,8 @@ struct LastError {
   uint32_t code = 0;
   std::string text;
 };
+// Each thread's own, as the interface defines the last error: no lock guards it, and one thread's
+// failure never overwrites what another is about to read.
 thread_local LastError last_error;
 
 }  // namespace

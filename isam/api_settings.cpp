@@ -105,13 +105,4 @@ IsamResult IsamConvertStringToJulian(const char* text, int32_t* julian) {
   });
 }
 
-IsamResult IsamConvertJulianToString(int32_t julian, char* buffer, uint16_t* length) {
-  return Guard([&] {
-    if (!IsValidCivil(CivilFromJulian(julian))) {
-      Fail(ISAM_ERR_INVALID_VALUE, "Julian day " + std::to_string(julian) + " is out of range");
-    }
-    CopyOut(R().settings().date_format.Format(julian), buffer, length);
-  });
-}
-
 }  // extern "C"

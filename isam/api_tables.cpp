@@ -89,13 +89,6 @@ IsamResult IsamGetBookmarkLength(IsamHandle table, uint32_t* length) {
   });
 }
 
-IsamResult IsamGetBookmark(IsamHandle order, int64_t* bookmark) {
-  return Guard([&] {
-    Need(bookmark, "output");
-    *bookmark = R().GetOrder(order).table->RecordNumber();
-  });
-}
-
 IsamResult IsamGetNumFields(IsamHandle table, uint16_t* count) {
   return Guard([&] {
     Need(count, "output");

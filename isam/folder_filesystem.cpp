@@ -187,7 +187,8 @@ class SystemProbe : public FilesystemProbe {
 }  // namespace
 
 #ifdef _WIN32
-// Windows answers the drive type of the volume itself; the probe is not asked.
+// Windows answers the drive type of the volume itself; the probe is not asked. Like the probe
+// below, one for the process that holds nothing and never changes: no lock guards it.
 const FilesystemProbe& SystemFilesystemProbe() {
   struct NoProbe : FilesystemProbe {
     std::optional<uint64_t> Magic(const std::string&) const override { return std::nullopt; }
@@ -214,6 +215,8 @@ FolderFilesystem FindFolderFilesystem(const std::string& folder, const Filesyste
 }
 #else
 const FilesystemProbe& SystemFilesystemProbe() {
+  // One for the process, since it holds nothing: made at its first use (C++ makes that once
+  // whatever the threads) and never changed after, so no lock guards it.
   static const SystemProbe probe;
   return probe;
 }

@@ -60,6 +60,8 @@ class LockFile {
 // are only as good as the mount passes them on, so a table opened there for changes is taken from
 // every other program until the process closes its last handle of it. The process's own handles
 // share the hold (they take no open mark of their own) and still lock records against each other.
+// Process-wide, since the hold is the process's: the Registry keeps the one instance, under its
+// lock (registry.h).
 class OpenMarkHolds {
  public:
   // The hold of the table at `table_path`, taken when the process does not hold it yet; throws

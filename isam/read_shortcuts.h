@@ -4,25 +4,60 @@
 // memory and decides when it still serves; the handle runs the statements (table_moves.cpp) and
 // makes what either gives its current record (Table::BecomeCurrent).
 //
-// Invariants, numbered as in docs/architecture.md ("The engine's read shortcuts"), each pinned by
-// a test named there:
+// The invariants that keep the shortcuts right are stated here and nowhere else: the map of the
+// program (docs/architecture.md) and the code refer to them by number. Each is pinned by the
+// tests named with it. Those kept by this class are 1 to 3, 7 and 9; 4 and 8 by the handle's
+// moves (table_moves.cpp), 5 by its record locks (table_locks.cpp, Connection::KeepLocksUntilEnd),
+// 6 by the SQL of moves (order_sql.h) and 10 by its writes (table_writes.cpp).
 // 1. Streams. Inside a transaction, a move in the same order and direction as the last one steps
 //    the statement kept running from it, as long as the handle still stands on the row the stream
 //    gave last and the connection has added, removed or re-keyed no record of the file since the
 //    stream began (Attachment::place_changes). A change of other fields moves no record, and the
 //    stream reads each row as it reaches it; unless the file's own rules may reach other records
-//    (Attachment::HasRewritingRules), when every change counts as moving records. Outside a
-//    transaction, or one SQLite has ended on its own or a cut-short commit has stored in part
-//    (Connection::transaction_intact), or on a view with a condition, there is no stream and no
-//    shortcut below serves.
+//    (a trigger, an ON CONFLICT REPLACE constraint: Attachment::HasRewritingRules), when every
+//    change counts as moving records. Outside a transaction, or one SQLite has ended on its own or
+//    a cut-short commit has stored in part (Connection::transaction_intact), or on a view with a
+//    condition, there is no stream and no shortcut below serves. Pinned by
+//    KeyedTable.InsideATransactionMovesFollowChangesAndScopesMadeOnTheWay (table_test.cpp), and
+//    for files with such rules by WrittenRecord.WhatTheFilesReplacingConstraintsDoIsShown.
 // 2. Remembered first reads. Inside a transaction, the first record at or beyond a bound in an
 //    order and scope (a move to the top, a seek) is remembered, at most kRememberedFirsts of them,
 //    until the connection adds, removes or re-keys a record of the file; a record changed in other
-//    fields since is read again before it is served.
+//    fields since is read again before it is served, unless the handle itself wrote it, when the
+//    row written replaces the copy. Pinned by KeyedTable.AScopeOrKeyMetAgainFindsItsRecordAsItIsNow
+//    (another program's new first record, seeks met again with keys changing) and
+//    KeyedTable.AFirstRecordTheHandleWroteIsMetAsWritten (table_test.cpp).
 // 3. Record images. The record image of the current values is built once and kept until they are
 //    read or replaced (ValuesChanged); a remembered first read keeps its image too and drops it
 //    when its record is read again. A pending change builds its image afresh (the handle never
-//    asks here for it). This one holds outside transactions too.
+//    asks here for it). This one holds outside transactions too. Pinned by
+//    KeyedTable.AScopeOrKeyMetAgainFindsItsRecordAsItIsNow (the image of a first record met again
+//    after a change equals a fresh handle's) and
+//    RecordImage.EmptyMarksComeFirstThenEachFieldAtItsOffset.
+// 4. Stale places. Outside the shortcuts, a step starts from the place the current record was
+//    read at only while the file's data version is unchanged since and the connection has added,
+//    removed, re-keyed or undone (a rollback, whole or to a savepoint) no record of the file
+//    since; otherwise it reads the record's key again, so a record re-keyed elsewhere is left from
+//    its new place. The data version tells only of commits, and read between statements it is
+//    that of the last read: the step back from the record a move to the top found answers the
+//    start of the order without a look only inside the transaction that move was made in, and a
+//    scope change forgets it. Pinned by
+//    KeyedTable.StepFromRecordWhoseKeyChangedElsewhereStartsAtItsNewPlace,
+//    KeyedTable.AStepBackFromTheTopMeetsARecordAddedBeforeIt,
+//    KeyedTable.SeededRandomChangesKeepEveryOrderInStep (table_test.cpp), ShortcutFile.* and
+//    UndoneTransaction.* (shortcut_review_test.cpp).
+// 5. Locks inside a transaction. A record lock released inside a transaction is held until the
+//    transaction ends, so that no other program changes a record whose change is not yet
+//    committed; a lock the caller takes, before or inside it, stays until the caller unlocks it.
+//    A handle closed inside a transaction (an SQL statement's, when the statement is done) leaves
+//    the locks it holds for it to the connection, which hands a record on to another of its
+//    handles that asks for it. Pinned by
+//    TransactionLocks.ALockReleasedInsideATransactionIsHeldUntilItEnds,
+//    TransactionLocks.TheLocksAllGoAtTheEndButThoseTheCallerKeeps (record_change_test.cpp) and
+//    ShortcutFile.ARecordChangedByAHandleClosedSinceStaysLockedUntilTheTransactionEnds.
+// 6. Every move a seek. Each move's statement is planned by SQLite as seeks, however many records
+//    share a key. Pinned by OrderSqlPlan.EveryIndexMoveIsPlannedAsSeeks and
+//    OrderSqlPlan.MovesFromTheEdgesOfLargeKeyGroupsReadOnlyAFewRecords (order_sql_test.cpp).
 // 7. Remembered walks. Inside a transaction, a walk forward in an order from the first record of
 //    a scope to its end, at most kWalkRows records long, is remembered (at most kRememberedWalks
 //    of them) until the connection adds, removes or re-keys a record of the file. A step forward
@@ -31,15 +66,37 @@
 //    record read afresh (a write read back, a move to a record by number) replaces the copy.
 //    A whole walk is shared by every table handle of the file in the connection (WalkShelf)
 //    during the transaction it was walked in: another handle's move to the top of that scope
-//    and its steps through it are served from it alike. No walk serves in a later transaction,
-//    whether or not the handle heard the transaction end.
+//    and its steps through it are served from it alike; an image a handle built is kept with a
+//    shared row only while the row holds the values it was built from. No walk serves in a later
+//    transaction, whether or not the handle heard the transaction end. Pinned by
+//    KeyedTable.AScopeWalkedAgainShowsItsRecordsAsTheyAreNow (every record walked by two handles
+//    by turns compared with a fresh handle's image while walks are cut short, the walking handle
+//    writes, another handle re-keys, renames and adds, and another program changes the file
+//    between transactions), KeyedTable.AWalkSharedByTwoHandlesShowsEachTheValuesItRead and
+//    KeyedTable.AWalkSharedInOneTransactionServesNoStepInTheNext (table_test.cpp).
+// 8. The current record met again. Inside a transaction, a move by number to the record a handle
+//    stands on (an edit's first step) keeps the values read in that same transaction, unless the
+//    connection changed that record or any record's place since; values read before it began
+//    are read again, since another program may have changed them in between. The record a handle
+//    stood on before a seek is met again the same way: a dataset whose seek finds nothing moves
+//    back to it. Pinned by KeyedTable.AMoveToTheCurrentRecordShowsWhatTheConnectionChangedSince,
+//    KeyedTable.AMoveToTheCurrentRecordInANewTransactionShowsWhatAnotherProgramChanged and
+//    KeyedTable.AMoveBackAfterAFailedSeekShowsTheRecordAsItIsNow.
 // 9. An empty top. Inside a transaction, an order whose move to the top found its scope empty
 //    is remembered until the handle reads a record, a scope changes or the connection adds,
-//    removes or re-keys a record of the file; a step back from the end then finds nothing
-//    without a move to the bottom.
-// Streams and remembered reads are forgotten when the transaction ends (Forget). Invariants 4 to 6
-// (stale places, locks inside a transaction, every move a seek) and 8 (the current record met
-// again) belong to the moves, the record locks and the SQL of moves.
+//    removes or re-keys a record of the file; a step back from the end (a dataset's move to its
+//    first record) then finds nothing without a move to the bottom. Pinned by
+//    KeyedTable.AStepBackFromTheTopOfAnEmptyScopeMeetsWhatCameSince.
+// 10. Written rows. Inside a transaction the row a write stores is known without reading it back
+//    when an edit changes only assigned fields of a record read in that transaction and not
+//    changed by the connection since (as in 8), or an append assigns every field; the file holds
+//    no trigger and no replacing constraint (looked up once per transaction); and each assigned
+//    value is stored as bound under its column's affinity by SQLite's rules. Anything else is
+//    read back. Pinned by WrittenRecord.ShowsWhatAFreshReadShowsForEveryKindOfField and
+//    WrittenRecord.ShowsWhatAFreshReadShowsWhereValuesAreStoredAsBound (record_change_test.cpp),
+//    which compare every written record with a fresh handle's while another program adds and
+//    drops triggers and changes records between transactions.
+// Streams and remembered reads are forgotten when the transaction ends (Forget).
 #ifndef RIVENOAK_ISAM_READ_SHORTCUTS_H_
 #define RIVENOAK_ISAM_READ_SHORTCUTS_H_
 

@@ -1,6 +1,17 @@
 // The engine's process-wide state: its handles, its start-up settings and the lock that
 // serialises calls. The C interface is handle based, so the objects behind the handles live here
 // for as long as the handles are open.
+//
+// Why process-wide: a handle is a plain number that any thread of the process may pass to any
+// call, and the interface's settings (the date format, decimals, deleted records, the cache
+// sizes) hold for every connection; so is the one hold of a network table's open mark that all of
+// the process's handles share (OpenMarkHolds), since the locks it stands for are the process's.
+// There is one Registry, made at its first use.
+//
+// Its lock: mutex_ guards every member. Each interface call holds it for its whole length
+// (Guard, guard.h); the few engine functions that reach the registry outside a call (the
+// filesystem of a folder for table_files.h, FilesystemOf) take it themselves. It is recursive
+// because they are also called inside calls that hold it already.
 #ifndef RIVENOAK_ISAM_REGISTRY_H_
 #define RIVENOAK_ISAM_REGISTRY_H_
 

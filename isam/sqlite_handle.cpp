@@ -48,7 +48,9 @@ void FailFromSqlite(sqlite3* db, int rc, const std::string& what) {
 namespace {
 
 // SQLite's allocation statistics take a process-wide lock on every allocation; the engine reads
-// none of them. This holds only when set before SQLite's first use in the process.
+// none of them. This holds only when set before SQLite's first use in the process, and SQLite's
+// configuration is the process's: once per process, the once_flag guarding it against two
+// threads opening their first connections together.
 void TurnOffAllocationStatistics() {
   static std::once_flag once;
   std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });

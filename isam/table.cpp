@@ -5,6 +5,7 @@
 #include "isam/table.h"
 
 #include <cstring>
+#include <utility>
 
 #include "isam/codepage.h"
 #include "isam/field.h"
@@ -90,19 +91,40 @@ void Table::RequireWritable() const {
 }
 
 void Table::RequireRecord() const {
-  if (state_ != State::kRecord) {
+  if (!OnRecord()) {
     Fail(ISAM_ERR_NO_CURRENT_RECORD,
-         "No current record in " + Title() + (state_ == State::kEOF ? " (at its end)" : ""));
+         "No current record in " + Title() + (at_eof() ? " (at its end)" : ""));
   }
 }
 
+void Table::MarkBof(bool marked) {
+  // Each state with the mark, beside the same place without it.
+  static constexpr std::pair<Position, Position> kMarked[] = {
+      {Position::kBeforeFirst, Position::kUnmoved},
+      {Position::kOnRecordAtBof, Position::kOnRecord},
+      {Position::kEmpty, Position::kPastEnd}};
+  for (auto [with, without] : kMarked) {
+    if (position_ == (marked ? without : with)) {
+      position_ = marked ? with : without;
+      return;
+    }
+  }
+}
+
+void Table::PassEnd() {
+  // The mark is dropped before such a move looks, but a step forward from a record whose place is
+  // stale starts over from the top (StepThroughFile), which may find the order empty: BOF stays.
+  position_ = at_bof() ? Position::kEmpty : Position::kPastEnd;
+}
+
 const OrderColumns& Table::ColumnsOf(int order) const {
+  assert(order >= kNaturalOrder && static_cast<size_t>(order + 1) < order_columns_.size());
   return order_columns_[static_cast<size_t>(order + 1)];
 }
 
 const Scope& Table::ScopeOf(int order) const {
   static const Scope kNone;
-  return order >= 0 ? indexes_[static_cast<size_t>(order)] : kNone;
+  return order >= 0 ? IndexAt(order) : kNone;
 }
 
 std::vector<Value> Table::KeyOf(int order, const std::vector<Value>& values, int64_t recno) const {
@@ -131,7 +153,7 @@ int Table::CompareRowWithKey(int order, const std::vector<Value>& values, int64_
 
 bool Table::RowInScope(int order, const std::vector<Value>& values, int64_t recno) const {
   if (order < 0) return true;
-  const IndexState& index = indexes_[static_cast<size_t>(order)];
+  const IndexState& index = IndexAt(order);
   if (index.top && CompareRowWithKey(order, values, recno, *index.top, index.top->size()) < 0)
     return false;
   if (index.bottom &&
@@ -187,9 +209,8 @@ void Table::BecomeCurrent(int64_t recno, unsigned int version) {
   shortcuts_.ForgetEmptyTop();
   NoteReadCounts();
   first_of_order_ = kNoOrder;
-  state_ = State::kRecord;
-  record_gone_ = false;
-  qualifies_ = true;
+  position_ = Position::kOnRecord;
+  standing_ = Standing::kAsRead;
 }
 
 void Table::NoteReadCounts() {

@@ -1,9 +1,49 @@
 // A table handle: one open table with its current record, its orders (natural order and named
 // indexes, each with its scopes and key buffer), its pending change and its record locks.
 //
-// Position: a handle stands on a record, at its end (EOF, no record), or on its first record with
-// the BOF mark after a move back from it. A move re-reads the place of the record it starts
-// from, so a record whose key changed since it was read is left from its new place in the order.
+// Position. Where the handle stands is one state, position_, set only as the table below says:
+//   kUnmoved        opened, no move made yet: at neither end and on no record
+//   kBeforeFirst    a move back made from kUnmoved: at the beginning (BOF), on no record
+//   kOnRecord       on the record recno_, whose values values_ holds
+//   kOnRecordAtBof  on the first record of the order, a move back from it refused (BOF)
+//   kPastEnd        at the end (EOF): a step forward or a seek found no record
+//   kEmpty          at both ends (EOF and BOF): the order has no record inside its scopes
+//
+//   from            to              made by
+//   any             kOnRecord       BecomeCurrent, for every record a move reads: GotoTop,
+//                                   GotoBottom, Skip, Seek, GotoRecord, Write (RunWrite) and
+//                                   Refresh of a view that moves off a record it no longer shows
+//                                   (MoveOffUnqualified)
+//   a record state  kOnRecord       GotoRecord of the current record, or of the record stood on
+//                                   before a seek, while its read holds (nothing is read)
+//   kUnmoved        kBeforeFirst    MarkBof(true): Skip back
+//   kOnRecord       kOnRecordAtBof  MarkBof(true): Skip back that finds no record before
+//                                   (StepOnce) or knows there is none (the record GotoTop found)
+//   a record state  kPastEnd        PassEnd: Skip forward that finds no record after (StepOnce);
+//                                   Seek that finds none, or, exact, another key. A step from a
+//                                   stale place that starts over from the top and finds the
+//                                   order empty leaves kEmpty: the mark stays
+//   any             kEmpty          GoEmpty: GotoTop or GotoBottom find no record, Skip back
+//                                   from the end of an order known empty, MoveOffUnqualified
+//                                   finds none either way
+//   kBeforeFirst    kUnmoved        MarkBof(false): GotoTop, GotoBottom, Seek, Skip forward from
+//   kOnRecordAtBof  kOnRecord       a record and MoveOffUnqualified drop the mark before they
+//   kEmpty          kPastEnd        look, so that one that fails midway leaves it dropped
+// Skip forward from kUnmoved or kBeforeFirst is GotoTop, from kPastEnd or kEmpty it stays; Skip
+// back from kPastEnd or kEmpty is GotoBottom. Refresh of a table, Delete and Write of an edit
+// that assigns nothing keep the position. A move re-reads the place of the record it starts from,
+// so a record whose key changed since it was read is left from its new place in the order
+// (read_shortcuts.h, invariant 4).
+//
+// Kept apart from the position, each because it varies independently of it:
+// - standing_: whether the current record is still as read, gone (deleted by this handle or
+//   found missing by Refresh) or no longer meets the view's condition. It changes while the
+//   handle stays where it is, in either record state; it means nothing off a record.
+// - first_of_order_: the order whose first record the current one is, as GotoTop found it, for
+//   the step back that needs no statement (read_shortcuts.h, invariant 4). It is a fact about one
+//   order, which holds in either record state and through a change of standing.
+// - before_seek_: the record stood on before a seek, remembered for the move back to it. It is a
+//   remembered read, not a place: the next GotoRecord uses it wherever the handle stands then.
 //
 // The handle is defined in parts, one idea each: table.cpp (the handle and its current record),
 // table_moves.cpp, table_keys.cpp, table_locks.cpp and table_writes.cpp. Its moves ask its read
@@ -13,6 +53,7 @@
 
 #include "isam/internal_header.h"
 
+#include <cassert>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -30,8 +71,6 @@
 
 namespace isam {
 
-struct EngineSettings;
-
 class Table : public TransactionEndListener {
  public:
   static constexpr int kNaturalOrder = -1;
@@ -41,8 +80,8 @@ class Table : public TransactionEndListener {
   Table(Connection* connection, std::shared_ptr<RecordSource> source, bool read_only,
         bool exclusive, std::shared_ptr<LockFile> open_mark_hold = nullptr);
   ~Table() override;
-  // Inside a transaction of the connection, record locks are released only when it ends, so that
-  // no other program changes a record whose change is not yet committed.
+  // The connection's transaction ended: the record locks released inside it go now
+  // (read_shortcuts.h, invariant 5), and the read shortcuts forget what they remembered.
   void TransactionEnded() override;
 
   const TableSchema& schema() const { return source_->schema(); }
@@ -56,8 +95,11 @@ class Table : public TransactionEndListener {
   void GotoBottom(int order);
   void Skip(int order, int32_t count);
   void GotoRecord(int64_t recno);
-  bool at_eof() const { return state_ == State::kEOF; }
-  bool at_bof() const { return bof_; }
+  bool at_eof() const { return position_ == Position::kPastEnd || position_ == Position::kEmpty; }
+  bool at_bof() const {
+    return position_ == Position::kBeforeFirst || position_ == Position::kOnRecordAtBof ||
+           position_ == Position::kEmpty;
+  }
   bool IsVisible(int order);  // throws 5068 without a current record
   void Refresh();
   int64_t RecordNumber() const;
@@ -107,12 +149,38 @@ class Table : public TransactionEndListener {
     uint64_t byte_ = 0;
   };
 
-  enum class State { kBefore, kRecord, kEOF };
+  // The states of the handle's position and how they change: see the notes at the top.
+  enum class Position : uint8_t {
+    kUnmoved,
+    kBeforeFirst,
+    kOnRecord,
+    kOnRecordAtBof,
+    kPastEnd,
+    kEmpty
+  };
+  // Whether the current record is as read: see the notes at the top.
+  enum class Standing : uint8_t { kAsRead, kGone, kUnqualified };
   enum class Pending { kNone, kEdit, kAppend };
   struct IndexState : Scope {
     std::vector<std::optional<Value>> key;  // per segment; a set empty value is a NULL Value
   };
 
+  bool OnRecord() const {
+    return position_ == Position::kOnRecord || position_ == Position::kOnRecordAtBof;
+  }
+  // The BOF mark set or dropped, the place otherwise kept (see the notes at the top).
+  void MarkBof(bool marked);
+  // A step forward or a seek found no record.
+  void PassEnd();
+  // The index at position `index`: a number the interface checked, or a programmer's error.
+  IndexState& IndexAt(int index) {
+    assert(index >= 0 && static_cast<size_t>(index) < indexes_.size());
+    return indexes_[static_cast<size_t>(index)];
+  }
+  const IndexState& IndexAt(int index) const {
+    assert(index >= 0 && static_cast<size_t>(index) < indexes_.size());
+    return indexes_[static_cast<size_t>(index)];
+  }
   const OrderColumns& ColumnsOf(int order) const;
   const Scope& ScopeOf(int order) const;  // none for the natural order
   std::vector<Value> KeyOf(int order, const std::vector<Value>& values, int64_t recno) const;
@@ -169,14 +237,17 @@ class Table : public TransactionEndListener {
   // values_, just read at the file's data version, is the record `recno`, now current. Every
   // move, seek, remembered read and write makes a record current through this.
   void BecomeCurrent(int64_t recno, unsigned int version);
+  void NoteReadCounts();  // the values were just read: the counts as they are now
   void BuildImage(const std::vector<Value>& values, uint8_t* buffer) const;
   void RequireRecord() const;
   void DropPending();
   void EnsureAutoincIndexes();
+  // The order has no record inside its scopes: at both ends.
   void GoEmpty();
   // The first record at or beyond a bound in the order, inside its scope (a move to the top, a
-  // seek): remembered inside a transaction, so that a read met again (a detail going back to an
-  // earlier master record, a look-up of the same key) is served without a statement.
+  // seek): remembered inside a transaction (read_shortcuts.h, invariant 2), so that a read met
+  // again (a detail going back to an earlier master record, a look-up of the same key) is served
+  // without a statement.
   Read FirstFrom(int order, const std::vector<Value>& bound);
   // The next row of the running stream, if it serves this move; nullopt when it does not.
   std::optional<Read> ContinueStream(int order, Direction dir);
@@ -187,15 +258,13 @@ class Table : public TransactionEndListener {
   std::unique_ptr<LockFile> lock_file_;
   std::shared_ptr<LockFile> open_mark_hold_;
   std::set<int64_t> held_locks_;
-  std::set<int64_t> unlock_at_end_;
-  bool autoinc_indexed_ = false;  // released when the connection's transaction ends
+  std::set<int64_t> unlock_at_end_;  // released when the connection's transaction ends
+  bool autoinc_indexed_ = false;     // the indexes EnsureAutoincIndexes makes are there
 
-  State state_ = State::kBefore;
-  bool bof_ = false;
+  Position position_ = Position::kUnmoved;
+  Standing standing_ = Standing::kAsRead;  // of the current record, on a record only
   int64_t recno_ = 0;
   std::vector<Value> values_;
-  bool record_gone_ = false;
-  bool qualifies_ = true;
   // When a record's values were read: the file's data version, the connection's counts of
   // changes of the file (every change, and those that may have added, removed or re-keyed
   // records) and the connection's transaction (0 when read outside one).
@@ -206,8 +275,8 @@ class Table : public TransactionEndListener {
     uint64_t transaction = 0;
   };
   ReadStamp read_;  // of values_
-  // Whether values read with `stamp` are still the record `recno` as stored: read in this
-  // transaction, and neither the record nor any record's place changed by this connection since.
+  // Whether values read with `stamp` are still the record `recno` as stored (read_shortcuts.h,
+  // invariant 8).
   bool ReadHolds(int64_t recno, const ReadStamp& stamp) const;
   // The record the handle stood on before a seek moved it, for the move back to it that a
   // dataset makes when the seek finds nothing.
@@ -218,12 +287,11 @@ class Table : public TransactionEndListener {
   };
   std::optional<StoodOn> before_seek_;
   std::vector<ColumnAffinity> affinities_;  // of the fields' columns, once a write needs them
-  void NoteReadCounts();                    // the values were just read: the counts as they are now
   static constexpr int kNoOrder = -2;
   int first_of_order_ = kNoOrder;   // the order whose first record values_ is, after GotoTop
   uint64_t top_place_changes_ = 0;  // the file's place changes then
 
-  unsigned int step_version_ = 0;  // the same for the last ReadRecord
+  unsigned int step_version_ = 0;  // the file's data version read with the last ReadRecord
   int64_t scratch_recno_ = 0;
   std::vector<Value> scratch_;  // row storage reused by every move
 
@@ -234,8 +302,9 @@ class Table : public TransactionEndListener {
   std::vector<IndexState> indexes_;
   std::vector<OrderColumns> order_columns_;  // [0] natural, [i+1] index i
 
+  mutable std::string title_;  // made by Title
+
   // Declared last, so that its statements are finalized before the source they read goes.
-  mutable std::string title_;
   ReadShortcuts shortcuts_;
 };
 

@@ -182,19 +182,24 @@ bool TableFileReader::HasTableMarks() const {
   });
 }
 
-bool TableFileReader::HasColumn(const std::string& name) const {
-  bool found = false;
-  Select("PRAGMA table_info(records)",
-         [&](const TableFileRow& row) { found = found || row.Text(1) == name; });
-  return found;
+// The engine's own reads of a reader's file reach its connection through here.
+struct TableFileReaderInside {
+  static sqlite3* Db(const TableFileReader& reader) { return reader.state_->db.get(); }
+};
+
+void SelectRows(const TableFileReader& reader, const std::string& sql,
+                const std::function<void(const TableFileRow&)>& each) {
+  Translated([&] {
+    StmtPtr stmt = Prepare(TableFileReaderInside::Db(reader), sql, reader.path());
+    for (StatementUse use(stmt.get(), reader.path()); use.Step();) each(TableFileRow(stmt.get()));
+  });
 }
 
-void TableFileReader::Select(const std::string& sql,
-                             const std::function<void(const TableFileRow&)>& each) const {
-  Translated([&] {
-    StmtPtr stmt = Prepare(state_->db.get(), sql, path());
-    for (StatementUse use(stmt.get(), path()); use.Step();) each(TableFileRow(stmt.get()));
-  });
+bool HasColumn(const TableFileReader& reader, const std::string& name) {
+  bool found = false;
+  SelectRows(reader, "PRAGMA table_info(records)",
+             [&](const TableFileRow& row) { found = found || row.Text(1) == name; });
+  return found;
 }
 
 int TableFileReader::TryHoldSnapshot() {
@@ -226,10 +231,6 @@ void TableFileReader::HoldSnapshots(const std::vector<TableFileReader*>& readers
     if (std::chrono::steady_clock::now() > deadline) KeptBusy(busy.path());
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-}
-
-std::string QuotedFieldName(const std::string& name) {
-  return QuoteIdentifier(name);
 }
 
 struct TableFileWriter::State {

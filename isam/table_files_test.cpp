@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "isam/table_files_internal.h"
 #include "isam/testing/test_support.h"
 
 namespace isam::testing {
@@ -29,8 +30,8 @@ IsamResult ErrorCode(Body&& body, std::string* text = nullptr) {
 
 int64_t RecordCount(const TableFileReader& reader) {
   int64_t count = -1;
-  reader.Select("SELECT count(*) FROM records",
-                [&](const TableFileRow& row) { count = row.Integer(0); });
+  SelectRows(reader, "SELECT count(*) FROM records",
+             [&](const TableFileRow& row) { count = row.Integer(0); });
   return count;
 }
 
@@ -86,8 +87,8 @@ TEST(TableFileInterface, RecordsReadWholeAsTheDumpWritesThem) {
 
   TableFileReader before_reader(before), after_reader(after);
   EXPECT_TRUE(before_reader.HasTableMarks());
-  EXPECT_TRUE(before_reader.HasColumn("Amount"));
-  EXPECT_FALSE(before_reader.HasColumn("amount"));  // a column is named exactly
+  EXPECT_TRUE(HasColumn(before_reader, "Amount"));
+  EXPECT_FALSE(HasColumn(before_reader, "amount"));  // a column is named exactly
   TableFileRecords old_side(&before_reader, before), new_side(&after_reader, after);
   EXPECT_EQ(old_side.FieldNames(),
             (std::vector<std::string>{"Code", "Paid", "Posted", "Amount", "Notes"}));
@@ -151,7 +152,7 @@ TEST(TableFileInterface, SnapshotsAndCopiesSeeOneMomentAndFailuresCarryTheEngine
   EXPECT_TRUE(copied.HasTableMarks());
   EXPECT_EQ(RecordCount(copied), 2);
   std::string mode;
-  copied.Select("PRAGMA journal_mode", [&](const TableFileRow& row) { mode = row.Text(0); });
+  SelectRows(copied, "PRAGMA journal_mode", [&](const TableFileRow& row) { mode = row.Text(0); });
   EXPECT_EQ(mode, "delete");
 
   // A file that is no database, and a query the file cannot answer: codes with texts that
@@ -161,7 +162,7 @@ TEST(TableFileInterface, SnapshotsAndCopiesSeeOneMomentAndFailuresCarryTheEngine
   EXPECT_EQ(ErrorCode([&] { TableFileReader junk(folder.File("junk.adt")); }, &text),
             ISAM_ERR_TABLE_DAMAGED);
   EXPECT_NE(text.find("junk.adt"), std::string::npos) << text;
-  EXPECT_NE(ErrorCode([&] { copied.Select("SELECT nothing FROM records", {}); }, &text),
+  EXPECT_NE(ErrorCode([&] { SelectRows(copied, "SELECT nothing FROM records", {}); }, &text),
             ISAM_SUCCESS);
   EXPECT_NE(text.find("copy.adt"), std::string::npos) << text;
 }

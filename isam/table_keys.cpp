@@ -13,13 +13,14 @@
 namespace isam {
 
 void Table::InitKey(int index) {
-  IndexState& state = indexes_[static_cast<size_t>(index)];
+  IndexState& state = IndexAt(index);
   state.key.assign(schema().indexes[static_cast<size_t>(index)].segments.size(), std::nullopt);
 }
 
 void Table::SetKeyField(int index, int field, std::optional<Value> stored) {
+  IndexState& state = IndexAt(index);
   const IndexDef& def = schema().indexes[static_cast<size_t>(index)];
-  IndexState& state = indexes_[static_cast<size_t>(index)];
+  assert(field >= 0 && static_cast<size_t>(field) < schema().fields.size());
   if (state.key.size() != def.segments.size()) InitKey(index);
   for (size_t j = 0; j < def.segments.size(); ++j) {
     if (def.segments[j] == field) {
@@ -33,8 +34,8 @@ void Table::SetKeyField(int index, int field, std::optional<Value> stored) {
 }
 
 std::vector<uint8_t> Table::BuildKey(int index) const {
+  const IndexState& state = IndexAt(index);
   const IndexDef& def = schema().indexes[static_cast<size_t>(index)];
-  const IndexState& state = indexes_[static_cast<size_t>(index)];
   std::vector<uint8_t> key;
   for (size_t j = 0; j < state.key.size() && state.key[j]; ++j) {
     const FieldDef& field = schema().fields[static_cast<size_t>(def.segments[j])];
@@ -47,6 +48,7 @@ std::vector<uint8_t> Table::BuildKey(int index) const {
 }
 
 std::vector<Value> Table::DecodeKey(int index, const uint8_t* key, uint16_t length) const {
+  assert(index >= 0 && static_cast<size_t>(index) < indexes_.size());
   const IndexDef& def = schema().indexes[static_cast<size_t>(index)];
   std::vector<Value> values;
   size_t pos = 0;
@@ -74,8 +76,8 @@ std::vector<Value> Table::DecodeKey(int index, const uint8_t* key, uint16_t leng
 bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
   std::vector<Value> wanted = DecodeKey(index, key, length);
   DropPending();
-  bof_ = false;
-  const IndexState& state = indexes_[static_cast<size_t>(index)];
+  MarkBof(false);
+  const IndexState& state = IndexAt(index);
   const std::vector<Value>* bound = &wanted;
   if (state.top) {
     // A key that sorts before the top scope, or is a shorter start of it, searches from the top.
@@ -84,7 +86,7 @@ bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
   }
   // The record stood on is kept for the move back to it, while the shortcuts serve.
   before_seek_.reset();
-  if (state_ == State::kRecord && !record_gone_ && shortcuts_.Serve()) {
+  if (OnRecord() && standing_ != Standing::kGone && shortcuts_.Serve()) {
     before_seek_ = StoodOn{recno_, std::move(values_), read_};
     values_.clear();
   }
@@ -98,11 +100,11 @@ bool Table::Seek(int index, const uint8_t* key, uint16_t length, bool exact) {
   }
   // An exact seek that finds nothing leaves the handle at the end.
   if (read != Read::kFound) {
-    state_ = State::kEOF;
+    PassEnd();
     return false;
   }
   bool found = CompareRowWithKey(index, values_, recno_, wanted, wanted.size()) == 0;
-  if (!found && exact) state_ = State::kEOF;
+  if (!found && exact) PassEnd();
   return found;
 }
 
@@ -117,14 +119,14 @@ void Table::ScopeChanging() {
 void Table::SetScope(int index, bool top, const uint8_t* key, uint16_t length) {
   std::vector<Value> values = DecodeKey(index, key, length);
   ScopeChanging();
-  IndexState& state = indexes_[static_cast<size_t>(index)];
+  IndexState& state = IndexAt(index);
   (top ? state.top : state.bottom) = std::move(values);
   state.Rehash();
 }
 
 void Table::ClearScope(int index, bool top) {
   ScopeChanging();
-  IndexState& state = indexes_[static_cast<size_t>(index)];
+  IndexState& state = IndexAt(index);
   auto& scope = top ? state.top : state.bottom;
   if (!scope) Fail(ISAM_ERR_NO_SCOPE, "No scope is set on the index of " + Title());
   scope.reset();
@@ -141,7 +143,7 @@ void Table::ClearAllScopes() {
 }
 
 bool Table::HasScope(int index) const {
-  const IndexState& state = indexes_[static_cast<size_t>(index)];
+  const IndexState& state = IndexAt(index);
   return state.top || state.bottom;
 }
 

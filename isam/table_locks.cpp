@@ -1,8 +1,8 @@
 // Record locks: one byte per record in the table's lock file (<table>.lck), taken with
 // open-file-description locks, so that another process's lock holds until it unlocks or dies.
-// Inside a transaction a lock released is held until the transaction ends, so that no other
-// program changes a record whose change is not yet committed. A write that finds its record
-// unlocked borrows the lock for the write alone (BorrowedLock).
+// Inside a transaction a lock released is held until the transaction ends (read_shortcuts.h,
+// invariant 5). A write that finds its record unlocked borrows the lock for the write alone
+// (BorrowedLock).
 #include "isam/table.h"
 
 #include <cstring>

@@ -2,9 +2,8 @@
 // counts and the relative place in an order. A move first asks the read shortcuts
 // (read_shortcuts.h); otherwise it runs one statement that finds the first record beyond a place
 // in the order, inside its scopes, and a statement run inside a transaction is kept as a stream. A
-// step starts from the place the current record was read at only while the file is unchanged since;
-// otherwise it reads that record's key again, so that a record re-keyed elsewhere is left from its
-// new place.
+// step starts from the place the current record was read at while that place holds (invariant 4
+// of read_shortcuts.h, where every invariant the moves rely on is stated).
 #include "isam/table.h"
 
 #include <cstring>
@@ -67,7 +66,7 @@ Table::Read Table::ReadBeyond(int order, Direction dir, const std::vector<Value>
 
 bool Table::IsTopOfKeyScope(int order, const std::vector<Value>& bound) const {
   if (order < 0 || bound.empty()) return false;
-  const IndexState& index = indexes_[static_cast<size_t>(order)];
+  const IndexState& index = IndexAt(order);
   if (!index.top || !index.bottom) return false;
   const std::vector<Value>& top = *index.top;
   return top.size() == bound.size() && index.bottom->size() == top.size() &&
@@ -77,7 +76,7 @@ bool Table::IsTopOfKeyScope(int order, const std::vector<Value>& bound) const {
 
 std::optional<Table::Read> Table::ContinueStream(int order, Direction dir) {
   std::optional<int64_t> current;
-  if (state_ == State::kRecord) current = recno_;
+  if (OnRecord()) current = recno_;
   switch (shortcuts_.Next(order, dir, current, &scratch_recno_, &scratch_)) {
     case ReadShortcuts::Step::kNotServed:
       return std::nullopt;
@@ -151,7 +150,7 @@ bool Table::StepOnce(int order, Direction dir) {
 
 bool Table::StepThroughFile(int order, Direction dir) {
   bool forward = dir == Direction::kForward;
-  const IndexState* index = order >= 0 ? &indexes_[static_cast<size_t>(order)] : nullptr;
+  const IndexState* index = order >= 0 ? &IndexAt(order) : nullptr;
   // Whether a place lies before the top scope (forward) or after the bottom one (backward).
   auto before_start = [&](const std::vector<Value>& key) {
     if (!index) return false;
@@ -159,10 +158,9 @@ bool Table::StepThroughFile(int order, Direction dir) {
     return index->bottom && CompareKeys(key, *index->bottom, index->bottom->size()) > 0;
   };
   if (std::optional<Read> streamed = ContinueStream(order, dir)) return *streamed == Read::kFound;
-  // The place the record was read at serves while the file is unchanged since; a record number
-  // never changes, so the natural order always trusts it. The file's data version tells only of
-  // commits: a record another handle of this connection re-keyed inside a transaction, or a
-  // re-keying a rollback to a savepoint undid, is told by the connection's count of such changes.
+  // The place the record was read at serves while it holds (read_shortcuts.h, invariant 4): the
+  // file's data version tells of commits, the connection's count of place changes of its own
+  // re-keyings and undoings. A record number never changes, so the natural order always trusts it.
   std::vector<Value> key = KeyOf(order, values_, recno_);
   bool trusted = ColumnsOf(order).size() == 1;
   bool place_holds = source_->attachment()->place_changes() == read_.place_changes;
@@ -174,7 +172,7 @@ bool Table::StepThroughFile(int order, Direction dir) {
     key = FreshKey(order);
     if (before_start(key)) {
       forward ? GotoTop(order) : GotoBottom(order);
-      return state_ == State::kRecord;
+      return OnRecord();
     }
     read = ReadBeyond(order, dir, key, false);
   }
@@ -183,22 +181,20 @@ bool Table::StepThroughFile(int order, Direction dir) {
 
 void Table::GoEmpty() {
   first_of_order_ = kNoOrder;
-  state_ = State::kEOF;
-  bof_ = true;
+  position_ = Position::kEmpty;
 }
 
 void Table::GotoTop(int order) {
   DropPending();
-  bof_ = false;
+  MarkBof(false);
   std::vector<Value> bound;
-  if (order >= 0 && indexes_[static_cast<size_t>(order)].top) {
-    bound = *indexes_[static_cast<size_t>(order)].top;
-  }
+  if (order >= 0 && IndexAt(order).top) bound = *IndexAt(order).top;
   if (FirstFrom(order, bound) != Read::kFound) {
     GoEmpty();
     if (shortcuts_.TopFoundEmpty(order)) connection_->AddEndListener(this);
     return;
   }
+  assert(position_ == Position::kOnRecord);
   shortcuts_.WalkBegins(order, ScopeOf(order), recno_, values_);
   first_of_order_ = order;
   top_place_changes_ = source_->attachment()->place_changes();
@@ -206,75 +202,69 @@ void Table::GotoTop(int order) {
 
 void Table::GotoBottom(int order) {
   DropPending();
-  bof_ = false;
+  MarkBof(false);
   std::vector<Value> bound;
-  if (order >= 0 && indexes_[static_cast<size_t>(order)].bottom) {
-    bound = *indexes_[static_cast<size_t>(order)].bottom;
-  }
+  if (order >= 0 && IndexAt(order).bottom) bound = *IndexAt(order).bottom;
   if (ReadBeyond(order, Direction::kBackward, bound, true) != Read::kFound) GoEmpty();
 }
 
 void Table::Skip(int order, int32_t count) {
   DropPending();
   for (; count > 0; --count) {
-    if (state_ == State::kEOF) return;
-    if (state_ == State::kBefore) {
+    if (at_eof()) return;
+    if (!OnRecord()) {
       GotoTop(order);
       continue;
     }
-    bof_ = false;
+    MarkBof(false);
     if (!StepOnce(order, Direction::kForward)) {
-      state_ = State::kEOF;
+      PassEnd();
       return;
     }
   }
   for (; count < 0; ++count) {
-    if (state_ != State::kRecord) {
-      if (state_ == State::kBefore) {
-        bof_ = true;
+    if (!OnRecord()) {
+      if (!at_eof()) {
+        MarkBof(true);
         return;
       }
       // A dataset's move to its first record steps back from the top; in an empty scope that
       // would seek the bottom for nothing.
-      if (state_ == State::kEOF && shortcuts_.TopStillEmpty(order)) {
+      if (shortcuts_.TopStillEmpty(order)) {
         GoEmpty();
         continue;
       }
       GotoBottom(order);
       continue;
     }
-    // Just after a move to the top nothing lies before, while no record has come before since:
-    // inside the transaction it was read in, where only this connection changes the file and
-    // counts what it changes. Outside one the file's data version is of no help: read between
-    // statements it is that of the last read, which another program's commit since leaves as
-    // it was.
+    // Just after a move to the top nothing lies before it, inside the transaction that move was
+    // made in (read_shortcuts.h, invariant 4).
     if (first_of_order_ == order && shortcuts_.Serve() &&
         read_.transaction == connection_->transactions_begun() &&
         source_->attachment()->place_changes() == top_place_changes_) {
-      bof_ = true;
+      MarkBof(true);
       return;
     }
     if (!StepOnce(order, Direction::kBackward)) {
-      bof_ = true;  // stays on the first record
+      MarkBof(true);  // stays on the first record
       return;
     }
-    bof_ = false;
+    assert(position_ == Position::kOnRecord);  // BecomeCurrent drops the mark
   }
 }
 
 void Table::GotoRecord(int64_t recno) {
-  // Inside a transaction the current record, read in that same transaction and not changed by
-  // this connection since, is as stored: an edit's move to it need not read it again. One read
-  // before the transaction began may have been changed by another program in between.
+  // The current record met again is not read again while its read holds (read_shortcuts.h,
+  // invariant 8): an edit's first step.
   if (recno == recno_ && CurrentReadHolds()) {
     DropPending();
     first_of_order_ = kNoOrder;
-    bof_ = false;
-    qualifies_ = true;  // no condition, or there would be no shortcut
+    position_ = Position::kOnRecord;
+    standing_ = Standing::kAsRead;  // no condition, or there would be no shortcut
     return;
   }
-  // The same holds for the record stood on before a seek that found nothing, the way back a
-  // dataset takes after it.
+  // Nor is the record stood on before a seek that found nothing, the way back a dataset takes
+  // after it (invariant 8 too).
   std::optional<StoodOn> stood_on = std::exchange(before_seek_, std::nullopt);
   if (stood_on && stood_on->recno == recno && ReadHolds(recno, stood_on->read)) {
     DropPending();
@@ -284,10 +274,8 @@ void Table::GotoRecord(int64_t recno) {
     read_ = stood_on->read;
     shortcuts_.ForgetEmptyTop();
     first_of_order_ = kNoOrder;
-    state_ = State::kRecord;
-    record_gone_ = false;
-    bof_ = false;
-    qualifies_ = true;
+    position_ = Position::kOnRecord;
+    standing_ = Standing::kAsRead;
     return;
   }
   if (!ReadRecord(recno, &scratch_)) {
@@ -298,8 +286,7 @@ void Table::GotoRecord(int64_t recno) {
   values_.swap(scratch_);
   BecomeCurrent(recno, step_version_);
   shortcuts_.RecordRead(recno, values_);
-  bof_ = false;
-  qualifies_ = Qualifies(recno);
+  if (!Qualifies(recno)) standing_ = Standing::kUnqualified;
 }
 
 bool Table::ReadHolds(int64_t recno, const ReadStamp& stamp) const {
@@ -310,12 +297,12 @@ bool Table::ReadHolds(int64_t recno, const ReadStamp& stamp) const {
 }
 
 bool Table::CurrentReadHolds() const {
-  return state_ == State::kRecord && !record_gone_ && ReadHolds(recno_, read_);
+  return OnRecord() && standing_ != Standing::kGone && ReadHolds(recno_, read_);
 }
 
 bool Table::IsVisible(int order) {
   RequireRecord();
-  return !record_gone_ && qualifies_ && RowInScope(order, values_, recno_);
+  return standing_ == Standing::kAsRead && RowInScope(order, values_, recno_);
 }
 
 // The current record read again: it stays current, at the place it was first read at while that
@@ -324,9 +311,8 @@ void Table::Refresh() {
   RequireRecord();
   std::vector<Value> values;
   if (ReadRecord(recno_, &values)) {
-    record_gone_ = false;
-    qualifies_ = Qualifies(recno_);
-    if (qualifies_ || !source_->is_view()) {
+    standing_ = Qualifies(recno_) ? Standing::kAsRead : Standing::kUnqualified;
+    if (standing_ == Standing::kAsRead || !source_->is_view()) {
       values_ = std::move(values);
       ValuesChanged();
       read_.version = step_version_;
@@ -334,7 +320,7 @@ void Table::Refresh() {
       return;
     }
   } else {
-    record_gone_ = true;
+    standing_ = Standing::kGone;
   }
   if (source_->is_view()) MoveOffUnqualified();
 }
@@ -342,7 +328,7 @@ void Table::Refresh() {
 void Table::MoveOffUnqualified() {
   // From the place the record held when it was read: the next record, else the previous one.
   std::vector<Value> place = KeyOf(Table::kNaturalOrder, values_, recno_);
-  bof_ = false;
+  MarkBof(false);
   if (ReadBeyond(kNaturalOrder, Direction::kForward, place, false) == Read::kFound) return;
   if (ReadBeyond(kNaturalOrder, Direction::kBackward, place, false) == Read::kFound) return;
   GoEmpty();
@@ -373,7 +359,7 @@ uint32_t Table::CountInScope(int order, const std::vector<Value>* before) {
   const OrderColumns& columns = ColumnsOf(order);
   std::vector<Value> top, bottom;
   if (order >= 0) {
-    const IndexState& index = indexes_[static_cast<size_t>(order)];
+    const IndexState& index = IndexAt(order);
     top = index.top.value_or(std::vector<Value>{});
     bottom = index.bottom.value_or(std::vector<Value>{});
   }
@@ -401,7 +387,7 @@ uint32_t Table::CountInScope(int order, const std::vector<Value>* before) {
 }
 
 double Table::RelativePosition(int order) {
-  if (state_ != State::kRecord) {
+  if (!OnRecord()) {
     Fail(ISAM_ERR_NO_KEY_POSITION, "No key position in " + Title() + " without a current record");
   }
   uint32_t total = CountInScope(order, nullptr);

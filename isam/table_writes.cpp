@@ -27,10 +27,11 @@ void Table::ClearBuffer() {
 
 void Table::SetField(int field, Value stored) {
   RequireWritable();
+  assert(field >= 0 && static_cast<size_t>(field) < schema().fields.size());
   const FieldDef& def = schema().fields[static_cast<size_t>(field)];
   if (pending_ == Pending::kNone) {
     RequireRecord();
-    if (record_gone_) {
+    if (standing_ == Standing::kGone) {
       Fail(ISAM_ERR_RECORD_NOT_FOUND,
            "Record " + std::to_string(recno_) + " no longer exists in " + Title());
     }
@@ -60,7 +61,7 @@ void Table::Delete(int64_t recno) {
       "D", [&] { return "DELETE FROM " + source_->from() + " WHERE _recno = ?1"; });
   sqlite3_bind_int64(stmt, 1, recno);
   StepChange(stmt);
-  if (state_ == State::kRecord && recno_ == recno) record_gone_ = true;
+  if (OnRecord() && recno_ == recno) standing_ = Standing::kGone;
 }
 
 bool Table::ChangesAnyKey() const {
@@ -75,9 +76,7 @@ bool Table::ChangesAnyKey() const {
 void Table::Write() {
   if (pending_ == Pending::kNone) return;
   RequireWritable();
-  // An edit changes only the assigned fields of the record as stored; an append that assigns
-  // every field stores those alone. Either row is then known before the write, if the file
-  // stores each value as bound.
+  // Whether the row written is known without reading it back (read_shortcuts.h, invariant 10).
   bool row_known = pending_ == Pending::kEdit
                        ? CurrentReadHolds()
                        : connection_->transaction_intact() &&
@@ -152,7 +151,7 @@ void Table::Write() {
     }
   }
   DropPending();
-  bof_ = false;
+  assert(position_ == Position::kOnRecord);  // the record written, made current (RunWrite)
 }
 
 bool Table::PendingStoredAsBound() {

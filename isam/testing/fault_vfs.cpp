@@ -1,3 +1,7 @@
+// The fault VFS (fault_vfs.h): a shim whose file methods count the operations that change files
+// and meet the fault chosen at the one armed, passing everything else to the platform's VFS.
+// Its state is process-wide, as SQLite's default VFS is: a test makes one while no other thread
+// opens files, and SQLite's own lock guards the registration.
 #include "isam/testing/fault_vfs.h"
 
 #include <unistd.h>

@@ -202,7 +202,6 @@ IsamResult IsamGetTableName(IsamHandle table, char* buffer, uint16_t* length);  
 IsamResult IsamGetRecordLength(IsamHandle table, uint32_t* length);
 IsamResult IsamGetTableOpenOptions(IsamHandle table, uint32_t* options);
 IsamResult IsamGetBookmarkLength(IsamHandle table, uint32_t* length);
-IsamResult IsamGetBookmark(IsamHandle order, int64_t* bookmark);  // the record number
 IsamResult IsamGetNumFields(IsamHandle table, uint16_t* count);
 IsamResult IsamGetFieldName(IsamHandle table, uint16_t field, char* buffer, uint16_t* length);
 IsamResult IsamGetFieldNum(IsamHandle table, const char* name, uint16_t* field);
@@ -316,7 +315,6 @@ IsamResult IsamCloseSQLStatement(IsamHandle statement);  // 5106: not open
 
 // ---- Dates ----
 IsamResult IsamConvertStringToJulian(const char* text, int32_t* julian);  // in the date format
-IsamResult IsamConvertJulianToString(int32_t julian, char* buffer, uint16_t* length);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,6 @@
 // Table files taken as files, outside any connection: what copies of a folder's tables, reports
-// of their changes and checks of their records need from the engine beside isam.h.
+// of their changes and checks of their records (table_checks.h) need from the engine beside
+// isam.h. Nothing here lets a caller query a file in the storage's own terms.
 //
 // The contract:
 // - A table file is read here, never changed record by record: a reader opens its own SQLite
@@ -23,8 +24,6 @@
 #include <vector>
 
 #include "isam/errors.h"
-
-struct sqlite3_stmt;
 
 namespace isam {
 
@@ -82,20 +81,6 @@ class OpenMarkHold {
   std::unique_ptr<LockFile> lock_;
 };
 
-// One row of a query that a reader runs, valid inside the callback only.
-class TableFileRow {
- public:
-  enum class Type { kNull, kInteger, kReal, kText, kBlob };
-  explicit TableFileRow(sqlite3_stmt* stmt) : stmt_(stmt) {}
-  int64_t Integer(int column) const;
-  // The value as SQLite writes it as text; empty for NULL.
-  std::string Text(int column) const;
-  Type TypeOf(int column) const;
-
- private:
-  sqlite3_stmt* stmt_;
-};
-
 // A table file opened for reading while other programs may use it. It is opened as SQLite opens
 // a file for writing, so that a journal left by a writer that was killed is rolled back first;
 // in a folder that may only be read, a write-ahead table whose log holds nothing is read as the
@@ -110,11 +95,6 @@ class TableFileReader {
   const std::string& path() const;
   // Whether the file carries the table marks (application_id and user_version).
   bool HasTableMarks() const;
-  // Whether the file's records have a column of exactly this name.
-  bool HasColumn(const std::string& name) const;
-  // Runs a SELECT over the file (its records are in the table `records`), one call per row.
-  void Select(const std::string& sql, const std::function<void(const TableFileRow&)>& each) const;
-
   // Starts a read transaction on every reader at once, so that everything read until each ends
   // (EndSnapshot) sees the tables as they were at one moment. When one is busy, those taken are
   // let go and the whole is tried again, for as long as a run waits; so it never holds one table
@@ -125,6 +105,7 @@ class TableFileReader {
  private:
   friend class TableFileRecords;
   friend class TableFileWriter;
+  friend struct TableFileReaderInside;  // the engine's own reads of the file
   struct State;
 
   // SQLite's result; a busy table is left without a transaction.
@@ -132,9 +113,6 @@ class TableFileReader {
 
   std::unique_ptr<State> state_;
 };
-
-// The SQL text that names a field (a column of `records`) in a query.
-std::string QuotedFieldName(const std::string& name);
 
 // The records of one table file in record-number order, one at a time, each field's value as
 // `isam dump` writes it: logicals T or F, dates MM/DD/YYYY, numbers in the shortest form that
