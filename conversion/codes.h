@@ -4,6 +4,7 @@
 #ifndef RIVENOAK_CONVERSION_CODES_H_
 #define RIVENOAK_CONVERSION_CODES_H_
 
+#include <array>
 #include <string>
 
 namespace conversion {
@@ -24,6 +25,9 @@ inline bool IsPayAdjType(const std::string& t) {
 inline bool IsWhoPaidType(const std::string& t) {
   return Between(t, "I", "O");
 }
+
+// The payers a "Who Paid" names, in the order of the who-paid dialog's buttons.
+inline constexpr std::array<const char*, 5> kPayerLetters = {"1", "2", "3", "G", "A"};
 
 }  // namespace conversion
 

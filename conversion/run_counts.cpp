@@ -1,6 +1,6 @@
 #include "conversion/run_counts.h"
 
-#include "conversion/who_paid.h"
+#include "conversion/codes.h"
 
 namespace conversion {
 namespace {

@@ -8,6 +8,7 @@
 #include <array>
 #include <string>
 
+#include "conversion/codes.h"
 #include "conversion/run_view.h"
 #include "data/isam_connection.h"
 #include "data/isam_dataset.h"
@@ -30,7 +31,6 @@ class WhoPaidWindow {
 
 // The payer buttons, Button2 to Button6, and the letters they write.
 enum PayerButton { kPrimary, kSecondary, kTertiary, kGuarantor, kAttorney };
-inline constexpr std::array<const char*, 5> kPayerLetters = {"1", "2", "3", "G", "A"};
 inline constexpr std::array<const char*, 5> kPayerCaptions = {"Primary", "Secondary", "Tertiary",
                                                               "Guarantor", "Attorney"};
 
