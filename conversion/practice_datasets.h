@@ -1,7 +1,7 @@
 // The main window's data components for one practice: the connection to its data path, the
 // engine settings, and every dataset of the run with its table, index, master link and record
-// filter, each with its data source. Owned by whatever plays the main window (the desktop window
-// or the headless runner), one per program.
+// filter, each with its data source. Owned by whoever runs the conversion (the main window or
+// the command line's run of one practice), one per program.
 #ifndef RIVENOAK_CONVERSION_PRACTICE_DATASETS_H_
 #define RIVENOAK_CONVERSION_PRACTICE_DATASETS_H_
 

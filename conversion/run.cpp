@@ -30,8 +30,9 @@ void BeginPhase(RunView& view, const char* status) {
 
 // The phases after the date range was found good: the who-paid check always, the others as the
 // options ask, until one of them stops the run.
-void RunPhasesInOrder(const std::string& data_path, const RunOptions& options, RunView& view,
+void RunPhasesInOrder(const std::string& data_path, RunOptions& options, RunView& view,
                       const RunPhases& phases) {
+  view.ReadOptions(options, OptionsRead::kChoosingPhase);
   if (options.match_transaction_types) {
     BeginPhase(view, "Verifying Transaction Types");
     if (phases.VerifyTranTypes) phases.VerifyTranTypes();
@@ -40,15 +41,23 @@ void RunPhasesInOrder(const std::string& data_path, const RunOptions& options, R
   BeginPhase(view, "Verifying Who Paid");
   bool none_missing = phases.GetNoWhoPaid ? phases.GetNoWhoPaid(data_path) : true;
   view.SetStopFlag(!none_missing);
+  view.ReadOptions(options, OptionsRead::kChoosingPhase);
   if (none_missing && options.apply_payments) {
     BeginPhase(view, "Applying Payments");
-    if (phases.ApplyPayAdj) phases.ApplyPayAdj(options.over_apply, *options.from, *options.to);
+    // The range is read again: it is what the date fields say as the payments are applied.
+    view.ReadOptions(options, OptionsRead::kRangeForPayments);
+    if (!options.from || !options.to) {
+      view.ShowPlain("Both Dates Must Be Specified.");
+    } else if (phases.ApplyPayAdj) {
+      phases.ApplyPayAdj(options.over_apply, *options.from, *options.to);
+    }
   }
   if (!none_missing) {
     view.ShowInformation(
         "This Program cannot continue while there are payments or adjustments that have no "
         "who paid indicator.");
   }
+  view.ReadOptions(options, OptionsRead::kChoosingPhase);
   if (options.adjust_payment_amounts && !view.StopFlag()) {
     BeginPhase(view, "Adjusting Payment Amounts");
     if (phases.AdjustPayments) phases.AdjustPayments();
@@ -64,13 +73,15 @@ void RunConversion(PracticeDatasets& practice, const std::string& data_path,
   view.Counts() = RunCounts();  // each run counts afresh
   view.BeginRun();
   view.ProcessMessages();
-  if (!options.from || !options.to) {
+  RunOptions current = options;
+  view.ReadOptions(current, OptionsRead::kRangeAtStart);
+  if (!current.from || !current.to) {
     view.ShowPlain("Both Dates Must Be Specified.");
   } else {
-    practice.BeginDate = *options.from;
-    practice.EndDate = *options.to;
+    practice.BeginDate = *current.from;
+    practice.EndDate = *current.to;
     if (check_before_change) check_before_change(data_path);
-    RunPhasesInOrder(data_path, options, view, phases);
+    RunPhasesInOrder(data_path, current, view, phases);
   }
   view.EndRun();
   view.ShowInformation("Finished.");

@@ -23,7 +23,8 @@ struct RunOptions {
   // The phase that adjusts payment amounts asks it afresh for every payment: the window keeps
   // its box open to change during a run.
   bool strict_type_rules = true;
-  // The days whose transactions the run takes; without both it stops at once.
+  // The days whose transactions the run takes; without both it stops at once, and without both
+  // again when payments are applied it applies none.
   std::optional<data::TDateTime> from, to;
 };
 
@@ -45,8 +46,9 @@ RunPhases MakeRunPhases(PracticeDatasets& practice, RunView& view, WhoPaidDialog
 // stop the run.
 using CheckBeforeChange = std::function<void(const std::string& data_path)>;
 
-// Runs the conversion on the practice opened from `data_path`. An exception from a check or a
-// phase ends the run at once and propagates, the view left as the run had set it.
+// Runs the conversion on the practice opened from `data_path`, starting from `options` and
+// reading them again from the view as it reaches each (RunView::ReadOptions). An exception from a
+// check or a phase ends the run at once and propagates, the view left as the run had set it.
 void RunConversion(PracticeDatasets& practice, const std::string& data_path,
                    const RunOptions& options, RunView& view, const RunPhases& phases,
                    const CheckBeforeChange& check_before_change);

@@ -1,5 +1,5 @@
-// What a run did, counted by the phases as they do it: the run's summary. The headless runner
-// prints it and writes it into the run's report; the desktop window shows none of it.
+// What a run did, counted by the phases as they do it: the run's summary. The command line prints
+// it and writes it into the run's report; the desktop window shows none of it.
 #ifndef RIVENOAK_CONVERSION_RUN_COUNTS_H_
 #define RIVENOAK_CONVERSION_RUN_COUNTS_H_
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,8 +43,13 @@ class RecordingView : public RunView {
   void ShowWhoPaid(WhoPaidDialog&) override {}
   void BeginRun() override { events.push_back("begin"); }
   void EndRun() override { events.push_back("end"); }
+  // Plays a window whose boxes and date fields the user changes while the run goes on.
+  void ReadOptions(RunOptions& options, OptionsRead moment) override {
+    if (change_options) change_options(options, moment);
+  }
 
   Strings events;
+  std::function<void(RunOptions&, OptionsRead)> change_options;
   bool stop = true;  // as a previous run may have left it
 
  private:
@@ -124,6 +130,51 @@ TEST_F(RunConversionTest, AMissingPayerStopsTheRunBeforeItsChanges) {
                      "adjustments that have no who paid indicator.",
                      "end", "information: Finished."}));
   EXPECT_TRUE(view.StopFlag());
+}
+
+// A box unchecked during the first phase counts from the next phase on, and the payments are
+// applied over the dates the fields hold when that phase begins, not those of the start.
+TEST_F(RunConversionTest, OptionsAreReadWhenTheRunReachesThemNotAtStart) {
+  int choices = 0;
+  view.change_options = [&](RunOptions& read, OptionsRead moment) {
+    if (moment == OptionsRead::kChoosingPhase && ++choices == 2) {
+      read.adjust_payment_amounts = false;
+      read.over_apply = false;
+    }
+    if (moment == OptionsRead::kRangeForPayments) {
+      read.from = 45000;
+      read.to = 45100;
+    }
+  };
+  Run();
+  EXPECT_EQ(
+      view.events,
+      (Strings{"begin", "check /practice/", "status: Verifying Transaction Types", "verify types",
+               "status: Verifying Who Paid", "who paid /practice/", "status: Applying Payments",
+               "apply 0 45000 45100", "end", "information: Finished."}));
+  // The records the last phase filters keep the range of the start.
+  EXPECT_EQ(practice.BeginDate, 45366);
+}
+
+// The dates given at the start are read from the view too, and a range emptied before the
+// payments are applied applies none and says why.
+TEST_F(RunConversionTest, TheRangeComesFromTheViewAtTheStartAndBeforeThePayments) {
+  options.from.reset();
+  options.to.reset();
+  view.change_options = [&](RunOptions& read, OptionsRead moment) {
+    if (moment == OptionsRead::kRangeAtStart) {
+      read.from = 45366;
+      read.to = 45382;
+    }
+    if (moment == OptionsRead::kRangeForPayments) read.to.reset();
+  };
+  Run();
+  EXPECT_EQ(
+      view.events,
+      (Strings{"begin", "check /practice/", "status: Verifying Transaction Types", "verify types",
+               "status: Verifying Who Paid", "who paid /practice/", "status: Applying Payments",
+               "plain: Both Dates Must Be Specified.", "status: Adjusting Payment Amounts",
+               "adjust", "end", "information: Finished."}));
 }
 
 TEST_F(RunConversionTest, AFailingCheckEndsTheRunAtOnce) {

@@ -24,6 +24,14 @@ class Gauge {
 };
 
 class WhoPaidDialog;
+struct RunOptions;
+
+// The moments at which a run reads its options (RunView::ReadOptions).
+enum class OptionsRead {
+  kChoosingPhase,     // the options, before the run decides whether a phase runs
+  kRangeAtStart,      // and the date range, at the start; a date not given leaves it unset
+  kRangeForPayments,  // and the date range again, as the payments are about to be applied
+};
 
 class RunView {
  public:
@@ -47,10 +55,15 @@ class RunView {
   virtual bool AskYesNo(const std::string& text) = 0;
   // Shows the who-paid dialog modally until it closes.
   virtual void ShowWhoPaid(WhoPaidDialog& dialog) = 0;
-  // A run begins, and ends before its "Finished.": a window keeps what the run reads from being
-  // changed meanwhile. A run that an exception ends does not reach EndRun.
+  // A run begins, and ends before its "Finished.": the window disables Start and the date fields
+  // and shows Cancel for Exit meanwhile. A run that an exception ends does not reach EndRun.
   virtual void BeginRun() {}
   virtual void EndRun() {}
+  // The run reads its options when it reaches them, not once when it starts: a front whose
+  // controls stay open during a run (the window's boxes, and its date fields when "Specify Date
+  // Range" opens them again) writes into `options` what they say at `moment`. The command line's
+  // options stay as given.
+  virtual void ReadOptions(RunOptions& /*options*/, OptionsRead /*moment*/) {}
 
   // What the phases of the current run did.
   RunCounts& Counts() { return counts_; }

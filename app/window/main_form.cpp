@@ -250,9 +250,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void TMainForm::Button2Click() {
   running_ = true;
   try {
-    run_options_ = ReadRunOptions();
     conversion::RunConversion(practice, DataPath, run_options_, *this, phases, CheckPracticeData);
   } catch (...) {
+    // A run that an error ended leaves the window ready for the next, not waiting on Cancel.
+    EndRun();
     running_ = false;
     if (ending_) QCoreApplication::exit(0);
     throw;
@@ -261,22 +262,25 @@ void TMainForm::Button2Click() {
   if (ending_) QCoreApplication::exit(0);
 }
 
-conversion::RunOptions TMainForm::ReadRunOptions() const {
-  conversion::RunOptions options;
+void TMainForm::ReadOptions(conversion::RunOptions& options, conversion::OptionsRead moment) {
   options.match_transaction_types = CheckBox1->isChecked();
   options.apply_payments = CheckBox3->isChecked();
   options.over_apply = CheckBox2->isChecked();
   options.adjust_payment_amounts = CheckBox5->isChecked();
   options.strict_type_rules = CheckBox6->isChecked();
-  // With either field empty the range stays unset, and the run asks for both dates before it
-  // reads either.
+  if (moment == conversion::OptionsRead::kChoosingPhase) return;
   std::string from = DateFrom->displayText().toStdString();
   std::string to = DateTo->displayText().toStdString();
-  if (from != kEmptyDateText && to != kEmptyDateText) {
-    options.from = data::StrToDate(from);
-    options.to = data::StrToDate(to);
+  // At the start an empty field leaves the range unset, and the run asks for both dates before
+  // it reads either; later a field emptied meanwhile is read as a date like any other text.
+  if (moment == conversion::OptionsRead::kRangeAtStart &&
+      (from == kEmptyDateText || to == kEmptyDateText)) {
+    options.from.reset();
+    options.to.reset();
+    return;
   }
-  return options;
+  options.from = data::StrToDate(from);
+  options.to = data::StrToDate(to);
 }
 
 void TMainForm::Button3Click() {

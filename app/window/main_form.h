@@ -82,9 +82,12 @@ class TMainForm : public QWidget, public data::TComponent, public conversion::Ru
   bool AskYesNo(const std::string& text) override;
   void ShowWhoPaid(conversion::WhoPaidDialog& dialog) override;
 
-  // The window keeps what the run reads unchanged while it runs.
+  // Start, Exit and the date fields as a run begins and ends.
   void BeginRun() override;
   void EndRun() override;
+  // What the boxes, and the date fields when asked, say now: the run reads its options as it
+  // reaches them, so a box changed during a run counts from its next phase.
+  void ReadOptions(conversion::RunOptions& options, conversion::OptionsRead moment) override;
 
   conversion::PracticeDatasets practice;
 
@@ -112,8 +115,6 @@ class TMainForm : public QWidget, public data::TComponent, public conversion::Ru
   // A message box, unless the program is ending (then it closes at once).
   int Box(int icon, const QString& title, const std::string& text, bool yes_no);
   void EndProgram();
-  // The options the boxes and the date fields hold.
-  conversion::RunOptions ReadRunOptions() const;
 
   TChoosePract* chooser_ = nullptr;
   TWhoPaid* who_paid_ = nullptr;

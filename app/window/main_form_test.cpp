@@ -156,6 +156,12 @@ class Program {
     form->phases.AdjustPayments = [this] { phase_calls << "adjust"; };
   }
 
+  // The date fields as the user types them.
+  void TypeRange(const QString& from, const QString& to) {
+    form->DateFrom->setText(from);
+    form->DateTo->setText(to);
+  }
+
  private:
   isam::testing::TempFolder folder_;
   bool chosen_ = false;
@@ -369,6 +375,49 @@ class MainFormTest : public QObject {
       QCOMPARE(f.DateTo->displayText(), to);
     }
     QVERIFY(p.pump.boxes.empty());
+  }
+
+  // The boxes are read as the run reaches them: one unchecked during the first phase keeps its
+  // phase from running, and the payments take the dates the fields hold as that phase begins.
+  void optionsChangedDuringARunCountFromTheirPhase() {
+    Program p;
+    QVERIFY(p.StartUp());
+    app::TMainForm& f = *p.form;
+    p.RecordPhases();
+    p.TypeRange("01/01/2004", "12/31/2006");
+    f.phases.VerifyTranTypes = [&] {
+      p.phase_calls << "verify types";
+      f.CheckBox5->setChecked(false);
+      f.DateTo->setText("06/30/2005");
+    };
+    f.phases.ApplyPayAdj = [&](bool, data::TDateTime from, data::TDateTime to) {
+      p.phase_calls << QString::fromStdString("apply " + data::DateToStr(from) + " " +
+                                              data::DateToStr(to));
+    };
+    p.pump.boxes.clear();
+    f.Button2->click();
+    QCOMPARE(p.pump.Texts(), QStringList{"Finished."});
+    QCOMPARE(p.phase_calls.size(), 3);
+    QCOMPARE(p.phase_calls.value(0), QString("verify types"));
+    QCOMPARE(p.phase_calls.value(2), QString("apply 01/01/2004 06/30/2005"));
+  }
+
+  // A date field that holds no date ends the run with the error, and the window is ready for the
+  // next run rather than waiting on Cancel.
+  void aDateThatIsNoDateLeavesTheWindowReady() {
+    Program p;
+    QVERIFY(p.StartUp());
+    app::TMainForm& f = *p.form;
+    p.RecordPhases();
+    p.TypeRange("13/45/2006", "12/31/2006");
+    p.pump.boxes.clear();
+    f.Button2->click();
+    QCOMPARE(p.pump.Texts(), QStringList{"'13/45/2006' is not a valid date"});
+    QCOMPARE(p.phase_calls, QStringList{});
+    QCOMPARE(f.Button1->text(), QString("Exit"));
+    QVERIFY(f.Button2->isEnabled());
+    QVERIFY(f.DateFrom->isEnabled());
+    QVERIFY(!f.Running());
   }
 
   void startWithEmptyDatesAsksForBothDatesAndFinishes() {
