@@ -5,6 +5,8 @@
 #   size    no source file of the program is over 600 lines (tests and testing kits may be);
 #   layers  a file of the program includes headers of its own layer and those below only
 #           (common/ <- isam/ <- data/ <- conversion/ <- app/);
+#   sqlite  SQLite is the table engine's storage and nobody else's: no file of the program outside
+#           isam/ calls sqlite3_ or includes its header (tests, testing kits and benchmarks may);
 #   cycles  no two modules of the program's top layers (app/ and conversion/) include each other,
 #           directly or round a loop. A module is a header with its source file
 #           (app/practice/backup_files.h and .cpp); tests, testing kits and programs' main files
@@ -12,14 +14,14 @@
 #           know each other).
 # Prints every breach, one line each, and exits 1 when there is any.
 #
-#   scripts/house_rules.sh [format|size|layers|cycles ...]   (default: all four)
+#   scripts/house_rules.sh [format|size|layers|sqlite|cycles ...]   (default: all five)
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 max_lines=600
 
 checks=("$@")
-[ ${#checks[@]} -gt 0 ] || checks=(format size layers cycles)
+[ ${#checks[@]} -gt 0 ] || checks=(format size layers sqlite cycles)
 
 if [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$top" ]; then
   mapfile -t sources < <(git ls-files -- '*.cpp' '*.h')
@@ -106,6 +108,18 @@ check_layers() {
   return $bad
 }
 
+check_sqlite() {
+  local f bad=0
+  while IFS= read -r f; do
+    case "$f" in isam/*) continue ;; esac
+    if grep -qE 'sqlite3_|sqlite3\.h' "$f"; then
+      echo "sqlite: $f speaks SQLite; only the table engine (isam/) may"
+      bad=1
+    fi
+  done < <(program_files)
+  return $bad
+}
+
 check_cycles() {
   local loop
   # tsort names the modules of every loop it meets on its standard error, after a line that says
@@ -123,9 +137,10 @@ for check in "${checks[@]}"; do
     format) check_format || status=1 ;;
     size) check_size || status=1 ;;
     layers) check_layers || status=1 ;;
+    sqlite) check_sqlite || status=1 ;;
     cycles) check_cycles || status=1 ;;
     *)
-      echo "house_rules: no check named '$check' (format, size, layers, cycles)" >&2
+      echo "house_rules: no check named '$check' (format, size, layers, sqlite, cycles)" >&2
       exit 2
       ;;
   esac

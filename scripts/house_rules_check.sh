@@ -53,6 +53,16 @@ printf '#include "app/window/b.h"\n' >"$work/data/d.cpp"
 expect_breach "layers: data/d.cpp includes app/window/b.h, of a layer above its own"
 
 fresh_tree
+printf '#include <sqlite3.h>\n' >>"$work/data/d.h"
+expect_breach "sqlite: data/d.h speaks SQLite; only the table engine (isam/) may"
+# The engine and the tests may.
+fresh_tree
+mkdir -p "$work/isam"
+printf '#include <sqlite3.h>\n' >"$work/isam/e.h"
+printf '#include <sqlite3.h>\n' >"$work/data/d_test.cpp"
+bash "$work/scripts/house_rules.sh" >/dev/null || fail "SQLite in the engine or a test was refused"
+
+fresh_tree
 printf '#include "app/window/b.h"\n' >>"$work/app/practice/a.cpp"
 expect_breach "app/practice/a"
 expect_breach "cycles: modules that include each other"
