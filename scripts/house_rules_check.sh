@@ -54,13 +54,24 @@ expect_breach "layers: data/d.cpp includes app/window/b.h, of a layer above its 
 
 fresh_tree
 printf '#include <sqlite3.h>\n' >>"$work/data/d.h"
-expect_breach "sqlite: data/d.h speaks SQLite; only the table engine (isam/) may"
-# The engine and the tests may.
+expect_breach "sqlite: data/d.h speaks SQLite; only the table engine's storage (isam/sqlite/) may"
 fresh_tree
 mkdir -p "$work/isam"
-printf '#include <sqlite3.h>\n' >"$work/isam/e.h"
+printf 'int Step() {\n  return sqlite3_step(nullptr);\n}\n' >"$work/isam/e.cpp"
+expect_breach "sqlite: isam/e.cpp speaks SQLite; only the table engine's storage"
+# Listed as waiting, it may; once it no longer does, or is gone, the list must say so.
+printf '# waiting\nisam/e.cpp\n' >"$work/scripts/sqlite_waiting.txt"
+bash "$work/scripts/house_rules.sh" >/dev/null || fail "a listed engine file was refused"
+printf 'int Step() {\n  return 0;\n}\n' >"$work/isam/e.cpp"
+expect_breach "sqlite: isam/e.cpp no longer speaks SQLite: take it off"
+rm "$work/isam/e.cpp"
+expect_breach "sqlite: scripts/sqlite_waiting.txt lists isam/e.cpp, which is no file of the program"
+# The storage and the tests may.
+fresh_tree
+mkdir -p "$work/isam/sqlite"
+printf '#include <sqlite3.h>\n' >"$work/isam/sqlite/store.h"
 printf '#include <sqlite3.h>\n' >"$work/data/d_test.cpp"
-bash "$work/scripts/house_rules.sh" >/dev/null || fail "SQLite in the engine or a test was refused"
+bash "$work/scripts/house_rules.sh" >/dev/null || fail "SQLite in the storage or a test was refused"
 
 fresh_tree
 printf '#include "app/window/b.h"\n' >>"$work/app/practice/a.cpp"
