@@ -160,37 +160,6 @@ bool FitsInteger(const FieldDef& f, int64_t v) {
   return v >= INT32_MIN && v <= INT32_MAX;
 }
 
-ColumnAffinity AffinityOf(const std::string& declared) {
-  std::string type = UpperCase(declared);
-  auto has = [&](const char* part) { return type.find(part) != std::string::npos; };
-  if (has("INT")) return ColumnAffinity::kInteger;
-  if (has("CHAR") || has("CLOB") || has("TEXT")) return ColumnAffinity::kText;
-  if (has("BLOB") || type.find_first_not_of(' ') == std::string::npos) {
-    return ColumnAffinity::kBlob;
-  }
-  if (has("REAL") || has("FLOA") || has("DOUB")) return ColumnAffinity::kReal;
-  return ColumnAffinity::kNumeric;
-}
-
-bool StoredAsBound(ColumnAffinity affinity, const Value& bound) {
-  switch (affinity) {
-    case ColumnAffinity::kText:
-      return std::holds_alternative<std::string>(bound);
-    case ColumnAffinity::kInteger:
-    case ColumnAffinity::kNumeric:
-      return std::holds_alternative<int64_t>(bound);
-    case ColumnAffinity::kReal: {
-      const double* real = std::get_if<double>(&bound);
-      // A whole real may be kept as an integer and read back as a real, which loses the sign
-      // of -0; NaN is stored as NULL.
-      return real && std::isfinite(*real) && !(*real == 0 && std::signbit(*real));
-    }
-    case ColumnAffinity::kBlob:
-      return false;
-  }
-  return false;
-}
-
 bool IsEmptyStored(const FieldDef& field, const Value& stored) {
   if (IsNull(stored)) return true;
   auto* text = std::get_if<std::string>(&stored);

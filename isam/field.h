@@ -49,18 +49,6 @@ std::string NormalisedDeclaredType(const std::string& declared);
 // (which other programs may store; the engine stores NULL).
 bool IsEmptyStored(const FieldDef& field, const Value& stored);
 
-// How SQLite converts a value written into a column, decided by the column's declared type by
-// SQLite's own rules (the first of: "INT", then "CHAR"/"CLOB"/"TEXT", then "BLOB" or no type,
-// then "REAL"/"FLOA"/"DOUB", else numeric).
-enum class ColumnAffinity { kInteger, kText, kBlob, kReal, kNumeric };
-ColumnAffinity AffinityOf(const std::string& declared);
-
-// Whether a column of that affinity stores `bound` exactly as bound, so that reading the column
-// back gives the same value: a text into a text column, a whole number into an integer or
-// numeric one, a finite real other than -0 into a real one. False for NULL (a column's
-// constraints may store something else) and for whatever SQLite would convert.
-bool StoredAsBound(ColumnAffinity affinity, const Value& bound);
-
 // Raw form (field.length bytes at data) from a stored value; false when the stored value cannot
 // be shown in that form (the data is then filled as for an empty value).
 bool RawFromStored(const FieldDef& field, const Value& stored, uint8_t* data);

@@ -1,5 +1,7 @@
 #include "isam/record_source.h"
 
+#include "isam/sqlite/values.h"
+
 namespace isam {
 
 RecordSource::RecordSource(std::shared_ptr<Attachment> attachment)

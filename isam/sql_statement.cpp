@@ -5,6 +5,7 @@
 #include "isam/file_lookup.h"
 #include "isam/isam.h"
 #include "isam/registry.h"
+#include "isam/sqlite/values.h"
 
 namespace isam {
 namespace {

@@ -67,6 +67,7 @@
 #include "isam/order_sql.h"
 #include "isam/read_shortcuts.h"
 #include "isam/record_source.h"
+#include "isam/sqlite/values.h"
 #include "isam/value.h"
 
 namespace isam {

@@ -7,6 +7,7 @@
 #include "isam/field.h"
 #include "isam/isam.h"
 #include "isam/schema.h"
+#include "isam/sqlite/values.h"
 #include "isam/sqlite_handle.h"
 #include "isam/table_files_internal.h"
 #include "isam/value.h"

@@ -11,6 +11,7 @@
 
 #include "isam/order_sql.h"
 #include "isam/record_source.h"
+#include "isam/sqlite/values.h"
 #include "isam/value.h"
 
 namespace isam::table_statements {

@@ -11,6 +11,7 @@
 #include "isam/codepage.h"
 #include "isam/field.h"
 #include "isam/isam.h"
+#include "isam/sqlite/values.h"
 
 namespace isam {
 

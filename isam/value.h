@@ -6,8 +6,6 @@
 
 #include "isam/internal_header.h"
 
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -27,17 +25,10 @@ int CompareValues(const Value& a, const Value& b);
 // Compares the first n values of two keys.
 int CompareKeys(const std::vector<Value>& a, const std::vector<Value>& b, size_t n);
 
-void BindValue(sqlite3_stmt* stmt, int position, const Value& v);
-Value ColumnValue(sqlite3_stmt* stmt, int column);
-// The same into an existing value, reusing its storage.
-void ReadColumn(sqlite3_stmt* stmt, int column, Value* out);
-
 // Conditions of queries number their values from kConditionParameterBase, so that they never
 // meet the parameters of the statement they are part of.
 constexpr int kConditionParameterBase = 1001;
 std::string ConditionParameter(size_t i);
-// Binds values[i] to ?(kConditionParameterBase + i), where the statement has it.
-void BindConditionValues(sqlite3_stmt* stmt, const std::vector<Value>& values);
 
 }  // namespace isam
 
