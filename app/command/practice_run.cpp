@@ -13,6 +13,7 @@
 #include "app/practice/change_report.h"
 #include "app/practice/output_places.h"
 #include "app/practice/practice_copy.h"
+#include "app/practice/practice_list.h"
 #include "app/practice/run_report.h"
 #include "app/practice/temporary_folder.h"
 #include "common/file_names.h"

@@ -7,25 +7,10 @@
 
 #include "app/practice/practice_copy.h"
 #include "app/practice/practice_keys.h"
+#include "app/practice/practice_list.h"
 #include "data/date_time.h"
 
 namespace app {
-
-std::string FormatDataPath(const std::string& path) {
-  if (path.empty()) return path;
-#ifdef _WIN32
-  std::string out = path;
-  if (out.back() != '\\') out += '\\';
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-#else
-  // Letter case names different folders here, so it is kept.
-  if (path.back() == '/' || path.back() == '\\') return path;
-  return path + "/";
-#endif
-}
 
 data::TDateTime GetConvDate(const std::string& file, conversion::RunView& view) {
   struct stat st {};

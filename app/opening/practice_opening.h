@@ -1,7 +1,8 @@
-// Opening a chosen practice, as both the main window and the command line do before a run: its
-// folder's path normalised, a restore into it that was killed finished or undone, the connection
-// made, and the run's default date range taken from the date the practice was converted; and the
-// checks of the practice's data that a run makes before its first change.
+// Opening a chosen practice, as both the main window and the command line do before a run (its
+// folder's path already in the form FormatDataPath gives, practice_list.h): a restore into it
+// that was killed finished or undone, the connection made, and the run's default date range taken
+// from the date the practice was converted; and the checks of the practice's data that a run makes
+// before its first change.
 #ifndef RIVENOAK_APP_OPENING_PRACTICE_OPENING_H_
 #define RIVENOAK_APP_OPENING_PRACTICE_OPENING_H_
 
@@ -15,9 +16,6 @@ namespace app {
 
 // Day 26904 (28 August 1973) stands for a missing conversion date.
 inline constexpr int kNoConversionDay = 26904;
-
-// The folder normalised: a separator at its end (on Windows, also upper case).
-std::string FormatDataPath(const std::string& path);
 
 // The last-write time of the file in local time at the two-second resolution of a packed file
 // time; day 26904 and the plain box "Convert.log could not be found." when it is missing.

@@ -9,7 +9,7 @@
 #include <map>
 #include <vector>
 
-#include "app/command/all_practices.h"
+#include "app/practice/practice_list.h"
 #include "common/calendar.h"
 #include "conversion/codes.h"
 #include "conversion/practice_tables.h"

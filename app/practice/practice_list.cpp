@@ -3,10 +3,25 @@
 
 #include <filesystem>
 
-#include "app/opening/practice_opening.h"
 #include "common/file_names.h"
 
 namespace app {
+
+std::string FormatDataPath(const std::string& path) {
+  if (path.empty()) return path;
+#ifdef _WIN32
+  std::string out = path;
+  if (out.back() != '\\') out += '\\';
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+#else
+  // Letter case names different folders here, so it is kept.
+  if (path.back() == '/' || path.back() == '\\') return path;
+  return path + "/";
+#endif
+}
 
 std::string PracticeDataPath(const std::string& root, const std::string& listed) {
   std::filesystem::path path(listed);

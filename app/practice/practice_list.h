@@ -29,6 +29,10 @@ struct PracticeEntry {
   std::string data_path;  // "Data Path" by PracticeDataPath: a relative one against the root
 };
 
+// The folder normalised: a separator at its end (on Windows, also upper case). Every data path
+// the program connects to, a root's or a practice's, takes this form.
+std::string FormatDataPath(const std::string& path);
+
 // Where the Data Path `listed` of the list in `root` puts the practice (see the top of this file).
 std::string PracticeDataPath(const std::string& root, const std::string& listed);
 

@@ -5,7 +5,6 @@
 #include <QHeaderView>
 #include <QMessageBox>
 
-#include "app/opening/practice_opening.h"
 #include "app/practice/practice_list.h"
 #include "app/window/root_data_path.h"
 #include "app/window/window_style.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "app/opening/practice_opening.h"
+#include "app/practice/practice_list.h"
 
 namespace app {
 namespace {

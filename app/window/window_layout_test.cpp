@@ -16,8 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/opening/practice_opening.h"
 #include "app/practice/demo_practice.h"
+#include "app/practice/practice_list.h"
 #include "app/window/choose_pract.h"
 #include "app/window/main_form.h"
 #include "app/window/root_data_path.h"
