@@ -160,9 +160,7 @@ TEST_F(AllPractices, APracticeThatCannotOpenIsAnErrorWhileTheOthersFinish) {
 TEST_F(AllPractices, EntriesThatCannotRunAreErrorsWhereverTheyStandInTheList) {
   // An entry without a data path last, and a program that cannot be started: the command ends
   // with every outcome, never waiting for a run that never began.
-  isam::testing::RunSql(root_path_ + "/MWDBList.ADT",
-                        "INSERT INTO records (\"Dataset Name\", \"Data Path\") VALUES "
-                        "('No Path', '')");
+  testing::ListPractices(root_path_, "('No Path', '')", false);
   ProgramOutcome o = RunAll({"--who-paid-dir", Presses(), "--jobs", "2"});
   ASSERT_TRUE(o.exited) << o.out << o.err;
   EXPECT_EQ(o.status, 1);
@@ -182,10 +180,9 @@ TEST_F(AllPractices, EntriesThatCannotRunAreErrorsWhereverTheyStandInTheList) {
 
 TEST_F(AllPractices, AFolderTheListGivesTwiceRunsOnce) {
   std::filesystem::create_directory_symlink(root_path_ + "/Practice1", root_.File("link"));
-  isam::testing::RunSql(root_path_ + "/MWDBList.ADT",
-                        "INSERT INTO records (\"Dataset Name\", \"Data Path\") VALUES "
-                        "('Again', 'Practice2/../Practice1'), ('Linked', '" +
-                            root_.File("link") + "')");
+  testing::ListPractices(
+      root_path_, "('Again', 'Practice2/../Practice1'), ('Linked', '" + root_.File("link") + "')",
+      false);
   ProgramOutcome o = RunAll({"--who-paid-dir", Presses(), "--jobs", "3"});
   ASSERT_TRUE(o.exited);
   EXPECT_EQ(o.status, 1);
@@ -291,9 +288,9 @@ TEST_F(HostileList, DatasetNamesNameFilesOnlyInsideTheFoldersGivenAndOneEach) {
 TEST_F(AllPractices, ADataPathWithControlCharactersPrintsNoLineOfItsOwn) {
   // A practice's run names its data path in its error; the name before it makes the rest of a
   // line that the path would end look like an outcome.
-  isam::testing::RunSql(root_path_ + "/MWDBList.ADT",
-                        "INSERT INTO records (\"Dataset Name\", \"Data Path\") VALUES "
-                        "('practice: Demo Practice 2', 'x' || char(10) || 'finished' || char(10))");
+  testing::ListPractices(root_path_,
+                         "('practice: Demo Practice 2', 'x' || char(10) || 'finished' || char(10))",
+                         false);
   ProgramOutcome o = RunAll({"--who-paid-dir", Presses()});
   ASSERT_TRUE(o.exited);
   std::vector<std::string> lines = Lines(o.out);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/practice/demo_practice.h"
+#include "app/testing/practice_checks.h"
 #include "isam/testing/test_support.h"
 
 namespace app {
@@ -33,11 +34,10 @@ TEST(PracticeList, TheListGivesEachPracticeInItsOrderByTheOneRule) {
   isam::testing::TempFolder folder;
   std::string root = folder.File("root");
   MakeDemoRoot(root, DemoOptions{1, 10, 1});
-  isam::testing::RunSql(root + "/MWDBList.ADT",
-                        "DELETE FROM records;"
-                        "INSERT INTO records (\"Dataset Name\", \"Data Path\") VALUES "
-                        "('Relative', 'Practice1'), ('Climbing', 'Other/../Practice1'), "
-                        "('Absolute', '/elsewhere/Practice9'), ('No Path', '')");
+  testing::ListPractices(root,
+                         "('Relative', 'Practice1'), ('Climbing', 'Other/../Practice1'), "
+                         "('Absolute', '/elsewhere/Practice9'), ('No Path', '')",
+                         true);
   std::vector<PracticeEntry> practices = ReadPracticeList(root);
   ASSERT_EQ(practices.size(), 4u);
   const std::string kNames[] = {"Relative", "Climbing", "Absolute", "No Path"};

@@ -162,4 +162,10 @@ void RewritePractice(const std::string& source, const std::string& target,
   }
 }
 
+void ListPractices(const std::string& root, const std::string& rows, bool only) {
+  isam::testing::RunSql(root + "/MWDBList.ADT",
+                        std::string(only ? "DELETE FROM records;" : "") +
+                            "INSERT INTO records (\"Dataset Name\", \"Data Path\") VALUES " + rows);
+}
+
 }  // namespace app::testing

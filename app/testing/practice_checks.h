@@ -54,6 +54,11 @@ std::vector<std::string> Differences(const std::string& before, const std::strin
 void RewritePractice(const std::string& source, const std::string& target,
                      isam::testing::JournalMode mode);
 
+// The root's practice list (MWDBList.ADT) as another program writes it: the rows `rows` gives,
+// an SQL list of ("Dataset Name", "Data Path") values such as "('One', 'Practice1'), ...", added
+// with plain SQLite; with `only`, the list holds them alone.
+void ListPractices(const std::string& root, const std::string& rows, bool only);
+
 }  // namespace app::testing
 
 #endif  // RIVENOAK_APP_TESTING_PRACTICE_CHECKS_H_

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/opening/practice_opening.h"
 #include "app/practice/demo_practice.h"
 #include "app/practice/practice_list.h"
+#include "app/testing/practice_checks.h"
 #include "app/window/choose_pract.h"
 #include "app/window/root_data_path.h"
 #include "isam/testing/test_support.h"
@@ -30,12 +30,11 @@ TEST(ChoosePract, EachRowGivesTheFolderRunAllRunsForIt) {
   isam::testing::TempFolder folder;
   std::string root = folder.File("root");
   MakeDemoRoot(root, DemoOptions{2, 10, 1});
-  isam::testing::RunSql(root + "/MWDBList.ADT",
-                        "DELETE FROM records;"
-                        "INSERT INTO records (\"Dataset Name\", \"Data Path\") VALUES "
-                        "('Relative', 'Practice2'), ('Climbing', 'Practice2/../Practice1'), "
-                        "('Absolute', '" +
-                            root + "/Practice1')");
+  testing::ListPractices(root,
+                         "('Relative', 'Practice2'), ('Climbing', 'Practice2/../Practice1'), "
+                         "('Absolute', '" +
+                             root + "/Practice1')",
+                         true);
   SetRootOverride(root);
   std::vector<PracticeEntry> run_all = ReadPracticeList(root);
   ASSERT_EQ(run_all.size(), 3u);
